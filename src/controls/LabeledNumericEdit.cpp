@@ -1,0 +1,3 @@
+#include "controls/LabeledNumericEdit.h"
+
+TLabeledNumericEdit::TLabeledNumericEdit(QWidget* parent) : QFrame(parent) {}

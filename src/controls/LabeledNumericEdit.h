@@ -1,0 +1,8 @@
+#pragma once
+#include <QFrame>
+
+class TLabeledNumericEdit : public QFrame {
+  Q_OBJECT
+ public:
+  explicit TLabeledNumericEdit(QWidget* parent = nullptr);
+};

@@ -1,0 +1,3 @@
+#include "controls/NumericEdit.h"
+
+TNumericEdit::TNumericEdit(QWidget* parent) : QLineEdit(parent) {}
