@@ -6,9 +6,15 @@ BUILD_TYPE ?= RelWithDebInfo
 
 # Debian packages the build, the tests and the window need.
 PACKAGES = cmake ninja-build g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-           libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick locales clang
+           libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick locales clang libclang-rt-14-dev
+# Only for the Windows build and its tests under Wine.
+WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine64 libgtest-dev
+FUZZ_BUILD   ?= build-fuzz
+BENCH_BUILD  ?= build-bench
+WIN_BUILD    ?= build-windows
+FUZZ_SECONDS ?= 60
 
-.PHONY: deps configure build test test-sanitize run bench clean
+.PHONY: deps configure build test test-sanitize run bench fuzz windows test-windows clean
 
 deps:
 	@bash scripts/install-deps.sh $(PACKAGES)
@@ -34,5 +40,29 @@ test-sanitize: deps
 run: build
 	@bash scripts/run-window.sh $(BUILD)/bin
 
+# Speed goals: Google Benchmark on products at real sizes, each case against its memcpy floor.
+bench: deps
+	@cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUELMAR_WITH_QT=OFF \
+	  -DQUELMAR_TESTS=OFF -DQUELMAR_BENCH=ON >/dev/null
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	@bash scripts/bench-table.sh $(BENCH_BUILD)
+
+# libFuzzer targets (clang), each run for FUZZ_SECONDS.
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQUELMAR_WITH_QT=OFF -DQUELMAR_TESTS=OFF -DQUELMAR_FUZZ=ON >/dev/null
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@bash scripts/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# The core, the batch tool and the core tests for Windows (MinGW-w64), run under Wine.
+windows:
+	@bash scripts/install-deps.sh $(WINDOWS_PACKAGES)
+	@cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DQUELMAR_WITH_QT=OFF >/dev/null
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+test-windows: windows build
+	@bash scripts/test-windows.sh $(WIN_BUILD) $(BUILD)
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(WIN_BUILD)
