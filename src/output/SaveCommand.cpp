@@ -1,6 +1,8 @@
 #include "output/SaveCommand.h"
 
-#include "util/Errors.h"
+#include <optional>
+
+#include "output/BmpWriter.h"
 
 namespace quelmar {
 
@@ -9,13 +11,18 @@ std::string ProposedPictureName(const std::string& productId, const DisplayedIma
   return productId + (shown.Inverted ? "_framelets_inverted.bmp" : "_unstacked.bmp");
 }
 
-void SaveCommand(const Picture&, bool, CalibrationContext&, UserPort&) {
-  throw FileError("Saving is not built yet");
-}
-
-void WriteCalibrationRecord(const std::string&, int32_t, int32_t, CalibrationContext&,
-                            UserPort&) {
-  throw FileError("not built yet");
+void SaveCommand(const Picture& picture, bool addToCalFile, CalibrationContext& context,
+                 UserPort& port) {
+  FileDialogRequest request;
+  request.fileName = ProposedPictureName(context.productId, context.displayed);
+  const std::optional<std::string> chosen = port.ChooseSaveFile(request);
+  if (!chosen) return;
+  // Before any picture was built there is nothing to save, and that is not an error.
+  if (!picture.Built()) return;
+  WriteBmp(picture, *chosen);
+  if (context.displayed.Stacked && addToCalFile) {
+    WriteCalibrationRecord(*chosen, picture.Width(), picture.Height(), context, port);
+  }
 }
 
 }  // namespace quelmar
