@@ -1,12 +1,16 @@
+// Start-up: the application, the one window, the event loop until the window closes.
 #include <QApplication>
-#include <QMainWindow>
+
+#include "app/QuelmarForm.h"
+#include "util/Numbers.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setApplicationName("Quelmar");
-  QMainWindow window;
-  window.setWindowTitle("Quelmar (v1.6.1)");
-  window.resize(878, 607);
-  window.show();
-  return app.exec();
+  // The toolkit has just set the C library's number format from the user's locale; the
+  // program's numbers always use the period and no grouping.
+  quelmar::SetProcessNumberFormat();
+  QApplication::setApplicationName(QStringLiteral("Quelmar"));
+  TQuelmar_Form form;
+  form.show();
+  return QApplication::exec();
 }

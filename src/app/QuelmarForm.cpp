@@ -1,0 +1,434 @@
+#include "app/QuelmarForm.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QMoveEvent>
+#include <QResizeEvent>
+#include <QShowEvent>
+#include <QStyle>
+#include <algorithm>
+#include <exception>
+#include <optional>
+
+#include "app/QtUserPort.h"
+#include "assembly/PictureBuilder.h"
+#include "output/SaveCommand.h"
+#include "product/EdrLoader.h"
+#include "util/Paths.h"
+
+using quelmar::Real;
+using quelmar::TInputType;
+
+namespace {
+
+// Where the products were kept on the machine the window was designed on; used as the first
+// folder of the product dialog when it exists here too.
+const char* const kDesignedProductFolder = "D:\\Download\\Moon Project\\LRO\\LROC\\WAC";
+
+// True when the font family is installed (a substitute would not show its metrics).
+bool FamilyPresent(const QString& family) {
+  return QFontDatabase::families().contains(family, Qt::CaseInsensitive);
+}
+
+// The designed window font, else the platform's user-interface font, at 11 pixels.
+QFont WindowFont() {
+  QFont font = FamilyPresent(QStringLiteral("MS Sans Serif"))
+                   ? QFont(QStringLiteral("MS Sans Serif"))
+                   : QApplication::font();
+  font.setPixelSize(11);
+  return font;
+}
+
+// The designed message-area font, else the platform's fixed-pitch font, at 11 pixels.
+QFont MessageAreaFont() {
+  QFont font = FamilyPresent(QStringLiteral("QuickType II Mono"))
+                   ? QFont(QStringLiteral("QuickType II Mono"))
+                   : QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setFixedPitch(true);
+  font.setStyleHint(QFont::TypeWriter);
+  font.setPixelSize(11);
+  return font;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* caption, QRect place, const char* hint) {
+  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+  button->setGeometry(place);
+  button->setToolTip(QString::fromLatin1(hint));
+  button->setAutoDefault(false);
+  return button;
+}
+
+QCheckBox* MakeCheckBox(QWidget* parent, const char* caption, QRect place, const char* hint) {
+  auto* box = new QCheckBox(QString::fromLatin1(caption), parent);
+  box->setGeometry(place);
+  box->setToolTip(QString::fromLatin1(hint));
+  return box;
+}
+
+}  // namespace
+
+TQuelmar_Form::TQuelmar_Form(quelmar::UserPort* port, QWidget* parent) : QWidget(parent) {
+  BuildComponents();
+  if (port == nullptr) {
+    ownedPort_ = std::make_unique<quelmar::QtUserPort>(this, Memo1);
+    port_ = ownedPort_.get();
+  } else {
+    port_ = port;
+  }
+  ConfigureFields();
+  SetTabOrder();
+  ApplyFonts();
+  move(kDesignedLeft, kDesignedTop);
+  // The frame around the window is not known before it is shown; until then the window's own
+  // area takes the designed outer size, and FitOuterSize corrects it once the frame is known.
+  resize(kOuterWidth, kOuterHeight);
+  FormCreate();
+}
+
+TQuelmar_Form::~TQuelmar_Form() {
+  FormDestroy();
+}
+
+void TQuelmar_Form::BuildComponents() {
+  // Created in tab order, so that the default focus chain already follows it.
+  Load_Button = MakeButton(this, "Load", {16, 8, 57, 25},
+                           "Select LROC WAC file -- PDS filename should end ***ME.IMG, ***CE.IMG, "
+                           "***UE.IMG or ***VE.IMG  (WAC Engineering Data Records in IMG format)");
+  Header_Button = MakeButton(this, "Header", {20, 50, 49, 25},
+                             "Display text information embedded at start of IMG file ");
+  SupportData_Button = MakeButton(this, "Support", {20, 84, 49, 25},
+                                  "Display georeferencing data from CUMINDEX.TAB (if available)");
+  Memo1 = new QPlainTextEdit(QStringLiteral("Memo1"), this);
+  Memo1->setGeometry(96, 8, 633, 113);
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo1->setTabChangesFocus(true);
+  CorrectDistortion_CheckBox = MakeCheckBox(this, "Correct distortion", {744, 16, 105, 17},
+                                            "Correct geometric distortion when stacking");
+  CorrectVerticalDistortion_CheckBox = MakeCheckBox(
+      this, "Correct vertically", {760, 40, 97, 17},
+      "Shift pixels vertically as well as horizontally (may lead to areas of no data)");
+  DYRA_CalData_CheckBox =
+      MakeCheckBox(this, "Add to cal file", {744, 64, 97, 17},
+                   "Write DYRA calibration data to a disk file each time an image is saved");
+  ClearMemo_Button = MakeButton(this, "Clear", {744, 96, 49, 25}, "Clear memo area");
+  Raw_Button =
+      MakeButton(this, "Raw", {16, 136, 57, 25},
+                 "Display raw image consisting of time sequence of framelets, possibly inverted");
+  Invert_CheckBox = MakeCheckBox(this, "Invert framelets", {88, 136, 97, 17},
+                                 "Turn framelets over before \"Raw\" and \"Stack\" operations");
+
+  VerticalOffset_LabeledNumericEdit = new TLabeledNumericEdit(this);
+  VerticalOffset_LabeledNumericEdit->move(200, 136);
+  HorizontalOffset_LabeledNumericEdit = new TLabeledNumericEdit(this);
+  HorizontalOffset_LabeledNumericEdit->move(368, 136);
+  VertCorrection_LabeledNumericEdit = new TLabeledNumericEdit(this);
+  VertCorrection_LabeledNumericEdit->move(552, 136);
+  BandSelection_LabeledNumericEdit = new TLabeledNumericEdit(this);
+  BandSelection_LabeledNumericEdit->move(640, 136);
+
+  Stack_Button = MakeButton(this, "Stack", {728, 136, 57, 25},
+                            "Display image assembled by overlapping framelets");
+  Save_Button = MakeButton(this, "Save", {800, 136, 41, 25},
+                           "Save the currently displayed image in *.BMP format");
+  ScrollBox1 = new QScrollArea(this);
+  ScrollBox1->setGeometry(8, 168, 833, 393);
+  ScrollBox1->setWidgetResizable(false);
+  Image1 = new PictureView;
+  ScrollBox1->setWidget(Image1);
+  Image1->move(0, 0);
+
+  connect(Load_Button, &QPushButton::clicked, this, &TQuelmar_Form::Load_ButtonClick);
+  connect(Header_Button, &QPushButton::clicked, this, &TQuelmar_Form::Header_ButtonClick);
+  connect(SupportData_Button, &QPushButton::clicked, this, &TQuelmar_Form::SupportData_ButtonClick);
+  connect(ClearMemo_Button, &QPushButton::clicked, this, &TQuelmar_Form::ClearMemo_ButtonClick);
+  connect(Raw_Button, &QPushButton::clicked, this, &TQuelmar_Form::Raw_ButtonClick);
+  connect(Stack_Button, &QPushButton::clicked, this, &TQuelmar_Form::Stack_ButtonClick);
+  connect(Save_Button, &QPushButton::clicked, this, &TQuelmar_Form::Save_ButtonClick);
+  // Check boxes react to the user's clicks (and click()), never to a program's setChecked.
+  connect(Invert_CheckBox, &QCheckBox::clicked, this, &TQuelmar_Form::Invert_CheckBoxClick);
+  connect(CorrectDistortion_CheckBox, &QCheckBox::clicked, this,
+          &TQuelmar_Form::CorrectDistortion_CheckBoxClick);
+  connect(CorrectVerticalDistortion_CheckBox, &QCheckBox::clicked, this,
+          &TQuelmar_Form::CorrectVerticalDistortion_CheckBoxClick);
+}
+
+void TQuelmar_Form::ConfigureFields() {
+  struct FieldDesign {
+    TLabeledNumericEdit* field;
+    const char* hint;
+    const char* item;
+    int itemWidth;
+    const char* units;
+    int unitsLeft, unitsWidth, editLeft, editWidth;
+    const char* entryHint;
+    const char* text;
+    TInputType type;
+    const char* min;  // nullptr: not set
+    const char* max;
+  };
+  const FieldDesign designs[] = {
+      {VerticalOffset_LabeledNumericEdit, "Number of pixels vertical motion between framelets",
+       "Vertical travel:", 67, "pixels", 120, 26, 80, 33,
+       "Enter a real number between 0 and 14 (typical value = 11.0)", "11", TInputType::tExtended,
+       "0", "14"},
+      {HorizontalOffset_LabeledNumericEdit, "Number of pixels horizotal motion between framelets",
+       "Horizontal travel:", 79, "pixels", 128, 26, 88, 33,
+       "Enter a real number (typical value = 0.0)", "0", TInputType::tExtended, nullptr, nullptr},
+      {VertCorrection_LabeledNumericEdit, "Shift selection vertically within framelet",
+       "Shift:", 24, "", 88, 3, 32, 33, "Enter a + or - small integer", "0", TInputType::tInteger,
+       nullptr, nullptr},
+      {BandSelection_LabeledNumericEdit,
+       "Enter number of subframe (band) you want to stack (counting from top of framelet in raw "
+       "image)",
+       "Band:", 28, "", 96, 3, 40, 25, nullptr, "1", TInputType::tInteger, "1", nullptr},
+  };
+  for (const FieldDesign& d : designs) {
+    TNumericEdit* edit = d.field->NumericEdit;
+    edit->SetPort(port_);
+    d.field->setToolTip(QString::fromLatin1(d.hint));
+    d.field->SetItemCaption(QString::fromLatin1(d.item), d.itemWidth);
+    d.field->SetUnitsCaption(QString::fromLatin1(d.units), d.unitsLeft, d.unitsWidth);
+    d.field->SetEditPlacement(d.editLeft, d.editWidth);
+    if (d.entryHint != nullptr) edit->setToolTip(QString::fromLatin1(d.entryHint));
+    edit->SetInputType(d.type);
+    if (d.min != nullptr) edit->SetInputMin(d.min);
+    if (d.max != nullptr) edit->SetInputMax(d.max);
+    edit->setText(QString::fromLatin1(d.text));
+  }
+}
+
+void TQuelmar_Form::SetTabOrder() {
+  QWidget* const order[] = {Load_Button,
+                            Header_Button,
+                            SupportData_Button,
+                            Memo1,
+                            CorrectDistortion_CheckBox,
+                            CorrectVerticalDistortion_CheckBox,
+                            DYRA_CalData_CheckBox,
+                            ClearMemo_Button,
+                            Raw_Button,
+                            Invert_CheckBox,
+                            VerticalOffset_LabeledNumericEdit->NumericEdit,
+                            HorizontalOffset_LabeledNumericEdit->NumericEdit,
+                            VertCorrection_LabeledNumericEdit->NumericEdit,
+                            BandSelection_LabeledNumericEdit->NumericEdit,
+                            Stack_Button,
+                            Save_Button,
+                            ScrollBox1};
+  for (size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
+}
+
+void TQuelmar_Form::ApplyFonts() {
+  setFont(WindowFont());
+  Memo1->setFont(MessageAreaFont());
+  // A substitute font may be wider than the designed one: a check box grows just enough to
+  // show its whole caption, and one that would then pass the window's right edge (less room
+  // for a usual window border) moves left as far as needed.
+  for (QCheckBox* box : {CorrectDistortion_CheckBox, CorrectVerticalDistortion_CheckBox,
+                         DYRA_CalData_CheckBox, Invert_CheckBox}) {
+    const int width = std::max(box->width(), CheckBoxNeededWidth(box));
+    const int left = std::min(box->x(), kRightLimit - width);
+    box->setGeometry(left, box->y(), width, box->height());
+  }
+}
+
+int TQuelmar_Form::CheckBoxNeededWidth(const QCheckBox* box) {
+  const QStyle* style = box->style();
+  return style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
+         style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box) +
+         box->fontMetrics().horizontalAdvance(box->text()) + 2;
+}
+
+void TQuelmar_Form::FormCreate() {
+  folder_ = quelmar::ExecutableFolder();
+  IMG_file_OpenDialog.title = "Open LROC WAC EDR IMG file (*ME.IMG, *CE.IMG, *UE.IMG, *VE.IMG)";
+  IMG_file_OpenDialog.filter = "*.IMG|*.IMG";
+  IMG_file_OpenDialog.initialFolder = QFileInfo(QString::fromLatin1(kDesignedProductFolder)).isDir()
+                                          ? kDesignedProductFolder
+                                          : folder_;
+  // The index dialog's title and preset name are the index lookup's own; its file is here.
+  IndexFilePath = folder_ + "CUMINDEX.TAB";
+  CalibrationFilePath = folder_ + "WAC_Images_DYRA_CalibrationData.txt";
+  // Times of day are written "hh:nn:ss" (24-hour clock, two digits each); the calibration
+  // record formats its time that way itself, so no process-wide setting is needed here.
+  Product = quelmar::LoadedProduct{};
+  SupportData.Available = false;
+  ProgramTitle = "Quelmar (v1.6.1)";
+  setWindowTitle(QString::fromStdString(ProgramTitle));
+  CorrectVerticalDistortion_CheckBox->hide();
+  VertCorrection_LabeledNumericEdit->hide();
+  BandSelection_LabeledNumericEdit->hide();
+  ClearMemo_Button->click();
+}
+
+void TQuelmar_Form::FormDestroy() {
+  Image1->Forget();
+  Product.HeaderLines.clear();
+}
+
+void TQuelmar_Form::FormResize() {
+  // From the outer size, frame included; a window smaller than the frame's corner plus the
+  // margins gives an empty frame, never a negative size.
+  const QRect outer = frameGeometry();
+  ScrollBox1->resize(std::max(0, outer.width() - ScrollBox1->x() - 20),
+                     std::max(0, outer.height() - ScrollBox1->y() - 45));
+}
+
+void TQuelmar_Form::FitOuterSize() {
+  if (outerSizeFitted_ || !isVisible()) return;
+  const QRect outer = frameGeometry(), inner = geometry();
+  const int dw = outer.width() - inner.width(), dh = outer.height() - inner.height();
+  if (dw <= 0 && dh <= 0) return;  // no frame (yet): the window's area is the outer size
+  outerSizeFitted_ = true;
+  resize(std::max(1, kOuterWidth - dw), std::max(1, kOuterHeight - dh));
+}
+
+void TQuelmar_Form::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  FitOuterSize();
+  FormResize();
+}
+
+void TQuelmar_Form::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  FitOuterSize();
+  FormResize();
+}
+
+void TQuelmar_Form::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  FitOuterSize();
+  FormResize();
+}
+
+void TQuelmar_Form::RunCommand(const std::function<void()>& command) {
+  try {
+    command();
+  } catch (const std::exception& e) {
+    port_->ShowErrorReport(e.what());
+  } catch (...) {
+    port_->ShowErrorReport("The command ended with an unexpected error.");
+  }
+}
+
+void TQuelmar_Form::ShowImage(bool invert, bool stacked, Real verticalTravel,
+                              Real horizontalTravel) {
+  quelmar::PictureRequest request;
+  request.Invert = invert;
+  request.Stacked = stacked;
+  request.VerticalTravel = verticalTravel;
+  request.HorizontalTravel = horizontalTravel;
+  request.CorrectDistortion = CorrectDistortion_CheckBox->isChecked();
+  request.CorrectVertically = CorrectVerticalDistortion_CheckBox->isChecked();
+  request.ReadBand = [this] {
+    return BandSelection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
+  };
+  request.ReadShift = [this] {
+    return VertCorrection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
+  };
+  request.SettingsPath = folder_ + "Quelmar.ini";
+  quelmar::DisplayOutcome outcome;
+  try {
+    outcome = quelmar::DisplayImage(Product, request, *port_, DisplayedImage, picture);
+  } catch (...) {
+    // The picture may have been rebuilt elsewhere in memory before the error: the view must
+    // never keep pointing at the old bytes.
+    Image1->ShowPicture(picture);
+    throw;
+  }
+  Image1->ShowPicture(picture);
+  if (outcome == quelmar::DisplayOutcome::NoImage) Load_Button->setFocus();
+}
+
+void TQuelmar_Form::PrepareFields(int32_t bandCount) {
+  TNumericEdit* band = BandSelection_LabeledNumericEdit->NumericEdit;
+  if (band->GetIntegerValue() > bandCount) band->setText(QStringLiteral("1"));
+  if (bandCount == 7 && band->GetIntegerValue() < 3) band->setText(QStringLiteral("3"));
+  band->SetInputMax(quelmar::FormatInt(bandCount));
+  band->setToolTip(QStringLiteral("Enter an integer between 1 and ") +
+                   QString::fromStdString(band->InputMax()));
+  BandSelection_LabeledNumericEdit->setVisible(bandCount > 1);
+  VerticalOffset_LabeledNumericEdit->NumericEdit->setText(bandCount == 2 ? QStringLiteral("2.15")
+                                                                         : QStringLiteral("11"));
+}
+
+void TQuelmar_Form::Load_ButtonClick() {
+  RunCommand([this] {
+    const std::optional<std::string> path = port_->ChooseOpenFile(IMG_file_OpenDialog);
+    if (!path) return;
+    SupportData.Available = false;
+    const quelmar::LoadOutcome outcome = quelmar::LoadEdrProduct(
+        *path, Product, *port_, [this](int32_t bandCount) { PrepareFields(bandCount); });
+    if (outcome == quelmar::LoadOutcome::NoHeader) return;
+    if (outcome == quelmar::LoadOutcome::ImageRead) Raw_Button->setFocus();
+    setWindowTitle(QString::fromStdString(ProgramTitle) + QStringLiteral(" :    ") +
+                   quelmar::ToQString(quelmar::FileNameOf(*path)));
+    Raw_Button->click();
+  });
+}
+
+void TQuelmar_Form::Header_ButtonClick() {
+  RunCommand([this] { quelmar::HeaderCommand(Product, *port_); });
+}
+
+void TQuelmar_Form::SupportData_ButtonClick() {
+  RunCommand(
+      [this] { quelmar::SupportCommand(Product.ProductId, IndexFilePath, SupportData, *port_); });
+}
+
+void TQuelmar_Form::ClearMemo_ButtonClick() {
+  RunCommand([this] { Memo1->clear(); });
+}
+
+void TQuelmar_Form::Raw_ButtonClick() {
+  RunCommand([this] {
+    ShowImage(Invert_CheckBox->isChecked(), false, static_cast<Real>(Product.FrameletHeight), 0);
+  });
+}
+
+void TQuelmar_Form::Invert_CheckBoxClick() {
+  RunCommand([this] {
+    Raw_Button->click();
+    Raw_Button->setFocus();
+  });
+}
+
+void TQuelmar_Form::Stack_ButtonClick() {
+  RunCommand([this] {
+    // Vertical first, then horizontal: their messages come in that order.
+    const Real vertical = VerticalOffset_LabeledNumericEdit->NumericEdit->GetExtendedValue();
+    const Real horizontal = HorizontalOffset_LabeledNumericEdit->NumericEdit->GetExtendedValue();
+    ShowImage(Invert_CheckBox->isChecked(), true, vertical, horizontal);
+  });
+}
+
+void TQuelmar_Form::Save_ButtonClick() {
+  RunCommand([this] {
+    quelmar::CalibrationContext context{Product.ProductId, Product.FrameletCount,
+                                        DisplayedImage,    IndexFilePath,
+                                        SupportData,       CalibrationFilePath};
+    quelmar::SaveCommand(picture, DYRA_CalData_CheckBox->isChecked(), context, *port_);
+  });
+}
+
+void TQuelmar_Form::CorrectDistortion_CheckBoxClick() {
+  RunCommand([this] {
+    if (CorrectDistortion_CheckBox->isChecked()) {
+      CorrectVerticalDistortion_CheckBox->show();
+      if (CorrectVerticalDistortion_CheckBox->isChecked())
+        VertCorrection_LabeledNumericEdit->show();
+    } else {
+      CorrectVerticalDistortion_CheckBox->hide();
+      VertCorrection_LabeledNumericEdit->hide();
+    }
+  });
+}
+
+void TQuelmar_Form::CorrectVerticalDistortion_CheckBoxClick() {
+  RunCommand([this] {
+    VertCorrection_LabeledNumericEdit->setVisible(CorrectVerticalDistortion_CheckBox->isChecked());
+  });
+}

@@ -1,0 +1,116 @@
+#pragma once
+// TQuelmar_Form: the program's one window. It owns all state of a run (the loaded product, the
+// picture and what it shows, the support data and the file paths) and the command handlers;
+// each handler reads its controls, calls the core and writes back.
+#include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/PictureView.h"
+#include "assembly/DisplayedImage.h"
+#include "assembly/Picture.h"
+#include "controls/LabeledNumericEdit.h"
+#include "product/LoadedProduct.h"
+#include "support/IndexLookup.h"
+#include "util/Numbers.h"
+#include "util/UserPort.h"
+
+class TQuelmar_Form : public QWidget {
+  Q_OBJECT
+ public:
+  // With no port the window makes its own, which shows lines in Memo1 and uses message boxes
+  // and file dialogs; tests pass a scripted one.
+  explicit TQuelmar_Form(quelmar::UserPort* port = nullptr, QWidget* parent = nullptr);
+  ~TQuelmar_Form() override;
+
+  quelmar::UserPort& Port() { return *port_; }
+
+  // Components, in the designed declaration order.
+  QPushButton* Load_Button;
+  quelmar::FileDialogRequest IMG_file_OpenDialog;
+  TLabeledNumericEdit* VerticalOffset_LabeledNumericEdit;
+  TLabeledNumericEdit* HorizontalOffset_LabeledNumericEdit;
+  QPushButton* Raw_Button;
+  QPushButton* Stack_Button;
+  PictureView* Image1;
+  QCheckBox* Invert_CheckBox;
+  QPushButton* Save_Button;
+  QPushButton* ClearMemo_Button;
+  QPushButton* Header_Button;
+  QPlainTextEdit* Memo1;
+  QScrollArea* ScrollBox1;
+  TLabeledNumericEdit* BandSelection_LabeledNumericEdit;
+  QPushButton* SupportData_Button;
+  QCheckBox* DYRA_CalData_CheckBox;
+  QCheckBox* CorrectDistortion_CheckBox;
+  TLabeledNumericEdit* VertCorrection_LabeledNumericEdit;
+  QCheckBox* CorrectVerticalDistortion_CheckBox;
+
+  // State of the run.
+  std::string ProgramTitle;
+  quelmar::LoadedProduct Product;
+  quelmar::DisplayedImageInfo DisplayedImage;
+  quelmar::Picture picture;
+  quelmar::SupportDataInfo SupportData;
+  std::string IndexFilePath;
+  std::string CalibrationFilePath;
+
+  // Command handlers (each runs under one top-level error report).
+  void Load_ButtonClick();
+  void Header_ButtonClick();
+  void SupportData_ButtonClick();
+  void ClearMemo_ButtonClick();
+  void Raw_ButtonClick();
+  void Invert_CheckBoxClick();
+  void Stack_ButtonClick();
+  void Save_ButtonClick();
+  void CorrectDistortion_CheckBoxClick();
+  void CorrectVerticalDistortion_CheckBoxClick();
+
+  // Window events.
+  void FormCreate();
+  void FormDestroy();
+  void FormResize();
+
+  // The load command's preparation of the band and vertical travel fields for a product with
+  // `bandCount` bands.
+  void PrepareFields(int32_t bandCount);
+
+  // Runs one command: an error that escapes it is shown in one error box and the program goes
+  // on with what was done so far.
+  void RunCommand(const std::function<void()>& command);
+
+  static constexpr int kDesignedLeft = 53;
+  static constexpr int kDesignedTop = 103;
+  static constexpr int kOuterWidth = 878;
+  static constexpr int kOuterHeight = 607;
+  // No control reaches past this column (the outer width less room for a window border).
+  static constexpr int kRightLimit = kOuterWidth - 10;
+
+  // Width a check box needs to show its indicator and its whole caption in its font.
+  static int CheckBoxNeededWidth(const QCheckBox* box);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildComponents();
+  void ConfigureFields();
+  void SetTabOrder();
+  void ApplyFonts();
+  void ShowImage(bool invert, bool stacked, quelmar::Real verticalTravel,
+                 quelmar::Real horizontalTravel);
+  void FitOuterSize();
+
+  std::unique_ptr<quelmar::UserPort> ownedPort_;
+  quelmar::UserPort* port_ = nullptr;
+  std::string folder_;
+  bool outerSizeFitted_ = false;
+};
