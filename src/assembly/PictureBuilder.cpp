@@ -1,17 +1,229 @@
 #include "assembly/PictureBuilder.h"
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "assembly/BandRowBounds.h"
+#include "assembly/CameraSettings.h"
+#include "assembly/Distortion.h"
+#include "assembly/RgbLibrary.h"
 #include "util/Errors.h"
 
 namespace quelmar {
 
-DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest&, UserPort& port,
-                            DisplayedImageInfo&, Picture& picture) {
+namespace {
+
+// The readers below index the image by the product's counts; a product whose counts do not
+// match its rows is refused before anything is read.
+void CheckProductLayout(const LoadedProduct& p) {
+  const int64_t framed = int64_t{p.FrameletCount} * int64_t{p.FrameletHeight};
+  if (p.RowCount < 0 || p.RowCount > p.Rows.Lines() || p.FrameletHeight < 0 ||
+      p.FrameletCount < 0 || framed > p.RowCount) {
+    throw RangeError("The loaded product is inconsistent: " + std::to_string(p.FrameletCount) +
+                     " framelets of " + std::to_string(p.FrameletHeight) + " rows, " +
+                     std::to_string(p.RowCount) + " rows read, " + std::to_string(p.Rows.Lines()) +
+                     " rows held");
+  }
+}
+
+int32_t ToInt32(int64_t value, const std::string& what) {
+  if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
+    throw RangeError(what + " does not fit in a 32-bit integer");
+  }
+  return static_cast<int32_t>(value);
+}
+
+int32_t RoundChecked(Real x, const std::string& what) {
+  const Real r = Round(x);
+  if (!(r >= static_cast<Real>(std::numeric_limits<int32_t>::min()) &&
+        r <= static_cast<Real>(std::numeric_limits<int32_t>::max()))) {
+    throw RangeError(what + " does not fit in a 32-bit integer");
+  }
+  return static_cast<int32_t>(r);
+}
+
+// Grey samples as picture pixels: v -> (v, v, v).
+void GreyRow(const uint8_t* src, uint8_t* dst, int32_t count) {
+  for (int32_t i = 0; i < count; ++i, dst += 3) {
+    const uint8_t v = src[i];
+    dst[0] = v;
+    dst[1] = v;
+    dst[2] = v;
+  }
+}
+
+// A corrected row from its line map; `start` is the framelet's first sample. Only used when
+// every row the map can name lies within the rows read.
+void MappedRow(const int64_t* map, const uint8_t* start, const std::array<uint8_t, 3>& noData,
+               uint8_t* dst, int32_t count) {
+  for (int32_t i = 0; i < count; ++i, dst += 3) {
+    const int64_t at = map[i];
+    if (at < 0) {
+      dst[0] = noData[0];
+      dst[1] = noData[1];
+      dst[2] = noData[2];
+    } else {
+      const uint8_t v = start[at];
+      dst[0] = v;
+      dst[1] = v;
+      dst[2] = v;
+    }
+  }
+}
+
+// The same with every source row clamped to the rows read (framelets whose band runs past the
+// last row read).
+void MappedRowClamped(const int64_t* map, const ImageRows& rows, int64_t base, int32_t rowCount,
+                      const std::array<uint8_t, 3>& noData, uint8_t* dst, int32_t count) {
+  const int64_t width = rows.Width();
+  for (int32_t i = 0; i < count; ++i, dst += 3) {
+    const int64_t at = map[i];
+    if (at < 0) {
+      dst[0] = noData[0];
+      dst[1] = noData[1];
+      dst[2] = noData[2];
+    } else {
+      const int64_t row = std::clamp<int64_t>(base + at / width, 0, int64_t{rowCount} - 1);
+      const uint8_t v = rows.Row(static_cast<int32_t>(row))[at % width];
+      dst[0] = v;
+      dst[1] = v;
+      dst[2] = v;
+    }
+  }
+}
+
+const char* CorrectionNote(bool correct, bool vertical) {
+  if (!correct) return "Uncorrected for distortion";
+  return vertical ? "Corrected for horizontal and vertical distortion"
+                  : "Corrected for horizontal distortion";
+}
+
+}  // namespace
+
+DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& request,
+                            UserPort& port, DisplayedImageInfo& displayed, Picture& picture) {
   if (!product.HasImage()) {
     picture.Reset(0, 0);
     port.AppendLine("Need to load readable image data");
     return DisplayOutcome::NoImage;
   }
-  throw QuelmarError("Pictures are not built yet");
+  BusyCursor busy(port);
+  CheckProductLayout(product);
+  const int32_t fh = product.FrameletHeight;
+  const int32_t fc = product.FrameletCount;
+  const int32_t wsrc = product.Rows.Width();
+
+  const bool stacked = request.Stacked;
+  const bool correct = stacked && request.CorrectDistortion;
+  const bool vertical = request.CorrectVertically;
+
+  // A raw picture is the layout with whole framelets, a travel of one framelet and no sideways
+  // travel.
+  Real vt = stacked ? request.VerticalTravel : static_cast<Real>(fh);
+  if (!(vt >= 0)) vt = 0;
+  if (vt > fh) vt = static_cast<Real>(fh);
+  const Real ht = stacked ? request.HorizontalTravel : static_cast<Real>(0);
+  if (!std::isfinite(ht)) throw RangeError("The horizontal travel is not a finite number");
+
+  const std::vector<int32_t> bounds = BandRowBounds(product.BandCount, fh);
+  BandStrip strip{0, fh, fh};
+  std::string wavelength;
+  if (stacked) {
+    if (!request.ReadBand) throw QuelmarError("No band number was given for the stacked picture");
+    const int32_t band = request.ReadBand();
+    strip = StripOfBand(bounds, product.BandCount, band);
+    wavelength = product.BandWavelengths[static_cast<size_t>(band) - 1];
+  }
+
+  // Everything that can fail or refuse is settled before the picture or the record changes, so
+  // that they always describe each other.
+  std::optional<DistortionGeometry> geometry;
+  std::array<uint8_t, 3> noData{};
+  int32_t shift = 0;
+  if (correct) {
+    const CameraSettings settings = ReadCameraSettings(request.SettingsPath);
+    const int32_t filter = ChooseFilter(settings, wavelength, port);
+    const CorrectionConstants constants = DeriveCorrectionConstants(settings, filter);
+    if (auto problem = CorrectionSettingsProblem(constants, request.SettingsPath)) {
+      port.AppendLine(*problem);
+      return DisplayOutcome::Refused;
+    }
+    RadialTable table = BuildRadialTable(kRadiusLimit, constants.K1, constants.K2, constants.Pitch);
+    if (auto problem = RadialTableProblem(table, constants, request.SettingsPath)) {
+      port.AppendLine(*problem);
+      return DisplayOutcome::Refused;
+    }
+    noData = ColorToBgr(settings.NoDataColor);
+    geometry.emplace(std::move(table.Entries), constants, strip.H, wsrc);
+    geometry->SearchWidth();
+    shift = request.ReadShift ? request.ReadShift() : 0;
+  }
+
+  // Rows each framelet gives: Round(F x VT) - Round((F - 1) x VT), all H rows for the last one.
+  std::vector<int32_t> rowsTaken(static_cast<size_t>(fc));
+  int32_t mostRows = 0;
+  for (int32_t f = 1; f <= fc; ++f) {
+    const int32_t k = f == fc ? strip.H
+                              : RoundChecked(static_cast<Real>(f) * vt, "A picture row") -
+                                    RoundChecked(static_cast<Real>(f - 1) * vt, "A picture row");
+    rowsTaken[static_cast<size_t>(f) - 1] = k;
+    mostRows = std::max(mostRows, k);
+  }
+  const int64_t heightWanted =
+      int64_t{RoundChecked(static_cast<Real>(fc - 1) * vt, "The picture height")} + strip.H;
+  const int32_t height = ToInt32(std::max<int64_t>(heightWanted, 0), "The picture height");
+  const int32_t extra = RoundChecked(std::fabs(ht) * static_cast<Real>(fc),
+                                     "The extra width for a horizontal travel of " + FormatG3(ht) +
+                                         " over " + std::to_string(fc) + " framelets");
+  const int32_t stripWidth = geometry ? geometry->Width() : wsrc;
+  const int32_t width = ToInt32(int64_t{stripWidth} + extra, "The picture width");
+  std::optional<CorrectedRowMap> map;
+  if (geometry) map.emplace(*geometry, strip, wsrc, request.Invert, vertical, shift, mostRows);
+
+  picture.Reset(width, height);
+  if (stacked) {
+    displayed.Wavelength = wavelength;
+    displayed.VStep = vt;
+    displayed.HStep = request.HorizontalTravel;
+    displayed.Stacked = true;
+    displayed.UvBand = strip.H == 4;
+    displayed.Inverted = request.Invert;
+    displayed.Correction = CorrectionNote(correct, vertical);
+  } else {
+    displayed.Inverted = request.Invert;
+    displayed.Stacked = false;
+  }
+
+  Real position = ht >= 0 ? static_cast<Real>(0) : static_cast<Real>(extra);
+  int32_t row = 0;
+  const int64_t lastRow = int64_t{product.RowCount} - 1;
+  for (int32_t f = 1; f <= fc; ++f, position += ht) {
+    // Kept within the extra width, whatever the rounding of the running sum does.
+    const int32_t column =
+        static_cast<int32_t>(std::clamp<Real>(Round(position), 0, static_cast<Real>(extra)));
+    const int64_t base = int64_t{f - 1} * fh;
+    const int32_t k = rowsTaken[static_cast<size_t>(f) - 1];
+    for (int32_t line = 1; line <= k && row < height; ++line, ++row) {
+      uint8_t* dst = picture.Row(row) + static_cast<size_t>(column) * 3;
+      if (!map) {
+        const int64_t source = request.Invert ? base + strip.B - line : base + strip.T + line - 1;
+        const int64_t clamped = std::clamp<int64_t>(source, 0, lastRow);
+        GreyRow(product.Rows.Row(static_cast<int32_t>(clamped)), dst, wsrc);
+      } else if (base + strip.B - 1 <= lastRow) {
+        MappedRow(map->Line(line), product.Rows.Row(static_cast<int32_t>(base)), noData, dst,
+                  stripWidth);
+      } else {
+        MappedRowClamped(map->Line(line), product.Rows, base, product.RowCount, noData, dst,
+                         stripWidth);
+      }
+    }
+  }
+  return DisplayOutcome::Shown;
 }
 
 }  // namespace quelmar

@@ -35,8 +35,10 @@ enum class DisplayOutcome {
 };
 
 // Builds the picture into `picture` and records what it shows in `displayed`, with the busy
-// cursor shown meanwhile. Errors (an index outside an array, overflow) are thrown; the record
-// then already describes the new picture.
+// cursor shown meanwhile. A raw picture uses whole framelets, a vertical travel of one framelet
+// and no horizontal travel, whatever the request's travels say. Errors (an index outside an
+// array, overflow, unusable sizes) are thrown; they are found before the picture or the record
+// changes, so both keep describing the picture shown before.
 DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& request,
                             UserPort& port, DisplayedImageInfo& displayed, Picture& picture);
 
