@@ -1,5 +1,7 @@
 #include "app/QuelmarForm.h"
 
+#include <QScrollBar>
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -330,6 +332,7 @@ void TQuelmar_Form::ShowImage(bool invert, bool stacked, Real verticalTravel,
     return VertCorrection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
   };
   request.SettingsPath = folder_ + "Quelmar.ini";
+  const QSize before(picture.Width(), picture.Height());
   quelmar::DisplayOutcome outcome;
   try {
     outcome = quelmar::DisplayImage(Product, request, *port_, DisplayedImage, picture);
@@ -340,6 +343,12 @@ void TQuelmar_Form::ShowImage(bool invert, bool stacked, Real verticalTravel,
     throw;
   }
   Image1->ShowPicture(picture);
+  // A picture of another size (another product, raw after stacked...) is shown from its top left
+  // corner; the same size again (another band, other options) keeps the place being looked at.
+  if (before != QSize(picture.Width(), picture.Height())) {
+    ScrollBox1->horizontalScrollBar()->setValue(0);
+    ScrollBox1->verticalScrollBar()->setValue(0);
+  }
   if (outcome == quelmar::DisplayOutcome::NoImage) Load_Button->setFocus();
 }
 

@@ -1,5 +1,6 @@
 // The window with synthetic products: what Load prepares, Raw, Stack and Invert, and Save with
 // the ways the calibration file is found, created or given up on.
+#include <QScrollBar>
 #include <functional>
 
 #include "support/TestFiles.h"
@@ -198,6 +199,23 @@ TEST_F(FormProduct, SaveWithoutCalibrationFileAsksWhereToPutTheRecord) {
             Strings{"Unable to save calibration data -- no destination file selected"});
   EXPECT_FALSE(quelmar::FileExists(dir.File("never.txt")));
   EXPECT_FALSE(quelmar::FileExists(dir.File("gone.txt")));
+}
+
+TEST_F(FormProduct, ANewPictureIsShownFromItsTopLeftCorner) {
+  form->show();
+  Load(Write("M6001CE", 60, 78));
+  QScrollBar* vertical = form->ScrollBox1->verticalScrollBar();
+  vertical->setValue(vertical->maximum());
+  form->Stack_Button->click();
+  EXPECT_EQ(form->Image1->height(), 59 * 11 + 14);
+  EXPECT_EQ(vertical->maximum(), form->Image1->height() - form->ScrollBox1->viewport()->height());
+  EXPECT_EQ(vertical->value(), 0);
+  // Another band of the same size keeps the place being looked at.
+  vertical->setValue(100);
+  Band()->setText("4");
+  form->Stack_Button->click();
+  EXPECT_EQ(form->DisplayedImage.Wavelength, "566");
+  EXPECT_EQ(vertical->value(), 100);
 }
 
 }  // namespace
