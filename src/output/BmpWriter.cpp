@@ -1,7 +1,9 @@
 #include "output/BmpWriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -62,17 +64,27 @@ std::string BmpHeader(const Picture& picture) {
   return h;
 }
 
-// Hands the file's bytes to `sink` piece by piece: the header, then each row from the bottom up
-// with its padding as zeros.
+// Hands the file's bytes to `sink` piece by piece: the header, then the rows from the bottom up
+// with their padding as zeros, gathered into blocks of about 1 MiB (a write per row would cost
+// a large picture thousands of system calls).
 void EmitBmp(const Picture& picture, const std::function<void(const char*, size_t)>& sink) {
   const std::string header = BmpHeader(picture);
   sink(header.data(), header.size());
+  const int32_t height = picture.Height();
+  if (height == 0) return;
   const size_t pixelBytes = static_cast<size_t>(picture.Width()) * 3;
-  std::vector<char> row(static_cast<size_t>(FileStride(picture.Width())), 0);
-  for (int32_t y = picture.Height() - 1; y >= 0; --y) {
-    const uint8_t* src = picture.Row(y);
-    std::copy(src, src + pixelBytes, reinterpret_cast<uint8_t*>(row.data()));
-    sink(row.data(), row.size());
+  const size_t stride = static_cast<size_t>(FileStride(picture.Width()));
+  const size_t rowsPerBlock =
+      std::max<size_t>(1, std::min<size_t>(static_cast<size_t>(height),
+                                           (size_t{1} << 20) / std::max<size_t>(stride, 1)));
+  // Zeroed once: only the pixel bytes of each row are written, so the padding stays 0.
+  std::vector<char> block(rowsPerBlock * stride, 0);
+  for (int32_t y = height - 1; y >= 0;) {
+    size_t rows = 0;
+    for (; rows < rowsPerBlock && y >= 0; ++rows, --y) {
+      if (pixelBytes > 0) std::memcpy(block.data() + rows * stride, picture.Row(y), pixelBytes);
+    }
+    sink(block.data(), rows * stride);
   }
 }
 

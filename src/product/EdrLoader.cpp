@@ -78,24 +78,24 @@ int32_t ReadImageRows(const std::string& path, int64_t labelBytes, int32_t label
   product.RowCount = 0;
   product.Rows.Allocate(rowsToHold, width);
 
-  int32_t read = 0;
-  while (read < rowsToHold) {
-    in.read(reinterpret_cast<char*>(product.Rows.Row(read)), width);
+  // The rows lie one after the other in the image block, as in the file: one read puts them all
+  // straight into their places (a read per row would cost a pass through the stream's buffer).
+  const int64_t wanted = int64_t{rowsToHold} * width;
+  int64_t got = 0;
+  if (wanted > 0) {
+    in.read(reinterpret_cast<char*>(product.Rows.Row(0)), static_cast<std::streamsize>(wanted));
+    got = in.gcount();
     if (in.bad()) {
       throw FileError("Cannot read the image of " + Quoted(path) + ": read error in image row " +
-                      FormatInt(read + 1) + ".");
+                      FormatInt(got / width + 1) + ".");
     }
-    const int64_t got = in.gcount();
-    if (got == width) {
-      ++read;
-    } else if (got == 0) {
-      break;  // the file ends at a row boundary
-    } else {
-      throw FileError("Cannot read the image of " + Quoted(path) +
-                      ": the file ends inside image row " + FormatInt(read + 1) + " of " +
-                      FormatInt(lines) + " (" + FormatInt(got) + " of " + FormatInt(width) +
-                      " bytes).");
-    }
+  }
+  const int32_t read = static_cast<int32_t>(got / width);
+  if (got % width != 0) {
+    throw FileError("Cannot read the image of " + Quoted(path) +
+                    ": the file ends inside image row " + FormatInt(read + 1) + " of " +
+                    FormatInt(lines) + " (" + FormatInt(got % width) + " of " + FormatInt(width) +
+                    " bytes).");
   }
   if (read == lines && in.peek() != std::char_traits<char>::eof()) {
     port.AppendLine("Note: data found beyond end of " + FormatInt(lines) + " expected image rows.");

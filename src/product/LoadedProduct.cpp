@@ -9,6 +9,15 @@
 namespace quelmar {
 
 void ImageRows::Allocate(int32_t lines, int32_t width) {
+  const uint64_t held = static_cast<uint64_t>(lines_) * static_cast<uint64_t>(width_);
+  if (lines >= 0 && width >= 0 && held > 0 &&
+      static_cast<uint64_t>(lines) * static_cast<uint64_t>(width) == held) {
+    // A block of exactly this size is kept: its pages are already mapped, and a fresh block of
+    // a large product costs the system more to hand out than the rows cost to read.
+    lines_ = lines;
+    width_ = width;
+    return;
+  }
   Clear();
   if (lines < 0 || width < 0) throw RangeError("Image size out of range");
   const uint64_t bytes = static_cast<uint64_t>(lines) * static_cast<uint64_t>(width);
