@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "WacsimCommand.h"
+#include "util/Paths.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  const std::vector<std::string> args = quelmar::CommandLineArguments(argc, argv);
   return quelmar::sim::RunWacsim(args, std::cout, std::cerr);
 }

@@ -8,6 +8,7 @@
 #include "cli/BatchRunner.h"
 #include "cli/CliOptions.h"
 #include "util/Numbers.h"
+#include "util/Paths.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ void WriteErr(const std::string& text) {
 int main(int argc, char** argv) {
   using namespace quelmar::cli;
   quelmar::SetProcessNumberFormat();
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = quelmar::CommandLineArguments(argc, argv);
   ParsedCommandLine parsed;
   try {
     parsed = ParseCommandLine(args);
@@ -30,6 +31,10 @@ int main(int argc, char** argv) {
     WriteErr(std::string(kToolName) + ": " + e.what() + "\nTry \"" + help +
              "\" for more information.\n");
     return 2;
+  } catch (const std::exception& e) {
+    // A path that cannot be looked at, no memory: reported, never an abort.
+    WriteErr(std::string(kToolName) + ": " + e.what() + "\n");
+    return 1;
   }
   if (!parsed.options) {
     std::fwrite(parsed.text.data(), 1, parsed.text.size(), stdout);

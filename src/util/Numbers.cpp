@@ -1,10 +1,12 @@
 #include "util/Numbers.h"
 
 #include <array>
+#include <cerrno>
 #include <cfenv>
 #include <charconv>
 #include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "util/Errors.h"
@@ -51,6 +53,49 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Positions are 1-based; `i` is 0-based while scanning.
 int32_t Pos(size_t i) { return static_cast<int32_t>(i + 1); }
+
+// The C library's decimal separator in the current locale ("." in the C locale).
+[[maybe_unused]] std::string_view LocaleDecimalPoint() {
+  const char* point = std::localeconv()->decimal_point;
+  return point && *point ? std::string_view(point) : std::string_view(".");
+}
+
+// Reads a text of the real rule in canonical form (digits on both sides of a period, no '+')
+// into `value`, correctly rounded; true when it is beyond the range of an extended real.
+bool FromCharsOutOfRange(const std::string& canonical, Real& value) {
+#if defined(__MINGW32__)
+  // MinGW's from_chars for long double rounds through double, which would give other numbers
+  // than on Linux; its strtold is exact but reads the locale's decimal separator.
+  std::string text = canonical;
+  const std::string_view point = LocaleDecimalPoint();
+  if (point != ".") {
+    const size_t at = text.find('.');
+    if (at != std::string::npos) text.replace(at, 1, point);
+  }
+  errno = 0;
+  char* end = nullptr;
+  value = std::strtold(text.c_str(), &end);
+  // As on Linux: overflow, and underflow to zero or to a subnormal, are out of range.
+  return errno == ERANGE || std::fpclassify(value) == FP_SUBNORMAL ||
+         std::fpclassify(value) == FP_INFINITE;
+#else
+  const auto result =
+      std::from_chars(canonical.data(), canonical.data() + canonical.size(), value);
+  return result.ec == std::errc::result_out_of_range;
+#endif
+}
+
+// MinGW's to_chars with a precision writes the locale's decimal separator: the period instead.
+std::string WithPeriod(std::string text) {
+#if defined(__MINGW32__)
+  const std::string_view point = LocaleDecimalPoint();
+  if (point != ".") {
+    const size_t at = text.find(point);
+    if (at != std::string::npos) text.replace(at, point.size(), ".");
+  }
+#endif
+  return text;
+}
 
 }  // namespace
 
@@ -164,9 +209,7 @@ RealParse ParseReal(std::string_view s) {
     if (s[k] == '.' && (k + 1 >= n || !IsDigit(s[k + 1]))) canonical.push_back('0');
   }
   Real value = 0;
-  const auto result =
-      std::from_chars(canonical.data(), canonical.data() + canonical.size(), value);
-  if (result.ec == std::errc::result_out_of_range) {
+  if (FromCharsOutOfRange(canonical, value)) {
     // Too large or too small for an extended real: infinity or zero with its sign.
     const bool neg = canonical[0] == '-';
     const size_t e = canonical.find_first_of("eE");
@@ -182,7 +225,7 @@ std::string FormatG3(Real x) {
   std::array<char, 64> buf{};
   const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), x,
                                std::chars_format::general, 3);
-  return std::string(buf.data(), r.ptr);
+  return WithPeriod(std::string(buf.data(), r.ptr));
 }
 
 std::string FormatFixed(Real x, int decimals) {
@@ -192,9 +235,9 @@ std::string FormatFixed(Real x, int decimals) {
   if (r.ec != std::errc()) {
     std::string big(6000, '\0');
     r = std::to_chars(big.data(), big.data() + big.size(), x, std::chars_format::fixed, decimals);
-    return std::string(big.data(), r.ptr);
+    return WithPeriod(std::string(big.data(), r.ptr));
   }
-  return std::string(buf.data(), r.ptr);
+  return WithPeriod(std::string(buf.data(), r.ptr));
 }
 
 std::string FormatInt(int64_t x) { return std::to_string(x); }

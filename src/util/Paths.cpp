@@ -1,10 +1,16 @@
 #include "util/Paths.h"
 
+#include <cwchar>
 #include <filesystem>
 #include <system_error>
+#include <utility>
+
+#include "util/Errors.h"
 
 #if defined(_WIN32)
 #include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
 #else
 #include <unistd.h>
 #endif
@@ -70,12 +76,46 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 fs::path FsPath(const std::string& utf8) {
-  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+  try {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+  } catch (const std::system_error&) {
+    // Windows names are UTF-16: bytes that are no UTF-8 text name no file there.
+    throw FileError("The file name \"" + utf8 + "\" is not valid UTF-8 text");
+  }
 }
 
 std::string Utf8Of(const fs::path& path) {
-  const std::u8string u8 = path.u8string();
-  return std::string(u8.begin(), u8.end());
+  try {
+    const std::u8string u8 = path.u8string();
+    return std::string(u8.begin(), u8.end());
+  } catch (const std::system_error&) {
+    // A Windows name with an unpaired UTF-16 surrogate: shown with '?' in its place.
+    std::string text;
+    for (const auto c : path.native())
+      text.push_back(static_cast<unsigned>(c) < 0x80u ? static_cast<char>(c) : '?');
+    return text;
+  }
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  std::vector<std::string> args;
+#if defined(_WIN32)
+  int count = 0;
+  if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+    for (int i = 1; i < count; ++i) {
+      const int length = static_cast<int>(std::wcslen(wide[i]));
+      const int bytes =
+          WideCharToMultiByte(CP_UTF8, 0, wide[i], length, nullptr, 0, nullptr, nullptr);
+      std::string arg(static_cast<size_t>(bytes), '\0');
+      WideCharToMultiByte(CP_UTF8, 0, wide[i], length, arg.data(), bytes, nullptr, nullptr);
+      args.push_back(std::move(arg));
+    }
+    LocalFree(wide);
+    return args;
+  }
+#endif
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
 }
 
 }  // namespace quelmar

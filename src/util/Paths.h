@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quelmar {
 
@@ -32,5 +33,9 @@ bool IsPathSeparator(char c);
 // A filesystem path from a UTF-8 text and back (the wide API on Windows).
 std::filesystem::path FsPath(const std::string& utf8);
 std::string Utf8Of(const std::filesystem::path& path);
+
+// The program's arguments after its name, as UTF-8 texts. On Windows they are taken from the
+// wide command line: main's argv there is in the ANSI code page, which cannot hold every name.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 }  // namespace quelmar

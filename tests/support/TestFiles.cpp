@@ -9,6 +9,8 @@
 
 #include <unistd.h>
 
+#include "util/Paths.h"
+
 namespace quelmar::testing {
 
 namespace fs = std::filesystem;
@@ -21,7 +23,7 @@ TempDir::TempDir() {
                                std::to_string(counter++));
     std::error_code ec;
     if (fs::create_directory(p, ec)) {
-      path_ = p.string();
+      path_ = Utf8Of(p);
       return;
     }
   }
@@ -39,13 +41,13 @@ TempDir::~TempDir() {
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write " + path);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(FsPath(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   std::ostringstream s;
   s << in.rdbuf();
