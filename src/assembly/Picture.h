@@ -12,6 +12,9 @@ class Picture {
  public:
   // Resizes to width x height and clears every pixel to white; RangeError when too large.
   void Reset(int32_t width, int32_t height);
+  // Resizes to width x height and leaves the pixels as they happen to be: for a builder that
+  // paints every byte of every row itself. Same errors as Reset.
+  void Resize(int32_t width, int32_t height);
 
   int32_t Width() const { return width_; }
   int32_t Height() const { return height_; }
@@ -24,6 +27,8 @@ class Picture {
   const uint8_t* Data() const { return bytes_.data(); }
 
  private:
+  void Size(int32_t width, int32_t height, bool clear);
+
   std::vector<uint8_t> bytes_;
   int32_t width_ = 0;
   int32_t height_ = 0;

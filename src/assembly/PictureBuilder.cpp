@@ -84,29 +84,56 @@ void GreyRow(const uint8_t* src, uint8_t* dst, int32_t count) {
   for (; i < count; ++i) PutGrey(dst + 3 * static_cast<size_t>(i), src[i]);
 }
 
-// A corrected row from its line map; `start` is the framelet's first sample. Only used when
-// every row the map can name lies within the rows read.
-void MappedRow(const int64_t* map, const uint8_t* start, const std::array<uint8_t, 3>& noData,
-               uint8_t* dst, int32_t count) {
-  int32_t i = 0;
-  if constexpr (kPairStores) {
-    for (; i + 3 <= count; i += 2) {
-      const int64_t a0 = map[i];
-      const int64_t a1 = map[i + 1];
-      uint8_t* out = dst + 3 * static_cast<size_t>(i);
-      if ((a0 | a1) >= 0) {
-        PutGreyPair(out, start[a0], start[a1]);
-      } else {
-        a0 < 0 ? PutColour(out, noData) : PutGrey(out, start[a0]);
-        a1 < 0 ? PutColour(out + 3, noData) : PutGrey(out + 3, start[a1]);
-      }
+// A stretch of a line map whose entries all name a source sample, or all stand for no data. The
+// stretches of a line are found once per picture, so that the row loops below need no test per
+// pixel (the stretches without data lie mostly at the ends of a line, but not only there).
+struct MapRun {
+  int32_t begin;
+  int32_t end;
+  bool valid;
+};
+
+std::vector<MapRun> RunsOf(const int64_t* map, int32_t count) {
+  std::vector<MapRun> runs;
+  for (int32_t i = 0; i < count;) {
+    const bool valid = map[i] >= 0;
+    int32_t j = i + 1;
+    while (j < count && (map[j] >= 0) == valid) ++j;
+    runs.push_back({i, j, valid});
+    i = j;
+  }
+  return runs;
+}
+
+// A corrected row from its line map and the map's stretches; `start` is the framelet's first
+// sample. Only used when every row the map can name lies within the rows read.
+void MappedRow(const int64_t* map, const std::vector<MapRun>& runs, const uint8_t* start,
+               const std::array<uint8_t, 3>& noData, uint8_t* dst, int32_t count) {
+  for (const MapRun& run : runs) {
+    int32_t i = run.begin;
+    if (!run.valid) {
+      for (; i < run.end; ++i) PutColour(dst + 3 * static_cast<size_t>(i), noData);
+      continue;
     }
+    if constexpr (kPairStores) {
+      // The scratch bytes of a pair land on a later pixel of the row, stored after it; the
+      // row's last pixel is stored alone.
+      const int32_t pairsEnd = std::min(run.end, count - 1);
+      for (; i + 2 <= pairsEnd; i += 2)
+        PutGreyPair(dst + 3 * static_cast<size_t>(i), start[map[i]], start[map[i + 1]]);
+    }
+    for (; i < run.end; ++i) PutGrey(dst + 3 * static_cast<size_t>(i), start[map[i]]);
   }
-  for (; i < count; ++i) {
-    const int64_t at = map[i];
-    uint8_t* out = dst + 3 * static_cast<size_t>(i);
-    at < 0 ? PutColour(out, noData) : PutGrey(out, start[at]);
-  }
+}
+
+// Asks for the band rows of a framelet ahead of their use. A corrected row reads its samples
+// out of order from several rows, which the processor's own prefetching does not foresee: the
+// loads would wait on memory for every framelet of a large product.
+void PrefetchRows(const ImageRows& rows, int64_t first, int64_t last) {
+  if (first < 0 || last < first || last >= rows.Lines()) return;
+  const uint8_t* from = rows.Row(static_cast<int32_t>(first));
+  const size_t bytes = static_cast<size_t>(last - first + 1) * static_cast<size_t>(rows.Width());
+  for (size_t at = 0; at < bytes; at += 64) __builtin_prefetch(from + at);
 }
 
 // The same with every source row clamped to the rows read (framelets whose band runs past the
@@ -211,9 +238,17 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
   const int32_t stripWidth = geometry ? geometry->Width() : wsrc;
   const int32_t width = ToInt32(int64_t{stripWidth} + extra, "The picture width");
   std::optional<CorrectedRowMap> map;
-  if (geometry) map.emplace(*geometry, strip, wsrc, request.Invert, vertical, shift, mostRows);
+  std::vector<std::vector<MapRun>> runs;
+  if (geometry) {
+    map.emplace(*geometry, strip, wsrc, request.Invert, vertical, shift, mostRows);
+    runs.reserve(static_cast<size_t>(mostRows));
+    for (int32_t line = 1; line <= mostRows; ++line)
+      runs.push_back(RunsOf(map->Line(line), stripWidth));
+  }
 
-  picture.Reset(width, height);
+  // Every byte of every row is painted below (the pixels, white beside them), so the picture is
+  // not cleared first: that would be one more pass over the largest block this command writes.
+  picture.Resize(width, height);
   if (stacked) {
     displayed.Wavelength = wavelength;
     displayed.VStep = vt;
@@ -230,26 +265,41 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
   Real position = ht >= 0 ? static_cast<Real>(0) : static_cast<Real>(extra);
   int32_t row = 0;
   const int64_t lastRow = int64_t{product.RowCount} - 1;
-  for (int32_t f = 1; f <= fc; ++f, position += ht) {
-    // Kept within the extra width, whatever the rounding of the running sum does.
-    const int32_t column =
-        static_cast<int32_t>(std::clamp<Real>(Round(position), 0, static_cast<Real>(extra)));
-    const int64_t base = int64_t{f - 1} * fh;
-    const int32_t k = rowsTaken[static_cast<size_t>(f) - 1];
-    for (int32_t line = 1; line <= k && row < height; ++line, ++row) {
-      uint8_t* dst = picture.Row(row) + static_cast<size_t>(column) * 3;
-      if (!map) {
-        const int64_t source = request.Invert ? base + strip.B - line : base + strip.T + line - 1;
-        const int64_t clamped = std::clamp<int64_t>(source, 0, lastRow);
-        GreyRow(product.Rows.Row(static_cast<int32_t>(clamped)), dst, wsrc);
-      } else if (base + strip.B - 1 <= lastRow) {
-        MappedRow(map->Line(line), product.Rows.Row(static_cast<int32_t>(base)), noData, dst,
-                  stripWidth);
-      } else {
-        MappedRowClamped(map->Line(line), product.Rows, base, product.RowCount, noData, dst,
-                         stripWidth);
+  const size_t stride = static_cast<size_t>(picture.Stride());
+  try {
+    for (int32_t f = 1; f <= fc; ++f, position += ht) {
+      // Kept within the extra width, whatever the rounding of the running sum does.
+      const int32_t column =
+          static_cast<int32_t>(std::clamp<Real>(Round(position), 0, static_cast<Real>(extra)));
+      const size_t left = static_cast<size_t>(column) * 3;
+      const size_t right = left + static_cast<size_t>(stripWidth) * 3;
+      const int64_t base = int64_t{f - 1} * fh;
+      const int32_t k = rowsTaken[static_cast<size_t>(f) - 1];
+      if (map && f < fc) PrefetchRows(product.Rows, base + fh + strip.T, base + fh + strip.B - 1);
+      for (int32_t line = 1; line <= k && row < height; ++line, ++row) {
+        uint8_t* const start = picture.Row(row);
+        if (left > 0) std::memset(start, 0xFF, left);
+        if (stride > right) std::memset(start + right, 0xFF, stride - right);
+        uint8_t* dst = start + left;
+        if (!map) {
+          const int64_t source = request.Invert ? base + strip.B - line : base + strip.T + line - 1;
+          const int64_t clamped = std::clamp<int64_t>(source, 0, lastRow);
+          GreyRow(product.Rows.Row(static_cast<int32_t>(clamped)), dst, wsrc);
+        } else if (base + strip.B - 1 <= lastRow) {
+          MappedRow(map->Line(line), runs[static_cast<size_t>(line) - 1],
+                    product.Rows.Row(static_cast<int32_t>(base)), noData, dst, stripWidth);
+        } else {
+          MappedRowClamped(map->Line(line), product.Rows, base, product.RowCount, noData, dst,
+                           stripWidth);
+        }
       }
     }
+  } catch (...) {
+    picture.Reset(width, height);  // never half a picture over what was there before
+    throw;
+  }
+  if (stride > 0) {
+    for (; row < height; ++row) std::memset(picture.Row(row), 0xFF, stride);
   }
   return DisplayOutcome::Shown;
 }

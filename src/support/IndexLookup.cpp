@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -188,7 +189,22 @@ std::optional<SupportDataInfo> FindIndexRecord(const std::string& indexPath,
     return found && head.compare(0, productId.size(), productId) != 0;
   };
 
-  std::vector<char> block(1 << 16);
+  auto endLine = [&]() {
+    head.clear();
+    window.clear();
+    found = false;
+  };
+  // Whole lines are not copied or split: the identifier is searched for in the block itself,
+  // and only the line it occurs in is looked at.
+  if (productId.find('\n') != std::string_view::npos) return std::nullopt;  // no line holds it
+
+  // Blocks of 1 MiB keep the number of reads small; a small file gets a block just past its
+  // size, so that one read finds its end.
+  const uintmax_t fileSize = fs::file_size(path, ec);
+  const size_t blockSize =
+      ec ? size_t{1} << 20
+         : static_cast<size_t>(std::clamp<uintmax_t>(fileSize + 1, 4096, uintmax_t{1} << 20));
+  std::vector<char> block(blockSize);
   bool lineOpen = false;
   for (;;) {
     in.read(block.data(), static_cast<std::streamsize>(block.size()));
@@ -198,20 +214,48 @@ std::optional<SupportDataInfo> FindIndexRecord(const std::string& indexPath,
       throw FileError("Cannot read the index file \"" + indexPath + "\": " + ErrnoText(error));
     }
     const char* p = block.data();
-    const char* end = p + got;
-    while (p < end) {
-      const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    const char* const end = p + got;
+    if (lineOpen && p < end) {
+      // The rest of the line the previous block left open.
+      const char* lf = static_cast<const char*>(std::memchr(p, '\n', got));
       if (!lf) {
-        addPiece(p, static_cast<size_t>(end - p));
+        addPiece(p, got);
+        p = end;
+      } else {
+        addPiece(p, static_cast<size_t>(lf - p));
+        if (lineMatches()) return CutFields(head);
+        endLine();
+        lineOpen = false;
+        p = lf + 1;
+      }
+    }
+    while (p < end) {
+      const size_t at = std::string_view(p, static_cast<size_t>(end - p)).find(productId);
+      const char* hit = at == std::string_view::npos ? end : p + at;
+      if (hit == end) {
+        // No occurrence starts in the block's whole lines; its last line may go on in the next
+        // block, and the identifier with it.
+        const char* tail = end;
+        while (tail > p && tail[-1] != '\n') --tail;
+        if (tail < end) {
+          addPiece(tail, static_cast<size_t>(end - tail));
+          lineOpen = true;
+        }
+        break;
+      }
+      const char* lineStart = hit;
+      while (lineStart > p && lineStart[-1] != '\n') --lineStart;
+      const char* lf =
+          static_cast<const char*>(std::memchr(hit, '\n', static_cast<size_t>(end - hit)));
+      if (!lf) {
+        addPiece(lineStart, static_cast<size_t>(end - lineStart));
         lineOpen = true;
         break;
       }
-      addPiece(p, static_cast<size_t>(lf - p));
+      head.assign(lineStart, std::min(static_cast<size_t>(lf - lineStart), headMax));
+      found = true;
       if (lineMatches()) return CutFields(head);
-      head.clear();
-      window.clear();
-      found = false;
-      lineOpen = false;
+      endLine();
       p = lf + 1;
     }
     if (got < block.size()) break;  // end of file

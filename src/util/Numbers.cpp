@@ -13,8 +13,6 @@
 
 namespace quelmar {
 
-Real Round(Real x) { return std::nearbyintl(x); }
-
 int32_t RoundToInt32(Real x) {
   const Real r = Round(x);
   if (!(r >= static_cast<Real>(std::numeric_limits<int32_t>::min()) &&
@@ -49,10 +47,14 @@ int HexDigit(char c) {
   return -1;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Positions are 1-based; `i` is 0-based while scanning.
-int32_t Pos(size_t i) { return static_cast<int32_t>(i + 1); }
+int32_t Pos(size_t i) {
+  return static_cast<int32_t>(i + 1);
+}
 
 // The C library's decimal separator in the current locale ("." in the C locale).
 [[maybe_unused]] std::string_view LocaleDecimalPoint() {
@@ -79,8 +81,7 @@ bool FromCharsOutOfRange(const std::string& canonical, Real& value) {
   return errno == ERANGE || std::fpclassify(value) == FP_SUBNORMAL ||
          std::fpclassify(value) == FP_INFINITE;
 #else
-  const auto result =
-      std::from_chars(canonical.data(), canonical.data() + canonical.size(), value);
+  const auto result = std::from_chars(canonical.data(), canonical.data() + canonical.size(), value);
   return result.ec == std::errc::result_out_of_range;
 #endif
 }
@@ -153,8 +154,8 @@ Int32Parse ParseInt32(std::string_view s) {
     out.errorPosition = Pos(n);
     return out;
   }
-  out.value = negative ? static_cast<int32_t>(-static_cast<int64_t>(value))
-                       : static_cast<int32_t>(value);
+  out.value =
+      negative ? static_cast<int32_t>(-static_cast<int64_t>(value)) : static_cast<int32_t>(value);
   return out;
 }
 
@@ -223,15 +224,15 @@ RealParse ParseReal(std::string_view s) {
 
 std::string FormatG3(Real x) {
   std::array<char, 64> buf{};
-  const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), x,
-                               std::chars_format::general, 3);
+  const auto r =
+      std::to_chars(buf.data(), buf.data() + buf.size(), x, std::chars_format::general, 3);
   return WithPeriod(std::string(buf.data(), r.ptr));
 }
 
 std::string FormatFixed(Real x, int decimals) {
   std::array<char, 128> buf{};
-  auto r = std::to_chars(buf.data(), buf.data() + buf.size(), x, std::chars_format::fixed,
-                         decimals);
+  auto r =
+      std::to_chars(buf.data(), buf.data() + buf.size(), x, std::chars_format::fixed, decimals);
   if (r.ec != std::errc()) {
     std::string big(6000, '\0');
     r = std::to_chars(big.data(), big.data() + big.size(), x, std::chars_format::fixed, decimals);
@@ -240,8 +241,12 @@ std::string FormatFixed(Real x, int decimals) {
   return WithPeriod(std::string(buf.data(), r.ptr));
 }
 
-std::string FormatInt(int64_t x) { return std::to_string(x); }
+std::string FormatInt(int64_t x) {
+  return std::to_string(x);
+}
 
-void SetProcessNumberFormat() { std::setlocale(LC_NUMERIC, "C"); }
+void SetProcessNumberFormat() {
+  std::setlocale(LC_NUMERIC, "C");
+}
 
 }  // namespace quelmar

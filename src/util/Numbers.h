@@ -1,6 +1,7 @@
 #pragma once
 // Numbers as this program reads and writes them: extended reals, ties-to-even rounding, 32-bit
 // integers with checked arithmetic, and text forms that never depend on the machine's locale.
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,7 +11,11 @@ namespace quelmar {
 using Real = long double;  // 80-bit extended on x86-64
 
 // Nearest integer, halves to the even neighbour (Round(2.5) = 2, Round(3.5) = 4).
-Real Round(Real x);
+// rintl rounds in the current rounding mode, which this program never changes from the default
+// (to nearest, ties to even); unlike nearbyintl it compiles to one instruction.
+inline Real Round(Real x) {
+  return std::rintl(x);
+}
 // Round, then as a signed 32-bit integer; RangeError when it does not fit (or is not a number).
 int32_t RoundToInt32(Real x);
 
@@ -40,9 +45,9 @@ Int32Parse ParseInt32(std::string_view text);
 RealParse ParseReal(std::string_view text);
 
 // Text forms with the period as decimal separator and no grouping, whatever the locale.
-std::string FormatG3(Real x);                    // like "%0.3g"
+std::string FormatG3(Real x);                   // like "%0.3g"
 std::string FormatFixed(Real x, int decimals);  // like "%0.2f", "%0.3f"
-std::string FormatInt(int64_t x);                // like "%d"
+std::string FormatInt(int64_t x);               // like "%d"
 
 // Makes the process's C number format use the period (the window calls this once, at start-up,
 // after the toolkit has set the user's locale).

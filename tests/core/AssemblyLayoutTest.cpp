@@ -146,6 +146,29 @@ TEST(AssemblyStack, HorizontalTravelPlacesEachFramelet) {
   }
 }
 
+// A picture is built over whatever the previous command left in the same block (a raw picture,
+// a wider stack): every byte of the new one, margins and row padding included, must be what a
+// build into an empty picture gives.
+TEST(AssemblyStack, APictureBuiltOverAnotherIsTheSameAsOneBuiltAfresh) {
+  const LoadedProduct p = MakeImage(10, 14, 63, 1);
+  const PictureRequest requests[] = {
+      Raw(false),           StackOf(1, 14, -1.5L), StackOf(1, 3, 0.4L),   Raw(true),
+      StackOf(1, 14, 0.4L), StackOf(1, 0),         StackOf(1, 5, 2, true)};
+  Built reused;
+  for (const PictureRequest& r : requests) {
+    reused.Run(p, r);
+    Built fresh;
+    fresh.Run(p, r);
+    ASSERT_EQ(reused.picture.Width(), fresh.picture.Width());
+    ASSERT_EQ(reused.picture.Height(), fresh.picture.Height());
+    const size_t bytes = static_cast<size_t>(fresh.picture.Stride()) * fresh.picture.Height();
+    EXPECT_EQ(std::vector<uint8_t>(reused.picture.Data(), reused.picture.Data() + bytes),
+              std::vector<uint8_t>(fresh.picture.Data(), fresh.picture.Data() + bytes))
+        << "travel " << static_cast<double>(r.VerticalTravel) << ", "
+        << static_cast<double>(r.HorizontalTravel) << (r.Stacked ? " stacked" : " raw");
+  }
+}
+
 TEST(AssemblyStack, RecordsWhatIsShownAndClampsTheTravel) {
   struct Case {
     Real vt;

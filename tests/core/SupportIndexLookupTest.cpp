@@ -62,7 +62,7 @@ TEST(SupportIndexRecord, MatchesTheFirstLineWithTheIdentifierAfterItsFirstCharac
   const std::string path = dir.File("CUMINDEX.TAB"), id = "M126534360CE";
   std::string atStart = IndexLine(id, "S");
   atStart.replace(0, id.size(), id);  // first occurrence at position 1, another later
-  // Lines far longer than a read block, the identifier straddling the block boundary.
+  // Lines of a hundred thousand characters and more.
   const std::string startsWithId = "M12345" + std::string(100000, 'c') + "M12345";
   const std::string straddling = std::string(2 * 65536 - 3 - (startsWithId.size() + 1), 'a') +
                                  "M12345" + std::string(70000, 'b');
@@ -91,6 +91,51 @@ TEST(SupportIndexRecord, MatchesTheFirstLineWithTheIdentifierAfterItsFirstCharac
   }
   EXPECT_THROW(FindIndexRecord(dir.Path(), id), FileError);
   EXPECT_THROW(FindIndexRecord(dir.File("missing.TAB"), id), FileError);
+}
+
+// The index is read in blocks of 1 MiB: the identifier, the start or the end of its line, or a
+// line that begins with the identifier (and so does not match) may fall on either side of a
+// block's end.
+TEST(SupportIndexRecord, FindsTheLineWhereverABlockEnds) {
+  TempDir dir;
+  const std::string path = dir.File("CUMINDEX.TAB"), id = "M126534360CE";
+  const size_t block = size_t{1} << 20;
+  const std::string record = IndexLine(id, "7") + "\r\n";
+  std::string beginsWithId = IndexLine(id, "S") + "\r\n";
+  beginsWithId.replace(0, id.size(), id);
+  const size_t idAt = record.find(id);
+  // Filler lines of exactly `bytes` bytes in all.
+  auto filler = [](size_t bytes) {
+    std::string text;
+    while (text.size() + 1000 < bytes) text += std::string(999, 'f') + "\n";
+    text += std::string(bytes - text.size() - 1, 'g') + "\n";
+    return text;
+  };
+  struct Placement {
+    const char* what;
+    size_t offset;  // of the placed line's start, from the block's end
+    bool beginsWithIdFirst;
+  };
+  std::vector<Placement> placements;
+  for (size_t k = 0; k <= 12; ++k) {
+    placements.push_back({"identifier", idAt + k, false});
+    placements.push_back({"line start", k, false});
+    placements.push_back({"line end", record.size() - 2 + k - 8, false});
+    placements.push_back({"line beginning with it", k * 2 + 1, true});
+  }
+  for (const Placement& p : placements) {
+    SCOPED_TRACE(std::string(p.what) + " at " + std::to_string(p.offset));
+    const std::string placed = p.beginsWithIdFirst ? beginsWithId + record : record;
+    WriteFileBytes(path, filler(block - p.offset) + placed + IndexLine("M2", "2") + "\n");
+    const auto found = FindIndexRecord(path, id);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->OrientationCode1, "7");
+  }
+  // The record after a megabyte without a line end.
+  WriteFileBytes(path, std::string(block + 5, 'x') + id + "\n" + record);
+  const auto found = FindIndexRecord(path, id);
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->OrientationCode1, "x");  // the first, long line holds it
 }
 
 TEST(SupportCommandTest, ListsTheRecordByteForByte) {
