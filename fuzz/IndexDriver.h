@@ -19,24 +19,6 @@ namespace quelmar::fuzz {
 
 namespace index_detail {
 
-struct Place {
-  std::string SupportDataInfo::*field;
-  int position;
-  int length;
-};
-inline constexpr Place kPlaces[] = {
-    {&SupportDataInfo::StartTime, 310, 24},        {&SupportDataInfo::EndTime, 337, 24},
-    {&SupportDataInfo::SubSolarLon, 756, 6},       {&SupportDataInfo::SubSolarLat, 749, 6},
-    {&SupportDataInfo::SpacecraftLon, 770, 6},     {&SupportDataInfo::SpacecraftLat, 763, 6},
-    {&SupportDataInfo::SpacecraftAlt, 866, 7},     {&SupportDataInfo::PrincipalPointLon, 803, 6},
-    {&SupportDataInfo::PrincipalPointLat, 796, 6}, {&SupportDataInfo::UpperLeftLon, 859, 6},
-    {&SupportDataInfo::UpperLeftLat, 852, 6},      {&SupportDataInfo::UpperRightLon, 817, 6},
-    {&SupportDataInfo::UpperRightLat, 810, 6},     {&SupportDataInfo::LowerLeftLon, 845, 6},
-    {&SupportDataInfo::LowerLeftLat, 838, 6},      {&SupportDataInfo::LowerRightLon, 831, 6},
-    {&SupportDataInfo::LowerRightLat, 824, 6},     {&SupportDataInfo::OrientationCode1, 883, 1},
-    {&SupportDataInfo::OrientationCode2, 887, 2},
-};
-
 // The first line (split at line feeds, one carriage return before the feed dropped) whose first
 // occurrence of the identifier starts at position 2 or later, with its fields.
 inline std::optional<SupportDataInfo> ExpectedRecord(std::string_view file, std::string_view id) {
@@ -51,7 +33,7 @@ inline std::optional<SupportDataInfo> ExpectedRecord(std::string_view file, std:
     const size_t at = line.find(id);
     if (at == std::string_view::npos || at == 0) continue;
     SupportDataInfo info;
-    for (const Place& p : kPlaces) {
+    for (const IndexFieldPlace& p : kIndexFields) {
       info.*(p.field) = SubstringFromTo(line, p.position, p.position + p.length - 1);
     }
     info.Available = true;
@@ -62,7 +44,7 @@ inline std::optional<SupportDataInfo> ExpectedRecord(std::string_view file, std:
 
 inline bool SameRecord(const SupportDataInfo& a, const SupportDataInfo& b) {
   if (a.Available != b.Available) return false;
-  for (const Place& p : kPlaces) {
+  for (const IndexFieldPlace& p : kIndexFields) {
     if (a.*(p.field) != b.*(p.field)) return false;
   }
   return true;
@@ -151,7 +133,7 @@ inline void RunIndexInput(const uint8_t* data, size_t size) {
     // Refused only for a time that does not convert, or a field holding a line break (which
     // would split the record into false lines).
     bool lineBreak = false;
-    for (const index_detail::Place& p : index_detail::kPlaces) {
+    for (const IndexFieldPlace& p : kIndexFields) {
       lineBreak = lineBreak || (support.*(p.field)).find_first_of("\r\n") != std::string::npos;
     }
     Check(!start || !end || lineBreak, "a calibration record is refused only for a reason");

@@ -67,30 +67,12 @@ std::string ErrnoText(int error) {
   return std::error_code(error, std::generic_category()).message();
 }
 
-// The fields of one index record, by 1-based position and length.
-struct FieldPlace {
-  std::string SupportDataInfo::*field;
-  int position;
-  int length;
-};
-constexpr FieldPlace kFields[] = {
-    {&SupportDataInfo::StartTime, 310, 24},        {&SupportDataInfo::EndTime, 337, 24},
-    {&SupportDataInfo::SubSolarLon, 756, 6},       {&SupportDataInfo::SubSolarLat, 749, 6},
-    {&SupportDataInfo::SpacecraftLon, 770, 6},     {&SupportDataInfo::SpacecraftLat, 763, 6},
-    {&SupportDataInfo::SpacecraftAlt, 866, 7},     {&SupportDataInfo::PrincipalPointLon, 803, 6},
-    {&SupportDataInfo::PrincipalPointLat, 796, 6}, {&SupportDataInfo::UpperLeftLon, 859, 6},
-    {&SupportDataInfo::UpperLeftLat, 852, 6},      {&SupportDataInfo::UpperRightLon, 817, 6},
-    {&SupportDataInfo::UpperRightLat, 810, 6},     {&SupportDataInfo::LowerLeftLon, 845, 6},
-    {&SupportDataInfo::LowerLeftLat, 838, 6},      {&SupportDataInfo::LowerRightLon, 831, 6},
-    {&SupportDataInfo::LowerRightLat, 824, 6},     {&SupportDataInfo::OrientationCode1, 883, 1},
-    {&SupportDataInfo::OrientationCode2, 887, 2},
-};
 // Every field lies within the first kRecordHead characters of a line.
 constexpr size_t kRecordHead = 1024;
 
 SupportDataInfo CutFields(std::string_view line) {
   SupportDataInfo info;
-  for (const FieldPlace& f : kFields) {
+  for (const IndexFieldPlace& f : kIndexFields) {
     info.*(f.field) = SubstringFromTo(line, f.position, f.position + f.length - 1);
   }
   info.Available = true;

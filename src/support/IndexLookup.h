@@ -22,6 +22,25 @@ struct SupportDataInfo {
   std::string OrientationCode1, OrientationCode2;
 };
 
+// Where each field lies in an index line: 1-based position and length.
+struct IndexFieldPlace {
+  std::string SupportDataInfo::*field;
+  int position;
+  int length;
+};
+inline constexpr IndexFieldPlace kIndexFields[] = {
+    {&SupportDataInfo::StartTime, 310, 24},        {&SupportDataInfo::EndTime, 337, 24},
+    {&SupportDataInfo::SubSolarLon, 756, 6},       {&SupportDataInfo::SubSolarLat, 749, 6},
+    {&SupportDataInfo::SpacecraftLon, 770, 6},     {&SupportDataInfo::SpacecraftLat, 763, 6},
+    {&SupportDataInfo::SpacecraftAlt, 866, 7},     {&SupportDataInfo::PrincipalPointLon, 803, 6},
+    {&SupportDataInfo::PrincipalPointLat, 796, 6}, {&SupportDataInfo::UpperLeftLon, 859, 6},
+    {&SupportDataInfo::UpperLeftLat, 852, 6},      {&SupportDataInfo::UpperRightLon, 817, 6},
+    {&SupportDataInfo::UpperRightLat, 810, 6},     {&SupportDataInfo::LowerLeftLon, 845, 6},
+    {&SupportDataInfo::LowerLeftLat, 838, 6},      {&SupportDataInfo::LowerRightLon, 831, 6},
+    {&SupportDataInfo::LowerRightLat, 824, 6},     {&SupportDataInfo::OrientationCode1, 883, 1},
+    {&SupportDataInfo::OrientationCode2, 887, 2},
+};
+
 // A point in time: milliseconds since 0001-01-01 00:00:00.000 (averages exactly).
 using IndexTime = int64_t;
 struct CalendarTime {
