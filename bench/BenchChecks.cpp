@@ -22,7 +22,7 @@
 namespace quelmar::bench {
 namespace {
 
-struct PictureCaseSpec {
+struct PictureCase {
   const char* name;
   ReferenceRequest request;
 };
@@ -71,8 +71,8 @@ ReferenceRequest Raw(bool invert) {
 
 TEST(BenchPictures, FastPathsDrawWhatTheRulesDrawOnEveryKind) {
   const struct {
-    ProductSpec spec;
-    std::vector<PictureCaseSpec> cases;
+    ProductShape shape;
+    std::vector<PictureCase> cases;
   } products[] = {
       {{sim::ProductKind::CE, 40, 704, 3},
        {{"raw", Raw(false)},
@@ -104,8 +104,8 @@ TEST(BenchPictures, FastPathsDrawWhatTheRulesDrawOnEveryKind) {
         {"360 corrected vertically, shift 1", Stacked(2, 2.15, 0.25, false, true, true, 1)}}},
   };
   for (const auto& p : products) {
-    const BenchProduct product = MakeBenchProduct(p.spec, RunFolder().Path());
-    for (const PictureCaseSpec& c : p.cases) {
+    const BenchProduct product = MakeBenchProduct(p.shape, RunFolder().Path());
+    for (const PictureCase& c : p.cases) {
       EXPECT_EQ(CompareWithRules(product.loaded, c.request), "")
           << product.loaded.ProductId << ": " << c.name;
     }
@@ -132,7 +132,7 @@ LoadedProduct NarrowProduct(int32_t framelets, int32_t width) {
 // Pixels go out in pairs where they can: every width, odd and tiny ones included, must still
 // give each pixel and no byte beyond its row.
 TEST(BenchPictures, EveryWidthDrawsWhatTheRulesDraw) {
-  const PictureCaseSpec cases[] = {
+  const PictureCase cases[] = {
       {"raw", Raw(false)},
       {"travel 11", Stacked(1, 11)},
       {"travel 11, sideways -0.5", Stacked(1, 11, -0.5, true)},
@@ -141,7 +141,7 @@ TEST(BenchPictures, EveryWidthDrawsWhatTheRulesDraw) {
   };
   for (const int32_t width : {1, 2, 3, 4, 5, 7, 8, 13, 705}) {
     const LoadedProduct product = NarrowProduct(6, width);
-    for (const PictureCaseSpec& c : cases) {
+    for (const PictureCase& c : cases) {
       EXPECT_EQ(CompareWithRules(product, c.request), "") << "width " << width << ": " << c.name;
     }
   }
@@ -151,14 +151,14 @@ TEST(BenchPictures, EveryWidthDrawsWhatTheRulesDraw) {
 TEST(BenchPictures, FastPathsDrawWhatTheRulesDrawAtFullSize) {
   const LoadedProduct& product = ColourProduct().loaded;
   ASSERT_EQ(product.FrameletCount, 816);
-  const PictureCaseSpec cases[] = {
+  const PictureCase cases[] = {
       {"raw", Raw(false)},
       {"415 travel 11", Stacked(3, 11)},
       {"415 corrected", Stacked(3, 11, 0, false, true)},
       {"415 corrected vertically", Stacked(3, 11, 0, false, true, true)},
       {"321 corrected", Stacked(1, 2.15, 0, false, true)},
   };
-  for (const PictureCaseSpec& c : cases) {
+  for (const PictureCase& c : cases) {
     EXPECT_EQ(CompareWithRules(product, c.request), "") << c.name;
   }
 }

@@ -40,22 +40,22 @@ const ScratchFolder& RunFolder() {
   return folder;
 }
 
-ProductSpec ColourSpec() {
+ProductShape ColourShape() {
   return {sim::ProductKind::CE, 816, 704, 7};
 }
-ProductSpec MonoSpec() {
+ProductShape MonoShape() {
   return {sim::ProductKind::ME, sim::kMaxFramelets, 1024, 8};
 }
-ProductSpec UvSpec() {
+ProductShape UvShape() {
   return {sim::ProductKind::UE, sim::kMaxFramelets, 704, 9};
 }
 
-BenchProduct MakeBenchProduct(const ProductSpec& spec, const std::string& folder) {
+BenchProduct MakeBenchProduct(const ProductShape& shape, const std::string& folder) {
   sim::SimulatorOptions options;
-  options.kind = spec.kind;
-  options.framelets = spec.framelets;
-  options.width = spec.width;
-  options.seed = spec.seed;
+  options.kind = shape.kind;
+  options.framelets = shape.framelets;
+  options.width = shape.width;
+  options.seed = shape.seed;
   BenchProduct product;
   {
     // The simulated scene and image are dropped once the file is written.
@@ -90,8 +90,8 @@ BenchProduct MakeBenchProduct(const ProductSpec& spec, const std::string& folder
 
 namespace {
 
-const BenchProduct& Cached(std::unique_ptr<BenchProduct>& slot, const ProductSpec& spec) {
-  if (!slot) slot = std::make_unique<BenchProduct>(MakeBenchProduct(spec, RunFolder().Path()));
+const BenchProduct& Cached(std::unique_ptr<BenchProduct>& slot, const ProductShape& shape) {
+  if (!slot) slot = std::make_unique<BenchProduct>(MakeBenchProduct(shape, RunFolder().Path()));
   return *slot;
 }
 
@@ -99,15 +99,15 @@ const BenchProduct& Cached(std::unique_ptr<BenchProduct>& slot, const ProductSpe
 
 const BenchProduct& ColourProduct() {
   static std::unique_ptr<BenchProduct> product;
-  return Cached(product, ColourSpec());
+  return Cached(product, ColourShape());
 }
 const BenchProduct& MonoProduct() {
   static std::unique_ptr<BenchProduct> product;
-  return Cached(product, MonoSpec());
+  return Cached(product, MonoShape());
 }
 const BenchProduct& UvProduct() {
   static std::unique_ptr<BenchProduct> product;
-  return Cached(product, UvSpec());
+  return Cached(product, UvShape());
 }
 
 IndexFileInfo WriteIndexFile(const std::string& path, const std::string& productLineText,

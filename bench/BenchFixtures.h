@@ -49,7 +49,7 @@ class ScratchFolder {
 // The folder that holds this run's product and index files.
 const ScratchFolder& RunFolder();
 
-struct ProductSpec {
+struct ProductShape {
   sim::ProductKind kind = sim::ProductKind::CE;
   int32_t framelets = 816;
   int32_t width = 0;  // 0: the kind's usual width
@@ -58,9 +58,9 @@ struct ProductSpec {
 
 // The sizes users load: the largest colour product (816 framelets of 78 rows x 704 samples,
 // 45 MB), a monochrome product at the full 1024 samples, an ultraviolet product.
-ProductSpec ColourSpec();
-ProductSpec MonoSpec();
-ProductSpec UvSpec();
+ProductShape ColourShape();
+ProductShape MonoShape();
+ProductShape UvShape();
 
 struct BenchProduct {
   std::string path;         // the IMG file
@@ -73,7 +73,7 @@ struct BenchProduct {
 
 // Simulates the product, writes its IMG file into `folder` and loads it. QuelmarError when the
 // load does not give the simulated rows back.
-BenchProduct MakeBenchProduct(const ProductSpec& spec, const std::string& folder);
+BenchProduct MakeBenchProduct(const ProductShape& shape, const std::string& folder);
 
 // This run's products, made on first use.
 const BenchProduct& ColourProduct();

@@ -140,7 +140,7 @@ int main() {
   try {
     // Simulated, written and checked; everything the simulator held is released here.
     const bench::BenchProduct product =
-        bench::MakeBenchProduct(bench::ColourSpec(), bench::RunFolder().Path());
+        bench::MakeBenchProduct(bench::ColourShape(), bench::RunFolder().Path());
     path = product.path;
     productBytes = product.fileBytes;
     band = product.visibleBand;

@@ -26,7 +26,8 @@ void ImageRows::Allocate(int32_t lines, int32_t width) {
   }
   if (bytes > 0) {
     data_.reset(new (std::nothrow) uint8_t[bytes]);
-    if (!data_) throw RangeError("Out of memory: " + std::to_string(bytes) + " bytes for the image");
+    if (!data_)
+      throw RangeError("Out of memory: " + std::to_string(bytes) + " bytes for the image");
   }
   lines_ = lines;
   width_ = width;

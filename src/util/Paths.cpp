@@ -66,7 +66,9 @@ PathParts SplitPath(std::string_view path) {
   return parts;
 }
 
-std::string FileNameOf(std::string_view path) { return SplitPath(path).name; }
+std::string FileNameOf(std::string_view path) {
+  return SplitPath(path).name;
+}
 
 std::string AbsolutePath(const std::string& path) {
   std::error_code ec;

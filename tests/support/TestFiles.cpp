@@ -19,8 +19,8 @@ TempDir::TempDir() {
   static std::atomic<int> counter{0};
   const fs::path base = fs::temp_directory_path();
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    const fs::path p = base / ("quelmar-test-" + std::to_string(::getpid()) + "-" +
-                               std::to_string(counter++));
+    const fs::path p =
+        base / ("quelmar-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     std::error_code ec;
     if (fs::create_directory(p, ec)) {
       path_ = Utf8Of(p);
