@@ -151,14 +151,26 @@ TEST(AssemblyStack, HorizontalTravelPlacesEachFramelet) {
 // build into an empty picture gives.
 TEST(AssemblyStack, APictureBuiltOverAnotherIsTheSameAsOneBuiltAfresh) {
   const LoadedProduct p = MakeImage(10, 14, 63, 1);
+  // Corrected with the built-in camera settings (no settings file there), horizontally and in
+  // both directions.
+  auto corrected = [](bool vertical, Real ht) {
+    PictureRequest r = StackOf(1, 11, ht);
+    r.CorrectDistortion = true;
+    r.CorrectVertically = vertical;
+    r.ReadShift = [] { return 0; };
+    r.SettingsPath = "no such folder/Quelmar.ini";
+    return r;
+  };
   const PictureRequest requests[] = {
-      Raw(false),           StackOf(1, 14, -1.5L), StackOf(1, 3, 0.4L),   Raw(true),
-      StackOf(1, 14, 0.4L), StackOf(1, 0),         StackOf(1, 5, 2, true)};
+      Raw(false),          StackOf(1, 14, -1.5L),  StackOf(1, 3, 0.4L), Raw(true),
+      corrected(false, 0), corrected(true, -1.5L), corrected(true, 0),  StackOf(1, 14, 0.4L),
+      StackOf(1, 0),       StackOf(1, 5, 2, true)};
   Built reused;
   for (const PictureRequest& r : requests) {
     reused.Run(p, r);
     Built fresh;
     fresh.Run(p, r);
+    ASSERT_EQ(fresh.outcome, DisplayOutcome::Shown);
     ASSERT_EQ(reused.picture.Width(), fresh.picture.Width());
     ASSERT_EQ(reused.picture.Height(), fresh.picture.Height());
     const size_t bytes = static_cast<size_t>(fresh.picture.Stride()) * fresh.picture.Height();
@@ -166,6 +178,11 @@ TEST(AssemblyStack, APictureBuiltOverAnotherIsTheSameAsOneBuiltAfresh) {
               std::vector<uint8_t>(fresh.picture.Data(), fresh.picture.Data() + bytes))
         << "travel " << static_cast<double>(r.VerticalTravel) << ", "
         << static_cast<double>(r.HorizontalTravel) << (r.Stacked ? " stacked" : " raw");
+    // Nothing is written past a row's last pixel: the padding stays white.
+    for (int32_t y = 0; y < fresh.picture.Height(); ++y) {
+      for (int32_t b = fresh.picture.Width() * 3; b < fresh.picture.Stride(); ++b)
+        ASSERT_EQ(fresh.picture.Row(y)[b], 0xFF) << "row " << y << ", byte " << b;
+    }
   }
 }
 
