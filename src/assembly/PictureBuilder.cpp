@@ -123,26 +123,6 @@ void GreyRow(const uint8_t* src, uint8_t* dst, int32_t count) {
   GreyRowScalar(src, dst, count);
 }
 
-#if QUELMAR_X86_VECTORS
-// Eight corrected pixels at a time: their samples gathered into one word, spread to 24 bytes by
-// two byte shuffles.
-__attribute__((target("ssse3"))) void ShuffledRun(const int64_t* map, const uint8_t* start,
-                                                  uint8_t* dst, int32_t& i, int32_t end) {
-  const __m128i spread0 = _mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
-  const __m128i spread1 = _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, -1, -1, -1, -1, -1, -1, -1, -1);
-  for (; i + 8 <= end; i += 8) {
-    const int64_t* at = map + i;
-    auto sample = [&](int k) { return static_cast<uint64_t>(start[at[k]]) << (8 * k); };
-    const uint64_t word = ((sample(0) | sample(1)) | (sample(2) | sample(3))) |
-                          ((sample(4) | sample(5)) | (sample(6) | sample(7)));
-    const __m128i v = _mm_cvtsi64_si128(static_cast<long long>(word));
-    uint8_t* out = dst + 3 * static_cast<size_t>(i);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(v, spread0));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm_shuffle_epi8(v, spread1));
-  }
-}
-#endif
-
 // A stretch of a line map whose entries all name a source sample, or all stand for no data. The
 // stretches of a line are found once per picture, so that the row loops below need no test per
 // pixel (the stretches without data lie mostly at the ends of a line, but not only there).
@@ -174,9 +154,6 @@ void MappedRow(const int64_t* map, const std::vector<MapRun>& runs, const uint8_
       for (; i < run.end; ++i) PutColour(dst + 3 * static_cast<size_t>(i), noData);
       continue;
     }
-#if QUELMAR_X86_VECTORS
-    if (kHasShuffles) ShuffledRun(map, start, dst, i, run.end);
-#endif
     if constexpr (kPairStores) {
       // The scratch bytes of a pair land on a later pixel of the row, stored after it; the
       // row's last pixel is stored alone.
