@@ -28,10 +28,11 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The core library and its tests again, under AddressSanitizer and UndefinedBehaviorSanitizer,
-# configured without Qt (which also shows that the core needs none).
+# Every test again (core, CLI, widgets and the window under Xvfb) under AddressSanitizer and
+# UndefinedBehaviorSanitizer. The bench, fuzz and Windows builds are configured without Qt, which
+# shows that the core needs none.
 test-sanitize: deps
-	@cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUELMAR_WITH_QT=OFF \
+	@cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUELMAR_WITH_QT=ON \
 	  -DQUELMAR_SANITIZE=ON >/dev/null
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
