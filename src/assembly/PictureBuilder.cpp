@@ -284,6 +284,26 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
     for (int32_t line = 1; line <= mostRows; ++line)
       runs.push_back(RunsOf(map->Line(line), stripWidth));
   }
+  // Corrected vertically, a row takes its samples from several band rows, and read where they
+  // lie in a large product those rows are new pages for every framelet: the loads would wait on
+  // the processor's address translation. So each framelet's band rows are copied into one small
+  // block, used again for every framelet, and the rows are drawn from there, with the line maps
+  // rebased to the band's first row. (A horizontal correction reads one row per line, which
+  // costs less than the copy.) Strips too large to copy are read in place.
+  std::vector<uint8_t> stripRows;
+  std::vector<int64_t> stripMap;
+  if (map && vertical && int64_t{mostRows} * stripWidth <= (int64_t{1} << 22) &&
+      int64_t{strip.H} * wsrc <= (int64_t{1} << 24)) {
+    stripRows.resize(static_cast<size_t>(strip.H) * static_cast<size_t>(wsrc));
+    stripMap.resize(static_cast<size_t>(mostRows) * static_cast<size_t>(stripWidth));
+    const int64_t bandStart = int64_t{strip.T} * wsrc;
+    for (int32_t line = 1; line <= mostRows; ++line) {
+      const int64_t* entries = map->Line(line);
+      int64_t* rebased = stripMap.data() + static_cast<size_t>(line - 1) * stripWidth;
+      for (int32_t i = 0; i < stripWidth; ++i)
+        rebased[i] = entries[i] < 0 ? -1 : entries[i] - bandStart;
+    }
+  }
 
   // Every byte of every row is painted below (the pixels, white beside them), so the picture is
   // not cleared first: that would be one more pass over the largest block this command writes.
@@ -324,6 +344,13 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
           const int64_t source = request.Invert ? base + strip.B - line : base + strip.T + line - 1;
           const int64_t clamped = std::clamp<int64_t>(source, 0, lastRow);
           GreyRow(product.Rows.Row(static_cast<int32_t>(clamped)), dst, wsrc);
+        } else if (base + strip.B - 1 <= lastRow && !stripRows.empty()) {
+          if (line == 1) {
+            std::memcpy(stripRows.data(), product.Rows.Row(static_cast<int32_t>(base + strip.T)),
+                        stripRows.size());
+          }
+          MappedRow(stripMap.data() + static_cast<size_t>(line - 1) * stripWidth,
+                    runs[static_cast<size_t>(line) - 1], stripRows.data(), noData, dst, stripWidth);
         } else if (base + strip.B - 1 <= lastRow) {
           MappedRow(map->Line(line), runs[static_cast<size_t>(line) - 1],
                     product.Rows.Row(static_cast<int32_t>(base)), noData, dst, stripWidth);
