@@ -276,29 +276,30 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
                                          " over " + std::to_string(fc) + " framelets");
   const int32_t stripWidth = geometry ? geometry->Width() : wsrc;
   const int32_t width = ToInt32(int64_t{stripWidth} + extra, "The picture width");
-  std::optional<CorrectedRowMap> map;
-  std::vector<std::vector<MapRun>> runs;
-  if (geometry) {
-    map.emplace(*geometry, strip, wsrc, request.Invert, vertical, shift, mostRows);
-    runs.reserve(static_cast<size_t>(mostRows));
-    for (int32_t line = 1; line <= mostRows; ++line)
-      runs.push_back(RunsOf(map->Line(line), stripWidth));
-  }
   // Corrected vertically, a row takes its samples from several band rows, and read where they
   // lie in a large product those rows are new pages for every framelet: the loads would wait on
   // the processor's address translation. So each framelet's band rows are copied into one small
   // block, used again for every framelet, and the rows are drawn from there, with the line maps
   // rebased to the band's first row. (A horizontal correction reads one row per line, which
   // costs less than the copy.) Strips too large to copy are read in place.
+  std::optional<CorrectedRowMap> map;
+  std::vector<std::vector<MapRun>> runs;
   std::vector<uint8_t> stripRows;
   std::vector<int64_t> stripMap;
-  if (map && vertical && int64_t{mostRows} * stripWidth <= (int64_t{1} << 22) &&
-      int64_t{strip.H} * wsrc <= (int64_t{1} << 24)) {
-    stripRows.resize(static_cast<size_t>(strip.H) * static_cast<size_t>(wsrc));
-    stripMap.resize(static_cast<size_t>(mostRows) * static_cast<size_t>(stripWidth));
+  if (geometry) {
+    map.emplace(*geometry, strip, wsrc, request.Invert, vertical, shift, mostRows);
+    const bool copyStrips = vertical && int64_t{mostRows} * stripWidth <= (int64_t{1} << 22) &&
+                            int64_t{strip.H} * wsrc <= (int64_t{1} << 24);
+    if (copyStrips) {
+      stripRows.resize(static_cast<size_t>(strip.H) * static_cast<size_t>(wsrc));
+      stripMap.resize(static_cast<size_t>(mostRows) * static_cast<size_t>(stripWidth));
+    }
     const int64_t bandStart = int64_t{strip.T} * wsrc;
+    runs.reserve(static_cast<size_t>(mostRows));
     for (int32_t line = 1; line <= mostRows; ++line) {
       const int64_t* entries = map->Line(line);
+      runs.push_back(RunsOf(entries, stripWidth));
+      if (!copyStrips) continue;
       int64_t* rebased = stripMap.data() + static_cast<size_t>(line - 1) * stripWidth;
       for (int32_t i = 0; i < stripWidth; ++i)
         rebased[i] = entries[i] < 0 ? -1 : entries[i] - bandStart;
@@ -325,44 +326,39 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
   int32_t row = 0;
   const int64_t lastRow = int64_t{product.RowCount} - 1;
   const size_t stride = static_cast<size_t>(picture.Stride());
-  try {
-    for (int32_t f = 1; f <= fc; ++f, position += ht) {
-      // Kept within the extra width, whatever the rounding of the running sum does.
-      const int32_t column =
-          static_cast<int32_t>(std::clamp<Real>(Round(position), 0, static_cast<Real>(extra)));
-      const size_t left = static_cast<size_t>(column) * 3;
-      const size_t right = left + static_cast<size_t>(stripWidth) * 3;
-      const int64_t base = int64_t{f - 1} * fh;
-      const int32_t k = rowsTaken[static_cast<size_t>(f) - 1];
-      if (map && f < fc) PrefetchRows(product.Rows, base + fh + strip.T, base + fh + strip.B - 1);
-      for (int32_t line = 1; line <= k && row < height; ++line, ++row) {
-        uint8_t* const start = picture.Row(row);
-        if (left > 0) std::memset(start, 0xFF, left);
-        if (stride > right) std::memset(start + right, 0xFF, stride - right);
-        uint8_t* dst = start + left;
-        if (!map) {
-          const int64_t source = request.Invert ? base + strip.B - line : base + strip.T + line - 1;
-          const int64_t clamped = std::clamp<int64_t>(source, 0, lastRow);
-          GreyRow(product.Rows.Row(static_cast<int32_t>(clamped)), dst, wsrc);
-        } else if (base + strip.B - 1 <= lastRow && !stripRows.empty()) {
-          if (line == 1) {
-            std::memcpy(stripRows.data(), product.Rows.Row(static_cast<int32_t>(base + strip.T)),
-                        stripRows.size());
-          }
-          MappedRow(stripMap.data() + static_cast<size_t>(line - 1) * stripWidth,
-                    runs[static_cast<size_t>(line) - 1], stripRows.data(), noData, dst, stripWidth);
-        } else if (base + strip.B - 1 <= lastRow) {
-          MappedRow(map->Line(line), runs[static_cast<size_t>(line) - 1],
-                    product.Rows.Row(static_cast<int32_t>(base)), noData, dst, stripWidth);
-        } else {
-          MappedRowClamped(map->Line(line), product.Rows, base, product.RowCount, noData, dst,
-                           stripWidth);
+  for (int32_t f = 1; f <= fc; ++f, position += ht) {
+    // Kept within the extra width, whatever the rounding of the running sum does.
+    const int32_t column =
+        static_cast<int32_t>(std::clamp<Real>(Round(position), 0, static_cast<Real>(extra)));
+    const size_t left = static_cast<size_t>(column) * 3;
+    const size_t right = left + static_cast<size_t>(stripWidth) * 3;
+    const int64_t base = int64_t{f - 1} * fh;
+    const int32_t k = rowsTaken[static_cast<size_t>(f) - 1];
+    if (map && f < fc) PrefetchRows(product.Rows, base + fh + strip.T, base + fh + strip.B - 1);
+    for (int32_t line = 1; line <= k && row < height; ++line, ++row) {
+      uint8_t* const start = picture.Row(row);
+      if (left > 0) std::memset(start, 0xFF, left);
+      if (stride > right) std::memset(start + right, 0xFF, stride - right);
+      uint8_t* dst = start + left;
+      if (!map) {
+        const int64_t source = request.Invert ? base + strip.B - line : base + strip.T + line - 1;
+        const int64_t clamped = std::clamp<int64_t>(source, 0, lastRow);
+        GreyRow(product.Rows.Row(static_cast<int32_t>(clamped)), dst, wsrc);
+      } else if (base + strip.B - 1 > lastRow) {
+        MappedRowClamped(map->Line(line), product.Rows, base, product.RowCount, noData, dst,
+                         stripWidth);
+      } else if (!stripRows.empty()) {
+        if (line == 1) {
+          std::memcpy(stripRows.data(), product.Rows.Row(static_cast<int32_t>(base + strip.T)),
+                      stripRows.size());
         }
+        MappedRow(stripMap.data() + static_cast<size_t>(line - 1) * stripWidth,
+                  runs[static_cast<size_t>(line) - 1], stripRows.data(), noData, dst, stripWidth);
+      } else {
+        MappedRow(map->Line(line), runs[static_cast<size_t>(line) - 1],
+                  product.Rows.Row(static_cast<int32_t>(base)), noData, dst, stripWidth);
       }
     }
-  } catch (...) {
-    picture.Reset(width, height);  // never half a picture over what was there before
-    throw;
   }
   if (stride > 0) {
     for (; row < height; ++row) std::memset(picture.Row(row), 0xFF, stride);

@@ -145,9 +145,11 @@ std::optional<SupportDataInfo> FindIndexRecord(const std::string& indexPath,
   }
   // An empty identifier's first occurrence is always at position 1: no line can match.
   if (productId.empty()) return std::nullopt;
+  if (productId.find('\n') != std::string_view::npos) return std::nullopt;  // no line holds it
 
-  // The file is read in blocks and each line in pieces, so that a file without line ends (a
-  // wrong file picked by mistake) is never held whole. Per line: `head` keeps its first
+  // The file is read in blocks, so that a file without line ends (a wrong file picked by
+  // mistake) is never held whole; a line that goes on past a block's end is taken in pieces.
+  // Per line: `head` keeps its first
   // characters (all the fields lie there), `window` the part still to be searched for the
   // identifier, `found` whether it occurs anywhere in the line. A line matches when the
   // identifier occurs in it but the line does not begin with it (the first occurrence then
@@ -176,10 +178,6 @@ std::optional<SupportDataInfo> FindIndexRecord(const std::string& indexPath,
     window.clear();
     found = false;
   };
-  // Whole lines are not copied or split: the identifier is searched for in the block itself,
-  // and only the line it occurs in is looked at.
-  if (productId.find('\n') != std::string_view::npos) return std::nullopt;  // no line holds it
-
   // Blocks of 1 MiB keep the number of reads small; a small file gets a block just past its
   // size, so that one read finds its end.
   const uintmax_t fileSize = fs::file_size(path, ec);
@@ -211,6 +209,8 @@ std::optional<SupportDataInfo> FindIndexRecord(const std::string& indexPath,
         p = lf + 1;
       }
     }
+    // Whole lines are not copied or split: the identifier is searched for in the block itself,
+    // and only the line it occurs in is looked at.
     while (p < end) {
       const size_t at = std::string_view(p, static_cast<size_t>(end - p)).find(productId);
       const char* hit = at == std::string_view::npos ? end : p + at;
