@@ -2,6 +2,7 @@
 // peak of the heap above what was held before the command, and the kernel's high-water mark of
 // resident memory (reset before each scenario) confirms it. The goal: a load followed by a
 // corrected stack stays below 3 x the product's size.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -28,6 +29,25 @@ void* Take(size_t n) {
   heapNow += n;
   if (heapNow > heapPeak) heapPeak = heapNow;
   return static_cast<char*>(block) + kHeader;
+}
+
+// The same for blocks aligned beyond the usual: the size sits `alignment` bytes in front.
+void* TakeAligned(size_t n, std::align_val_t alignment) {
+  const size_t a = std::max(static_cast<size_t>(alignment), kHeader);
+  void* block = std::aligned_alloc(a, (n + a + a - 1) / a * a);
+  if (!block) return nullptr;
+  *static_cast<size_t*>(block) = n;
+  heapNow += n;
+  if (heapNow > heapPeak) heapPeak = heapNow;
+  return static_cast<char*>(block) + a;
+}
+
+void GiveAligned(void* p, std::align_val_t alignment) noexcept {
+  if (!p) return;
+  const size_t a = std::max(static_cast<size_t>(alignment), kHeader);
+  char* block = static_cast<char*>(p) - a;
+  heapNow -= *reinterpret_cast<size_t*>(block);
+  std::free(block);
 }
 
 void Give(void* p) noexcept {
@@ -64,6 +84,32 @@ void operator delete(void* p, size_t) noexcept {
 }
 void operator delete[](void* p, size_t) noexcept {
   Give(p);
+}
+void* operator new(size_t n, std::align_val_t a) {
+  if (void* p = TakeAligned(n, a)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](size_t n, std::align_val_t a) {
+  if (void* p = TakeAligned(n, a)) return p;
+  throw std::bad_alloc();
+}
+void* operator new(size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+  return TakeAligned(n, a);
+}
+void* operator new[](size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+  return TakeAligned(n, a);
+}
+void operator delete(void* p, std::align_val_t a) noexcept {
+  GiveAligned(p, a);
+}
+void operator delete[](void* p, std::align_val_t a) noexcept {
+  GiveAligned(p, a);
+}
+void operator delete(void* p, size_t, std::align_val_t a) noexcept {
+  GiveAligned(p, a);
+}
+void operator delete[](void* p, size_t, std::align_val_t a) noexcept {
+  GiveAligned(p, a);
 }
 void operator delete(void* p, const std::nothrow_t&) noexcept {
   Give(p);

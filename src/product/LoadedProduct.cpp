@@ -25,7 +25,7 @@ void ImageRows::Allocate(int32_t lines, int32_t width) {
     throw RangeError("Out of memory: the image needs too many bytes");
   }
   if (bytes > 0) {
-    data_.reset(new (std::nothrow) uint8_t[bytes]);
+    data_ = AllocateLargeBlock(static_cast<size_t>(bytes));
     if (!data_)
       throw RangeError("Out of memory: " + std::to_string(bytes) + " bytes for the image");
   }

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/LargeBlock.h"
+
 namespace quelmar {
 
 // The image: `Lines()` rows of `Width()` unsigned 8-bit samples, held in one block so that each
@@ -27,7 +29,7 @@ class ImageRows {
   const uint8_t* Row(int32_t i) const { return data_.get() + static_cast<size_t>(i) * width_; }
 
  private:
-  std::unique_ptr<uint8_t[]> data_;
+  LargeBlock data_;
   int32_t lines_ = 0;
   int32_t width_ = 0;
 };
