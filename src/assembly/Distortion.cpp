@@ -30,15 +30,28 @@ std::string SeeFile(const std::string& settingsPath) {
   return " (see " + (settingsPath.empty() ? std::string(kSettingsFileName) : settingsPath) + ")";
 }
 
-int32_t RoundOrThrow(Real x, const char* what) {
-  const Real r = Round(x);
-  if (!(r >= static_cast<Real>(std::numeric_limits<int32_t>::min()) &&
-        r <= static_cast<Real>(std::numeric_limits<int32_t>::max()))) {
-    throw RangeError(std::string("Distortion correction: ") + what +
-                     " does not fit in a 32-bit integer; check the camera settings");
-  }
-  return static_cast<int32_t>(r);
+[[noreturn]] void ThrowDoesNotFit(const char* what) {
+  throw RangeError(std::string("Distortion correction: ") + what +
+                   " does not fit in a 32-bit integer; check the camera settings");
 }
+
+inline int32_t RoundOrThrow(Real x, const char* what) {
+  int32_t r;
+  if (!RoundFitsInt32(x, r)) ThrowDoesNotFit(what);
+  return r;
+}
+
+// Round(sqrt(n)) for 0 <= n < 2^52, in integers. The square root of an integer never lies
+// halfway between two integers, nor within 2^-28 of such a point, far more than the error of an
+// extended square root: both give the integer k with k^2 - k < n <= k^2 + k.
+int64_t RoundedSquareRoot(int64_t n) {
+  auto k = static_cast<int64_t>(std::sqrt(static_cast<double>(n)) + 0.5);
+  while (k * k + k < n) ++k;
+  while (k > 0 && k * k - k >= n) --k;
+  return k;
+}
+
+constexpr int64_t kIntegerRadiusLimit = int64_t{1} << 25;  // |dx|, |dy| below it: n < 2^51
 
 }  // namespace
 
@@ -48,12 +61,13 @@ int32_t CorrectedRadius(int32_t r, Real k1, Real k2, Real pitch) {
   if (!(y > 0)) return kMaxCorrectedRadius;
   const Real c = Round(static_cast<Real>(r) / y);
   if (!(c < kMaxCorrectedRadius)) return kMaxCorrectedRadius;
-  return static_cast<int32_t>(c);
+  return static_cast<int32_t>(RoundToInt64(c));
 }
 
 RadialTable BuildRadialTable(Real radiusLimit, Real k1, Real k2, Real pitch) {
   RadialTable t;
   t.DetectorRadii = RoundOrThrow(radiusLimit / pitch, "the radius limit in pixels");
+  t.Entries.reserve(kMaxCorrectedRadius + 1);
   t.Entries.assign(1, 0);
   int32_t i = 0;
   int32_t previous = 0;
@@ -147,16 +161,31 @@ DistortionGeometry::DistortionGeometry(std::vector<Real> table, const Correction
       outC_(sourceWidth / 2),
       width_(c.Ultraviolet ? 128 : sourceWidth) {}
 
+int32_t DistortionGeometry::DeltaY(int32_t b) const {
+  return RoundOrThrow(static_cast<Real>(h_) / 2 + offsetPixels_ - b,
+                      "the vertical distance from the optical centre");
+}
+
 SourceDisplacement DistortionGeometry::SourceOffset(int32_t a, int32_t b) const {
-  const int64_t deltaX = static_cast<int64_t>(a) - outC_;
-  const int32_t deltaY = RoundOrThrow(static_cast<Real>(h_) / 2 + offsetPixels_ - b,
-                                      "the vertical distance from the optical centre");
+  return Displacement(static_cast<int64_t>(a) - outC_, DeltaY(b));
+}
+
+SourceDisplacement DistortionGeometry::Displacement(int64_t deltaX, int32_t deltaY) const {
   const Real dx = static_cast<Real>(deltaX);
   const Real dy = static_cast<Real>(deltaY);
-  const Real rho = Round(std::sqrt(dx * dx + dy * dy));
   SourceDisplacement out;
-  if (!(rho < static_cast<Real>(table_.size()))) return out;
-  const Real f = table_[static_cast<size_t>(rho)];
+  size_t rho;
+  if (deltaX > -kIntegerRadiusLimit && deltaX < kIntegerRadiusLimit &&
+      deltaY > -kIntegerRadiusLimit && deltaY < kIntegerRadiusLimit) {
+    const int64_t rounded = RoundedSquareRoot(deltaX * deltaX + int64_t{deltaY} * deltaY);
+    if (rounded >= static_cast<int64_t>(table_.size())) return out;
+    rho = static_cast<size_t>(rounded);
+  } else {
+    const Real r = Round(std::sqrt(dx * dx + dy * dy));
+    if (!(r < static_cast<Real>(table_.size()))) return out;
+    rho = static_cast<size_t>(RoundToInt64(r));
+  }
+  const Real f = table_[rho];
   out.HasSource = true;
   out.Dx = RoundOrThrow(dx * f, "a horizontal displacement");
   out.Dy = RoundOrThrow(dy * f, "a vertical displacement");
@@ -229,8 +258,9 @@ void CorrectedRowMap::BuildLine(int32_t L, int64_t* out) const {
   const int32_t b = invert_ ? strip_.H - L + 1 : L;
   const int64_t outC = geometry_.OutputCentre();
   const int64_t srcC = geometry_.SourceCentre();
+  const int32_t deltaY = geometry_.DeltaY(b);
   for (int32_t i = 0; i < width_; ++i) {
-    const SourceDisplacement o = geometry_.SourceOffset(i, b);
+    const SourceDisplacement o = geometry_.Displacement(i - outC, deltaY);
     const int64_t column = i - outC + o.Dx + srcC;
     const int64_t bandRow = vertical_ ? int64_t{b} - (int64_t{o.Dy} - shift_) : int64_t{b};
     if (!o.HasSource || bandRow < 1 || bandRow > strip_.H || column < 0 || column >= sourceWidth_) {

@@ -65,6 +65,10 @@ class DistortionGeometry {
   // Displacement from output column a (0-based within the strip) and band row b (1-based from
   // the band's first stored row; 0 is the row above it) to its source point.
   SourceDisplacement SourceOffset(int32_t a, int32_t b) const;
+  // The same from the column's offset from the output centre and the row's vertical distance
+  // from the optical centre (DeltaY), for callers that walk a whole row.
+  SourceDisplacement Displacement(int64_t deltaX, int32_t deltaY) const;
+  int32_t DeltaY(int32_t b) const;
   // Widens the strip while the column just right of it still maps inside the starting width
   // (128 for an ultraviolet filter, the source width otherwise), never to twice that width.
   void SearchWidth();

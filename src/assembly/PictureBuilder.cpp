@@ -45,13 +45,11 @@ int32_t ToInt32(int64_t value, const std::string& what) {
   return static_cast<int32_t>(value);
 }
 
-int32_t RoundChecked(Real x, const std::string& what) {
-  const Real r = Round(x);
-  if (!(r >= static_cast<Real>(std::numeric_limits<int32_t>::min()) &&
-        r <= static_cast<Real>(std::numeric_limits<int32_t>::max()))) {
-    throw RangeError(what + " does not fit in a 32-bit integer");
-  }
-  return static_cast<int32_t>(r);
+int32_t RoundChecked(Real x, const char* what) {
+  int32_t r;
+  if (!RoundFitsInt32(x, r))
+    throw RangeError(std::string(what) + " does not fit in a 32-bit integer");
+  return r;
 }
 
 // One grey pixel (v, v, v).
@@ -65,6 +63,16 @@ inline void PutColour(uint8_t* dst, const std::array<uint8_t, 3>& colour) {
   dst[0] = colour[0];
   dst[1] = colour[1];
   dst[2] = colour[2];
+}
+
+// White bytes beside the pixels: mostly the 1 to 3 bytes that pad a row, which a call to
+// memset per row would cost more than storing them.
+inline void PaintWhite(uint8_t* dst, size_t count) {
+  if (count > 8) {
+    std::memset(dst, 0xFF, count);
+    return;
+  }
+  for (size_t i = 0; i < count; ++i) dst[i] = 0xFF;
 }
 
 // Two grey pixels, v0 then v1, as one 8-byte store of which the last 2 bytes are scratch: the
@@ -116,6 +124,14 @@ bool ProcessorHasShuffles() {
 const bool kHasShuffles = ProcessorHasShuffles();
 #endif
 
+bool ProcessorShuffles() {
+#if QUELMAR_X86_VECTORS
+  return kHasShuffles;
+#else
+  return false;
+#endif
+}
+
 void GreyRow(const uint8_t* src, uint8_t* dst, int32_t count) {
 #if QUELMAR_X86_VECTORS
   if (kHasShuffles) return GreyRowShuffled(src, dst, count);
@@ -165,14 +181,153 @@ void MappedRow(const int64_t* map, const std::vector<MapRun>& runs, const uint8_
   }
 }
 
-// Asks for the band rows of a framelet ahead of their use. A corrected row reads its samples
-// out of order from several rows, which the processor's own prefetching does not foresee: the
-// loads would wait on memory for every framelet of a large product.
-void PrefetchRows(const ImageRows& rows, int64_t first, int64_t last) {
-  if (first < 0 || last < first || last >= rows.Lines()) return;
-  const uint8_t* from = rows.Row(static_cast<int32_t>(first));
-  const size_t bytes = static_cast<size_t>(last - first + 1) * static_cast<size_t>(rows.Width());
-  for (size_t at = 0; at < bytes; at += 64) __builtin_prefetch(from + at);
+// A corrected line compiled for byte shuffles. The map of a line moves slowly along the row
+// (neighbouring pixels take the same or neighbouring source columns), so 16 of them nearly
+// always take their samples from one 16-byte stretch of the source, or from two when a vertical
+// correction draws them from two rows. Such a group is drawn by loading the stretches and spreading their
+// bytes into the group's 48 picture bytes with precomputed shuffles; groups that touch no-data
+// pixels or spread wider are drawn pixel by pixel.
+struct alignas(16) ShuffleMask {
+  uint8_t byte[16];
+};
+
+struct ShuffleStep {
+  int32_t pixel;    // first pixel of the step
+  int32_t count;    // pixels: 16 for a shuffled group
+  int32_t windows;  // 1 or 2 source stretches; 0: pixel by pixel from the map
+  int32_t mask;     // the step's first mask: 3 per stretch
+  int64_t from[2];  // stretch starts, offsets like the map's
+};
+
+struct ShuffleLine {
+  std::vector<ShuffleStep> steps;
+  std::vector<ShuffleMask> masks;
+};
+
+constexpr int32_t kGroup = 16;
+constexpr uint8_t kZeroLane = 0x80;  // a shuffle lane that gives 0
+
+// `readable`: the bytes from the line's base that every row drawn with the program may read, so
+// that no 16-byte load passes the rows the map can name.
+ShuffleLine CompileLine(const int64_t* map, int32_t count, int64_t readable) {
+  ShuffleLine line;
+  int32_t pending = 0;  // first pixel not yet given to a step
+  auto flushPixels = [&](int32_t end) {
+    for (; pending < end; pending += kGroup)
+      line.steps.push_back({pending, std::min(kGroup, end - pending), 0, 0, {0, 0}});
+  };
+  for (int32_t i = 0; i + kGroup <= count; i += kGroup) {
+    const int64_t* e = map + i;
+    // The first stretch starts at the group's smallest sample, the second at the smallest one
+    // the first does not hold; a sample in neither leaves the group to the pixel loop.
+    int64_t from[2] = {std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max()};
+    bool usable = readable >= kGroup;
+    for (int32_t j = 0; j < kGroup; ++j) {
+      usable = usable && e[j] >= 0;
+      from[0] = std::min(from[0], e[j]);
+    }
+    if (!usable) continue;
+    for (int32_t j = 0; j < kGroup; ++j)
+      if (e[j] >= from[0] + kGroup) from[1] = std::min(from[1], e[j]);
+    const int32_t windows = from[1] == std::numeric_limits<int64_t>::max() ? 1 : 2;
+    for (int32_t j = 0; j < kGroup; ++j)
+      usable = usable && (e[j] < from[0] + kGroup || e[j] - from[1] < kGroup);
+    if (!usable) continue;
+    flushPixels(i);
+    // A stretch reaching past the readable bytes is moved back; its samples stay inside it.
+    ShuffleStep step{i, kGroup, windows, static_cast<int32_t>(line.masks.size()), {0, 0}};
+    for (int32_t w = 0; w < windows; ++w) step.from[w] = std::min(from[w], readable - kGroup);
+    for (int32_t w = 0; w < windows; ++w) {
+      for (int32_t v = 0; v < 3; ++v) {
+        ShuffleMask m;
+        for (int32_t q = 0; q < 16; ++q) {
+          const int64_t sample = e[(16 * v + q) / 3];
+          const int32_t stretch = sample < from[0] + kGroup ? 0 : 1;
+          m.byte[q] = stretch == w ? static_cast<uint8_t>(sample - step.from[w]) : kZeroLane;
+        }
+        line.masks.push_back(m);
+      }
+    }
+    line.steps.push_back(step);
+    pending = i + kGroup;
+  }
+  flushPixels(count);
+  return line;
+}
+
+#if QUELMAR_X86_VECTORS
+__attribute__((target("ssse3"))) void ShuffledRow(const ShuffleLine& line, const int64_t* map,
+                                                  const uint8_t* base,
+                                                  const std::array<uint8_t, 3>& noData,
+                                                  uint8_t* dst) {
+  const ShuffleMask* masks = line.masks.data();
+  for (const ShuffleStep& s : line.steps) {
+    uint8_t* out = dst + 3 * static_cast<size_t>(s.pixel);
+    const __m128i* m = reinterpret_cast<const __m128i*>(masks + s.mask);
+    if (s.windows == 1) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + s.from[0]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(v, m[0]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_shuffle_epi8(v, m[1]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_shuffle_epi8(v, m[2]));
+    } else if (s.windows == 2) {
+      const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + s.from[0]));
+      const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + s.from[1]));
+      for (int32_t k = 0; k < 3; ++k) {
+        const __m128i bytes =
+            _mm_or_si128(_mm_shuffle_epi8(v0, m[k]), _mm_shuffle_epi8(v1, m[k + 3]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * k), bytes);
+      }
+    } else {
+      for (int32_t i = s.pixel; i < s.pixel + s.count; ++i, out += 3) {
+        if (map[i] < 0) {
+          PutColour(out, noData);
+        } else {
+          PutGrey(out, base[map[i]]);
+        }
+      }
+    }
+  }
+}
+#endif
+
+// The part of a framelet that the line maps read: rows and columns (from the framelet's first
+// row), or none.
+struct ReadWindow {
+  int64_t firstRow = 0, lastRow = -1;
+  int64_t firstColumn = 0, lastColumn = -1;
+};
+
+ReadWindow WindowOf(CorrectedRowMap& map, int32_t lines, int32_t width, int64_t sourceWidth) {
+  ReadWindow w;
+  w.firstRow = w.firstColumn = std::numeric_limits<int64_t>::max();
+  for (int32_t line = 1; line <= lines; ++line) {
+    const int64_t* entries = map.Line(line);
+    for (int32_t i = 0; i < width; ++i) {
+      if (entries[i] < 0) continue;
+      const int64_t row = entries[i] / sourceWidth, column = entries[i] % sourceWidth;
+      w.firstRow = std::min(w.firstRow, row);
+      w.lastRow = std::max(w.lastRow, row);
+      w.firstColumn = std::min(w.firstColumn, column);
+      w.lastColumn = std::max(w.lastColumn, column);
+    }
+  }
+  if (w.lastRow < 0) return ReadWindow();
+  return w;
+}
+
+// Asks for a framelet's samples ahead of their use. A corrected row reads its samples out of
+// order from several rows, which the processor's own prefetching does not foresee: the loads
+// would wait on memory for every framelet of a large product. Only the columns the maps read
+// are asked for (an ultraviolet strip reads a fifth of each row).
+void PrefetchWindow(const ImageRows& rows, int64_t framelet, const ReadWindow& w) {
+  const int64_t first = framelet + w.firstRow, last = framelet + w.lastRow;
+  if (w.lastRow < w.firstRow || first < 0 || last >= rows.Lines()) return;
+  for (int64_t row = first; row <= last; ++row) {
+    const uint8_t* from = rows.Row(static_cast<int32_t>(row)) + w.firstColumn;
+    const uint8_t* to = rows.Row(static_cast<int32_t>(row)) + w.lastColumn;
+    for (; from <= to; from += 64) __builtin_prefetch(from);
+    __builtin_prefetch(to);
+  }
 }
 
 // The same with every source row clamped to the rows read (framelets whose band runs past the
@@ -261,19 +416,22 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
   // Rows each framelet gives: Round(F x VT) - Round((F - 1) x VT), all H rows for the last one.
   std::vector<int32_t> rowsTaken(static_cast<size_t>(fc));
   int32_t mostRows = 0;
+  int32_t rowsBefore = 0;  // Round((f - 1) x VT)
   for (int32_t f = 1; f <= fc; ++f) {
-    const int32_t k = f == fc ? strip.H
-                              : RoundChecked(static_cast<Real>(f) * vt, "A picture row") -
-                                    RoundChecked(static_cast<Real>(f - 1) * vt, "A picture row");
+    const int32_t rowsTo = f == fc ? 0 : RoundChecked(static_cast<Real>(f) * vt, "A picture row");
+    const int32_t k = f == fc ? strip.H : rowsTo - rowsBefore;
+    rowsBefore = rowsTo;
     rowsTaken[static_cast<size_t>(f) - 1] = k;
     mostRows = std::max(mostRows, k);
   }
   const int64_t heightWanted =
       int64_t{RoundChecked(static_cast<Real>(fc - 1) * vt, "The picture height")} + strip.H;
   const int32_t height = ToInt32(std::max<int64_t>(heightWanted, 0), "The picture height");
-  const int32_t extra = RoundChecked(std::fabs(ht) * static_cast<Real>(fc),
-                                     "The extra width for a horizontal travel of " + FormatG3(ht) +
-                                         " over " + std::to_string(fc) + " framelets");
+  int32_t extra = 0;
+  if (!RoundFitsInt32(std::fabs(ht) * static_cast<Real>(fc), extra)) {
+    throw RangeError("The extra width for a horizontal travel of " + FormatG3(ht) + " over " +
+                     std::to_string(fc) + " framelets does not fit in a 32-bit integer");
+  }
   const int32_t stripWidth = geometry ? geometry->Width() : wsrc;
   const int32_t width = ToInt32(int64_t{stripWidth} + extra, "The picture width");
   // Corrected vertically, a row takes its samples from several band rows, and read where they
@@ -283,27 +441,41 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
   // rebased to the band's first row. (A horizontal correction reads one row per line, which
   // costs less than the copy.) Strips too large to copy are read in place.
   std::optional<CorrectedRowMap> map;
-  std::vector<std::vector<MapRun>> runs;
   std::vector<uint8_t> stripRows;
   std::vector<int64_t> stripMap;
+  // The lines compiled for shuffles when the processor has them, otherwise their stretches.
+  std::vector<ShuffleLine> programs;
+  std::vector<std::vector<MapRun>> runs;
+  ReadWindow window;
   if (geometry) {
     map.emplace(*geometry, strip, wsrc, request.Invert, vertical, shift, mostRows);
-    const bool copyStrips = vertical && int64_t{mostRows} * stripWidth <= (int64_t{1} << 22) &&
-                            int64_t{strip.H} * wsrc <= (int64_t{1} << 24);
+    const bool held = int64_t{mostRows} * stripWidth <= (int64_t{1} << 22);
+    const bool copyStrips = vertical && held && int64_t{strip.H} * wsrc <= (int64_t{1} << 24);
     if (copyStrips) {
       stripRows.resize(static_cast<size_t>(strip.H) * static_cast<size_t>(wsrc));
       stripMap.resize(static_cast<size_t>(mostRows) * static_cast<size_t>(stripWidth));
     }
+    const bool shuffled = held && ProcessorShuffles();
+    const int64_t readable = int64_t{copyStrips ? strip.H : strip.B} * wsrc;
     const int64_t bandStart = int64_t{strip.T} * wsrc;
-    runs.reserve(static_cast<size_t>(mostRows));
     for (int32_t line = 1; line <= mostRows; ++line) {
       const int64_t* entries = map->Line(line);
-      runs.push_back(RunsOf(entries, stripWidth));
-      if (!copyStrips) continue;
-      int64_t* rebased = stripMap.data() + static_cast<size_t>(line - 1) * stripWidth;
-      for (int32_t i = 0; i < stripWidth; ++i)
-        rebased[i] = entries[i] < 0 ? -1 : entries[i] - bandStart;
+      if (copyStrips) {
+        int64_t* rebased = stripMap.data() + static_cast<size_t>(line - 1) * stripWidth;
+        for (int32_t i = 0; i < stripWidth; ++i)
+          rebased[i] = entries[i] < 0 ? -1 : entries[i] - bandStart;
+        entries = rebased;
+      }
+      if (shuffled) {
+        programs.push_back(CompileLine(entries, stripWidth, readable));
+      } else {
+        runs.push_back(RunsOf(entries, stripWidth));
+      }
     }
+    if (!copyStrips)
+      window = WindowOf(*map, mostRows, stripWidth, wsrc);
+    else
+      window = ReadWindow{strip.T, strip.B - 1, 0, wsrc - 1};
   }
 
   // Every byte of every row is painted below (the pixels, white beside them), so the picture is
@@ -329,16 +501,17 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
   for (int32_t f = 1; f <= fc; ++f, position += ht) {
     // Kept within the extra width, whatever the rounding of the running sum does.
     const int32_t column =
-        static_cast<int32_t>(std::clamp<Real>(Round(position), 0, static_cast<Real>(extra)));
+        extra == 0 ? 0
+                   : static_cast<int32_t>(std::clamp<int64_t>(RoundToInt64(position), 0, extra));
     const size_t left = static_cast<size_t>(column) * 3;
     const size_t right = left + static_cast<size_t>(stripWidth) * 3;
     const int64_t base = int64_t{f - 1} * fh;
     const int32_t k = rowsTaken[static_cast<size_t>(f) - 1];
-    if (map && f < fc) PrefetchRows(product.Rows, base + fh + strip.T, base + fh + strip.B - 1);
+    if (map && f < fc) PrefetchWindow(product.Rows, base + fh, window);
     for (int32_t line = 1; line <= k && row < height; ++line, ++row) {
       uint8_t* const start = picture.Row(row);
-      if (left > 0) std::memset(start, 0xFF, left);
-      if (stride > right) std::memset(start + right, 0xFF, stride - right);
+      PaintWhite(start, left);
+      PaintWhite(start + right, stride > right ? stride - right : 0);
       uint8_t* dst = start + left;
       if (!map) {
         const int64_t source = request.Invert ? base + strip.B - line : base + strip.T + line - 1;
@@ -352,11 +525,27 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
           std::memcpy(stripRows.data(), product.Rows.Row(static_cast<int32_t>(base + strip.T)),
                       stripRows.size());
         }
-        MappedRow(stripMap.data() + static_cast<size_t>(line - 1) * stripWidth,
-                  runs[static_cast<size_t>(line) - 1], stripRows.data(), noData, dst, stripWidth);
+        const int64_t* entries = stripMap.data() + static_cast<size_t>(line - 1) * stripWidth;
+#if QUELMAR_X86_VECTORS
+        if (!programs.empty()) {
+          ShuffledRow(programs[static_cast<size_t>(line) - 1], entries, stripRows.data(), noData,
+                      dst);
+          continue;
+        }
+#endif
+        MappedRow(entries, runs[static_cast<size_t>(line) - 1], stripRows.data(), noData, dst,
+                  stripWidth);
       } else {
-        MappedRow(map->Line(line), runs[static_cast<size_t>(line) - 1],
-                  product.Rows.Row(static_cast<int32_t>(base)), noData, dst, stripWidth);
+        const uint8_t* framelet = product.Rows.Row(static_cast<int32_t>(base));
+#if QUELMAR_X86_VECTORS
+        if (!programs.empty()) {
+          ShuffledRow(programs[static_cast<size_t>(line) - 1], map->Line(line), framelet, noData,
+                      dst);
+          continue;
+        }
+#endif
+        MappedRow(map->Line(line), runs[static_cast<size_t>(line) - 1], framelet, noData, dst,
+                  stripWidth);
       }
     }
   }

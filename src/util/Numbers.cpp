@@ -14,12 +14,11 @@
 namespace quelmar {
 
 int32_t RoundToInt32(Real x) {
-  const Real r = Round(x);
-  if (!(r >= static_cast<Real>(std::numeric_limits<int32_t>::min()) &&
-        r <= static_cast<Real>(std::numeric_limits<int32_t>::max()))) {
+  int32_t r;
+  if (!RoundFitsInt32(x, r)) {
     throw RangeError("Integer overflow: a rounded value does not fit in 32 bits");
   }
-  return static_cast<int32_t>(r);
+  return r;
 }
 
 int32_t CheckedAdd(int32_t a, int32_t b) {

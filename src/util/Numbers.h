@@ -16,8 +16,32 @@ using Real = long double;  // 80-bit extended on x86-64
 inline Real Round(Real x) {
   return std::rintl(x);
 }
+// Round, as a 64-bit integer, in one step: the processor's own conversion, which rounds the same
+// way (a conversion through Round and a cast would switch the x87 rounding mode twice). Gives
+// kRoundFailed for a value that is not a number or lies outside the 64-bit range.
+inline constexpr int64_t kRoundFailed = INT64_MIN;
+inline int64_t RoundToInt64(Real x) {
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+  if (sizeof(Real) > sizeof(double)) {
+    int64_t r;
+    asm("fistpll %0" : "=m"(r) : "t"(x) : "st");
+    return r;
+  }
+#endif
+  const Real r = Round(x);
+  if (!(r >= static_cast<Real>(INT64_MIN) && r < -static_cast<Real>(INT64_MIN)))
+    return kRoundFailed;
+  return static_cast<int64_t>(r);
+}
 // Round, then as a signed 32-bit integer; RangeError when it does not fit (or is not a number).
 int32_t RoundToInt32(Real x);
+// The same test without the message: true and `out` set when Round(x) fits in 32 bits.
+inline bool RoundFitsInt32(Real x, int32_t& out) {
+  const int64_t r = RoundToInt64(x);
+  if (r < INT32_MIN || r > INT32_MAX) return false;
+  out = static_cast<int32_t>(r);
+  return true;
+}
 
 // Checked 32-bit arithmetic: RangeError on overflow.
 int32_t CheckedAdd(int32_t a, int32_t b);

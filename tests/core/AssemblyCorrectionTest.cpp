@@ -172,6 +172,41 @@ TEST(AssemblyCorrection, VerticalCorrectionWithShift) {
   }
 }
 
+// Offsets computed along a row agree with the radial model written out in extended reals,
+// near the centre, along the strip and far beyond any real product's width.
+TEST(AssemblyCorrection, DisplacementsFollowTheRadialModel) {
+  RadialTable table = BuildRadialTable(kRadiusLimit, kVisK1, kVisK2, kPitch);
+  CorrectionConstants c;
+  c.OffsetPixels = static_cast<Real>(0.3);
+  const std::vector<Real> entries = table.Entries;
+  const DistortionGeometry g(std::move(table.Entries), c, 14, 704);
+  auto expected = [&](int64_t dx, int32_t dy) {
+    const Real x = static_cast<Real>(dx), y = static_cast<Real>(dy);
+    const Real rho = Round(std::sqrt(x * x + y * y));
+    SourceDisplacement d;
+    if (!(rho < static_cast<Real>(entries.size()))) return d;
+    const Real f = entries[static_cast<size_t>(rho)];
+    d.HasSource = true;
+    d.Dx = static_cast<int32_t>(Round(x * f));
+    d.Dy = static_cast<int32_t>(Round(y * f));
+    return d;
+  };
+  std::vector<std::pair<int64_t, int32_t>> points;
+  for (int64_t dx = -2100; dx <= 2100; dx += 7)
+    for (const int32_t dy : {-40, -7, 0, 1, 6, 33}) points.push_back({dx, dy});
+  for (int64_t dx : {int64_t{1} << 24, (int64_t{1} << 25) + 3, int64_t{3} << 40})
+    points.push_back({dx, 2});
+  for (const auto& [dx, dy] : points) {
+    const SourceDisplacement want = expected(dx, dy), got = g.Displacement(dx, dy);
+    ASSERT_EQ(got.HasSource, want.HasSource) << dx << ", " << dy;
+    ASSERT_EQ(got.Dx, want.Dx) << dx << ", " << dy;
+    ASSERT_EQ(got.Dy, want.Dy) << dx << ", " << dy;
+  }
+  // Whole rows as SourceOffset gives them: row b lies Round(14 / 2 + 0.3 - b) from the centre.
+  EXPECT_EQ(g.DeltaY(3), 4);
+  EXPECT_EQ(g.SourceOffset(10, 3).Dx, expected(10 - g.OutputCentre(), 4).Dx);
+}
+
 TEST(AssemblyCorrection, DefaultGeometryWidensStrips) {
   TempDir dir;  // no settings file: the defaults
   const std::string ini = dir.File("Quelmar.ini");
