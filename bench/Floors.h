@@ -11,7 +11,8 @@
 namespace quelmar::bench {
 
 // Seconds of one memcpy of `bytes` between two buffers that are already mapped (the memory's
-// speed, with no page faults).
+// speed, with no page faults), at places the previous copies left alone, so that a small floor
+// is not timed from the processor's cache.
 double MemcpyFloorSeconds(size_t bytes);
 
 // Seconds to read the whole file once from the page cache in 1 MiB blocks into one buffer.

@@ -111,8 +111,9 @@ print_table "$results"
 table=$?
 echo
 echo "Floors: memcpy of the bytes column between mapped buffers (load: the product; raw and"
-echo "stacks: the picture; BMP: the file); Support: one read of the index file; calibration:"
-echo "one open-append-close of the record."
+echo "stacks: the picture; BMP: the file), copies of up to 4 MB at places not touched lately, so"
+echo "that they are not timed from the core's own cache; Support: one read of the index file;"
+echo "calibration: one open-append-close of the record."
 if [[ $table -eq 1 || $status -eq 1 ]]; then
   exit 1
 fi
