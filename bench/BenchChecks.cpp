@@ -27,7 +27,8 @@ struct PictureCase {
   ReferenceRequest request;
 };
 
-// Draws with DisplayImage and with the rules; returns the first difference (empty when equal).
+// Draws with DisplayImage, once with the processor's byte shuffles and once by the plain paths
+// other processors take, and with the rules; returns the first difference (empty when equal).
 std::string CompareWithRules(const LoadedProduct& product, ReferenceRequest r) {
   r.settingsPath = DefaultSettingsPath();
   PictureRequest request;
@@ -40,13 +41,23 @@ std::string CompareWithRules(const LoadedProduct& product, ReferenceRequest r) {
   request.ReadBand = [band = r.band] { return band; };
   request.ReadShift = [shift = r.shift] { return shift; };
   request.SettingsPath = r.settingsPath;
-  SilentPort port;
-  DisplayedImageInfo shown;
-  Picture fast;
-  if (DisplayImage(product, request, port, shown, fast) != DisplayOutcome::Shown) {
-    return "the picture was not shown";
+  const Picture rules = ReferencePicture(product, r);
+  for (const bool shuffles : {true, false}) {
+    struct Restore {
+      ~Restore() { UseProcessorShuffles(true); }
+    } restore;
+    UseProcessorShuffles(shuffles);
+    SilentPort port;
+    DisplayedImageInfo shown;
+    Picture fast;
+    const char* path = shuffles ? "with shuffles: " : "plain paths: ";
+    if (DisplayImage(product, request, port, shown, fast) != DisplayOutcome::Shown) {
+      return std::string(path) + "the picture was not shown";
+    }
+    const std::string difference = FirstDifference(fast, rules);
+    if (!difference.empty()) return path + difference;
   }
-  return FirstDifference(fast, ReferencePicture(product, r));
+  return "";
 }
 
 ReferenceRequest Stacked(int32_t band, Real vt, Real ht = 0, bool invert = false,

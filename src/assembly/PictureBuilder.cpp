@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -123,10 +124,11 @@ bool ProcessorHasShuffles() {
 }
 const bool kHasShuffles = ProcessorHasShuffles();
 #endif
+std::atomic<bool> shufflesWanted{true};
 
 bool ProcessorShuffles() {
 #if QUELMAR_X86_VECTORS
-  return kHasShuffles;
+  return kHasShuffles && shufflesWanted.load(std::memory_order_relaxed);
 #else
   return false;
 #endif
@@ -134,7 +136,7 @@ bool ProcessorShuffles() {
 
 void GreyRow(const uint8_t* src, uint8_t* dst, int32_t count) {
 #if QUELMAR_X86_VECTORS
-  if (kHasShuffles) return GreyRowShuffled(src, dst, count);
+  if (ProcessorShuffles()) return GreyRowShuffled(src, dst, count);
 #endif
   GreyRowScalar(src, dst, count);
 }
@@ -184,9 +186,9 @@ void MappedRow(const int64_t* map, const std::vector<MapRun>& runs, const uint8_
 // A corrected line compiled for byte shuffles. The map of a line moves slowly along the row
 // (neighbouring pixels take the same or neighbouring source columns), so 16 of them nearly
 // always take their samples from one 16-byte stretch of the source, or from two when a vertical
-// correction draws them from two rows. Such a group is drawn by loading the stretches and spreading their
-// bytes into the group's 48 picture bytes with precomputed shuffles; groups that touch no-data
-// pixels or spread wider are drawn pixel by pixel.
+// correction draws them from two rows. Such a group is drawn by loading the stretches and spreading
+// their bytes into the group's 48 picture bytes with precomputed shuffles; groups that touch
+// no-data pixels or spread wider are drawn pixel by pixel.
 struct alignas(16) ShuffleMask {
   uint8_t byte[16];
 };
@@ -353,6 +355,10 @@ const char* CorrectionNote(bool correct, bool vertical) {
 }
 
 }  // namespace
+
+void UseProcessorShuffles(bool use) {
+  shufflesWanted.store(use, std::memory_order_relaxed);
+}
 
 DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& request,
                             UserPort& port, DisplayedImageInfo& displayed, Picture& picture) {

@@ -42,4 +42,9 @@ enum class DisplayOutcome {
 DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& request,
                             UserPort& port, DisplayedImageInfo& displayed, Picture& picture);
 
+// Whether pictures are drawn with the processor's byte shuffles where it has them (the default).
+// Turned off, every picture takes the plain paths that processors without them take: the tests
+// check both. Not for use while a picture is being built.
+void UseProcessorShuffles(bool use);
+
 }  // namespace quelmar
