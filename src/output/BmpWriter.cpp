@@ -129,9 +129,19 @@ fs::path TemporaryBeside(const fs::path& folder) {
 }  // namespace
 
 std::string EncodeBmp(const Picture& picture) {
+  // Rows go straight into the result: gathering them into blocks first, as a file needs, would
+  // copy every byte twice.
+  const std::string header = BmpHeader(picture);
+  const size_t pixelBytes = static_cast<size_t>(picture.Width()) * 3;
+  const size_t stride = static_cast<size_t>(FileStride(picture.Width()));
   std::string bytes;
-  bytes.reserve(kHeaderBytes + FileStride(picture.Width()) * static_cast<size_t>(picture.Height()));
-  EmitBmp(picture, [&](const char* p, size_t n) { bytes.append(p, n); });
+  bytes.reserve(header.size() + stride * static_cast<size_t>(picture.Height()));
+  bytes.append(header);
+  static constexpr char kPadding[4] = {0, 0, 0, 0};
+  for (int32_t y = picture.Height() - 1; y >= 0; --y) {
+    bytes.append(reinterpret_cast<const char*>(picture.Row(y)), pixelBytes);
+    bytes.append(kPadding, stride - pixelBytes);
+  }
   return bytes;
 }
 
