@@ -41,9 +41,9 @@ inline int32_t RoundOrThrow(Real x, const char* what) {
   return r;
 }
 
-// Round(sqrt(n)) for 0 <= n < 2^52, in integers. The square root of an integer never lies
-// halfway between two integers, nor within 2^-28 of such a point, far more than the error of an
-// extended square root: both give the integer k with k^2 - k < n <= k^2 + k.
+// Round(sqrt(n)) for 0 <= n < 2^51, in integers. The square root of such an integer never lies
+// halfway between two integers, nor within 2^-29 of such a point, far more than the error of an
+// extended square root (below 2^-38): both give the integer k with k^2 - k < n <= k^2 + k.
 int64_t RoundedSquareRoot(int64_t n) {
   auto k = static_cast<int64_t>(std::sqrt(static_cast<double>(n)) + 0.5);
   while (k * k + k < n) ++k;
