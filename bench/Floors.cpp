@@ -87,6 +87,17 @@ double ReadFileOnce(const std::string& path) {
   return SecondsSince(start);
 }
 
+// The best time of kFloorRepeats runs of `once` (each giving its own seconds).
+template <typename Once>
+double BestOf(const Once& once) {
+  double best = 0;
+  for (int i = 0; i < kFloorRepeats; ++i) {
+    const double seconds = once();
+    if (i == 0 || seconds < best) best = seconds;
+  }
+  return best;
+}
+
 }  // namespace
 
 double MemcpyFloorSeconds(size_t bytes) {
@@ -94,27 +105,22 @@ double MemcpyFloorSeconds(size_t bytes) {
   const bool rotated = bytes <= kRotatedCopy;
   b.Reserve(std::max<size_t>({bytes, rotated ? kCopySpan : 0, 1}));
   static size_t next = 0;  // where the next small copy starts, in both buffers
-  double best = 0;
-  for (int i = 0; i < kFloorRepeats; ++i) {
-    if (next + bytes > kCopySpan) next = 0;
-    const size_t at = rotated ? next : 0;
-    if (rotated) next += (bytes + kPage - 1) / kPage * kPage;
+  return BestOf([&] {
+    size_t at = 0;
+    if (rotated) {
+      if (next + bytes > kCopySpan) next = 0;
+      at = next;
+      next += (bytes + kPage - 1) / kPage * kPage;
+    }
     const Clock::time_point start = Clock::now();
     std::memcpy(b.to.get() + at, b.from.get() + at, bytes);
     Touch(b.to.get() + at);
-    const double seconds = SecondsSince(start);
-    if (i == 0 || seconds < best) best = seconds;
-  }
-  return best;
+    return SecondsSince(start);
+  });
 }
 
 double ReadFileFloorSeconds(const std::string& path) {
-  double best = 0;
-  for (int i = 0; i < kFloorRepeats; ++i) {
-    const double seconds = ReadFileOnce(path);
-    if (i == 0 || seconds < best) best = seconds;
-  }
-  return best;
+  return BestOf([&] { return ReadFileOnce(path); });
 }
 
 double AppendFloorSeconds(const std::string& path, const std::string& text) {
@@ -128,9 +134,8 @@ double AppendFloorSeconds(const std::string& path, const std::string& text) {
 }
 
 double ReplaceFileFloorSeconds(const std::string& path, const std::string& bytes) {
-  double best = 0;
   const std::string temporary = path + ".floor-tmp";
-  for (int i = 0; i < kFloorRepeats; ++i) {
+  return BestOf([&] {
     const Clock::time_point start = Clock::now();
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) throw FloorFileError("create", temporary);
@@ -138,10 +143,8 @@ double ReplaceFileFloorSeconds(const std::string& path, const std::string& bytes
     close(fd);
     if (wrote != static_cast<ssize_t>(bytes.size())) throw FloorFileError("write", temporary);
     if (rename(temporary.c_str(), path.c_str()) != 0) throw FloorFileError("rename over", path);
-    const double seconds = SecondsSince(start);
-    if (i == 0 || seconds < best) best = seconds;
-  }
-  return best;
+    return SecondsSince(start);
+  });
 }
 
 void FloorPairs::Add(double caseSeconds, double floorSeconds) {

@@ -526,32 +526,25 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
       } else if (base + strip.B - 1 > lastRow) {
         MappedRowClamped(map->Line(line), product.Rows, base, product.RowCount, noData, dst,
                          stripWidth);
-      } else if (!stripRows.empty()) {
-        if (line == 1) {
+      } else {
+        // A row drawn from its line map: out of the framelet's copied band rows, or in place.
+        const bool copied = !stripRows.empty();
+        if (copied && line == 1) {
           std::memcpy(stripRows.data(), product.Rows.Row(static_cast<int32_t>(base + strip.T)),
                       stripRows.size());
         }
-        const int64_t* entries = stripMap.data() + static_cast<size_t>(line - 1) * stripWidth;
+        const int64_t* entries =
+            copied ? stripMap.data() + static_cast<size_t>(line - 1) * stripWidth : map->Line(line);
+        const uint8_t* source =
+            copied ? stripRows.data() : product.Rows.Row(static_cast<int32_t>(base));
+        const size_t l = static_cast<size_t>(line) - 1;
 #if QUELMAR_X86_VECTORS
         if (!programs.empty()) {
-          ShuffledRow(programs[static_cast<size_t>(line) - 1], entries, stripRows.data(), noData,
-                      dst);
+          ShuffledRow(programs[l], entries, source, noData, dst);
           continue;
         }
 #endif
-        MappedRow(entries, runs[static_cast<size_t>(line) - 1], stripRows.data(), noData, dst,
-                  stripWidth);
-      } else {
-        const uint8_t* framelet = product.Rows.Row(static_cast<int32_t>(base));
-#if QUELMAR_X86_VECTORS
-        if (!programs.empty()) {
-          ShuffledRow(programs[static_cast<size_t>(line) - 1], map->Line(line), framelet, noData,
-                      dst);
-          continue;
-        }
-#endif
-        MappedRow(map->Line(line), runs[static_cast<size_t>(line) - 1], framelet, noData, dst,
-                  stripWidth);
+        MappedRow(entries, runs[l], source, noData, dst, stripWidth);
       }
     }
   }
