@@ -141,6 +141,8 @@ void TQuelmar_Form::BuildComponents() {
   Image1 = new PictureView;
   ScrollBox1->setWidget(Image1);
   Image1->move(0, 0);
+  BottomStrip = new QWidget(this);
+  BottomStrip->setObjectName(QStringLiteral("BottomStrip"));
 
   connect(Load_Button, &QPushButton::clicked, this, &TQuelmar_Form::Load_ButtonClick);
   connect(Header_Button, &QPushButton::clicked, this, &TQuelmar_Form::Header_ButtonClick);
@@ -277,6 +279,12 @@ void TQuelmar_Form::FormResize() {
   const QRect outer = frameGeometry();
   ScrollBox1->resize(std::max(0, outer.width() - ScrollBox1->x() - 20),
                      std::max(0, outer.height() - ScrollBox1->y() - 45));
+  PlaceBottomStrip();
+}
+
+void TQuelmar_Form::PlaceBottomStrip() {
+  BottomStrip->setGeometry(ScrollBox1->x(), ScrollBox1->geometry().bottom() + 1 + kStripGap,
+                           ScrollBox1->width(), kStripHeight);
 }
 
 void TQuelmar_Form::FitOuterSize() {

@@ -51,6 +51,11 @@ class TQuelmar_Form : public QWidget {
   TLabeledNumericEdit* VertCorrection_LabeledNumericEdit;
   QCheckBox* CorrectVerticalDistortion_CheckBox;
 
+  // The strip under the picture that holds the controls added to the designed ones (zoom,
+  // position readout, travel finding, colour). It follows the picture frame's lower edge and
+  // never covers a designed control.
+  QWidget* BottomStrip;
+
   // State of the run.
   std::string ProgramTitle;
   quelmar::LoadedProduct Product;
@@ -91,6 +96,9 @@ class TQuelmar_Form : public QWidget {
   static constexpr int kOuterHeight = 607;
   // No control reaches past this column (the outer width less room for a window border).
   static constexpr int kRightLimit = kOuterWidth - 10;
+  // Height of the strip under the picture, and its gap below the picture frame.
+  static constexpr int kStripHeight = 25;
+  static constexpr int kStripGap = 4;
 
   // Width a check box needs to show its indicator and its whole caption in its font.
   static int CheckBoxNeededWidth(const QCheckBox* box);
@@ -108,6 +116,7 @@ class TQuelmar_Form : public QWidget {
   void ShowImage(bool invert, bool stacked, quelmar::Real verticalTravel,
                  quelmar::Real horizontalTravel);
   void FitOuterSize();
+  void PlaceBottomStrip();
 
   std::unique_ptr<quelmar::UserPort> ownedPort_;
   quelmar::UserPort* port_ = nullptr;
