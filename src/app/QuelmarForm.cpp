@@ -375,14 +375,19 @@ void TQuelmar_Form::PrepareFields(int32_t bandCount) {
 void TQuelmar_Form::Load_ButtonClick() {
   RunCommand([this] {
     const std::optional<std::string> path = port_->ChooseOpenFile(IMG_file_OpenDialog);
-    if (!path) return;
+    if (path) LoadProductFile(*path);
+  });
+}
+
+void TQuelmar_Form::LoadProductFile(const std::string& path) {
+  RunCommand([this, &path] {
     SupportData.Available = false;
     const quelmar::LoadOutcome outcome = quelmar::LoadEdrProduct(
-        *path, Product, *port_, [this](int32_t bandCount) { PrepareFields(bandCount); });
+        path, Product, *port_, [this](int32_t bandCount) { PrepareFields(bandCount); });
     if (outcome == quelmar::LoadOutcome::NoHeader) return;
     if (outcome == quelmar::LoadOutcome::ImageRead) Raw_Button->setFocus();
     setWindowTitle(QString::fromStdString(ProgramTitle) + QStringLiteral(" :    ") +
-                   quelmar::ToQString(quelmar::FileNameOf(*path)));
+                   quelmar::ToQString(quelmar::FileNameOf(path)));
     Raw_Button->click();
   });
 }

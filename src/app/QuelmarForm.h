@@ -77,6 +77,10 @@ class TQuelmar_Form : public QWidget {
   void CorrectDistortion_CheckBoxClick();
   void CorrectVerticalDistortion_CheckBoxClick();
 
+  // The Load command for a product already chosen (from the dialog, the command line, a drop or
+  // a search result): the same report, fields, caption and raw picture whichever way it starts.
+  void LoadProductFile(const std::string& path);
+
   // Window events.
   void FormCreate();
   void FormDestroy();
