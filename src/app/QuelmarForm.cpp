@@ -143,6 +143,7 @@ void TQuelmar_Form::BuildComponents() {
   Image1->move(0, 0);
   BottomStrip = new QWidget(this);
   BottomStrip->setObjectName(QStringLiteral("BottomStrip"));
+  PlaceBottomStrip();
 
   connect(Load_Button, &QPushButton::clicked, this, &TQuelmar_Form::Load_ButtonClick);
   connect(Header_Button, &QPushButton::clicked, this, &TQuelmar_Form::Header_ButtonClick);
