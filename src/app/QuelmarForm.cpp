@@ -17,6 +17,7 @@
 #include "assembly/PictureBuilder.h"
 #include "output/SaveCommand.h"
 #include "product/EdrLoader.h"
+#include "util/FilePlaces.h"
 #include "util/Paths.h"
 
 using quelmar::Real;
@@ -254,9 +255,11 @@ void TQuelmar_Form::FormCreate() {
   IMG_file_OpenDialog.initialFolder = QFileInfo(QString::fromLatin1(kDesignedProductFolder)).isDir()
                                           ? kDesignedProductFolder
                                           : folder_;
-  // The index dialog's title and preset name are the index lookup's own; its file is here.
-  IndexFilePath = folder_ + "CUMINDEX.TAB";
-  CalibrationFilePath = folder_ + "WAC_Images_DYRA_CalibrationData.txt";
+  // The index dialog's title and preset name are the index lookup's own; its file is beside
+  // the program, or in the user's data folder for an installed one.
+  IndexFilePath = quelmar::ProgramFilePath(quelmar::FileRole::Data, "CUMINDEX.TAB");
+  CalibrationFilePath =
+      quelmar::ProgramFilePath(quelmar::FileRole::Data, "WAC_Images_DYRA_CalibrationData.txt");
   // Times of day are written "hh:nn:ss" (24-hour clock, two digits each); the calibration
   // record formats its time that way itself, so no process-wide setting is needed here.
   Product = quelmar::LoadedProduct{};
@@ -340,7 +343,7 @@ void TQuelmar_Form::ShowImage(bool invert, bool stacked, Real verticalTravel,
   request.ReadShift = [this] {
     return VertCorrection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
   };
-  request.SettingsPath = folder_ + "Quelmar.ini";
+  request.SettingsPath = quelmar::ProgramFilePath(quelmar::FileRole::Settings, "Quelmar.ini");
   const QSize before(picture.Width(), picture.Height());
   quelmar::DisplayOutcome outcome;
   try {

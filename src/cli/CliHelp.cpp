@@ -26,6 +26,12 @@ Exit status
      out of range, a band the product does not have; nothing is processed (a band the product
      does not have only stops that product)
 
+Files
+  Quelmar.ini and CUMINDEX.TAB are looked for beside the program first, then in the user's
+  folders: $XDG_CONFIG_HOME/quelmar/ (~/.config/quelmar/) for Quelmar.ini and $XDG_DATA_HOME/quelmar/
+  (~/.local/share/quelmar/) for CUMINDEX.TAB; on Windows %APPDATA%\Quelmar\ for both. An
+  example Quelmar.ini comes with the installed program in share/quelmar/.
+
 Numbers are read like the window's entry fields read them: blanks around them are ignored and
 a comma counts as the decimal point (2,15 is 2.15); integers may also be written in hexadecimal
 ($1F, 0x1F).
@@ -106,14 +112,14 @@ Options
   --correct-vertically     correct the rows as well ("Correct vertically"); implies --correct
   --shift N                move the selected rows within the band by N rows ("Shift"); only
                            with --correct-vertically (default: 0)
-  --settings FILE.ini      camera geometry settings (default: Quelmar.ini beside the program;
+  --settings FILE.ini      camera geometry settings (default: Quelmar.ini, see Files below;
                            when that is missing the built-in values are used)
   --cal-file FILE          after each bitmap is written, append its photo calibration (U1)
                            record to FILE, which is created with its comment header when
                            missing; the times and geometry come from the index. Records are
                            appended in the order of the input files (and of the bands)
-  --index CUMINDEX.TAB     cumulative index for the calibration records (default: CUMINDEX.TAB
-                           beside the program)
+  --index CUMINDEX.TAB     cumulative index for the calibration records (default:
+                           CUMINDEX.TAB, see Files below)
   -o OUT.bmp               the bitmap's path (one input file and one band only)
   --output-dir DIR         folder of the bitmaps, created when missing (default: the current
                            folder); each is named as the Save command proposes:
@@ -136,7 +142,7 @@ orientation codes it finds there. A product that is not in the index (or an inde
 missing) gives status 1.
 
 Options
-  --index CUMINDEX.TAB     the index (default: CUMINDEX.TAB beside the program)
+  --index CUMINDEX.TAB     the index (default: CUMINDEX.TAB, see Files below)
 )";
 
 }  // namespace

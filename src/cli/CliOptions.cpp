@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "util/FilePlaces.h"
 #include "util/Paths.h"
 #include "util/WinOps.h"
 
@@ -295,9 +296,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
   }
 
-  const std::string folder = ExecutableFolder();
-  options.settingsPath = settings.empty() ? folder + "Quelmar.ini" : settings;
-  options.indexPath = index.empty() ? folder + "CUMINDEX.TAB" : index;
+  options.settingsPath =
+      settings.empty() ? ProgramFilePath(FileRole::Settings, "Quelmar.ini") : settings;
+  options.indexPath = index.empty() ? ProgramFilePath(FileRole::Data, "CUMINDEX.TAB") : index;
   result.options = std::move(options);
   return result;
 }
