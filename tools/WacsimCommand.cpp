@@ -33,6 +33,7 @@ Options:
   --output-dir DIR      folder of the files, created when missing (default: the current one)
   --sample-set          write the sample set instead of one product
   --help                show this text
+  --version             show the version
 
 Files written in the output folder:
   <ID>.IMG               the product: label, then LRO:NFRAMES framelets of 8-bit rows
@@ -47,6 +48,7 @@ struct Command {
   bool kindGiven = false;
   bool sampleSet = false;
   bool help = false;
+  bool version = false;
   std::string outputDir;
   std::vector<std::string> singleOnly;  // options that make no sense with --sample-set
 };
@@ -88,6 +90,9 @@ Command Parse(const std::vector<std::string>& args) {
     if (name == "--help" || name == "-h") {
       flag();
       c.help = true;
+    } else if (name == "--version") {
+      flag();
+      c.version = true;
     } else if (name == "--sample-set") {
       flag();
       c.sampleSet = true;
@@ -122,8 +127,8 @@ Command Parse(const std::vector<std::string>& args) {
     } else {
       throw UsageError("unexpected argument \"" + name + "\"");
     }
-    if (name != "--help" && name != "-h" && name != "--sample-set" && name != "--output-dir" &&
-        name != "-o") {
+    if (name != "--help" && name != "-h" && name != "--version" && name != "--sample-set" &&
+        name != "--output-dir" && name != "-o") {
       c.singleOnly.push_back(name);
     }
   }
@@ -181,6 +186,10 @@ int RunWacsim(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
   if (command.help) {
     out << kUsage;
+    return kExitDone;
+  }
+  if (command.version) {
+    out << "wacsim (Quelmar v" QUELMAR_VERSION ")\n";
     return kExitDone;
   }
   const std::vector<SimulatorOptions> runs =

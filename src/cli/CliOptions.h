@@ -13,7 +13,7 @@
 namespace quelmar::cli {
 
 // What --version prints.
-inline constexpr const char* kVersionLine = "quelmar-cli (Quelmar v1.6.1)";
+inline constexpr const char* kVersionLine = "quelmar-cli (Quelmar v" QUELMAR_VERSION ")";
 
 enum class Command { Report, Header, Raw, Stack, Support };
 
