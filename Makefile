@@ -6,15 +6,19 @@ BUILD_TYPE ?= RelWithDebInfo
 
 # Debian packages the build, the tests and the window need.
 PACKAGES = cmake ninja-build g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-           libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick locales clang libclang-rt-14-dev
+           libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick locales clang libclang-rt-14-dev \
+           dpkg-dev file librsvg2-bin lintian desktop-file-utils appstream zip unzip man-db
 # Only for the Windows build and its tests under Wine.
 WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine64 libgtest-dev
 FUZZ_BUILD   ?= build-fuzz
 BENCH_BUILD  ?= build-bench
 WIN_BUILD    ?= build-windows
 FUZZ_SECONDS ?= 60
+PREFIX       ?= /usr/local
+DESTDIR      ?=
 
-.PHONY: deps configure build test test-sanitize run bench fuzz windows test-windows clean
+.PHONY: deps configure build test test-sanitize run bench fuzz windows test-windows clean \
+        install package windows-zip test-package
 
 deps:
 	@bash scripts/install-deps.sh $(PACKAGES)
@@ -64,6 +68,24 @@ windows:
 
 test-windows: windows build
 	@bash scripts/test-windows.sh $(WIN_BUILD) $(BUILD)
+
+# The programs, menu entry, icon, manual pages and example settings under PREFIX (staged under
+# DESTDIR when given). Nothing is written there later: see README, "Install".
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package and a .tar.gz in $(BUILD)/packages/.
+package: build
+	cd $(BUILD) && cpack -G "DEB;TGZ"
+
+# quelmar-cli.exe, wacsim.exe, the example settings and a README in $(WIN_BUILD)/packages/.
+windows-zip: windows
+	cd $(WIN_BUILD) && cpack -G ZIP
+
+# The packages checked: contents, lintian, the installed programs run from an unpacked root, the
+# menu entry and metainfo validated, the Windows zip's quelmar-cli.exe run under Wine.
+test-package: package windows-zip
+	@bash scripts/test-package.sh $(BUILD) $(WIN_BUILD)
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(WIN_BUILD)

@@ -5,14 +5,26 @@
 include(GNUInstallDirs)
 set(QUELMAR_DIST ${PROJECT_SOURCE_DIR}/dist)
 
+# On Windows everything sits in one folder, as the programs expect there: the example settings
+# beside them are the settings in force until edited.
+if(WIN32)
+  set(QUELMAR_BINDIR .)
+else()
+  set(QUELMAR_BINDIR ${CMAKE_INSTALL_BINDIR})
+endif()
 foreach(program quelmar quelmar-cli wacsim)
   if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(TARGETS ${program} RUNTIME DESTINATION ${QUELMAR_BINDIR})
   endif()
 endforeach()
 
-# Made at build time only where the programs can run here and are built for use.
-if(CMAKE_CROSSCOMPILING OR QUELMAR_FUZZ OR NOT UNIX)
+if(WIN32)
+  install(FILES ${QUELMAR_DIST}/Quelmar.ini ${QUELMAR_DIST}/README-Windows.txt DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+  return()
+endif()
+# Made at build time only where the programs are built for use.
+if(QUELMAR_FUZZ)
   return()
 endif()
 

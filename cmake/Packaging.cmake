@@ -1,5 +1,5 @@
 # `make package`: a Debian package (its dependencies found from the binaries) and a .tar.gz of
-# the same installed tree, in <build>/packages/.
+# the same installed tree, in <build>/packages/; for Windows a zip.
 set(CPACK_PACKAGE_NAME quelmar)
 set(CPACK_PACKAGE_VENDOR "The Quelmar developers")
 set(CPACK_PACKAGE_CONTACT "Quelmar developers <quelmar@example.org>")
@@ -17,7 +17,13 @@ sample product simulator (wacsim). Quelmar is free software under the MIT
 license.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
-set(CPACK_GENERATOR DEB TGZ)
+if(WIN32)
+  # `make windows-zip`: the Windows programs, the example settings and a README in one zip.
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME windows-x86_64)
+else()
+  set(CPACK_GENERATOR DEB TGZ)
+endif()
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_IGNORE_FILES "/build.*/;/\\\\.git/")
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/PackagingPerGenerator.cmake)
