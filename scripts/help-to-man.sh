@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Writes a manual page made from a program's --help text, so the two never disagree:
 #   help-to-man.sh PROGRAM NAME "SUMMARY" VERSION OUT.1.gz [COMMAND...]
-# Each COMMAND's own help ("PROGRAM COMMAND --help") follows as a section of its own. Lines of
+# Each COMMAND's own help ("PROGRAM COMMAND --help") follows as a section of its own, without
+# the closing part it shares with the general help (from its "Output" heading on). Lines of
 # the help that start in the first column and end without a full stop are headings; indented
 # lines keep their layout; the rest is running text.
 set -euo pipefail
@@ -40,13 +41,18 @@ to_roff() {
   echo ".SH NAME"
   echo "$name \\- $summary"
   echo ".SH DESCRIPTION"
-  "$program" --help | to_roff
+  general=$("$program" --help)
+  printf '%s\n' "$general" | to_roff
+  shared=$(printf '%s\n' "$general" | sed -n '/^Output$/,$p')
   for command in "$@"; do
     echo ".SH \"$(echo "$command" | tr a-z A-Z) COMMAND\""
-    "$program" "$command" --help | to_roff
+    help=$("$program" "$command" --help)
+    if [[ -n $shared && $help == *"$shared" ]]; then help=${help%"$shared"}; fi
+    printf '%s\n' "$help" | to_roff
   done
   echo ".SH VERSION"
   echo "This page belongs to Quelmar $version (\\fB$name \\-\\-version\\fR)."
   echo ".SH LICENSE"
-  echo "MIT; see /usr/share/doc/quelmar/copyright."
+  echo "Quelmar is free software under the MIT license: see share/doc/quelmar/copyright where it is"
+  echo "installed."
 } | gzip -9n > "$out"
