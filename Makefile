@@ -6,7 +6,8 @@ BUILD_TYPE ?= RelWithDebInfo
 
 # Debian packages the build, the tests and the window need.
 PACKAGES = cmake ninja-build g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-           libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick locales clang libclang-rt-14-dev
+           libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick locales clang libclang-rt-14-dev \
+           zlib1g-dev libpng-dev
 # Only for the Windows build and its tests under Wine.
 WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine64 libgtest-dev
 FUZZ_BUILD   ?= build-fuzz
