@@ -42,7 +42,7 @@ PicturePlace LocatePlace(const LoadedProduct& product, const DisplayedImageInfo&
 
 std::string DescribePlace(const PicturePlace& place) {
   if (!place.inside) return {};
-  std::string text = "Row " + FormatInt(place.row) + ", column " + FormatInt(place.column);
+  std::string text = "Row " + FormatInt(place.row) + ", col " + FormatInt(place.column);
   if (place.raw) {
     text += " | framelet " + FormatInt(place.framelet);
     if (place.band > 0) {

@@ -87,7 +87,7 @@ TEST(ViewerPlace, RawRowsNameTheirFrameletBandRowAndSample) {
   EXPECT_EQ(p.band, 2);
   EXPECT_EQ(p.bandRow, 2);
   EXPECT_EQ(p.sample, 19 * 5 + 2);
-  EXPECT_EQ(DescribePlace(p), "Row 20, column 3 | framelet 2, band 2 row 2 | sample 97");
+  EXPECT_EQ(DescribePlace(p), "Row 20, col 3 | framelet 2, band 2 row 2 | sample 97");
 
   shown.Inverted = true;  // the framelet's last row is shown first
   p = LocatePlace(product, shown, picture, 0, 28);
@@ -104,10 +104,10 @@ TEST(ViewerPlace, RawRowsNameTheirFrameletBandRowAndSample) {
   shown.Stacked = true;
   picture.Row(3)[3] = picture.Row(3)[4] = picture.Row(3)[5] = 77;
   EXPECT_EQ(DescribePlace(LocatePlace(product, shown, picture, 1, 3)),
-            "Row 4, column 2 | value 77");
+            "Row 4, col 2 | value 77");
   picture.Row(3)[3] = 10;
   EXPECT_EQ(DescribePlace(LocatePlace(product, shown, picture, 1, 3)),
-            "Row 4, column 2 | RGB 77,77,10");
+            "Row 4, col 2 | RGB 77,77,10");
 }
 
 TEST(ViewerFieldStep, StepsStayWithinTheLimitsAndLeaveBadTextAlone) {
