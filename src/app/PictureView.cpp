@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -93,11 +94,16 @@ void PictureView::SetZoom(double zoom, const QPoint* anchor) {
 void PictureView::FitWidth() {
   QScrollArea* frame = ScrollFrame();
   if (image_.isNull() || frame == nullptr) return;
-  // The width left beside a vertical scroll bar, which a picture fitted to the width of a
-  // viewport usually needs.
-  const int room =
-      frame->maximumViewportSize().width() - frame->verticalScrollBar()->sizeHint().width();
-  SetZoom(std::max(1, room) / static_cast<double>(image_.width()));
+  // Fitted to the frame's width, a picture taller than the frame needs the vertical scroll
+  // bar, which takes its width from the room.
+  const QSize most = frame->maximumViewportSize();
+  double zoom = most.width() / static_cast<double>(image_.width());
+  if (image_.height() * zoom > most.height()) {
+    const int bar = frame->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr,
+                                                frame->verticalScrollBar());
+    zoom = std::max(1, most.width() - bar) / static_cast<double>(image_.width());
+  }
+  SetZoom(zoom);
 }
 
 void PictureView::FitWhole() {

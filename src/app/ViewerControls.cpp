@@ -81,8 +81,8 @@ ViewerControls::ViewerControls(TQuelmar_Form* form) : QObject(form), form_(form)
   // otherwise take the file's name as text).
   form->setAcceptDrops(true);
   form->installEventFilter(this);
-  form->Memo1->installEventFilter(this);
-  form->Memo1->viewport()->installEventFilter(this);
+  form->Memo1->setAcceptDrops(false);
+  form->Memo1->viewport()->setAcceptDrops(false);
   form->VerticalOffset_LabeledNumericEdit->NumericEdit->installEventFilter(this);
   form->HorizontalOffset_LabeledNumericEdit->NumericEdit->installEventFilter(this);
   ShowZoom();
