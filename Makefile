@@ -9,7 +9,7 @@ PACKAGES = cmake ninja-build g++ make qt6-base-dev libgl-dev libgtest-dev libgmo
            libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick locales clang libclang-rt-14-dev \
            zlib1g-dev libpng-dev
 # Only for the Windows build and its tests under Wine.
-WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine64 libgtest-dev
+WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine64 libgtest-dev libz-mingw-w64-dev
 FUZZ_BUILD   ?= build-fuzz
 BENCH_BUILD  ?= build-bench
 WIN_BUILD    ?= build-windows
