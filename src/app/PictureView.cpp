@@ -8,6 +8,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -35,11 +36,18 @@ void PictureView::ShowPicture(const quelmar::Picture& picture) {
   copies_.Reset(picture_);
   resize(ZoomedSize(zoom_));
   update();
+  // The reduced copies are made as soon as the window is idle, so that no later repaint at any
+  // zoom has to make them (a repaint before then makes the ones it needs itself).
+  const quint64 generation = ++generation_;
+  QTimer::singleShot(0, this, [this, generation] {
+    if (generation == generation_ && picture_ != nullptr) copies_.BuildAll();
+  });
 }
 
 void PictureView::Forget() {
   image_ = QImage();
   picture_ = nullptr;
+  ++generation_;
   copies_.Reset(nullptr);
   resize(0, 0);
   update();

@@ -1,9 +1,10 @@
 #pragma once
 // Image1: shows the window's picture. It wraps the picture's own bytes (no copy) and takes the
 // picture's size times the zoom, so the scrolling frame around it offers scroll bars for a large
-// picture. Zoomed out it draws from reduced copies of the picture (area-averaged, built once per
-// picture); zoomed in, every picture pixel is a sharp square. Ctrl+wheel zooms about the mouse,
-// dragging with the left button pans, and the place under the mouse is reported.
+// picture. Zoomed out it draws from reduced copies of the picture (area-averaged, made once per
+// picture when the window is next idle); zoomed in, every picture pixel is a sharp square.
+// Ctrl+wheel zooms about the mouse, dragging with the left button pans, and the place under the
+// mouse is reported.
 #include <QImage>
 #include <QPoint>
 #include <QWidget>
@@ -69,6 +70,7 @@ class PictureView : public QWidget {
   const quelmar::Picture* picture_ = nullptr;
   QImage image_;
   quelmar::ReducedCopies copies_;
+  quint64 generation_ = 0;  // counts the pictures shown, so a late copy build skips an old one
   double zoom_ = 1;
   bool dragging_ = false;
   QPoint dragStart_;

@@ -2,37 +2,68 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
+#include <vector>
 
 namespace quelmar {
 
-void HalvePicture(const Picture& in, Picture& out) {
+namespace {
+
+// Output rows `first` up to `last` of `out` (already sized) from `in`.
+void HalveRows(const Picture& in, Picture& out, int32_t first, int32_t last) {
   const int32_t w = in.Width(), h = in.Height();
-  const int32_t ow = (w + 1) / 2, oh = (h + 1) / 2;
-  out.Resize(ow, oh);
-  for (int32_t y = 0; y < oh; ++y) {
+  const size_t rowBytes = static_cast<size_t>(w) * 3;
+  // Each pair of rows is first summed column by column (a loop the compiler turns into vector
+  // adds), then each pair of summed pixels gives one pixel.
+  std::vector<uint16_t> sums(rowBytes + 3);
+  const int32_t pairs = w / 2;
+  for (int32_t y = first; y < last; ++y) {
     const uint8_t* a = in.Row(2 * y);
-    const uint8_t* b = 2 * y + 1 < h ? in.Row(2 * y + 1) : nullptr;
+    const bool twoRows = 2 * y + 1 < h;
+    const uint8_t* b = twoRows ? in.Row(2 * y + 1) : a;
+    uint16_t* s = sums.data();
+    for (size_t i = 0; i < rowBytes; ++i) s[i] = static_cast<uint16_t>(a[i] + b[i]);
     uint8_t* o = out.Row(y);
-    const int32_t pairs = w / 2;
-    if (b != nullptr) {
-      // The common case: whole 2 x 2 blocks, mean of four rounded half up.
-      for (int32_t x = 0; x < pairs; ++x, a += 6, b += 6, o += 3) {
-        for (int c = 0; c < 3; ++c) {
-          o[c] = static_cast<uint8_t>((a[c] + a[c + 3] + b[c] + b[c + 3] + 2) >> 2);
-        }
+    if (twoRows) {
+      for (int32_t x = 0; x < pairs; ++x, s += 6, o += 3) {
+        o[0] = static_cast<uint8_t>((s[0] + s[3] + 2) >> 2);
+        o[1] = static_cast<uint8_t>((s[1] + s[4] + 2) >> 2);
+        o[2] = static_cast<uint8_t>((s[2] + s[5] + 2) >> 2);
       }
       if (w % 2 != 0) {
-        for (int c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>((a[c] + b[c] + 1) >> 1);
+        for (int c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>((s[c] + 1) >> 1);
       }
     } else {
-      for (int32_t x = 0; x < pairs; ++x, a += 6, o += 3) {
-        for (int c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>((a[c] + a[c + 3] + 1) >> 1);
+      // The last row of an odd height: each sum is twice the one row.
+      for (int32_t x = 0; x < pairs; ++x, s += 6, o += 3) {
+        for (int c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>((s[c] + s[c + 3] + 2) >> 2);
       }
       if (w % 2 != 0) {
-        for (int c = 0; c < 3; ++c) o[c] = a[c];
+        for (int c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>(s[c] >> 1);
       }
     }
   }
+}
+
+}  // namespace
+
+void HalvePicture(const Picture& in, Picture& out) {
+  const int32_t oh = (in.Height() + 1) / 2;
+  out.Resize((in.Width() + 1) / 2, oh);
+  // A large picture is halved by every core at once, each taking a band of rows: the first
+  // zoomed-out view of a 130 MB picture waits on this.
+  const int64_t bytes = int64_t{in.Stride()} * in.Height();
+  const unsigned cores = std::thread::hardware_concurrency();
+  const int32_t parts =
+      bytes < (int64_t{1} << 23) ? 1 : static_cast<int32_t>(std::clamp(cores, 1u, 8u));
+  std::vector<std::thread> helpers;
+  for (int32_t k = 1; k < parts; ++k) {
+    const int32_t first = static_cast<int32_t>(int64_t{oh} * k / parts);
+    const int32_t last = static_cast<int32_t>(int64_t{oh} * (k + 1) / parts);
+    helpers.emplace_back([&in, &out, first, last] { HalveRows(in, out, first, last); });
+  }
+  HalveRows(in, out, 0, static_cast<int32_t>(oh / parts));
+  for (std::thread& t : helpers) t.join();
 }
 
 void ReducedCopies::Reset(const Picture* source) {

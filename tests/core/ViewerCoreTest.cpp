@@ -21,7 +21,9 @@ Picture Noise(int32_t w, int32_t h, uint32_t seed) {
 }
 
 TEST(ViewerReducedCopies, EachCopyIsTheRoundedMeanOfTheBlockItCovers) {
-  for (const auto& [w, h] : {std::pair{1, 1}, {2, 2}, {3, 1}, {1, 3}, {5, 7}, {8, 6}, {17, 4}}) {
+  // Small pictures, and one large enough to be halved in bands of rows by several threads.
+  for (const auto& [w, h] :
+       {std::pair{1, 1}, {2, 2}, {3, 1}, {1, 3}, {5, 7}, {8, 6}, {17, 4}, {1501, 2001}}) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
     const Picture in = Noise(w, h, static_cast<uint32_t>(w * 100 + h));
     Picture out;
@@ -103,8 +105,7 @@ TEST(ViewerPlace, RawRowsNameTheirFrameletBandRowAndSample) {
   // A stacked picture (or one of another size) has no framelets: the pixel's value.
   shown.Stacked = true;
   picture.Row(3)[3] = picture.Row(3)[4] = picture.Row(3)[5] = 77;
-  EXPECT_EQ(DescribePlace(LocatePlace(product, shown, picture, 1, 3)),
-            "Row 4, col 2 | value 77");
+  EXPECT_EQ(DescribePlace(LocatePlace(product, shown, picture, 1, 3)), "Row 4, col 2 | value 77");
   picture.Row(3)[3] = 10;
   EXPECT_EQ(DescribePlace(LocatePlace(product, shown, picture, 1, 3)),
             "Row 4, col 2 | RGB 77,77,10");
