@@ -7,9 +7,10 @@ BUILD_TYPE ?= RelWithDebInfo
 # Debian packages the build, the tests and the window need.
 PACKAGES = cmake ninja-build g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
            libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick locales clang libclang-rt-14-dev \
-           dpkg-dev file librsvg2-bin lintian desktop-file-utils appstream zip unzip man-db
+           dpkg-dev file librsvg2-bin lintian desktop-file-utils appstream zip unzip man-db \
+           zlib1g-dev libpng-dev
 # Only for the Windows build and its tests under Wine.
-WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine64 libgtest-dev
+WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine64 libgtest-dev libz-mingw-w64-dev
 FUZZ_BUILD   ?= build-fuzz
 BENCH_BUILD  ?= build-bench
 WIN_BUILD    ?= build-windows

@@ -16,6 +16,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# zlib (Debian's libz-mingw-w64-dev, the same release as the Linux build's) linked in statically.
+set(ZLIB_USE_STATIC_LIBS ON)
+
 # libgcc, libstdc++ and winpthread linked in; no DLL beside the program is needed.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 

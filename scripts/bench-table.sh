@@ -109,6 +109,24 @@ if ! "$bin/quelmar_bench" "${args[@]}" "$@" >"$build/bench-console.txt" 2>&1; th
 fi
 print_table "$results"
 table=$?
+if [[ -x "$bin/quelmar_view_bench" ]]; then
+  echo
+  echo "== The picture view, offscreen (floor = the time budget: ratio = time / budget)"
+  view_results="$build/bench-view-results.json"
+  view_args=(--benchmark_out="$view_results" --benchmark_out_format=json)
+  if [[ -n "${BENCH_FILTER:-}" ]]; then
+    view_args+=(--benchmark_filter="$BENCH_FILTER")
+  fi
+  if ! QT_QPA_PLATFORM=offscreen "$bin/quelmar_view_bench" "${view_args[@]}" "$@" \
+      >"$build/bench-view-console.txt" 2>&1; then
+    echo "bench-table: the view benchmark failed; see $build/bench-view-console.txt" >&2
+    tail -n 20 "$build/bench-view-console.txt" >&2
+    exit 1
+  fi
+  print_table "$view_results"
+  view_table=$?
+  [[ $view_table -gt $table ]] && table=$view_table
+fi
 echo
 echo "Floors: memcpy of the bytes column between mapped buffers (load: the product; raw and"
 echo "stacks: the picture; BMP: the file), copies of up to 4 MB at places not touched lately, so"

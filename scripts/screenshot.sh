@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Takes the README's screenshot: the window under Xvfb, a sample colour product loaded, band 3
-# stacked with distortion correction. Usage: scripts/screenshot.sh BIN_DIR OUT.png
+# stacked with distortion correction, the mouse over the picture. Usage: scripts/screenshot.sh BIN_DIR OUT.png
 set -euo pipefail
 if [ "${1:-}" = "--inside" ]; then
   bin="$2"; out="$3"; product="$4"
@@ -27,6 +27,8 @@ xdotool key Return; sleep 2
 click 760 24                                  # Correct distortion
 click 756 148                                 # Stack
 sleep 1.5
+xdotool mousemove --window "$wid" 430 420     # the place under the mouse, in the strip
+sleep 0.5
 import -window root "$out.full.png"
 convert "$out.full.png" -crop 900x640+40+90 +repage -colors 128 "$out"
 rm -f "$out.full.png"

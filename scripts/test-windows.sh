@@ -154,6 +154,8 @@ CASES=(
   "stack|--vertical-travel 10,6 --horizontal-travel -0.35 --invert --cal-file calibration.txt --index %INDEX -o stack_me.bmp @in/$ME.IMG"
   "stack|--vertical-travel 9.7 --correct --all-bands --output-dir bands_ve @in/$VE.IMG"
   "stack|--band 2 --cal-file kalibrierung_ä.txt --index %INDEX -o bild_ä.bmp @in/$NONASCII_IMG"
+  "stack|--format png --correct --cal-file calibration_png.txt --index %INDEX -o stack_ce.png @in/$CE.IMG"
+  "raw|--format png --output-dir raw_png @in/$CE.IMG"
   "support|--index %INDEX @in/$CE.IMG @in/$VE.IMG"
   "report|@in/$UE.IMG @in/$NONASCII_IMG"
   "header|@in/$ME.IMG"
@@ -254,7 +256,7 @@ while IFS= read -r -d '' f; do
   fi
   compared=$((compared + 1))
   case $rel in
-    *.bmp) cmp -s "$f" "$other" || fail "$rel differs: $(cmp "$f" "$other" 2>&1)" ;;
+    *.bmp | *.png) cmp -s "$f" "$other" || fail "$rel differs: $(cmp "$f" "$other" 2>&1)" ;;
     *.txt) check_calibration_file "$f" "$other" ;;
     *) cmp -s "$f" "$other" || fail "$rel differs" ;;
   esac

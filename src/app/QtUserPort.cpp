@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QStringDecoder>
@@ -111,10 +112,27 @@ std::optional<std::string> QtUserPort::ChooseOpenFile(const FileDialogRequest& r
 std::optional<std::string> QtUserPort::ChooseSaveFile(const FileDialogRequest& request) {
   // The picture save dialog: the proposed name only; the toolkit asks before overwriting, and
   // the name the user types is used as it is (no extension is added).
-  const QString chosen =
-      QFileDialog::getSaveFileName(parent_, ToQString(request.title), DialogStart(request),
-                                   QStringLiteral("Bitmaps (*.bmp);;All files (*)"));
+  // The bitmap comes first and is the default; a name typed while the PNG filter is chosen gets
+  // the ".png" it asks for, so that the file is written in the format chosen.
+  const QString pngFilter = QStringLiteral("PNG pictures (*.png)");
+  QString selected;
+  QString chosen = QFileDialog::getSaveFileName(
+      parent_, ToQString(request.title), DialogStart(request),
+      QStringLiteral("Bitmaps (*.bmp);;") + pngFilter + QStringLiteral(";;All files (*)"),
+      &selected);
   if (chosen.isEmpty()) return std::nullopt;
+  if (selected == pngFilter && !chosen.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) {
+    if (chosen.endsWith(QStringLiteral(".bmp"), Qt::CaseInsensitive)) chosen.chop(4);
+    chosen += QStringLiteral(".png");
+    // The dialog asked about the name typed, not about this one.
+    if (QFileInfo::exists(chosen) &&
+        QMessageBox::question(parent_, QStringLiteral("Quelmar"),
+                              QFileInfo(chosen).fileName() +
+                                  QStringLiteral(" already exists.\nDo you want to replace it?")) !=
+            QMessageBox::Yes) {
+      return std::nullopt;
+    }
+  }
   return chosen.toStdString();
 }
 

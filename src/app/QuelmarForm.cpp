@@ -145,6 +145,7 @@ void TQuelmar_Form::BuildComponents() {
   BottomStrip = new QWidget(this);
   BottomStrip->setObjectName(QStringLiteral("BottomStrip"));
   PlaceBottomStrip();
+  Viewer = new ViewerControls(this);
 
   connect(Load_Button, &QPushButton::clicked, this, &TQuelmar_Form::Load_ButtonClick);
   connect(Header_Button, &QPushButton::clicked, this, &TQuelmar_Form::Header_ButtonClick);
@@ -225,6 +226,7 @@ void TQuelmar_Form::SetTabOrder() {
                             Save_Button,
                             ScrollBox1};
   for (size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
+  Viewer->JoinTabOrder(ScrollBox1);
 }
 
 void TQuelmar_Form::ApplyFonts() {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/PictureView.h"
+#include "app/ViewerControls.h"
 #include "assembly/DisplayedImage.h"
 #include "assembly/Picture.h"
 #include "controls/LabeledNumericEdit.h"
@@ -55,6 +56,8 @@ class TQuelmar_Form : public QWidget {
   // position readout, travel finding, colour). It follows the picture frame's lower edge and
   // never covers a designed control.
   QWidget* BottomStrip;
+  // The zoom buttons and the "where am I" line in the strip, with the viewer's shortcuts.
+  ViewerControls* Viewer;
 
   // State of the run.
   std::string ProgramTitle;

@@ -1,5 +1,6 @@
 // Start-up: the application, the one window, the event loop until the window closes.
 #include <QApplication>
+#include <QTimer>
 #include <iostream>
 
 #include "app/QuelmarForm.h"
@@ -23,6 +24,10 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("quelmar"));
   TQuelmar_Form form;
   form.show();
-  if (!arguments.product.empty()) form.LoadProductFile(arguments.product);
+  if (!arguments.product.empty()) {
+    // The product named on the command line is loaded once the window is up, as Load does.
+    const std::string path = arguments.product;
+    QTimer::singleShot(0, &form, [&form, path] { form.LoadProductFile(path); });
+  }
   return QApplication::exec();
 }

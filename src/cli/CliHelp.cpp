@@ -70,7 +70,7 @@ command does. The Load report itself is not written (see the report command).
 
 constexpr const char* kRaw =
     R"(Usage: quelmar-cli raw [--invert] [-o OUT.bmp | --output-dir DIR] [--overwrite]
-                       [--jobs N] FILE.IMG...
+                       [--format bmp|png] [--jobs N] FILE.IMG...
 
 Loads each product (writing the Load report) and saves its raw framelet sequence as a 24-bit
 BMP file, byte for byte what the window's Save writes for the same picture.
@@ -83,6 +83,9 @@ Options
                      <PRODUCT_ID>_framelets_inverted.bmp with --invert
   --overwrite        replace existing bitmaps (without it an existing file is left alone and
                      that product fails with status 1)
+  --format bmp|png   bmp (the default) or png: 8-bit grey for a grey picture, 24-bit colour
+                     otherwise; the proposed names then end ".png". Without it, -o OUT.png
+                     writes a PNG as well
 
 Characters of PRODUCT_ID that cannot stand in a file name (path separators, control
 characters) are written as "_".
@@ -93,7 +96,8 @@ constexpr const char* kStack =
                          [--horizontal-travel X] [--invert] [--correct]
                          [--correct-vertically] [--shift N] [--settings FILE.ini]
                          [--index CUMINDEX.TAB] [--cal-file FILE]
-                         [-o OUT.bmp | --output-dir DIR] [--overwrite] [--jobs N] FILE.IMG...
+                         [-o OUT.bmp | --output-dir DIR] [--overwrite] [--format bmp|png]
+                         [--jobs N] FILE.IMG...
 
 Loads each product (writing the Load report), stacks one band as the Stack command does and
 saves the picture as a 24-bit BMP file, byte for byte what the window's Save writes for it.
@@ -126,6 +130,10 @@ Options
                            <PRODUCT_ID>_<wavelength>nm.bmp
   --overwrite              replace existing bitmaps (without it an existing file is left alone
                            and that product fails with status 1)
+  --format bmp|png         bmp (the default) or png: 8-bit grey for a grey picture, 24-bit
+                           colour otherwise; the proposed names then end ".png" and the
+                           calibration records name those files. Without it, -o OUT.png writes
+                           a PNG as well
 
 Stdout also carries the lines of the distortion correction's filter choice, the index listing
 when a calibration record needs it, and each "Calibration data has been saved to" line.

@@ -29,13 +29,14 @@ struct OptionSpec {
   unsigned commands;
 };
 
-constexpr std::array<OptionSpec, 18> kOptions{{
+constexpr std::array<OptionSpec, 19> kOptions{{
     {"--help", false, kAll},
     {"--jobs", true, kAll},
     {"--invert", false, kPictures},
     {"--output", true, kPictures},
     {"--output-dir", true, kPictures},
     {"--overwrite", false, kPictures},
+    {"--format", true, kPictures},
     {"--band", true, kStack},
     {"--all-bands", false, kStack},
     {"--vertical-travel", true, kStack},
@@ -241,6 +242,12 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       options.outputDir = AbsolutePath(value);
     } else if (key == "--overwrite") {
       options.overwrite = true;
+    } else if (key == "--format") {
+      options.format = PictureFormatNamed(value);
+      if (!options.format) {
+        throw UsageError("--format: \"" + value + "\" is not a picture format; use bmp or png",
+                         name);
+      }
     } else if (key == "--band") {
       options.band = IntegerValue(key, value, name, 1, 7);
     } else if (key == "--all-bands") {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "output/PictureFile.h"
 #include "util/Numbers.h"
 
 namespace quelmar::cli {
@@ -37,6 +38,8 @@ struct CliOptions {
   std::string output;     // -o: absolute path of the one bitmap; empty when not given
   std::string outputDir;  // absolute folder of the bitmaps (the current folder by default)
   bool overwrite = false;
+  // --format; nothing: PNG when -o names a ".png" file, the bitmap otherwise.
+  std::optional<PictureFormat> format;
 
   int32_t jobs = 1;
 };

@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "assembly/PictureBuilder.h"
-#include "output/BmpWriter.h"
+#include "output/PictureFile.h"
 #include "output/SaveCommand.h"
 #include "product/EdrLoader.h"
 #include "support/IndexLookup.h"
@@ -99,16 +99,18 @@ bool SavePicture(const CliOptions& options, const std::string& outputFolder,
                  const LoadedProduct& product, const DisplayedImageInfo& displayed,
                  const Picture& picture, OutputClaims& claims, BatchPort& port,
                  std::string& written) {
+  const PictureFormat format = options.format.value_or(PictureFormatOfPath(options.output));
   written = options.output.empty()
                 ? Utf8Of(FsPath(outputFolder) /
-                         FsPath(SafeFileName(ProposedPictureName(product.ProductId, displayed))))
+                         FsPath(SafeFileName(WithPictureExtension(
+                             ProposedPictureName(product.ProductId, displayed), format))))
                 : options.output;
   const std::string refused = claims.Claim(written, options.overwrite);
   if (!refused.empty()) {
     port.Note(refused);
     return false;
   }
-  WriteBmp(picture, written);
+  quelmar::SavePicture(picture, written, format);
   return true;
 }
 

@@ -1,23 +1,16 @@
 #include "output/BmpWriter.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <random>
-#include <system_error>
 #include <vector>
 
+#include "output/ReplaceFile.h"
 #include "util/Errors.h"
 #include "util/Numbers.h"
-#include "util/Paths.h"
 
 namespace quelmar {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -88,44 +81,6 @@ void EmitBmp(const Picture& picture, const std::function<void(const char*, size_
   }
 }
 
-std::string ErrnoText(int error, const char* fallback) {
-  if (error == 0) return fallback;
-  return std::error_code(error, std::generic_category()).message();
-}
-
-FileError SaveError(const std::string& path, const std::string& reason) {
-  return FileError("Cannot save the picture to \"" + path + "\": " + reason);
-}
-
-// Writes the whole bitmap into the file at `file` (created or truncated); FileError naming
-// `shownPath` when it cannot be opened, written or closed.
-void WriteBmpFile(const Picture& picture, const fs::path& file, const std::string& shownPath) {
-  errno = 0;
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  if (!out) throw SaveError(shownPath, ErrnoText(errno, "the file cannot be created"));
-  EmitBmp(picture, [&](const char* p, size_t n) {
-    if (out) out.write(p, static_cast<std::streamsize>(n));
-  });
-  if (out) out.flush();
-  if (!out) throw SaveError(shownPath, ErrnoText(errno, "the file cannot be written"));
-  errno = 0;
-  out.close();
-  if (out.fail()) throw SaveError(shownPath, ErrnoText(errno, "the file cannot be written"));
-}
-
-fs::path TemporaryBeside(const fs::path& folder) {
-  thread_local std::mt19937_64 generator{std::random_device{}()};
-  std::error_code ec;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const uint64_t n = generator();
-    std::string name = ".quelmar-save-";
-    for (int i = 0; i < 12; ++i) name.push_back("0123456789abcdef"[(n >> (4 * i)) & 0xF]);
-    const fs::path candidate = folder / (name + ".tmp");
-    if (!fs::exists(fs::symlink_status(candidate, ec))) return candidate;
-  }
-  return folder / ".quelmar-save.tmp";
-}
-
 }  // namespace
 
 std::string EncodeBmp(const Picture& picture) {
@@ -146,52 +101,8 @@ std::string EncodeBmp(const Picture& picture) {
 }
 
 void WriteBmp(const Picture& picture, const std::string& path) {
-  if (path.empty()) throw FileError("Cannot save the picture: no file name was given");
-  fs::path target = FsPath(path);
-  std::error_code ec;
-  const fs::file_status status = fs::status(target, ec);
-  if (fs::is_directory(status)) throw SaveError(path, "it is a folder");
   BmpHeader(picture);  // refuses a picture too large for the format before any file is touched
-
-  const bool exists = fs::exists(status);
-  if (exists && !fs::is_regular_file(status)) {
-    // A device or pipe: there is no content to keep, so it is written directly.
-    WriteBmpFile(picture, target, path);
-    return;
-  }
-  if (exists) {
-    // Replacing goes through a rename, which would pass over a file the user made read-only;
-    // opening it for appending (which changes nothing) tells whether it may be written.
-    errno = 0;
-    std::ofstream probe(target, std::ios::binary | std::ios::app);
-    if (!probe) throw SaveError(path, ErrnoText(errno, "the file cannot be written"));
-    probe.close();
-    // A link keeps pointing where it did: the file it leads to is the one replaced.
-    if (fs::is_symlink(fs::symlink_status(target, ec))) {
-      const fs::path resolved = fs::canonical(target, ec);
-      if (!ec) target = resolved;
-    }
-  }
-
-  fs::path folder = target.parent_path();
-  if (folder.empty()) folder = ".";
-  if (!fs::is_directory(folder, ec)) {
-    throw SaveError(path, "the folder \"" + Utf8Of(folder) + "\" does not exist");
-  }
-
-  // The bitmap goes to a temporary file beside the target first, so that an existing file stays
-  // intact when writing fails part-way (a full disk, say); the rename then replaces it at once.
-  const fs::path temporary = TemporaryBeside(folder);
-  try {
-    WriteBmpFile(picture, temporary, path);
-    if (exists) fs::permissions(temporary, status.permissions(), ec);
-    fs::rename(temporary, target, ec);
-    if (ec) throw SaveError(path, ec.message());
-  } catch (...) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw;
-  }
+  WriteFileReplacing(path, [&picture](const ByteSink& sink) { EmitBmp(picture, sink); });
 }
 
 }  // namespace quelmar

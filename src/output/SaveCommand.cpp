@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "output/BmpWriter.h"
+#include "output/PictureFile.h"
 
 namespace quelmar {
 
@@ -19,7 +19,8 @@ void SaveCommand(const Picture& picture, bool addToCalFile, CalibrationContext& 
   if (!chosen) return;
   // Before any picture was built there is nothing to save, and that is not an error.
   if (!picture.Built()) return;
-  WriteBmp(picture, *chosen);
+  // The name chosen tells the format: the bitmap unless it ends ".png".
+  SavePicture(picture, *chosen, PictureFormatOfPath(*chosen));
   if (context.displayed.Stacked && addToCalFile) {
     WriteCalibrationRecord(*chosen, picture.Width(), picture.Height(), context, port);
   }

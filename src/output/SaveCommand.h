@@ -1,6 +1,6 @@
 #pragma once
-// Save: the shown picture as a BMP under a proposed name, then for a stacked band with "Add to
-// cal file" ticked a photo calibration record.
+// Save: the shown picture as a BMP (or a PNG, when the name chosen ends ".png") under a proposed
+// name, then for a stacked band with "Add to cal file" ticked a photo calibration record.
 #include <cstdint>
 #include <string>
 

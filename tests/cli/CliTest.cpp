@@ -10,6 +10,7 @@
 
 #include "assembly/PictureBuilder.h"
 #include "output/BmpWriter.h"
+#include "output/PngWriter.h"
 #include "output/SaveCommand.h"
 #include "product/EdrLoader.h"
 #include "support/IndexLookup.h"
@@ -80,7 +81,7 @@ std::string CoreReport(const std::string& path) {
 }
 
 struct CorePicture {
-  std::string bmp;
+  std::string bmp, png;
   int32_t width = 0, height = 0;
   DisplayedImageInfo shown;
 };
@@ -98,6 +99,7 @@ CorePicture CoreBuild(const std::string& path, PictureRequest request, int32_t b
   Picture picture;
   EXPECT_EQ(DisplayImage(product, request, port, out.shown, picture), DisplayOutcome::Shown);
   out.bmp = EncodeBmp(picture);
+  out.png = EncodePng(picture);
   out.width = picture.Width();
   out.height = picture.Height();
   return out;
@@ -146,6 +148,8 @@ TEST(CliUsage, BadCommandLinesStopWithStatusTwoAndSayWhy) {
       {{"stack", "--cal-file", dir.Path(), img}, "is not a regular file"},
       {{"stack", "--cal-file", img, img}, "is an input product"},
       {{"raw"}, "no input file given"},
+      {{"raw", "--format", "gif", img}, "--format: \"gif\" is not a picture format"},
+      {{"report", "--format", "png", img}, "option --format is not used by the report command"},
   };
   for (const auto& c : cases) {
     const CliRun run = RunCli(c.args, dir.Path());
@@ -166,11 +170,12 @@ TEST(CliUsage, HelpDocumentsEveryOptionOfEachCommand) {
     std::vector<std::string> mentions;
   } cases[] = {
       {{"--help"}, {"report", "header", "raw", "stack", "support", "Exit status"}},
-      {{"help", "raw"}, {"--invert", "-o OUT.bmp", "--output-dir", "--overwrite", "--jobs"}},
+      {{"help", "raw"},
+       {"--invert", "-o OUT.bmp", "--output-dir", "--overwrite", "--format bmp|png", "--jobs"}},
       {{"stack", "--help"},
        {"--band", "--all-bands", "--vertical-travel", "--horizontal-travel", "--invert",
         "--correct", "--correct-vertically", "--shift", "--settings", "--index", "--cal-file",
-        "-o OUT.bmp", "--output-dir", "--overwrite", "--jobs"}},
+        "-o OUT.bmp", "--output-dir", "--overwrite", "--format bmp|png", "--jobs"}},
       {{"support", "-h"}, {"--index", "--jobs"}},
       {{"report", "--help"}, {"Usage: quelmar-cli report"}},
       {{"header", "--help"}, {"Usage: quelmar-cli header"}},
@@ -436,6 +441,32 @@ TEST(CliCalibration, RecordsAreAppendedInInputOrderAfterANewHeader) {
             std::string::npos)
       << again.out;
   EXPECT_EQ(ReadFileBytes(cal), written);
+}
+
+TEST(CliPictures, PngFormatWritesWhatTheSaveEntryWritesUnderPngNames) {
+  TempDir dir;
+  const std::string ce = WriteProduct(dir, "c.IMG", "M1CE", 6, 78, 20, kColour);
+  const CorePicture stacked = CoreBuild(ce, Stack(11), 3);
+  const CorePicture raw = CoreBuild(ce, PictureRequest{}, 0);
+  const CliRun run = RunCli({"stack", "--format", "PNG", "--output-dir", "out", ce}, dir.Path());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadFileBytes(dir.File("out/M1CE_415nm.png")), stacked.png);
+  EXPECT_FALSE(fs::exists(dir.File("out/M1CE_415nm.bmp")));
+  // -o OUT.png needs no --format; --format bmp keeps the bitmap whatever the name.
+  EXPECT_EQ(RunCli({"raw", "-o", "r.png", ce}, dir.Path()).status, 0);
+  EXPECT_EQ(ReadFileBytes(dir.File("r.png")), raw.png);
+  EXPECT_EQ(RunCli({"raw", "--format", "bmp", "-o", "b.png", ce}, dir.Path()).status, 0);
+  EXPECT_EQ(ReadFileBytes(dir.File("b.png")), raw.bmp);
+  // The calibration record names the PNG written.
+  const std::string index = dir.File("CUMINDEX.TAB");
+  WriteFileBytes(index, IndexLine("M1CE", "2010-03-07T10:00:00.000", "2010-03-07T10:00:01.000"));
+  const std::string cal = dir.File("cal.txt");
+  EXPECT_EQ(RunCli({"stack", "--format", "png", "--index", index, "--cal-file", cal, "-o",
+                    dir.File("s.png"), ce},
+                   dir.Path())
+                .status,
+            0);
+  EXPECT_NE(ReadFileBytes(cal).find(dir.File("s.png")), std::string::npos);
 }
 
 TEST(CliSupport, ListingEqualsTheSupportCommand) {

@@ -12,6 +12,8 @@
 
 #include "output/BmpWriter.h"
 #include "output/CalibrationFile.h"
+#include "output/PictureFile.h"
+#include "output/PngWriter.h"
 #include "output/SaveCommand.h"
 #include "support/ScriptedPort.h"
 #include "support/TestFiles.h"
@@ -277,6 +279,29 @@ TEST(OutputSave, SavesOnlyWhatIsAsked) {
   record.replace(record.find(s.bitmap), s.bitmap.size(), "\"" + s.dir.File(csvName) + "\"");
   EXPECT_EQ(ReadFileBytes(s.calPath), record);
   EXPECT_EQ(ReadFileBytes(s.bitmap), EncodeBmp(picture));
+}
+
+TEST(OutputSave, ANameEndingPngSavesAPngAndTheRecordNamesIt) {
+  CalScene s;
+  s.shown.Stacked = true;
+  Picture picture;
+  picture.Reset(704, 40);
+  WriteFileBytes(s.calPath, "");
+  s.bitmap = s.dir.File("crater.PNG");
+  ScriptedPort port;
+  port.ExpectSaveDialog(s.bitmap);
+  SaveCommand(picture, true, s.context, port);
+  EXPECT_EQ(ReadFileBytes(s.bitmap), EncodePng(picture));
+  EXPECT_EQ(ReadFileBytes(s.calPath), s.Record());
+
+  EXPECT_EQ(PictureFormatOfPath("a.bmp"), PictureFormat::Bmp);
+  EXPECT_EQ(PictureFormatOfPath("a"), PictureFormat::Bmp);
+  EXPECT_EQ(PictureFormatOfPath("dir.png/a"), PictureFormat::Bmp);
+  EXPECT_EQ(PictureFormatOfPath("a.Png"), PictureFormat::Png);
+  EXPECT_EQ(WithPictureExtension("M1_415nm.bmp", PictureFormat::Png), "M1_415nm.png");
+  EXPECT_EQ(WithPictureExtension("M1_415nm.bmp", PictureFormat::Bmp), "M1_415nm.bmp");
+  EXPECT_EQ(PictureFormatNamed("PNG"), PictureFormat::Png);
+  EXPECT_EQ(PictureFormatNamed("jpeg"), std::nullopt);
 }
 
 }  // namespace

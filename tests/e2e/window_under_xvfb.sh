@@ -22,7 +22,7 @@ inner=$(mktemp "${TMPDIR:-/tmp}/quelmar_e2e_XXXXXX.sh")
 trap 'rm -f "$inner"' EXIT
 cat >"$inner" <<'INNER'
 set -u
-program="$1"; shot="$2"
+program="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; shot="$2"
 unset QT_QPA_PLATFORM
 "$program" >/dev/null 2>&1 &
 pid=$!
@@ -51,13 +51,72 @@ if [ "$WIDTH" -gt 878 ] || [ "$WIDTH" -lt 858 ] || [ "$HEIGHT" -gt 607 ] || [ "$
   finish 1
 fi
 echo "ok: window '$title' ${WIDTH} x ${HEIGHT} at ${X},${Y}; screenshot $shot"
+kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+
+# The viewer, with real events: a product named on the command line, zoom, travel steps that
+# stack again, and a PNG saved through Ctrl+S and the save dialog.
+wacsim="$(dirname "$program")/wacsim"
+if [ ! -x "$wacsim" ] || ! command -v import >/dev/null 2>&1 || ! command -v compare >/dev/null 2>&1; then
+  echo "skipped the viewer part: wacsim or ImageMagick is missing"
+  exit 0
+fi
+work=$(mktemp -d "${TMPDIR:-/tmp}/quelmar_e2e_viewer_XXXXXX")
+"$wacsim" --sample-set --output-dir "$work" >/dev/null || { echo "FAILED: wacsim"; exit 1; }
+mkdir "$work/saved"
+product=$(ls "$work"/*CE.IMG | head -n 1)
+(cd "$work" && exec "$program" "$product") >/dev/null 2>&1 &
+pid=$!
+finish() { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; rm -rf "$work"; exit "$1"; }
+window=$(timeout 15 xdotool search --sync --onlyvisible --name 'Quelmar' 2>/dev/null | head -n 1)
+[ -n "$window" ] || { echo "FAILED: no window for the command-line product"; finish 1; }
+sleep 1.5
+title=$(xdotool getwindowname "$window")
+if [ "$title" != "Quelmar (v1.6.1) :    $(basename "$product")" ]; then
+  echo "FAILED: after 'quelmar FILE.IMG' the caption is '$title'"
+  finish 1
+fi
+xdotool windowfocus --sync "$window" 2>/dev/null; sleep 0.3
+eval "$(xdotool getwindowgeometry --shell "$window")"
+# The picture frame's inside, in screen coordinates.
+frame="820x380+$((X + 12))+$((Y + 172))"
+look() { import -window root "$work/$1.png" 2>/dev/null; convert "$work/$1.png" -crop "$frame" +repage "$work/$1.frame.png"; }
+differs() { [ "$(compare -metric AE "$work/$1.frame.png" "$work/$2.frame.png" null: 2>&1)" != "0" ]; }
+look one
+xdotool mousemove --window "$window" 300 350 keydown ctrl click 4 click 4 click 4 keyup ctrl; sleep 0.7
+look zoomed
+differs one zoomed || { echo "FAILED: Ctrl+wheel did not zoom the picture"; finish 1; }
+xdotool key ctrl+2; sleep 0.7
+look whole
+differs zoomed whole || { echo "FAILED: Ctrl+2 did not fit the whole picture"; finish 1; }
+# In the whole picture the frame's right part is empty: the raw strip is tall and narrow.
+right=$(convert "$work/whole.frame.png" -crop 200x300+600+40 +repage -format '%[fx:standard_deviation]' info:)
+awk -v v="$right" 'BEGIN { exit !(v < 0.01) }' || { echo "FAILED: the whole picture does not fit the frame ($right)"; finish 1; }
+xdotool key ctrl+0; sleep 0.3
+xdotool mousemove --window "$window" 756 148 click 1; sleep 1   # Stack
+look stacked
+xdotool mousemove --window "$window" 296 146 click 1; sleep 0.2  # the vertical travel field
+xdotool key Page_Up Page_Up Page_Up; sleep 1
+look stepped
+differs stacked stepped || { echo "FAILED: stepping the travel did not stack again"; finish 1; }
+xdotool key ctrl+s; sleep 1.5
+xdotool key ctrl+a; xdotool type --delay 10 "$work/saved/band.png"; xdotool key Return; sleep 1.5
+if [ ! -s "$work/saved/band.png" ] || [ "$(head -c 4 "$work/saved/band.png" | tail -c 3)" != "PNG" ]; then
+  echo "FAILED: Ctrl+S did not save a PNG"
+  finish 1
+fi
+kind=$(identify -format '%w x %h %[channels]' "$work/saved/band.png" 2>/dev/null)
+case "$kind" in
+  "704 x "*) ;;
+  *) echo "FAILED: the saved PNG is '$kind', not the 704-pixel-wide stack"; finish 1 ;;
+esac
+echo "ok: command-line product, zoom, fit, travel steps and a PNG save ($kind)"
 finish 0
 INNER
 
-timeout 30 xvfb-run -a -s '-screen 0 1280x800x24' bash "$inner" "$program" "$shot"
+timeout 90 xvfb-run -a -s '-screen 0 1280x800x24' bash "$inner" "$program" "$shot"
 status=$?
 if [ "$status" -eq 124 ]; then
-  echo "FAILED: the run on the virtual display took longer than 30 s"
+  echo "FAILED: the run on the virtual display took longer than 90 s"
   exit 1
 fi
 exit "$status"
