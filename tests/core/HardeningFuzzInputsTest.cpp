@@ -22,7 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kRepository = fs::path(__FILE__).parent_path().parent_path().parent_path();
+// The checkout (not __FILE__: a compiler cache may make that relative).
+const fs::path kRepository = fs::path(QUELMAR_SOURCE_DIR);
 
 struct Target {
   const char* name;
