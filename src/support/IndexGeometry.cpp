@@ -1,0 +1,294 @@
+#include "support/IndexGeometry.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "util/Errors.h"
+
+namespace quelmar {
+
+namespace {
+
+constexpr Real kPi = 3.141592653589793238462643383279502884L;
+constexpr Real kRadPerDeg = kPi / 180;
+
+struct Vec {
+  Real x, y, z;
+};
+Vec operator-(Vec a, Vec b) {
+  return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vec operator*(Real k, Vec a) {
+  return {k * a.x, k * a.y, k * a.z};
+}
+Real Dot(Vec a, Vec b) {
+  return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+Vec Cross(Vec a, Vec b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+Real Length(Vec a) {
+  return std::sqrt(Dot(a, a));
+}
+
+Vec UnitVector(GroundPoint p) {
+  const Real lat = p.latitude * kRadPerDeg, lon = p.longitude * kRadPerDeg;
+  return {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
+}
+
+Real AngleDeg(Real cosine) {
+  return std::acos(std::clamp(cosine, Real{-1}, Real{1})) / kRadPerDeg;
+}
+
+// A number field: blanks, an optional sign, digits with an optional period, blanks. Other forms
+// (an exponent, say) go through the general real-number rule.
+std::optional<Real> NumberField(std::string_view line, int position, int length) {
+  const std::string_view f =
+      line.substr(static_cast<size_t>(position - 1), static_cast<size_t>(length));
+  size_t i = 0;
+  while (i < f.size() && f[i] == ' ') ++i;
+  bool negative = false;
+  if (i < f.size() && (f[i] == '-' || f[i] == '+')) negative = f[i++] == '-';
+  int64_t mantissa = 0;
+  int digits = 0, decimals = 0;
+  bool period = false;
+  for (; i < f.size(); ++i) {
+    const char c = f[i];
+    if (c >= '0' && c <= '9') {
+      mantissa = mantissa * 10 + (c - '0');
+      ++digits;
+      if (period) ++decimals;
+    } else if (c == '.' && !period) {
+      period = true;
+    } else {
+      break;
+    }
+  }
+  size_t rest = i;
+  while (rest < f.size() && f[rest] == ' ') ++rest;
+  if (digits > 0 && rest == f.size()) {
+    static constexpr Real kTens[] = {1, 10, 100, 1e3L, 1e4L, 1e5L, 1e6L, 1e7L, 1e8L};
+    const Real v = static_cast<Real>(mantissa) / kTens[decimals];
+    return negative ? -v : v;
+  }
+  std::string text(f);
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  const RealParse parsed = ParseReal(text);
+  if (!parsed.ok() || !std::isfinite(parsed.value)) return std::nullopt;
+  return parsed.value;
+}
+
+std::optional<GroundPoint> PointField(std::string_view line, int latPosition, int lonPosition) {
+  const std::optional<Real> lat = NumberField(line, latPosition, 6);
+  const std::optional<Real> lon = NumberField(line, lonPosition, 6);
+  if (!lat || !lon || std::fabs(*lat) > 90 || std::fabs(*lon) > 360) return std::nullopt;
+  return GroundPoint{*lat, *lon};
+}
+
+// The start time: plain digits read directly; anything else as the lookup reads it.
+std::optional<IndexTime> TimeField(std::string_view text) {
+  static constexpr int kPlaces[7][2] = {{2, 5},   {7, 8},   {10, 11}, {13, 14},
+                                        {16, 17}, {19, 20}, {22, 24}};
+  int32_t v[7];
+  bool plain = text.size() == 24;
+  for (int k = 0; plain && k < 7; ++k) {
+    int32_t n = 0;
+    for (int i = kPlaces[k][0]; i <= kPlaces[k][1]; ++i) {
+      const char c = text[static_cast<size_t>(i - 1)];
+      if (c < '0' || c > '9') {
+        plain = false;
+        break;
+      }
+      n = n * 10 + (c - '0');
+    }
+    v[k] = n;
+  }
+  if (plain && v[0] >= 1 && v[1] >= 1 && v[1] <= 12 && v[2] >= 1 && v[2] <= 28 && v[3] <= 23 &&
+      v[4] <= 59 && v[5] <= 59) {
+    // Days 1 to 28 exist in every month: the date is valid, counted as the lookup counts it.
+    static thread_local int32_t cachedYear = 0, cachedMonth = 0;
+    static thread_local IndexTime cachedMonthStart = 0;
+    if (v[0] != cachedYear || v[1] != cachedMonth) {
+      std::string first = " 0000-00-01T00:00:00.000";
+      const std::string y = FormatInt(v[0]), m = FormatInt(v[1]);
+      first.replace(5 - y.size(), y.size(), y);
+      first.replace(8 - m.size(), m.size(), m);
+      cachedMonthStart = ParseIndexTime(first);
+      cachedYear = v[0];
+      cachedMonth = v[1];
+    }
+    return cachedMonthStart + (((int64_t{v[2] - 1} * 24 + v[3]) * 60 + v[4]) * 60 + v[5]) * 1000 +
+           v[6];
+  }
+  try {
+    return ParseIndexTime(text);
+  } catch (const ConversionError&) {
+    return std::nullopt;
+  }
+}
+
+std::string_view TrimmedBlanks(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+uint32_t KindOfId(std::string_view id) {
+  if (id.size() < 4 || id[0] != 'M') return 0;
+  for (size_t i = 1; i + 2 < id.size(); ++i) {
+    if (id[i] < '0' || id[i] > '9') return 0;
+  }
+  const std::string_view tail = id.substr(id.size() - 2);
+  if (tail == "ME") return kKindME;
+  if (tail == "UE") return kKindUE;
+  if (tail == "VE") return kKindVE;
+  if (tail == "CE") return kKindCE;
+  return 0;
+}
+
+bool NamesImgFile(std::string_view text) {
+  if (text.size() < 5) return false;
+  const std::string_view ext = text.substr(text.size() - 4);
+  return ext[0] == '.' && (ext[1] | 0x20) == 'i' && (ext[2] | 0x20) == 'm' &&
+         (ext[3] | 0x20) == 'g';
+}
+
+}  // namespace
+
+std::string_view WacProductIdIn(std::string_view text, uint32_t* kind) {
+  size_t from = 0;
+  for (;;) {
+    const size_t open = text.find('"', from);
+    if (open == std::string_view::npos) return {};
+    const size_t close = text.find('"', open + 1);
+    if (close == std::string_view::npos) return {};
+    const std::string_view field = TrimmedBlanks(text.substr(open + 1, close - open - 1));
+    const uint32_t k = KindOfId(field);
+    if (k != 0) {
+      if (kind) *kind = k;
+      return field;
+    }
+    from = close + 1;
+  }
+}
+
+std::optional<IndexLineRecord> ReadSearchLine(std::string_view line) {
+  if (line.size() < static_cast<size_t>(kSearchLineLength)) return std::nullopt;
+  IndexLineRecord r;
+  // The identifier and the file name stand among the quoted fields before the times.
+  const std::string_view before = line.substr(0, 309);
+  r.productId = WacProductIdIn(before, &r.kind);
+  if (r.productId.empty()) return std::nullopt;
+  r.startText = line.substr(309, 24);
+  const std::optional<IndexTime> start = TimeField(r.startText);
+  const std::optional<GroundPoint> sun = PointField(line, 749, 756);
+  const std::optional<GroundPoint> craft = PointField(line, 763, 770);
+  const std::optional<Real> altitude = NumberField(line, 866, 7);
+  if (!start || !sun || !craft || !altitude || !(*altitude > 0)) return std::nullopt;
+  r.start = *start;
+  r.subSolar = *sun;
+  r.spacecraft = *craft;
+  r.altitudeKm = *altitude;
+  static constexpr int kCornerPlaces[4][2] = {{852, 859}, {810, 817}, {824, 831}, {838, 845}};
+  for (int i = 0; i < 4; ++i) {
+    const std::optional<GroundPoint> c = PointField(line, kCornerPlaces[i][0], kCornerPlaces[i][1]);
+    if (!c) return std::nullopt;
+    r.corners[i] = *c;
+  }
+  size_t from = 0;
+  for (;;) {
+    const size_t open = before.find('"', from);
+    if (open == std::string_view::npos) break;
+    const size_t close = before.find('"', open + 1);
+    if (close == std::string_view::npos) break;
+    const std::string_view field = TrimmedBlanks(before.substr(open + 1, close - open - 1));
+    if (NamesImgFile(field)) {
+      r.fileName = field;
+      break;
+    }
+    from = close + 1;
+  }
+  return r;
+}
+
+bool FootprintContains(const GroundPoint (&corners)[4], GroundPoint point) {
+  // Cheap refusal first: every point of the footprint lies within `reach` degrees of the first
+  // corner (a path along the meridian, then along the parallel, is never shorter than the arc),
+  // and so does its latitude.
+  Real reach = 0;
+  for (int i = 1; i < 4; ++i) {
+    Real dLon = std::fmod(std::fabs(corners[i].longitude - corners[0].longitude), Real{360});
+    if (dLon > 180) dLon = 360 - dLon;
+    reach = std::max(reach, std::fabs(corners[i].latitude - corners[0].latitude) + dLon);
+  }
+  if (std::fabs(point.latitude - corners[0].latitude) > reach + 1e-9L) return false;
+
+  // In the gnomonic projection about the footprint's centre, great-circle arcs are straight
+  // lines: the question becomes one of a point in a plane quadrilateral.
+  Vec c[4];
+  Vec sum{0, 0, 0};
+  for (int i = 0; i < 4; ++i) {
+    c[i] = UnitVector(corners[i]);
+    sum = {sum.x + c[i].x, sum.y + c[i].y, sum.z + c[i].z};
+  }
+  const Real sumLength = Length(sum);
+  if (sumLength < 1e-6L) return false;
+  const Vec m = (1 / sumLength) * sum;
+  const Vec p = UnitVector(point);
+  if (Dot(p, m) <= 0) return false;
+  for (const Vec& v : c) {
+    if (Dot(v, m) <= 1e-6L) return false;
+  }
+  Vec e1 = Cross(Vec{0, 0, 1}, m);
+  if (Length(e1) < 1e-3L) e1 = Cross(Vec{1, 0, 0}, m);
+  e1 = (1 / Length(e1)) * e1;
+  const Vec e2 = Cross(m, e1);
+  struct Plane {
+    Real u, v;
+  };
+  const auto project = [&](Vec q) {
+    const Real d = Dot(q, m);
+    return Plane{Dot(q, e1) / d, Dot(q, e2) / d};
+  };
+  Plane q[4];
+  for (int i = 0; i < 4; ++i) q[i] = project(c[i]);
+  const Plane pt = project(p);
+
+  // On an edge (within about a millimetre on the ground) counts as inside; otherwise the
+  // crossing rule decides.
+  constexpr Real kEdge = 1e-9L;
+  bool inside = false;
+  for (int i = 0, j = 3; i < 4; j = i++) {
+    const Real du = q[i].u - q[j].u, dv = q[i].v - q[j].v;
+    const Real edge = std::sqrt(du * du + dv * dv);
+    const Real cross = du * (pt.v - q[j].v) - dv * (pt.u - q[j].u);
+    const Real along = du * (pt.u - q[j].u) + dv * (pt.v - q[j].v);
+    if (edge > 0 && std::fabs(cross) <= kEdge * edge && along >= -kEdge * edge &&
+        along <= edge * edge + kEdge * edge) {
+      return true;
+    }
+    if ((q[i].v > pt.v) != (q[j].v > pt.v)) {
+      const Real u = q[j].u + (pt.v - q[j].v) * du / dv;
+      if (pt.u < u) inside = !inside;
+    }
+  }
+  return inside;
+}
+
+Real IncidenceAngle(GroundPoint point, GroundPoint subSolar) {
+  return AngleDeg(Dot(UnitVector(point), UnitVector(subSolar)));
+}
+
+Real EmissionAngle(GroundPoint point, GroundPoint spacecraft, Real altitudeKm) {
+  const Vec n = UnitVector(point);
+  const Vec toCraft = (kMoonRadiusKm + altitudeKm) * UnitVector(spacecraft) - kMoonRadiusKm * n;
+  const Real distance = Length(toCraft);
+  if (!(distance > 0)) return 0;
+  return AngleDeg(Dot(n, toCraft) / distance);
+}
+
+Real GroundPixelSize(Real altitudeKm) {
+  return altitudeKm * 1000 * kPixelPitchMm / kFocalLengthMm;
+}
+
+}  // namespace quelmar
