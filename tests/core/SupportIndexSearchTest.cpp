@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "support/IndexLines.h"
 #include "support/IndexSearch.h"
 #include "support/TestFiles.h"
 #include "util/Errors.h"
@@ -11,44 +12,10 @@
 namespace quelmar {
 namespace {
 
+using testing::IndexLine;
+using testing::LineSpec;
 using testing::TempDir;
 using testing::WriteFileBytes;
-
-struct LineSpec {
-  std::string id = "M126534360CE";
-  std::string file = "DATA/EDR/2010066/WAC/M126534360CE.IMG";
-  std::string start = "2010-03-07T10:00:00.000";
-  double corners[4][2] = {{20, 30}, {20, 40}, {10, 40}, {10, 30}};  // UL, UR, LR, LL: lat, lon
-  double sun[2] = {0, 95};
-  double craft[2] = {15, 35};
-  double altitude = 50;
-};
-
-std::string Num(double v, int decimals, size_t width) {
-  std::string s = FormatFixed(static_cast<Real>(v), decimals);
-  return std::string(width > s.size() ? width - s.size() : 0, ' ') + s;
-}
-
-// A line in the archive's layout: quoted texts first, the fields at their positions.
-std::string Line(const LineSpec& s) {
-  std::string line(900, ' ');
-  const auto put = [&](size_t position, const std::string& text) {
-    line.replace(position - 1, text.size(), text);
-  };
-  put(1, "\"WAC_0001    \",\"" + s.file + "\",\"sim\",\"" + s.id + "   \",");
-  put(310, "\"" + s.start + "\"");
-  put(749, Num(s.sun[0], 2, 6));
-  put(756, Num(s.sun[1], 2, 6));
-  put(763, Num(s.craft[0], 2, 6));
-  put(770, Num(s.craft[1], 2, 6));
-  static constexpr size_t kCorner[4] = {852, 810, 824, 838};
-  for (int i = 0; i < 4; ++i) {
-    put(kCorner[i], Num(s.corners[i][0], 2, 6));
-    put(kCorner[i] + 7, Num(s.corners[i][1], 2, 6));
-  }
-  put(866, Num(s.altitude, 3, 7));
-  return line;
-}
 
 GroundPoint P(Real lat, Real lon) {
   return {lat, lon};
@@ -108,7 +75,7 @@ TEST(SupportIndexSearchGeometry, AnglesAndPixelSizeMatchHandComputedValues) {
 
 TEST(SupportIndexSearchLine, ReadsTheFieldsAndRefusesLinesThatDoNotRead) {
   LineSpec s;
-  const std::string line = Line(s);
+  const std::string line = IndexLine(s);
   const std::optional<IndexLineRecord> r = ReadSearchLine(line);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->productId, "M126534360CE");
@@ -131,7 +98,7 @@ TEST(SupportIndexSearchLine, ReadsTheFieldsAndRefusesLinesThatDoNotRead) {
   bad.push_back(std::string(line).replace(310, 4, "20x0"));     // no time
   LineSpec other = s;
   other.id = "M126534360XE";  // no WAC product kind
-  bad.push_back(Line(other));
+  bad.push_back(IndexLine(other));
   for (const std::string& b : bad) EXPECT_FALSE(ReadSearchLine(b)) << b.substr(0, 60);
   EXPECT_TRUE(ReadSearchLine(std::string(line).replace(852, 6, "2.0E01")));
 }
@@ -154,9 +121,9 @@ TEST(SupportIndexSearchFile, StreamsGoodLinesAndCountsTheRest) {
   LineSpec away = a;  // elsewhere on the Moon
   for (auto& corner : away.corners) corner[0] -= 50;
   // A line far longer than a read block, its fields where they belong.
-  const std::string longLine = Line(a) + std::string(3 << 20, 'z');
-  std::string text = Line(a) + "\r\n" + "\r\n" + Line(b) + "\n" + std::string(300, '\0') + "\n" +
-                     Line(away) + "\r\nshort line\r\n" + longLine + "\n" + Line(c);
+  const std::string longLine = IndexLine(a) + std::string(3 << 20, 'z');
+  std::string text = IndexLine(a) + "\r\n" + "\r\n" + IndexLine(b) + "\n" + std::string(300, '\0') +
+                     "\n" + IndexLine(away) + "\r\nshort line\r\n" + longLine + "\n" + IndexLine(c);
   WriteFileBytes(path, text);
 
   SearchRequest request;
