@@ -55,6 +55,8 @@ class TQuelmar_Form : public QWidget {
   // position readout, travel finding, colour). It follows the picture frame's lower edge and
   // never covers a designed control.
   QWidget* BottomStrip;
+  // Beside Clear: the products of the index that show a place, under a given light (Ctrl+F).
+  QPushButton* Find_Button;
 
   // State of the run.
   std::string ProgramTitle;
@@ -64,6 +66,7 @@ class TQuelmar_Form : public QWidget {
   quelmar::SupportDataInfo SupportData;
   std::string IndexFilePath;
   std::string CalibrationFilePath;
+  std::string LastProductFolder;  // folder of the last product loaded; empty before any
 
   // Command handlers (each runs under one top-level error report).
   void Load_ButtonClick();
@@ -76,6 +79,7 @@ class TQuelmar_Form : public QWidget {
   void Save_ButtonClick();
   void CorrectDistortion_CheckBoxClick();
   void CorrectVerticalDistortion_CheckBoxClick();
+  void Find_ButtonClick();
 
   // The Load command for a product already chosen (from the dialog, the command line, a drop or
   // a search result): the same report, fields, caption and raw picture whichever way it starts.
