@@ -40,49 +40,70 @@ Real AngleDeg(Real cosine) {
   return std::acos(std::clamp(cosine, Real{-1}, Real{1})) / kRadPerDeg;
 }
 
-// A number field: blanks, an optional sign, digits with an optional period, blanks. Other forms
-// (an exponent, say) go through the general real-number rule.
-std::optional<Real> NumberField(std::string_view line, int position, int length) {
-  const std::string_view f =
-      line.substr(static_cast<size_t>(position - 1), static_cast<size_t>(length));
+// A number field as read: plain forms (blanks, an optional sign, digits with an optional
+// period, blanks) as an integer and a count of decimals, so that screening a line needs no
+// floating-point work; other forms (an exponent, say) by the general real-number rule.
+struct NumberText {
+  int64_t mantissa = 0;
+  int32_t decimals = 0;
+  bool plain = true;
+  Real value = 0;  // when not plain
+};
+
+constexpr int64_t kTenPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+constexpr double kTenths[] = {1, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7, 1e-8};
+
+bool ReadNumber(std::string_view f, NumberText& out) {
   size_t i = 0;
   while (i < f.size() && f[i] == ' ') ++i;
   bool negative = false;
   if (i < f.size() && (f[i] == '-' || f[i] == '+')) negative = f[i++] == '-';
   int64_t mantissa = 0;
-  int digits = 0, decimals = 0;
+  int32_t digits = 0, decimals = 0;
   bool period = false;
   for (; i < f.size(); ++i) {
     const char c = f[i];
     if (c >= '0' && c <= '9') {
       mantissa = mantissa * 10 + (c - '0');
       ++digits;
-      if (period) ++decimals;
+      decimals += period ? 1 : 0;
     } else if (c == '.' && !period) {
       period = true;
     } else {
       break;
     }
   }
-  size_t rest = i;
-  while (rest < f.size() && f[rest] == ' ') ++rest;
-  if (digits > 0 && rest == f.size()) {
-    static constexpr Real kTens[] = {1, 10, 100, 1e3L, 1e4L, 1e5L, 1e6L, 1e7L, 1e8L};
-    const Real v = static_cast<Real>(mantissa) / kTens[decimals];
-    return negative ? -v : v;
+  while (i < f.size() && f[i] == ' ') ++i;
+  if (digits > 0 && i == f.size() && decimals <= 8) {
+    out.mantissa = negative ? -mantissa : mantissa;
+    out.decimals = decimals;
+    out.plain = true;
+    return true;
   }
   std::string text(f);
   while (!text.empty() && text.back() == ' ') text.pop_back();
   const RealParse parsed = ParseReal(text);
-  if (!parsed.ok() || !std::isfinite(parsed.value)) return std::nullopt;
-  return parsed.value;
+  if (!parsed.ok() || !std::isfinite(parsed.value)) return false;
+  out.plain = false;
+  out.value = parsed.value;
+  return true;
 }
 
-std::optional<GroundPoint> PointField(std::string_view line, int latPosition, int lonPosition) {
-  const std::optional<Real> lat = NumberField(line, latPosition, 6);
-  const std::optional<Real> lon = NumberField(line, lonPosition, 6);
-  if (!lat || !lon || std::fabs(*lat) > 90 || std::fabs(*lon) > 360) return std::nullopt;
-  return GroundPoint{*lat, *lon};
+Real AsReal(const NumberText& n) {
+  return n.plain ? static_cast<Real>(n.mantissa) / static_cast<Real>(kTenPowers[n.decimals])
+                 : n.value;
+}
+double AsDouble(const NumberText& n) {
+  return n.plain ? static_cast<double>(n.mantissa) * kTenths[n.decimals]
+                 : static_cast<double>(n.value);
+}
+// |n| <= limit, decided on the integer of a plain number.
+bool WithinMagnitude(const NumberText& n, int64_t limit) {
+  return n.plain ? (n.mantissa < 0 ? -n.mantissa : n.mantissa) <= limit * kTenPowers[n.decimals]
+                 : std::fabs(n.value) <= limit;
+}
+bool Positive(const NumberText& n) {
+  return n.plain ? n.mantissa > 0 : n.value > 0;
 }
 
 // The start time: plain digits read directly; anything else as the lookup reads it.
@@ -172,29 +193,62 @@ std::string_view WacProductIdIn(std::string_view text, uint32_t* kind) {
   }
 }
 
-std::optional<IndexLineRecord> ReadSearchLine(std::string_view line) {
-  if (line.size() < static_cast<size_t>(kSearchLineLength)) return std::nullopt;
-  IndexLineRecord r;
-  // The identifier and the file name stand among the quoted fields before the times.
-  const std::string_view before = line.substr(0, 309);
-  r.productId = WacProductIdIn(before, &r.kind);
-  if (r.productId.empty()) return std::nullopt;
-  r.startText = line.substr(309, 24);
-  const std::optional<IndexTime> start = TimeField(r.startText);
-  const std::optional<GroundPoint> sun = PointField(line, 749, 756);
-  const std::optional<GroundPoint> craft = PointField(line, 763, 770);
-  const std::optional<Real> altitude = NumberField(line, 866, 7);
-  if (!start || !sun || !craft || !altitude || !(*altitude > 0)) return std::nullopt;
-  r.start = *start;
-  r.subSolar = *sun;
-  r.spacecraft = *craft;
-  r.altitudeKm = *altitude;
-  static constexpr int kCornerPlaces[4][2] = {{852, 859}, {810, 817}, {824, 831}, {838, 845}};
-  for (int i = 0; i < 4; ++i) {
-    const std::optional<GroundPoint> c = PointField(line, kCornerPlaces[i][0], kCornerPlaces[i][1]);
-    if (!c) return std::nullopt;
-    r.corners[i] = *c;
+namespace {
+
+// The fields of a line as read, before any floating-point work.
+struct LineFields {
+  std::string_view productId;
+  uint32_t kind = 0;
+  IndexTime start = 0;
+  NumberText numbers[13];  // sub-solar, spacecraft (latitude, longitude), altitude, corners
+};
+
+// 1-based positions and widths, in the order of LineFields::numbers: latitudes at the even
+// places before the altitude and at odd ones after it.
+constexpr int kNumberPlaces[13][2] = {{749, 6}, {756, 6}, {763, 6}, {770, 6}, {866, 7},
+                                      {852, 6}, {859, 6}, {810, 6}, {817, 6}, {824, 6},
+                                      {831, 6}, {838, 6}, {845, 6}};
+constexpr int kNumberCount = 13;
+constexpr bool IsLatitude(int k) {
+  return k < 4 ? k % 2 == 0 : (k > 4 && k % 2 == 1);
+}
+
+bool ScanLine(std::string_view line, LineFields& f) {
+  if (line.size() < static_cast<size_t>(kSearchLineLength)) return false;
+  // The identifier stands among the quoted fields before the times.
+  f.productId = WacProductIdIn(line.substr(0, 309), &f.kind);
+  if (f.productId.empty()) return false;
+  for (int k = 0; k < kNumberCount; ++k) {
+    const auto [position, width] = kNumberPlaces[k];
+    const std::string_view text =
+        line.substr(static_cast<size_t>(position - 1), static_cast<size_t>(width));
+    if (!ReadNumber(text, f.numbers[k])) return false;
+    if (k == 4 ? !Positive(f.numbers[k])
+               : !WithinMagnitude(f.numbers[k], IsLatitude(k) ? 90 : 360)) {
+      return false;
+    }
   }
+  const std::optional<IndexTime> start = TimeField(line.substr(309, 24));
+  if (!start) return false;
+  f.start = *start;
+  return true;
+}
+
+GroundPoint PointOf(const LineFields& f, int k) {
+  return {AsReal(f.numbers[k]), AsReal(f.numbers[k + 1])};
+}
+
+IndexLineRecord RecordOf(std::string_view line, const LineFields& f) {
+  IndexLineRecord r;
+  r.productId = f.productId;
+  r.kind = f.kind;
+  r.startText = line.substr(309, 24);
+  r.start = f.start;
+  r.subSolar = PointOf(f, 0);
+  r.spacecraft = PointOf(f, 2);
+  r.altitudeKm = AsReal(f.numbers[4]);
+  for (int i = 0; i < 4; ++i) r.corners[i] = PointOf(f, 5 + 2 * i);
+  const std::string_view before = line.substr(0, 309);
   size_t from = 0;
   for (;;) {
     const size_t open = before.find('"', from);
@@ -209,6 +263,35 @@ std::optional<IndexLineRecord> ReadSearchLine(std::string_view line) {
     from = close + 1;
   }
   return r;
+}
+
+}  // namespace
+
+std::optional<IndexLineRecord> ReadSearchLine(std::string_view line) {
+  LineFields f;
+  if (!ScanLine(line, f)) return std::nullopt;
+  return RecordOf(line, f);
+}
+
+LineFit ScreenSearchLine(std::string_view line, GroundPoint point, IndexLineRecord& record) {
+  LineFields f;
+  if (!ScanLine(line, f)) return LineFit::Unreadable;
+  // Every point of the footprint lies within `reach` degrees of the first corner (a path along
+  // the meridian, then along the parallel, is never shorter than the arc), and so does its
+  // latitude.
+  const double lat0 = AsDouble(f.numbers[5]), lon0 = AsDouble(f.numbers[6]);
+  double reach = 0;
+  for (int k = 7; k < kNumberCount; k += 2) {
+    double dLon = std::fabs(AsDouble(f.numbers[k + 1]) - lon0);
+    dLon = dLon >= 360 ? dLon - 360 : dLon;
+    dLon = dLon > 180 ? 360 - dLon : dLon;
+    reach = std::max(reach, std::fabs(AsDouble(f.numbers[k]) - lat0) + dLon);
+  }
+  if (std::fabs(static_cast<double>(point.latitude) - lat0) > reach + 1e-6) {
+    return LineFit::Outside;
+  }
+  record = RecordOf(line, f);
+  return LineFit::Candidate;
 }
 
 bool FootprintContains(const GroundPoint (&corners)[4], GroundPoint point) {

@@ -45,6 +45,12 @@ inline constexpr int kSearchLineLength = 872;
 // within +-90, the altitude above zero). The views point into `line`.
 std::optional<IndexLineRecord> ReadSearchLine(std::string_view line);
 
+// A line screened for a search: unreadable (as ReadSearchLine refuses it), a footprint that
+// cannot hold the point, or one that may (the record is then filled). The screen reads every
+// field, so that whether a line reads never depends on the point, and does no trigonometry.
+enum class LineFit { Unreadable, Outside, Candidate };
+LineFit ScreenSearchLine(std::string_view line, GroundPoint point, IndexLineRecord& record);
+
 // True when the point lies within the footprint or on its edge. The footprint is the
 // quadrilateral of great-circle arcs joining the corners in order; it may cross the 0/360
 // meridian or hold a pole. A footprint whose corners span a hemisphere or more holds nothing.

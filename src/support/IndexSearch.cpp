@@ -61,10 +61,10 @@ std::string SearchRequestProblem(const SearchRequest& r) {
 
 std::optional<SearchHit> SearchLine(std::string_view line, const SearchRequest& request,
                                     bool* usable) {
-  const std::optional<IndexLineRecord> record = ReadSearchLine(line);
-  if (usable) *usable = record.has_value();
-  if (!record) return std::nullopt;
-  const IndexLineRecord& r = *record;
+  IndexLineRecord r;
+  const LineFit fit = ScreenSearchLine(line, request.point, r);
+  if (usable) *usable = fit != LineFit::Unreadable;
+  if (fit != LineFit::Candidate) return std::nullopt;
   if ((r.kind & request.kinds) == 0) return std::nullopt;
   if ((request.from && r.start < *request.from) || (request.to && r.start > *request.to)) {
     return std::nullopt;
