@@ -273,23 +273,91 @@ std::optional<IndexLineRecord> ReadSearchLine(std::string_view line) {
   return RecordOf(line, f);
 }
 
+namespace {
+
+// A corner's number as a double, for screening only: the usual form ("-28.61", " 345.19") read
+// directly, anything else by the general rule. False when it does not read or lies beyond
+// `limit` in magnitude.
+bool CornerNumber(std::string_view line, int position, int limit, double& out) {
+  const char* f = line.data() + position - 1;
+  constexpr int w = 6;
+  if (f[w - 3] == '.') {
+    const unsigned d1 = static_cast<unsigned>(f[w - 2] - '0');
+    const unsigned d2 = static_cast<unsigned>(f[w - 1] - '0');
+    int i = 0;
+    while (i < w - 3 && f[i] == ' ') ++i;
+    bool negative = false;
+    if (i < w - 3 && (f[i] == '-' || f[i] == '+')) negative = f[i++] == '-';
+    bool plain = d1 <= 9 && d2 <= 9 && i < w - 3;
+    int32_t v = 0;
+    for (; plain && i < w - 3; ++i) {
+      const unsigned d = static_cast<unsigned>(f[i] - '0');
+      plain = d <= 9;
+      v = v * 10 + static_cast<int32_t>(d);
+    }
+    if (plain) {
+      v = v * 100 + static_cast<int32_t>(d1 * 10 + d2);
+      out = (negative ? -v : v) * 0.01;
+      return v <= limit * 100;
+    }
+  }
+  NumberText n;
+  if (!ReadNumber(std::string_view(f, w), n) || !WithinMagnitude(n, limit)) return false;
+  out = AsDouble(n);
+  return true;
+}
+
+// The longitude `lon` brought within 180 degrees of zero.
+double Centred(double lon) {
+  lon -= 360.0 * std::floor(lon / 360.0);
+  return lon > 180 ? lon - 360 : lon;
+}
+
+}  // namespace
+
 LineFit ScreenSearchLine(std::string_view line, GroundPoint point, IndexLineRecord& record) {
-  LineFields f;
-  if (!ScanLine(line, f)) return LineFit::Unreadable;
+  if (line.size() < static_cast<size_t>(kSearchLineLength)) return LineFit::Unreadable;
+  // Corners first, with no floating-point division or trigonometry: most lines end here.
+  static constexpr int kCorners[4][2] = {{852, 859}, {810, 817}, {824, 831}, {838, 845}};
+  double lat[4], lon[4];
+  for (int i = 0; i < 4; ++i) {
+    if (!CornerNumber(line, kCorners[i][0], 90, lat[i]) ||
+        !CornerNumber(line, kCorners[i][1], 360, lon[i])) {
+      return LineFit::Unreadable;
+    }
+  }
   // Every point of the footprint lies within `reach` degrees of the first corner (a path along
   // the meridian, then along the parallel, is never shorter than the arc), and so does its
   // latitude.
-  const double lat0 = AsDouble(f.numbers[5]), lon0 = AsDouble(f.numbers[6]);
   double reach = 0;
-  for (int k = 7; k < kNumberCount; k += 2) {
-    double dLon = std::fabs(AsDouble(f.numbers[k + 1]) - lon0);
-    dLon = dLon >= 360 ? dLon - 360 : dLon;
-    dLon = dLon > 180 ? 360 - dLon : dLon;
-    reach = std::max(reach, std::fabs(AsDouble(f.numbers[k]) - lat0) + dLon);
+  for (int i = 1; i < 4; ++i) {
+    reach = std::max(reach, std::fabs(lat[i] - lat[0]) + std::fabs(Centred(lon[i] - lon[0])));
   }
-  if (std::fabs(static_cast<double>(point.latitude) - lat0) > reach + 1e-6) {
-    return LineFit::Outside;
+  const double pointLat = static_cast<double>(point.latitude);
+  if (std::fabs(pointLat - lat[0]) > reach + 1e-6) return LineFit::Outside;
+  // Along a great-circle arc that misses the poles the longitude runs monotonically, the short
+  // way, from one end to the other; a footprint whose edges do not wind around a pole therefore
+  // spans the longitudes its edges span.
+  double offset = 0, low = 0, high = 0, winding = 0;
+  bool decided = true;
+  for (int i = 0; i < 4; ++i) {
+    const double edge = Centred(lon[(i + 1) % 4] - lon[i]);
+    decided = decided && std::fabs(edge) < 179.999;
+    winding += edge;
+    if (i < 3) {
+      offset += edge;
+      low = std::min(low, offset);
+      high = std::max(high, offset);
+    }
   }
+  if (decided && std::fabs(winding) < 180) {
+    double p = static_cast<double>(point.longitude) - lon[0];
+    p -= 360.0 * std::floor((p - low + 1e-6) / 360.0);
+    if (p > high + 1e-6) return LineFit::Outside;
+  }
+  // A candidate: now every field must read.
+  LineFields f;
+  if (!ScanLine(line, f)) return LineFit::Unreadable;
   record = RecordOf(line, f);
   return LineFit::Candidate;
 }

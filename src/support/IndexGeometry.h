@@ -45,9 +45,10 @@ inline constexpr int kSearchLineLength = 872;
 // within +-90, the altitude above zero). The views point into `line`.
 std::optional<IndexLineRecord> ReadSearchLine(std::string_view line);
 
-// A line screened for a search: unreadable (as ReadSearchLine refuses it), a footprint that
-// cannot hold the point, or one that may (the record is then filled). The screen reads every
-// field, so that whether a line reads never depends on the point, and does no trigonometry.
+// A line screened for a search: a footprint that cannot hold the point, one that may (the record
+// is then filled), or a line the search cannot use: too short, or a corner that does not read,
+// or (for a footprint that may hold the point) another field that ReadSearchLine refuses. The
+// screen does no trigonometry, and reads the fields beyond the corners only for candidates.
 enum class LineFit { Unreadable, Outside, Candidate };
 LineFit ScreenSearchLine(std::string_view line, GroundPoint point, IndexLineRecord& record);
 

@@ -33,9 +33,11 @@ struct SearchHit {
 
 struct SearchResult {
   std::vector<SearchHit> hits;
-  int64_t lines = 0;         // lines read (empty lines are not counted)
-  int64_t skippedLines = 0;  // too short, or a field that does not read
-  int64_t matches = 0;       // hits before `limit` was applied
+  int64_t lines = 0;  // lines read (empty lines are not counted)
+  // Lines the search could not use: too short, a footprint corner that does not read, or a
+  // footprint that may hold the point with another field that does not read.
+  int64_t skippedLines = 0;
+  int64_t matches = 0;  // hits before `limit` was applied
 };
 
 // What is wrong with the request, in words for the user; empty when it can be run.
