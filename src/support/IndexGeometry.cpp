@@ -1,6 +1,7 @@
 #include "support/IndexGeometry.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "util/Errors.h"
@@ -279,30 +280,47 @@ namespace {
 // directly, anything else by the general rule. False when it does not read or lies beyond
 // `limit` in magnitude.
 bool CornerNumber(std::string_view line, int position, int limit, double& out) {
-  const char* f = line.data() + position - 1;
-  constexpr int w = 6;
-  if (f[w - 3] == '.') {
-    const unsigned d1 = static_cast<unsigned>(f[w - 2] - '0');
-    const unsigned d2 = static_cast<unsigned>(f[w - 1] - '0');
-    int i = 0;
-    while (i < w - 3 && f[i] == ' ') ++i;
-    bool negative = false;
-    if (i < w - 3 && (f[i] == '-' || f[i] == '+')) negative = f[i++] == '-';
-    bool plain = d1 <= 9 && d2 <= 9 && i < w - 3;
-    int32_t v = 0;
-    for (; plain && i < w - 3; ++i) {
-      const unsigned d = static_cast<unsigned>(f[i] - '0');
-      plain = d <= 9;
-      v = v * 10 + static_cast<int32_t>(d);
-    }
-    if (plain) {
-      v = v * 100 + static_cast<int32_t>(d1 * 10 + d2);
-      out = (negative ? -v : v) * 0.01;
-      return v <= limit * 100;
-    }
+  // The integer part's first two characters: digits, or blanks and a sign before the digits.
+  struct Lead {
+    bool ok, negative;
+    int use0, use1;  // whether each is a digit of the number
+  };
+  enum { D, B, M, P, X };  // digit, blank, minus, plus, other
+  static constexpr auto kClass = [] {
+    std::array<uint8_t, 256> c{};
+    c.fill(X);
+    for (int d = '0'; d <= '9'; ++d) c[static_cast<size_t>(d)] = D;
+    c[' '] = B;
+    c['-'] = M;
+    c['+'] = P;
+    return c;
+  }();
+  static constexpr auto kLeads = [] {
+    std::array<Lead, 25> l{};
+    l[D * 5 + D] = {true, false, 1, 1};
+    l[B * 5 + D] = {true, false, 0, 1};
+    l[M * 5 + D] = {true, true, 0, 1};
+    l[P * 5 + D] = {true, false, 0, 1};
+    l[B * 5 + B] = {true, false, 0, 0};
+    l[B * 5 + M] = {true, true, 0, 0};
+    l[B * 5 + P] = {true, false, 0, 0};
+    return l;
+  }();
+  const auto* f = reinterpret_cast<const unsigned char*>(line.data() + position - 1);
+  const Lead& lead = kLeads[kClass[f[0]] * 5 + kClass[f[1]]];
+  const int d0 = f[0] - '0', d1 = f[1] - '0', d2 = f[2] - '0', d4 = f[4] - '0', d5 = f[5] - '0';
+  const bool plain = lead.ok & (static_cast<unsigned>(d2) <= 9) & (f[3] == '.') &
+                     (static_cast<unsigned>(d4) <= 9) & (static_cast<unsigned>(d5) <= 9);
+  if (plain) {
+    const int v = ((d0 * lead.use0 * 100 + d1 * lead.use1 * 10 + d2) * 100) + d4 * 10 + d5;
+    out = (lead.negative ? -v : v) * 0.01;
+    return v <= limit * 100;
   }
   NumberText n;
-  if (!ReadNumber(std::string_view(f, w), n) || !WithinMagnitude(n, limit)) return false;
+  if (!ReadNumber(std::string_view(line.data() + position - 1, 6), n) ||
+      !WithinMagnitude(n, limit)) {
+    return false;
+  }
   out = AsDouble(n);
   return true;
 }

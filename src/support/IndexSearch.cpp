@@ -8,6 +8,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "support/BlockReader.h"
 #include "util/Errors.h"
 #include "util/Paths.h"
 
@@ -109,20 +110,15 @@ SearchResult SearchIndex(const std::string& indexPath, const SearchRequest& requ
     if (hit) result.hits.push_back(std::move(*hit));
   };
 
-  // Blocks of 1 MiB; a line is looked at where it stands in the block, and only a line that goes
-  // on past the block's end is copied (its first kLineHead characters: the fields lie there).
-  std::vector<char> block(size_t{1} << 20);
+  // Blocks of 1 MiB, read by a second thread while this one works on the previous block; a line
+  // is looked at where it stands in the block, and only a line that goes on past the block's end
+  // is copied (its first kLineHead characters: the fields lie there).
   std::string carry;
   bool lineOpen = false;
-  for (;;) {
-    in.read(block.data(), static_cast<std::streamsize>(block.size()));
-    const size_t got = static_cast<size_t>(in.gcount());
-    if (in.bad()) {
-      const int error = errno;
-      throw FileError("Cannot read the index file \"" + indexPath + "\": " + ErrnoText(error));
-    }
+  BlockReader reader(in, indexPath, size_t{1} << 20);
+  for (std::string_view block = reader.Next(); !block.empty(); block = reader.Next()) {
     const char* p = block.data();
-    const char* const end = p + got;
+    const char* const end = p + block.size();
     while (p < end) {
       const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
       const char* lineEnd = lf ? lf : end;
@@ -139,7 +135,6 @@ SearchResult SearchIndex(const std::string& indexPath, const SearchRequest& requ
       }
       p = lf ? lf + 1 : end;
     }
-    if (got < block.size()) break;  // end of file
   }
   if (lineOpen) takeLine(carry);
 
