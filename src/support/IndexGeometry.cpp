@@ -360,7 +360,8 @@ LineFit ScreenSearchLine(std::string_view line, GroundPoint point, IndexLineReco
   bool decided = true;
   for (int i = 0; i < 4; ++i) {
     const double edge = Centred(lon[(i + 1) % 4] - lon[i]);
-    decided = decided && std::fabs(edge) < 179.999;
+    // An arc through a pole, or a point at one, has no longitude to go by.
+    decided = decided && std::fabs(edge) < 179.999 && std::fabs(lat[i]) < 89.999;
     winding += edge;
     if (i < 3) {
       offset += edge;
@@ -368,7 +369,7 @@ LineFit ScreenSearchLine(std::string_view line, GroundPoint point, IndexLineReco
       high = std::max(high, offset);
     }
   }
-  if (decided && std::fabs(winding) < 180) {
+  if (decided && std::fabs(winding) < 180 && std::fabs(pointLat) < 89.999) {
     double p = static_cast<double>(point.longitude) - lon[0];
     p -= 360.0 * std::floor((p - low + 1e-6) / 360.0);
     if (p > high + 1e-6) return LineFit::Outside;

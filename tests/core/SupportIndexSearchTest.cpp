@@ -103,6 +103,38 @@ TEST(SupportIndexSearchLine, ReadsTheFieldsAndRefusesLinesThatDoNotRead) {
   EXPECT_TRUE(ReadSearchLine(std::string(line).replace(852, 6, "2.0E01")));
 }
 
+TEST(SupportIndexSearchLine, ScreeningNeverRefusesAFootprintThatHoldsThePoint) {
+  struct Case {
+    double corners[4][2];
+    Real lat, lon;
+  };
+  const Case cases[] = {
+      {{{5, 355}, {5, 5}, {-5, 5}, {-5, 355}}, 0, -1},        // across 0/360
+      {{{5, 355}, {5, 5}, {-5, 5}, {-5, 355}}, 0, 360},       // the same, counted to 360
+      {{{85, 0}, {85, 90}, {85, 180}, {85, 270}}, 88, 300},   // around the pole
+      {{{90, 0}, {80, 100}, {80, 120}, {80, 140}}, 90, 200},  // a corner at the pole
+      // Edges that pass the south pole closely: at longitude 90 the footprint spans latitudes
+      // -86.4 to -88.2, far beyond every corner.
+      {{{-70, 10}, {-70, 170}, {-80, 170}, {-80, 10}}, -87, 90},
+      {{{20, 30}, {20, 40}, {10, 40}, {10, 30}}, 20.05L, 35},  // the northern edge's bulge
+  };
+  for (const Case& c : cases) {
+    LineSpec s;
+    for (int i = 0; i < 4; ++i) {
+      s.corners[i][0] = c.corners[i][0];
+      s.corners[i][1] = c.corners[i][1];
+    }
+    SearchRequest request;
+    request.point = P(c.lat, c.lon);
+    const std::optional<IndexLineRecord> r = ReadSearchLine(IndexLine(s));
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(FootprintContains(r->corners, request.point))
+        << static_cast<double>(c.lat) << " " << static_cast<double>(c.lon);
+    EXPECT_TRUE(SearchLine(IndexLine(s), request).has_value())
+        << static_cast<double>(c.lat) << " " << static_cast<double>(c.lon);
+  }
+}
+
 TEST(SupportIndexSearchFile, StreamsGoodLinesAndCountsTheRest) {
   TempDir dir;
   const std::string path = dir.File("CUMINDEX.TAB");
