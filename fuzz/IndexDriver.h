@@ -1,13 +1,14 @@
 #pragma once
 // The cumulative index: the product's line found in an index file made from the input (checked
-// against a plain line-by-line reading), the Support command's listing, the index times read
-// from the fields found and from the raw input, and the calibration record built from them.
+// against a plain line-by-line reading), the search by place over the same file, the index times
+// read from the fields found and from the raw input, and the calibration record built from them.
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "FuzzSupport.h"
+#include "IndexSearchDriver.h"
 #include "assembly/DisplayedImage.h"
 #include "output/CalibrationFile.h"
 #include "support/IndexLookup.h"
@@ -109,6 +110,7 @@ inline void RunIndexInput(const uint8_t* data, size_t size) {
   Check(port.CursorRestored(), "the busy cursor is restored after the Support command");
   Check(port.dialogs == 0, "an existing index file is used without a dialog");
   Check(support.Available == found.has_value(), "support data are there when the line is");
+  CheckIndexSearch(input, indexPath);
 
   index_detail::CheckIndexTime(input.substr(0, 24));
   index_detail::CheckIndexTime(input);

@@ -214,6 +214,11 @@ def wacsim_seeds(wacsim):
         index = open(os.path.join(out, "CUMINDEX.TAB"), "rb").read()
         first_id = re.search(rb"M1\d{8}[A-Z]E", index).group(0)
         write("fuzz_index_lookup", "wacsim-cumindex", b"\xf0" + first_id + b"\n" + index)
+        os.remove(os.path.join(out, "CUMINDEX.TAB"))
+        subprocess.run([wacsim, "--index-lines", "3", "--seed", "3", "--output-dir", out],
+                       check=True, stdout=subprocess.DEVNULL)
+        write("fuzz_index_lookup", "wacsim-synthetic-index",
+              open(os.path.join(out, "CUMINDEX.TAB"), "rb").read())
 
 
 if __name__ == "__main__":

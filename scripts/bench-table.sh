@@ -127,10 +127,17 @@ if [[ -x "$bin/quelmar_view_bench" ]]; then
   view_table=$?
   [[ $view_table -gt $table ]] && table=$view_table
 fi
+# Cases that watch their resident memory (the index search) say how much it grew.
+awk '
+  function field(line) { sub(/^[^:]*: */, "", line); sub(/,$/, "", line); gsub(/"/, "", line); return line }
+  /"name":/ { name = field($0); sub(/\/real_time$/, "", name) }
+  /"peak_rss_mb":/ { peak = field($0) }
+  /"rss_growth_mb":/ { printf "%-40s resident peak %.1f MB, %.1f MB above its start\n", name, peak, field($0) }
+' "$results"
 echo
 echo "Floors: memcpy of the bytes column between mapped buffers (load: the product; raw and"
 echo "stacks: the picture; BMP: the file), copies of up to 4 MB at places not touched lately, so"
-echo "that they are not timed from the core's own cache; Support: one read of the index file;"
+echo "that they are not timed from the core's own cache; Support and Find: one read of the index file;"
 echo "calibration: one open-append-close of the record."
 if [[ $table -eq 1 || $status -eq 1 ]]; then
   exit 1

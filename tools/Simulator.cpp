@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "SimMath.h"
+#include "SyntheticIndex.h"
 #include "util/Errors.h"
 #include "util/Numbers.h"
 
@@ -98,8 +99,10 @@ Observation Observe(const SimulatorOptions& o, const Bounds& firstFramelet, doub
   ob.incidenceDeg = 64.0 + 14.0 * rng.Uniform();
   ob.sunElevationDeg = 90.0 - ob.incidenceDeg;
   ob.subSolarLat = -1.54 + 3.08 * rng.Uniform();
-  // The sun stands east of the scene (the scene is lit from its +x side, east).
-  ob.subSolarLon = WrapLongitude(ob.centreLon + ob.incidenceDeg);
+  // The sun stands east of the scene (the scene is lit from its +x side, east), as far from the
+  // centre as the incidence says.
+  ob.subSolarLon =
+      WrapLongitude(ob.centreLon + SunLongitudeEast(ob.centreLat, ob.subSolarLat, ob.incidenceDeg));
   ob.spacecraftLat = ob.centreLat - 0.05 + 0.1 * rng.Uniform();
   ob.spacecraftLon = WrapLongitude(ob.centreLon - 0.05 + 0.1 * rng.Uniform());
   ob.centreLon = WrapLongitude(ob.centreLon);

@@ -199,7 +199,7 @@ std::string ProductFileBytes(const SimulatedProduct& p) {
   return bytes;
 }
 
-std::string IndexLine(const SimulatedProduct& p) {
+std::string IndexLine(const SimulatedProduct& p, int32_t labelRecords) {
   const Observation& ob = p.observation;
   Random rng(Hash(p.seed, 0x696E646578ULL, static_cast<uint64_t>(p.kind)));
   const int64_t startDay = ob.startMs / 86400000;
@@ -231,7 +231,9 @@ std::string IndexLine(const SimulatedProduct& p) {
   row.Number(FormatInt(p.framelets), 5);
   row.Number(FormatInt(p.Lines()), 6);
   row.Number(FormatInt(p.width), 5);
-  row.Number(FormatInt(static_cast<int64_t>(LabelArea(p).size() / p.width)), 3);
+  row.Number(FormatInt(labelRecords > 0 ? labelRecords
+                                        : static_cast<int64_t>(LabelArea(p).size() / p.width)),
+             3);
   row.Number(ob.frameDelayMs / 1000.0, 3, 6);
   row.Number(1.0, 3, 6);
   row.Text("WACSIM", 20);

@@ -25,7 +25,8 @@ std::string ProductFileBytes(const SimulatedProduct& p);
 
 // The product's line of CUMINDEX.TAB, without its line end: comma-separated fixed-width
 // columns, texts in double quotes, the fields the program cuts out at their fixed positions.
-std::string IndexLine(const SimulatedProduct& p);
+// `labelRecords`: the product's label record count when known (0: counted from its label).
+std::string IndexLine(const SimulatedProduct& p, int32_t labelRecords = 0);
 
 std::string ProductFileName(const SimulatedProduct& p);  // "<id>.IMG"
 std::string TruthFileName(const SimulatedProduct& p);    // "<id>_ground_truth.bmp"

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "SimulatorFiles.h"
+#include "SyntheticIndex.h"
 #include "util/Errors.h"
 #include "util/Numbers.h"
 
@@ -19,6 +20,9 @@ Usage:
   wacsim [options]                 one product, its CUMINDEX.TAB line and its ground truth
   wacsim --sample-set [--output-dir DIR]
                                    one product of each kind (ME, VE, UE, CE) and one index
+  wacsim --index-lines N [--seed N] [--output-dir DIR]
+                                   a CUMINDEX.TAB of N synthetic lines (no products), for
+                                   searches by place and light
 
 Options:
   --kind ME|VE|UE|CE    product kind: monochrome, visible, ultraviolet, colour (default CE)
@@ -32,6 +36,8 @@ Options:
                         not given
   --output-dir DIR      folder of the files, created when missing (default: the current one)
   --sample-set          write the sample set instead of one product
+  --index-lines N       write only an index of N lines, 1 to 20000000 (about 900 bytes each),
+                        replacing an index wacsim wrote before
   --help                show this text
   --version             show the version
 
@@ -47,6 +53,7 @@ struct Command {
   SimulatorOptions options;
   bool kindGiven = false;
   bool sampleSet = false;
+  int32_t indexLines = 0;  // > 0: write only a synthetic index of that many lines
   bool help = false;
   bool version = false;
   std::string outputDir;
@@ -96,6 +103,11 @@ Command Parse(const std::vector<std::string>& args) {
     } else if (name == "--sample-set") {
       flag();
       c.sampleSet = true;
+    } else if (name == "--index-lines") {
+      c.indexLines = WholeNumber(name, takeValue());
+      if (c.indexLines < 1 || c.indexLines > 20000000) {
+        throw UsageError("--index-lines must lie between 1 and 20000000");
+      }
     } else if (name == "--output-dir" || name == "-o") {
       c.outputDir = takeValue();
       if (c.outputDir.empty()) throw UsageError(name + " needs a folder name");
@@ -131,6 +143,15 @@ Command Parse(const std::vector<std::string>& args) {
         name != "--output-dir" && name != "-o") {
       c.singleOnly.push_back(name);
     }
+  }
+  if (c.indexLines > 0) {
+    for (const std::string& option : c.singleOnly) {
+      if (option != "--index-lines" && option != "--seed") {
+        throw UsageError("--index-lines takes only --seed and --output-dir, not " + option);
+      }
+    }
+    if (c.sampleSet) throw UsageError("--index-lines and --sample-set do not go together");
+    return c;
   }
   if (c.sampleSet && !c.singleOnly.empty()) {
     throw UsageError("--sample-set takes only --output-dir, not " + c.singleOnly.front());
@@ -190,6 +211,18 @@ int RunWacsim(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
   if (command.version) {
     out << "wacsim (Quelmar v" QUELMAR_VERSION ")\n";
+    return kExitDone;
+  }
+  if (command.indexLines > 0) {
+    try {
+      const std::string indexPath = PathIn(command.outputDir, kIndexFileName);
+      WriteSyntheticIndex(indexPath, command.indexLines, command.options.seed);
+      out << "Wrote " << indexPath << " (" << FormatInt(command.indexLines)
+          << " synthetic lines)\n";
+    } catch (const std::exception& e) {
+      err << "wacsim: " << e.what() << "\n";
+      return kExitFailed;
+    }
     return kExitDone;
   }
   const std::vector<SimulatorOptions> runs =

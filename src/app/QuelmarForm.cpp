@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QKeySequence>
 #include <QMoveEvent>
 #include <QResizeEvent>
 #include <QShowEvent>
@@ -13,6 +14,7 @@
 #include <exception>
 #include <optional>
 
+#include "app/FindDialog.h"
 #include "app/QtUserPort.h"
 #include "assembly/PictureBuilder.h"
 #include "output/SaveCommand.h"
@@ -146,6 +148,9 @@ void TQuelmar_Form::BuildComponents() {
   BottomStrip->setObjectName(QStringLiteral("BottomStrip"));
   PlaceBottomStrip();
   Viewer = new ViewerControls(this);
+  Find_Button = MakeButton(this, "Find", {800, 96, 49, 25},
+                           "Find the products that show a place under a given light (Ctrl+F)");
+  Find_Button->setShortcut(QKeySequence(QStringLiteral("Ctrl+F")));
 
   connect(Load_Button, &QPushButton::clicked, this, &TQuelmar_Form::Load_ButtonClick);
   connect(Header_Button, &QPushButton::clicked, this, &TQuelmar_Form::Header_ButtonClick);
@@ -154,6 +159,7 @@ void TQuelmar_Form::BuildComponents() {
   connect(Raw_Button, &QPushButton::clicked, this, &TQuelmar_Form::Raw_ButtonClick);
   connect(Stack_Button, &QPushButton::clicked, this, &TQuelmar_Form::Stack_ButtonClick);
   connect(Save_Button, &QPushButton::clicked, this, &TQuelmar_Form::Save_ButtonClick);
+  connect(Find_Button, &QPushButton::clicked, this, &TQuelmar_Form::Find_ButtonClick);
   // Check boxes react to the user's clicks (and click()), never to a program's setChecked.
   connect(Invert_CheckBox, &QCheckBox::clicked, this, &TQuelmar_Form::Invert_CheckBoxClick);
   connect(CorrectDistortion_CheckBox, &QCheckBox::clicked, this,
@@ -226,7 +232,9 @@ void TQuelmar_Form::SetTabOrder() {
                             Save_Button,
                             ScrollBox1};
   for (size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
-  Viewer->JoinTabOrder(ScrollBox1);
+  // The added controls follow, in the order they stand: the strip under the picture, then Find.
+  QWidget* last = Viewer->JoinTabOrder(ScrollBox1);
+  QWidget::setTabOrder(last, Find_Button);
 }
 
 void TQuelmar_Form::ApplyFonts() {
@@ -391,11 +399,17 @@ void TQuelmar_Form::LoadProductFile(const std::string& path) {
     const quelmar::LoadOutcome outcome = quelmar::LoadEdrProduct(
         path, Product, *port_, [this](int32_t bandCount) { PrepareFields(bandCount); });
     if (outcome == quelmar::LoadOutcome::NoHeader) return;
+    LastProductFolder = quelmar::SplitPath(path).folder;
     if (outcome == quelmar::LoadOutcome::ImageRead) Raw_Button->setFocus();
     setWindowTitle(QString::fromStdString(ProgramTitle) + QStringLiteral(" :    ") +
                    quelmar::ToQString(quelmar::FileNameOf(path)));
     Raw_Button->click();
   });
+}
+
+void TQuelmar_Form::Find_ButtonClick() {
+  FindDialog dialog(this);
+  dialog.exec();
 }
 
 void TQuelmar_Form::Header_ButtonClick() {

@@ -58,6 +58,8 @@ class TQuelmar_Form : public QWidget {
   QWidget* BottomStrip;
   // The zoom buttons and the "where am I" line in the strip, with the viewer's shortcuts.
   ViewerControls* Viewer;
+  // Beside Clear: the products of the index that show a place, under a given light (Ctrl+F).
+  QPushButton* Find_Button;
 
   // State of the run.
   std::string ProgramTitle;
@@ -67,6 +69,7 @@ class TQuelmar_Form : public QWidget {
   quelmar::SupportDataInfo SupportData;
   std::string IndexFilePath;
   std::string CalibrationFilePath;
+  std::string LastProductFolder;  // folder of the last product loaded; empty before any
 
   // Command handlers (each runs under one top-level error report).
   void Load_ButtonClick();
@@ -79,6 +82,7 @@ class TQuelmar_Form : public QWidget {
   void Save_ButtonClick();
   void CorrectDistortion_CheckBoxClick();
   void CorrectVerticalDistortion_CheckBoxClick();
+  void Find_ButtonClick();
 
   // The Load command for a product already chosen (from the dialog, the command line, a drop or
   // a search result): the same report, fields, caption and raw picture whichever way it starts.

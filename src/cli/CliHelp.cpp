@@ -49,6 +49,8 @@ Commands
   stack     one band (or every band) of each product stacked, saved as a BMP file, optionally
             with a photo calibration record
   support   the product's times and geometry from the cumulative index (CUMINDEX.TAB)
+  find      the products of the cumulative index that show a place, with the light there
+            (quelmar-cli find --lat X --lon Y ...)
 
 Run "quelmar-cli COMMAND --help" for a command's options. "quelmar-cli --version" prints the
 version.

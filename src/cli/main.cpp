@@ -7,6 +7,7 @@
 #include "cli/BatchPort.h"
 #include "cli/BatchRunner.h"
 #include "cli/CliOptions.h"
+#include "cli/FindCommand.h"
 #include "util/Numbers.h"
 #include "util/Paths.h"
 
@@ -22,6 +23,14 @@ int main(int argc, char** argv) {
   using namespace quelmar::cli;
   quelmar::SetProcessNumberFormat();
   const std::vector<std::string> args = quelmar::CommandLineArguments(argc, argv);
+  if (!args.empty() && args[0] == "find") {
+    const int status = RunFindCommand(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+      WriteErr(std::string(kToolName) + ": the output could not be written to stdout\n");
+      return status == 2 ? 2 : 1;
+    }
+    return status;
+  }
   ParsedCommandLine parsed;
   try {
     parsed = ParseCommandLine(args);
