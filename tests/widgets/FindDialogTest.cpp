@@ -38,10 +38,12 @@ TEST_F(FindDialogTest, TheButtonSitsBesideClearAndOpensWithCtrlF) {
   EXPECT_EQ(form->Find_Button->geometry(), QRect(800, 96, 49, 25));
   EXPECT_EQ(form->Find_Button->text(), QStringLiteral("Find"));
   EXPECT_EQ(form->Find_Button->shortcut(), QKeySequence(QStringLiteral("Ctrl+F")));
-  // In the tab order right after the picture frame (and what the frame holds).
+  // In the tab order right after the picture frame (and what the frame holds) and the controls
+  // of the strip under it.
   QWidget* next = form->ScrollBox1->nextInFocusChain();
   while (next != nullptr &&
-         (form->ScrollBox1->isAncestorOf(next) || !(next->focusPolicy() & Qt::TabFocus))) {
+         (form->ScrollBox1->isAncestorOf(next) || form->BottomStrip->isAncestorOf(next) ||
+          !(next->focusPolicy() & Qt::TabFocus))) {
     next = next->nextInFocusChain();
   }
   EXPECT_EQ(next, form->Find_Button);
