@@ -104,6 +104,31 @@ TEST_F(Viewer, ZoomKeepsThePointLookedAtAndDrawsSharpInAndAveragedOut) {
   EXPECT_EQ(form->Viewer->Place_Label->text(), "Zoom 3200%");
 }
 
+TEST_F(Viewer, DraggingWithTheMousePansThePicture) {
+  LoadProduct();
+  PictureView* view = form->Image1;
+  view->SetZoom(16);
+  QScrollBar* h = form->ScrollBox1->horizontalScrollBar();
+  QScrollBar* v = form->ScrollBox1->verticalScrollBar();
+  h->setValue(100);
+  v->setValue(3000);
+  const auto send = [view](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+    QMouseEvent e(type, QPointF(at), QPointF(view->mapToGlobal(at)), Qt::LeftButton, buttons,
+                  Qt::NoModifier);
+    QApplication::sendEvent(view, &e);
+  };
+  const QPoint start(250, 3100);
+  send(QEvent::MouseButtonPress, start, Qt::LeftButton);
+  send(QEvent::MouseMove, start + QPoint(-40, 70), Qt::LeftButton);
+  EXPECT_EQ(h->value(), 140);
+  EXPECT_EQ(v->value(), 2930);
+  send(QEvent::MouseButtonRelease, start + QPoint(-40, 70), Qt::NoButton);
+  // Moving without the button no longer pans.
+  send(QEvent::MouseMove, start + QPoint(100, 100), Qt::NoButton);
+  EXPECT_EQ(h->value(), 140);
+  EXPECT_EQ(v->value(), 2930);
+}
+
 TEST_F(Viewer, TheLineUnderThePictureNamesThePlaceUnderTheMouse) {
   LoadProduct();
   PictureView* view = form->Image1;
