@@ -106,21 +106,6 @@ void RepaintCase(benchmark::State& state, double zoom) {
   Report(state, ms, kRepaintBudgetMs);
 }
 
-// Every reduced copy of the raw picture built afresh: what the first zoomed-out repaint after a
-// new picture pays once.
-void CopiesCase(benchmark::State& state) {
-  std::vector<double> ms;
-  for (auto _ : state) {
-    ReducedCopies copies;
-    copies.Reset(&RawColourPicture());
-    const Clock::time_point start = Clock::now();
-    copies.BuildAll();
-    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-  }
-  state.counters["case_ms"] = Median(ms);
-  state.counters["goal"] = 0;  // no goal: reported only
-}
-
 // A travel step: the corrected stack of the visible band built again at a travel 0.05 further,
 // shown and repainted, at 1:1 and with the whole picture in the frame.
 void TravelStepCase(benchmark::State& state, bool whole) {
@@ -180,7 +165,6 @@ void RegisterAll() {
     Register(std::string("Repaint/CE raw/zoom:") + name,
              [zoom = zoom](benchmark::State& s) { RepaintCase(s, zoom); });
   }
-  Register("ReducedCopies/CE raw", CopiesCase);
   Register("TravelStep/CE corrected/zoom:1:1",
            [](benchmark::State& s) { TravelStepCase(s, false); });
   Register("TravelStep/CE corrected/zoom:whole",

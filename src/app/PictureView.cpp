@@ -139,8 +139,12 @@ void PictureView::Draw(QPainter& painter, const QRect& rect) {
   const QImage source = level == 0 ? image_ : Wrap(copy);
   if (source.isNull()) return;
   const double scale = zoom_ * std::ldexp(1.0, level);  // screen pixels per copy pixel
-  const int x0 = std::clamp(static_cast<int>(std::floor(area.left() / scale)), 0, source.width());
-  const int y0 = std::clamp(static_cast<int>(std::floor(area.top() / scale)), 0, source.height());
+  // One pixel more on every side, so that smooth drawing blends across the edges of the area as
+  // it does inside it (an area repainted alone shows no seam).
+  const int x0 =
+      std::clamp(static_cast<int>(std::floor(area.left() / scale)) - 1, 0, source.width());
+  const int y0 =
+      std::clamp(static_cast<int>(std::floor(area.top() / scale)) - 1, 0, source.height());
   const int x1 =
       std::clamp(static_cast<int>(std::ceil((area.right() + 1) / scale)) + 1, 0, source.width());
   const int y1 =

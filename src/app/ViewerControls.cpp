@@ -50,6 +50,10 @@ ViewerControls::ViewerControls(TQuelmar_Form* form) : QObject(form), form_(form)
   Place_Label = new QLabel(strip);
   Place_Label->setObjectName(QStringLiteral("Place_Label"));
   Place_Label->setGeometry(166, 0, 480 - 166, TQuelmar_Form::kStripHeight);
+  // Two lines fit the strip's height at 10 pixels.
+  QFont small = Place_Label->font();
+  small.setPixelSize(10);
+  Place_Label->setFont(small);
   Place_Label->setToolTip(QStringLiteral(
       "Picture row and column under the mouse; for raw framelets also the framelet, the band "
       "row and the sample value"));

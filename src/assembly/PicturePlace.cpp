@@ -44,11 +44,12 @@ std::string DescribePlace(const PicturePlace& place) {
   if (!place.inside) return {};
   std::string text = "Row " + FormatInt(place.row) + ", col " + FormatInt(place.column);
   if (place.raw) {
-    text += " | framelet " + FormatInt(place.framelet);
+    // Two short lines, for the narrow strip: the pixel, then where its row came from.
+    text += " | sample " + FormatInt(place.sample) + "\nframelet " + FormatInt(place.framelet);
     if (place.band > 0) {
       text += ", band " + FormatInt(place.band) + " row " + FormatInt(place.bandRow);
     }
-    return text + " | sample " + FormatInt(place.sample);
+    return text;
   }
   const auto& c = place.bgr;
   if (c[0] == c[1] && c[1] == c[2]) return text + " | value " + FormatInt(c[0]);

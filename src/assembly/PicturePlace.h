@@ -28,9 +28,9 @@ struct PicturePlace {
 PicturePlace LocatePlace(const LoadedProduct& product, const DisplayedImageInfo& shown,
                          const Picture& picture, int32_t x, int32_t y);
 
-// One short line for the status strip, e.g. "Row 812, col 40 | framelet 11, band 3 row 2 |
-// sample 87"; a grey pixel of a stacked picture shows "value 87", a colour one "RGB 10,20,30";
-// empty off the picture.
+// The text of the status strip, e.g. "Row 812, col 40 | sample 87" and, for a raw picture, a
+// second line "framelet 11, band 3 row 2"; a grey pixel of a stacked picture shows "value 87",
+// a colour one "RGB 10,20,30". Empty off the picture.
 std::string DescribePlace(const PicturePlace& place);
 
 }  // namespace quelmar

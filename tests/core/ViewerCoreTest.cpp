@@ -89,7 +89,7 @@ TEST(ViewerPlace, RawRowsNameTheirFrameletBandRowAndSample) {
   EXPECT_EQ(p.band, 2);
   EXPECT_EQ(p.bandRow, 2);
   EXPECT_EQ(p.sample, 19 * 5 + 2);
-  EXPECT_EQ(DescribePlace(p), "Row 20, col 3 | framelet 2, band 2 row 2 | sample 97");
+  EXPECT_EQ(DescribePlace(p), "Row 20, col 3 | sample 97\nframelet 2, band 2 row 2");
 
   shown.Inverted = true;  // the framelet's last row is shown first
   p = LocatePlace(product, shown, picture, 0, 28);
