@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 
 #include "SimMath.h"
 #include "util/Errors.h"
@@ -216,6 +217,7 @@ std::vector<SimBand> BandsOf(ProductKind kind, int32_t width) {
     b.ultraviolet = f.ultraviolet;
     b.offsetPixels = f.offset / (f.ultraviolet ? 4.0 * kPixelPitch : kPixelPitch);
     b.gain = f.gain;
+    b.colour = ColourOfWavelength(std::strtod(f.wavelength, nullptr));
     b.firstColumn = f.ultraviolet ? kUvFirstColumn : 0;
     b.columns = f.ultraviolet ? kUvSamples : width;
     row += b.height;
@@ -289,7 +291,7 @@ SimulatedProduct SimulateProduct(const SimulatorOptions& options) {
         for (int32_t c = band.firstColumn; c < band.firstColumn + band.columns; ++c) {
           double sum = 0.0;
           for (int32_t s = 0; s < view.samplesPerPixel; ++s, at += 2) {
-            sum += p.scene.SampleWorld(at[0], at[1] + shift);
+            sum += p.scene.SampleWorldInBand(at[0], at[1] + shift, band.colour);
           }
           const double value = band.gain * sum / view.samplesPerPixel + NoiseAt(noiseSeed, row, c);
           out[c] = static_cast<uint8_t>(std::clamp(std::floor(value + 0.5), 0.0, 255.0));

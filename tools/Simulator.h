@@ -20,8 +20,10 @@
 //   Stacking a visible band's rows with the true travel thus lays world row Y at picture row
 //   Y - 1 + H / 2 + O (within half a row: framelet positions are rounded), and a corrected
 //   stack lays world column X at picture column X + its output centre column.
-// - Grey levels are the scene's, bilinearly sampled (the ultraviolet bands average 4 x 4 samples
-//   over each binned pixel), times the band's response, plus a little detector noise.
+// - Grey levels are the scene's in the band's colour (mare, highland and fresh ejecta differ from
+//   band to band; the 643 nm band sees the grey scene), bilinearly sampled (the ultraviolet bands
+//   average 4 x 4 samples over each binned pixel), times the band's response, plus a little
+//   detector noise.
 //
 // Everything is deterministic: the same options give the same bytes everywhere.
 #include <cstdint>
@@ -74,6 +76,7 @@ struct SimBand {
   double gain = 1;          // the band's response to the scene's grey level
   int32_t firstColumn = 0;  // the band's samples in a product row
   int32_t columns = 0;
+  BandColour colour;  // the band's colour relative to the grey scene
 };
 
 // The bands of a product kind, top of the framelet first.

@@ -37,6 +37,11 @@ Options:
 Files written in the output folder:
   <ID>.IMG               the product: label, then LRO:NFRAMES framelets of 8-bit rows
   <ID>_ground_truth.bmp  the scene the camera flew over (1 pixel = 1 visible-band pixel)
+  <ID>_<wl>nm_ground_truth.bmp
+                         products of several bands: the scene as each band sees it (its colour
+                         and response)
+  <ID>_rgb_ground_truth.bmp
+                         VE and CE products: the 689, 604 and 415 nm truths as red, green, blue
   CUMINDEX.TAB           the product's index line; other lines of an existing index are kept
 An existing <ID>.IMG that wacsim did not write is never replaced.
 The same options always give the same bytes.
@@ -193,6 +198,11 @@ int RunWacsim(const std::vector<std::string>& args, std::ostream& out, std::ostr
       out << "Wrote " << written[0] << " (" << Describe(product) << ")\n";
       out << "Wrote " << written[1] << " (ground truth, " << FormatInt(product.scene.width) << " x "
           << FormatInt(product.scene.height) << " pixels)\n";
+      if (written.size() > 2) {
+        out << "Wrote " << FormatInt(static_cast<int64_t>(written.size() - 2))
+            << " colour ground truths (" << BandTruthFileName(product, product.bands.front())
+            << " ... " << written.back().substr(written.back().find_last_of("/\\") + 1) << ")\n";
+      }
       entries.push_back({product.productId, IndexLine(product)});
     }
     const std::string indexPath = PathIn(command.outputDir, kIndexFileName);
