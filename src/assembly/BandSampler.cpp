@@ -91,90 +91,114 @@ void BandSampler::BuildMaps(const CorrectionConstants& constants, std::vector<Re
   const Real outC = geometry.OutputCentre(), srcC = geometry.SourceCentre();
   const Real half = static_cast<Real>(strip_.H) / 2;
   const auto last = static_cast<Real>(table.size() - 1);
-  const int32_t maps = (strip_.H - 1) * kRowSteps + 1;
   const auto entries = static_cast<size_t>(stripWidth_) + 1;
-  maps_.assign(static_cast<size_t>(maps) * entries, MapEntry{kNone, 0});
-  for (int32_t q = 0; q < maps; ++q) {
-    const Real b = static_cast<Real>(q) / kRowSteps;  // 0-based band row
+  // Source column and band row of output column a on output band row b (0-based).
+  const auto source = [&](Real a, Real b, Real& col, Real& row) {
     const Real deltaY = half + constants.OffsetPixels - (b + 1);
+    const Real deltaX = a - outC;
+    const Real rho = std::sqrt(deltaX * deltaX + deltaY * deltaY);
+    if (!(rho <= last)) return false;
+    const auto i = static_cast<size_t>(rho);
+    const Real t = rho - static_cast<Real>(i);
+    const Real f = i + 1 < table.size() ? table[i] + (table[i + 1] - table[i]) * t : table[i];
+    col = srcC + deltaX * (1 + f);
+    row = request_.CorrectVertically ? b - deltaY * f + static_cast<Real>(request_.Shift) : b;
+    return true;
+  };
+  // How far the middle row moves decides how far beyond the band the maps must reach.
+  drop_.assign(entries, 0);
+  Real lowest = 0, highest = 0;
+  const Real middle = (static_cast<Real>(strip_.H) - 1) / 2;
+  for (size_t a = 0; a < entries; ++a) {
+    Real col = 0, row = 0;
+    if (!source(static_cast<Real>(a), middle, col, row)) continue;
+    const Real drop = middle - row;  // output row minus source row
+    lowest = std::min(lowest, drop);
+    highest = std::max(highest, drop);
+    drop_[a] = RoundToInt64(drop * kOne);
+  }
+  firstMap_ = static_cast<int32_t>(std::floor((lowest - 1) * kRowSteps));
+  const auto lastMap = static_cast<int32_t>(std::ceil((strip_.H + highest) * kRowSteps));
+  mapCount_ = lastMap - firstMap_ + 1;
+  maps_.assign(static_cast<size_t>(mapCount_) * entries, MapEntry{kNone, 0});
+  for (int32_t q = 0; q < mapCount_; ++q) {
+    const Real b = static_cast<Real>(firstMap_ + q) / kRowSteps;
     MapEntry* out = maps_.data() + static_cast<size_t>(q) * entries;
     for (size_t a = 0; a < entries; ++a) {
-      const Real deltaX = static_cast<Real>(a) - outC;
-      const Real rho = std::sqrt(deltaX * deltaX + deltaY * deltaY);
-      if (!(rho <= last)) continue;
-      const auto i = static_cast<size_t>(rho);
-      const Real t = rho - static_cast<Real>(i);
-      const Real f = i + 1 < table.size() ? table[i] + (table[i + 1] - table[i]) * t : table[i];
-      const Real col = srcC + deltaX * (1 + f);
-      const Real row =
-          request_.CorrectVertically ? b - deltaY * f + static_cast<Real>(request_.Shift) : b;
+      Real col = 0, row = 0;
       int32_t c = 0, r = 0;
-      if (!RoundFitsInt32(col * 256, c) || !RoundFitsInt32(row * 256, r)) continue;
+      if (!source(static_cast<Real>(a), b, col, row) || !RoundFitsInt32(col * 256, c) ||
+          !RoundFitsInt32(row * 256, r)) {
+        continue;
+      }
       out[a] = MapEntry{c, r};
     }
   }
 }
 
+bool BandSampler::SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& row) const {
+  const int64_t maxStrip = int64_t{stripWidth_ - 1} * kOne;
+  if (x < -kOne / 2 || x > maxStrip + kOne / 2) return false;
+  const int64_t xs = std::clamp<int64_t>(x, 0, maxStrip);
+  if (!corrected_) {
+    col = static_cast<int32_t>(xs >> 8);
+    row = static_cast<int32_t>(b >> 8);
+    return true;
+  }
+  // The map of the nearest 1/32 row.
+  const int64_t q = ((b * kRowSteps + kOne / 2) >> 16) - firstMap_;
+  if (q < 0 || q >= mapCount_) return false;
+  const MapEntry* map =
+      maps_.data() + static_cast<size_t>(q) * (static_cast<size_t>(stripWidth_) + 1);
+  const auto a = static_cast<size_t>(xs >> 16);
+  const int64_t t = xs & (kOne - 1);
+  const MapEntry e0 = map[a], e1 = map[a + 1];
+  if (e0.col == kNone || e1.col == kNone) return false;
+  col = static_cast<int32_t>(e0.col + (((e1.col - e0.col) * t) >> 16));
+  row = static_cast<int32_t>(e0.row + (((e1.row - e0.row) * t) >> 16));
+  return true;
+}
+
 void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out) const {
   std::fill(out, out + count, int16_t{-1});
-  const int32_t fc = product_.FrameletCount, h = strip_.H;
-  const Real vt = request_.VerticalTravel;
-  // The framelet whose strip holds the row: the one a stack would take it from, or the next one
-  // when the row lies in a gap between strips (travel above the band's height) but within half a
-  // row of the next strip.
-  Real fr = std::floor(y / vt);
-  if (!(fr >= 0)) fr = 0;
-  if (fr > fc - 1) fr = static_cast<Real>(fc - 1);
-  auto f = static_cast<int32_t>(fr);
-  Real b = y - fr * vt;
-  if (b > h - static_cast<Real>(0.5) && f < fc - 1 && y - (fr + 1) * vt >= -0.5L) {
-    ++f;
-    b = y - (fr + 1) * vt;
-  }
-  if (!(b >= -0.5L && b <= h - static_cast<Real>(0.5))) return;
-  b = std::clamp(b, static_cast<Real>(0), static_cast<Real>(h - 1));
-
-  const int64_t firstRow = int64_t{f} * product_.FrameletHeight;
-  const int64_t topRow = firstRow + (request_.Invert ? strip_.B - 1 : strip_.T);
-  const int64_t bottomRow = firstRow + (request_.Invert ? strip_.T : strip_.B - 1);
-  if (std::max(topRow, bottomRow) >= product_.Rows.Lines()) return;
-  const uint8_t* top = product_.Rows.Row(static_cast<int32_t>(topRow));
+  const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight, h = strip_.H;
+  const int64_t yf = Fixed16(y), vt = Fixed16(request_.VerticalTravel);
+  const int64_t ht = Fixed16(request_.HorizontalTravel), start = Fixed16(start_);
+  const int64_t lines = product_.Rows.Lines();
+  const int32_t colLo = firstColumn_ * 256, colHi = lastColumn_ * 256, rowHi = (h - 1) * 256;
   const std::ptrdiff_t rowStep = request_.Invert ? -std::ptrdiff_t{wsrc_} : wsrc_;
-
-  const Real p = start_ + static_cast<Real>(f) * request_.HorizontalTravel;
-  int64_t x = Fixed16(x0 - p);  // position in the output strip, 1/65536 pixels
+  const int32_t topInFramelet = request_.Invert ? strip_.B - 1 : strip_.T;
+  const auto floorDiv = [](int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
+  // The framelet a stack would take the row from, and where that puts the columns.
+  const int64_t rowFramelet = std::clamp<int64_t>(floorDiv(yf, vt), 0, fc - 1);
+  int64_t x = Fixed16(x0);
   const int64_t step = Fixed16(dx);
-  const int64_t maxStrip = int64_t{stripWidth_ - 1} << 16;
-  const int32_t colLo = firstColumn_ * 256, colHi = lastColumn_ * 256;
-  const int32_t rowHi = (h - 1) * 256;
-  const MapEntry* map = nullptr;
-  int32_t rowFixed = 0;
-  if (corrected_) {
-    const auto q = static_cast<size_t>(RoundToInt64(b * kRowSteps));
-    map = maps_.data() + q * (static_cast<size_t>(stripWidth_) + 1);
-  } else {
-    rowFixed = RoundToInt32(b * 256);
-  }
   for (int32_t i = 0; i < count; ++i, x += step) {
-    if (x < -32768 || x > maxStrip + 32768) continue;
-    const int64_t xs = std::clamp<int64_t>(x, 0, maxStrip);
-    int32_t col = 0, row = rowFixed;
-    if (map != nullptr) {
-      const auto a = static_cast<size_t>(xs >> 16);
-      const int64_t t = xs & 0xFFFF;
-      const MapEntry e0 = map[a], e1 = map[a + 1];
-      if (e0.col == kNone || e1.col == kNone) continue;
-      col = static_cast<int32_t>(e0.col + (((e1.col - e0.col) * t) >> 16));
-      row = static_cast<int32_t>(e0.row + (((e1.row - e0.row) * t) >> 16));
-    } else {
-      col = static_cast<int32_t>(xs >> 8);
+    // The framelet whose band holds the point's source: the stack's, moved by how far the
+    // correction reads the band's rows from elsewhere; then its neighbours.
+    int64_t f = rowFramelet;
+    if (!drop_.empty()) {
+      const int64_t a = std::clamp<int64_t>((x - start - f * ht) >> 16, 0, stripWidth_);
+      f = std::clamp<int64_t>(floorDiv(yf - drop_[static_cast<size_t>(a)], vt), 0, fc - 1);
     }
-    if (col < colLo - 128 || col > colHi + 128 || row < -128 || row > rowHi + 128) continue;
+    int32_t col = 0, row = 0;
+    bool found = false;
+    for (const int64_t tryF : {f, f + 1, f - 1}) {
+      if (tryF < 0 || tryF >= fc) continue;
+      if (!SourceOf(x - start - tryF * ht, yf - tryF * vt, col, row)) continue;
+      if (row < -128 || row > rowHi + 128) continue;
+      f = tryF;
+      found = true;
+      break;
+    }
+    if (!found || col < colLo - 128 || col > colHi + 128) continue;
     col = std::clamp(col, colLo, colHi);
     row = std::clamp(row, 0, rowHi);
+    const int64_t top = f * fh + topInFramelet;
+    if (top >= lines || top + (h - 1) * (request_.Invert ? -1 : 1) >= lines) continue;
     const int32_t c0 = col >> 8, fx = col & 255, r0 = row >> 8, fy = row & 255;
     const int32_t c1 = std::min(c0 + 1, lastColumn_);
-    const uint8_t* s0 = top + r0 * rowStep;
+    const uint8_t* s0 = product_.Rows.Row(static_cast<int32_t>(top)) + r0 * rowStep;
     const uint8_t* s1 = r0 + 1 <= h - 1 ? s0 + rowStep : s0;
     const int32_t upper = s0[c0] * (256 - fx) + s0[c1] * fx;
     const int32_t lower = s1[c0] * (256 - fx) + s1[c1] * fx;

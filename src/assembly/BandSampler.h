@@ -64,8 +64,12 @@ class BandSampler {
   };
   static constexpr int32_t kNone = INT32_MIN;
   static constexpr int32_t kRowSteps = 32;  // maps per band row of a corrected band
+  static constexpr int64_t kOne = 65536;    // 1.0 in the fixed-point positions
 
   void BuildMaps(const CorrectionConstants& constants, std::vector<Real> table);
+  // The source (1/256 pixels) of output strip position x (1/65536 pixels) on output band row b
+  // (1/65536 rows, 0-based): false where there is none.
+  bool SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& row) const;
 
   const LoadedProduct& product_;
   BandSamplerRequest request_;
@@ -80,7 +84,15 @@ class BandSampler {
   Real start_ = 0;  // column of the first framelet's strip
   BandPlacement placement_;
   bool corrected_ = false;
-  std::vector<MapEntry> maps_;  // (H - 1) x kRowSteps + 1 maps of stripWidth_ + 1 entries
+  // Corrected: maps for output band rows firstMap_ / kRowSteps .. (firstMap_ + mapCount_ - 1) /
+  // kRowSteps (beyond the band where a vertical correction brings rows in from beyond it), each
+  // of stripWidth_ + 1 entries.
+  std::vector<MapEntry> maps_;
+  int32_t firstMap_ = 0;
+  int32_t mapCount_ = 0;
+  // Per output strip column: how far down the band's middle row is read from (1/65536 rows), to
+  // choose the framelet that holds a point's source.
+  std::vector<int64_t> drop_;
 };
 
 }  // namespace quelmar

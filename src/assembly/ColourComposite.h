@@ -36,9 +36,9 @@ struct ColourRequest {
   bool MeasureOffsets = true;  // false: the offsets the camera geometry predicts, unmeasured
 };
 
-// One channel's registration on the reference grid, in reference pixels: the correction found
-// to the offset the camera geometry predicts, at the picture's first row and as a change per
-// 1000 rows, and what remained after it.
+// One channel's registration on the reference grid, in reference pixels: how far the band's
+// ground lies from where the camera geometry puts it (to the right and down), at the picture's
+// middle row and as a change per 1000 rows, and what remained after taking it into account.
 struct ChannelRegistration {
   int32_t Band = 0;
   std::string Wavelength;
