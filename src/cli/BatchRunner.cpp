@@ -112,7 +112,10 @@ class OrderedOutput {
 // The folder for proposed bitmap names, created when it is missing. Empty after a message when
 // it cannot be had.
 std::optional<std::string> OutputFolder(const CliOptions& options) {
-  if (options.command != Command::Raw && options.command != Command::Stack) return "";
+  if (options.command != Command::Raw && options.command != Command::Stack &&
+      options.command != Command::Colour) {
+    return "";
+  }
   std::error_code ec;
   if (options.outputDir.empty()) {
     const fs::path current = fs::current_path(ec);

@@ -1,5 +1,6 @@
 // The help texts of the batch tool.
 #include "cli/CliOptions.h"
+#include "cli/ColourCommand.h"
 
 namespace quelmar::cli {
 
@@ -43,6 +44,7 @@ Commands
   stack     one band (or every band) of each product stacked, saved as a BMP file, optionally
             with a photo calibration record
   support   the product's times and geometry from the cumulative index (CUMINDEX.TAB)
+  colour    three bands of a product registered into one colour picture, saved as a BMP
 
 Run "quelmar-cli COMMAND --help" for a command's options. "quelmar-cli --version" prints the
 version.
@@ -152,6 +154,7 @@ std::string CommandHelp(const std::string& command) {
   if (command == "raw") text = kRaw;
   if (command == "stack") text = kStack;
   if (command == "support") text = kSupport;
+  if (command == "colour") text = ColourHelp();
   if (text == nullptr) return GeneralHelp();
   return std::string(text) + kCommon;
 }

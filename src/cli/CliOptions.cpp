@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "cli/ColourCommand.h"
 #include "util/Paths.h"
 #include "util/WinOps.h"
 
@@ -18,9 +19,11 @@ namespace {
 constexpr unsigned Bit(Command c) {
   return 1u << static_cast<unsigned>(c);
 }
-constexpr unsigned kAll = 0x1F;
-constexpr unsigned kPictures = Bit(Command::Raw) | Bit(Command::Stack);
+constexpr unsigned kAll = 0x3F;
+constexpr unsigned kPictures = Bit(Command::Raw) | Bit(Command::Stack) | Bit(Command::Colour);
 constexpr unsigned kStack = Bit(Command::Stack);
+constexpr unsigned kStackOrColour = kStack | Bit(Command::Colour);
+constexpr unsigned kColour = Bit(Command::Colour);
 
 struct OptionSpec {
   std::string_view name;
@@ -28,7 +31,7 @@ struct OptionSpec {
   unsigned commands;
 };
 
-constexpr std::array<OptionSpec, 18> kOptions{{
+constexpr std::array<OptionSpec, 21> kOptions{{
     {"--help", false, kAll},
     {"--jobs", true, kAll},
     {"--invert", false, kPictures},
@@ -37,14 +40,17 @@ constexpr std::array<OptionSpec, 18> kOptions{{
     {"--overwrite", false, kPictures},
     {"--band", true, kStack},
     {"--all-bands", false, kStack},
-    {"--vertical-travel", true, kStack},
-    {"--horizontal-travel", true, kStack},
-    {"--correct", false, kStack},
-    {"--correct-vertically", false, kStack},
-    {"--shift", true, kStack},
-    {"--settings", true, kStack},
+    {"--vertical-travel", true, kStackOrColour},
+    {"--horizontal-travel", true, kStackOrColour},
+    {"--correct", false, kStackOrColour},
+    {"--correct-vertically", false, kStackOrColour},
+    {"--shift", true, kStackOrColour},
+    {"--settings", true, kStackOrColour},
     {"--cal-file", true, kStack},
     {"--index", true, kStack | Bit(Command::Support)},
+    {"--bands", true, kColour},
+    {"--reference", true, kColour},
+    {"--stretch", true, kColour},
     {"--version", false, kAll},
     {"-h", false, kAll},
 }};
@@ -62,6 +68,7 @@ std::optional<Command> CommandFromName(std::string_view name) {
   if (name == "raw") return Command::Raw;
   if (name == "stack") return Command::Stack;
   if (name == "support") return Command::Support;
+  if (name == "colour") return Command::Colour;
   return std::nullopt;
 }
 
@@ -144,6 +151,8 @@ std::string CommandName(Command command) {
       return "stack";
     case Command::Support:
       return "support";
+    case Command::Colour:
+      return "colour";
   }
   return {};
 }
@@ -261,6 +270,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       index = CheckedFilePath(key, value, name, Need::File);
     } else if (key == "--cal-file") {
       options.calFile = CheckedFilePath(key, value, name, Need::FileOrMissing);
+    } else {
+      ParseColourOption(key, value, name, options.colour);
     }
   }
 

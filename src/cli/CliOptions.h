@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/ColourOptions.h"
 #include "util/Numbers.h"
 
 namespace quelmar::cli {
@@ -15,7 +16,7 @@ namespace quelmar::cli {
 // What --version prints.
 inline constexpr const char* kVersionLine = "quelmar-cli (Quelmar v1.6.1)";
 
-enum class Command { Report, Header, Raw, Stack, Support };
+enum class Command { Report, Header, Raw, Stack, Support, Colour };
 
 struct CliOptions {
   Command command = Command::Report;
@@ -39,6 +40,8 @@ struct CliOptions {
   bool overwrite = false;
 
   int32_t jobs = 1;
+
+  ColourOptions colour;  // the colour command's own options
 };
 
 // A command line that cannot be run: exit status 2. `command` names the command whose help
@@ -63,7 +66,8 @@ struct ParsedCommandLine {
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 std::string GeneralHelp();
-// The help of one command ("report", "header", "raw", "stack", "support"); GeneralHelp otherwise.
+// The help of one command ("report", "header", "raw", "stack", "support", "colour");
+// GeneralHelp otherwise.
 std::string CommandHelp(const std::string& command);
 std::string CommandName(Command command);
 

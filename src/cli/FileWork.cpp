@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "assembly/PictureBuilder.h"
+#include "cli/ColourCommand.h"
 #include "output/BmpWriter.h"
 #include "output/SaveCommand.h"
 #include "product/EdrLoader.h"
@@ -200,7 +201,8 @@ FileResult ProcessFile(const CliOptions& options, const std::string& input,
     result.frameletCount = product.FrameletCount;
     if (outcome == LoadOutcome::NoHeader) {
       // The window stops here: no raw display, nothing to build or look up.
-      if (options.command == Command::Raw || options.command == Command::Stack) {
+      if (options.command == Command::Raw || options.command == Command::Stack ||
+          options.command == Command::Colour) {
         port.Note(path + kNoPicture);
         result.status = 1;
       } else if (options.command == Command::Support) {
@@ -222,6 +224,9 @@ FileResult ProcessFile(const CliOptions& options, const std::string& input,
           break;
         case Command::Support:
           SupportWork(options, product, port, result, path);
+          break;
+        case Command::Colour:
+          ColourWork(options, outputFolder, product, claims, port, result, path);
           break;
       }
     }
