@@ -8,6 +8,7 @@
 #include "SimulatorFiles.h"
 #include "output/BmpWriter.h"
 #include "util/Errors.h"
+#include "util/Numbers.h"
 #include "util/Paths.h"
 
 namespace quelmar::sim {
@@ -130,7 +131,25 @@ std::vector<std::string> WriteProductFiles(const SimulatedProduct& p, const std:
   WriteFileReplacing(productPath, ProductFileBytes(p));
   const std::string truthPath = PathIn(folder, TruthFileName(p));
   WriteBmp(TruthPicture(p.scene), truthPath);
-  return {productPath, truthPath};
+  const std::string travelPath = PathIn(folder, TravelFileName(p));
+  WriteFileReplacing(travelPath, TravelFileText(p));
+  return {productPath, truthPath, travelPath};
+}
+
+std::string TravelFileName(const SimulatedProduct& p) {
+  return p.productId + "_travel.txt";
+}
+
+std::string TravelFileText(const SimulatedProduct& p) {
+  std::string text = "# " + p.productId +
+                     ": true travel between framelets, in stacked rows and columns per framelet\r\n"
+                     "# pair\tvertical\thorizontal\tuv_vertical\tuv_horizontal\r\n";
+  for (int32_t f = 0; f + 1 < p.framelets; ++f) {
+    const Real v = p.PairTravel(f), h = p.PairDrift(f);
+    text += FormatInt(f + 1) + "\t" + FormatFixed(v, 6) + "\t" + FormatFixed(h, 6) + "\t" +
+            FormatFixed(v / 4, 6) + "\t" + FormatFixed(h / 4, 6) + "\r\n";
+  }
+  return text;
 }
 
 Picture TruthPicture(const GroundScene& scene) {
