@@ -10,6 +10,7 @@
 #include "SimulatorFiles.h"
 #include "output/BmpWriter.h"
 #include "util/Errors.h"
+#include "util/Numbers.h"
 #include "util/Paths.h"
 
 namespace quelmar::sim {
@@ -132,7 +133,9 @@ std::vector<std::string> WriteProductFiles(const SimulatedProduct& p, const std:
   WriteFileReplacing(productPath, ProductFileBytes(p));
   const std::string truthPath = PathIn(folder, TruthFileName(p));
   WriteBmp(TruthPicture(p.scene), truthPath);
-  std::vector<std::string> written{productPath, truthPath};
+  const std::string travelPath = PathIn(folder, TravelFileName(p));
+  WriteFileReplacing(travelPath, TravelFileText(p));
+  std::vector<std::string> written{productPath, truthPath, travelPath};
   if (p.bands.size() > 1) {
     for (const SimBand& band : p.bands) {
       written.push_back(PathIn(folder, BandTruthFileName(p, band)));
@@ -195,6 +198,22 @@ Picture RgbTruthPicture(const GroundScene& scene, const std::vector<const SimBan
     }
   }
   return picture;
+}
+
+std::string TravelFileName(const SimulatedProduct& p) {
+  return p.productId + "_travel.txt";
+}
+
+std::string TravelFileText(const SimulatedProduct& p) {
+  std::string text = "# " + p.productId +
+                     ": true travel between framelets, in stacked rows and columns per framelet\r\n"
+                     "# pair\tvertical\thorizontal\tuv_vertical\tuv_horizontal\r\n";
+  for (int32_t f = 0; f + 1 < p.framelets; ++f) {
+    const Real v = p.PairTravel(f), h = p.PairDrift(f);
+    text += FormatInt(f + 1) + "\t" + FormatFixed(v, 6) + "\t" + FormatFixed(h, 6) + "\t" +
+            FormatFixed(v / 4, 6) + "\t" + FormatFixed(h / 4, 6) + "\r\n";
+  }
+  return text;
 }
 
 Picture TruthPicture(const GroundScene& scene) {
