@@ -85,6 +85,10 @@ TQuelmar_Form::TQuelmar_Form(quelmar::UserPort* port, QWidget* parent) : QWidget
   // The frame around the window is not known before it is shown; until then the window's own
   // area takes the designed outer size, and FitOuterSize corrects it once the frame is known.
   resize(kOuterWidth, kOuterHeight);
+  Colour_Controls = new ColourControls(BottomStrip, this, *port_);
+  connect(Colour_Controls->Colour_CheckBox, &QCheckBox::clicked, this,
+          &TQuelmar_Form::Colour_CheckBoxClick);
+  SetTabOrder();
   FormCreate();
 }
 
@@ -224,6 +228,13 @@ void TQuelmar_Form::SetTabOrder() {
                             Save_Button,
                             ScrollBox1};
   for (size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
+  if (Colour_Controls != nullptr) {
+    QWidget* previous = ScrollBox1;
+    for (QWidget* w : Colour_Controls->TabOrder()) {
+      QWidget::setTabOrder(previous, w);
+      previous = w;
+    }
+  }
 }
 
 void TQuelmar_Form::ApplyFonts() {
@@ -342,6 +353,7 @@ void TQuelmar_Form::ShowImage(bool invert, bool stacked, Real verticalTravel,
   };
   request.SettingsPath = folder_ + "Quelmar.ini";
   const QSize before(picture.Width(), picture.Height());
+  colourShown_ = false;
   quelmar::DisplayOutcome outcome;
   try {
     outcome = quelmar::DisplayImage(Product, request, *port_, DisplayedImage, picture);
@@ -386,6 +398,7 @@ void TQuelmar_Form::LoadProductFile(const std::string& path) {
     const quelmar::LoadOutcome outcome = quelmar::LoadEdrProduct(
         path, Product, *port_, [this](int32_t bandCount) { PrepareFields(bandCount); });
     if (outcome == quelmar::LoadOutcome::NoHeader) return;
+    Colour_Controls->PrepareFor(Product);
     if (outcome == quelmar::LoadOutcome::ImageRead) Raw_Button->setFocus();
     setWindowTitle(QString::fromStdString(ProgramTitle) + QStringLiteral(" :    ") +
                    quelmar::ToQString(quelmar::FileNameOf(path)));
@@ -424,8 +437,53 @@ void TQuelmar_Form::Stack_ButtonClick() {
     // Vertical first, then horizontal: their messages come in that order.
     const Real vertical = VerticalOffset_LabeledNumericEdit->NumericEdit->GetExtendedValue();
     const Real horizontal = HorizontalOffset_LabeledNumericEdit->NumericEdit->GetExtendedValue();
+    if (Colour_Controls->Checked() && Product.BandCount >= 3) {
+      ShowColourImage(vertical, horizontal);
+      return;
+    }
     ShowImage(Invert_CheckBox->isChecked(), true, vertical, horizontal);
   });
+}
+
+void TQuelmar_Form::Colour_CheckBoxClick() {
+  RunCommand([this] {
+    if (Product.HasImage()) Stack_Button->click();
+  });
+}
+
+void TQuelmar_Form::ShowColourImage(Real verticalTravel, Real horizontalTravel) {
+  quelmar::ColourRequest request;
+  request.Bands = Colour_Controls->ReadBands();
+  request.VerticalTravel = verticalTravel;
+  request.HorizontalTravel = horizontalTravel;
+  request.Invert = Invert_CheckBox->isChecked();
+  request.CorrectDistortion = CorrectDistortion_CheckBox->isChecked();
+  request.CorrectVertically =
+      request.CorrectDistortion && CorrectVerticalDistortion_CheckBox->isChecked();
+  if (request.CorrectVertically)
+    request.Shift = VertCorrection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
+  request.SettingsPath = folder_ + "Quelmar.ini";
+  quelmar::ColourResult result = quelmar::BuildColourComposite(Product, request, *port_);
+  const QSize before(picture.Width(), picture.Height());
+  picture = std::move(result.Image);
+  result.Image = quelmar::Picture();
+  Image1->ShowPicture(picture);
+  if (before != QSize(picture.Width(), picture.Height())) {
+    ScrollBox1->horizontalScrollBar()->setValue(0);
+    ScrollBox1->verticalScrollBar()->setValue(0);
+  }
+  // Save proposes <PRODUCT_ID>_<wlR>_<wlG>_<wlB>nm.bmp from the record of what is shown.
+  DisplayedImage.Wavelength =
+      result.Wavelengths[0] + "_" + result.Wavelengths[1] + "_" + result.Wavelengths[2];
+  DisplayedImage.VStep = verticalTravel;
+  DisplayedImage.HStep = horizontalTravel;
+  DisplayedImage.Stacked = true;
+  DisplayedImage.UvBand = false;
+  DisplayedImage.Inverted = request.Invert;
+  colourShown_ = true;
+  port_->AppendLine("Colour picture on the grid of band " + std::to_string(result.Reference) + ":");
+  for (const std::string& line : quelmar::RegistrationLines(result)) port_->AppendLine(line);
+  port_->AppendLine("");
 }
 
 void TQuelmar_Form::Save_ButtonClick() {
@@ -433,6 +491,12 @@ void TQuelmar_Form::Save_ButtonClick() {
     quelmar::CalibrationContext context{Product.ProductId, Product.FrameletCount,
                                         DisplayedImage,    IndexFilePath,
                                         SupportData,       CalibrationFilePath};
+    if (colourShown_) {
+      quelmar::SaveCommand(picture, false, context, *port_);
+      if (DYRA_CalData_CheckBox->isChecked())
+        port_->AppendLine("No calibration record is written for a colour picture");
+      return;
+    }
     quelmar::SaveCommand(picture, DYRA_CalData_CheckBox->isChecked(), context, *port_);
   });
 }

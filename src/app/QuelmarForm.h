@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "app/ColourControls.h"
 #include "app/PictureView.h"
 #include "assembly/DisplayedImage.h"
 #include "assembly/Picture.h"
@@ -55,6 +56,8 @@ class TQuelmar_Form : public QWidget {
   // position readout, travel finding, colour). It follows the picture frame's lower edge and
   // never covers a designed control.
   QWidget* BottomStrip;
+  // The "Colour" check box and its three band fields, in the strip.
+  ColourControls* Colour_Controls = nullptr;
 
   // State of the run.
   std::string ProgramTitle;
@@ -76,6 +79,7 @@ class TQuelmar_Form : public QWidget {
   void Save_ButtonClick();
   void CorrectDistortion_CheckBoxClick();
   void CorrectVerticalDistortion_CheckBoxClick();
+  void Colour_CheckBoxClick();
 
   // The Load command for a product already chosen (from the dialog, the command line, a drop or
   // a search result): the same report, fields, caption and raw picture whichever way it starts.
@@ -121,9 +125,12 @@ class TQuelmar_Form : public QWidget {
                  quelmar::Real horizontalTravel);
   void FitOuterSize();
   void PlaceBottomStrip();
+  // Stack with "Colour" ticked: the three bands' colour picture, shown and recorded for Save.
+  void ShowColourImage(quelmar::Real verticalTravel, quelmar::Real horizontalTravel);
 
   std::unique_ptr<quelmar::UserPort> ownedPort_;
   quelmar::UserPort* port_ = nullptr;
   std::string folder_;
   bool outerSizeFitted_ = false;
+  bool colourShown_ = false;  // the picture is a colour picture: Save writes no calibration
 };
