@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "assembly/StackStrips.h"
+#include "assembly/TravelProfile.h"
 #include "product/LoadedProduct.h"
 #include "util/Numbers.h"
 #include "util/UserPort.h"
@@ -44,13 +45,7 @@ struct TravelEstimate {
 };
 
 // What a stack with the measured travel needs when the travel varies: the smoothed per-pair
-// travels. Empty members mean one constant travel.
-struct TravelProfile {
-  std::vector<Real> Vertical;    // FrameletCount - 1 entries, or none
-  std::vector<Real> Horizontal;  // the same
-  bool Empty() const { return Vertical.empty(); }
-};
-
+// travels (empty when not found).
 TravelProfile ProfileOf(const TravelEstimate& estimate);
 
 // Measures the travel of one band with the picture options of the stack it is for. Never makes

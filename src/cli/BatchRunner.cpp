@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/FileWork.h"
+#include "cli/TravelWork.h"
 #include "util/Paths.h"
 
 #if defined(_WIN32)
@@ -149,6 +150,10 @@ int RunBatch(const CliOptions& options) {
   const std::optional<std::string> outputFolder = OutputFolder(options);
   if (!outputFolder) return 1;
 
+  if (options.command == Command::Travel && options.tsv) {
+    Write(stdout, TravelTsvHeader() + "\n");
+    std::fflush(stdout);
+  }
   const size_t count = options.inputs.size();
   const bool progress = count > 1 && QUELMAR_ISATTY(2) != 0;
   OrderedOutput output(options, count, progress);

@@ -19,10 +19,13 @@ namespace {
 constexpr unsigned Bit(Command c) {
   return 1u << static_cast<unsigned>(c);
 }
-constexpr unsigned kAll = 0x3F;
+constexpr unsigned kAll = 0x7F;
 constexpr unsigned kPictures = Bit(Command::Raw) | Bit(Command::Stack) | Bit(Command::Colour);
 constexpr unsigned kStack = Bit(Command::Stack);
+// Options that decide a stack's geometry, which the travel is measured in.
+constexpr unsigned kGeometry = kStack | Bit(Command::Travel);
 constexpr unsigned kStackOrColour = kStack | Bit(Command::Colour);
+constexpr unsigned kGeometryOrColour = kGeometry | Bit(Command::Colour);
 constexpr unsigned kColour = Bit(Command::Colour);
 
 struct OptionSpec {
@@ -31,21 +34,23 @@ struct OptionSpec {
   unsigned commands;
 };
 
-constexpr std::array<OptionSpec, 21> kOptions{{
+constexpr std::array<OptionSpec, 23> kOptions{{
     {"--help", false, kAll},
     {"--jobs", true, kAll},
-    {"--invert", false, kPictures},
+    {"--invert", false, kPictures | Bit(Command::Travel)},
     {"--output", true, kPictures},
     {"--output-dir", true, kPictures},
     {"--overwrite", false, kPictures},
-    {"--band", true, kStack},
-    {"--all-bands", false, kStack},
+    {"--band", true, kGeometry},
+    {"--all-bands", false, kGeometry},
     {"--vertical-travel", true, kStackOrColour},
     {"--horizontal-travel", true, kStackOrColour},
-    {"--correct", false, kStackOrColour},
-    {"--correct-vertically", false, kStackOrColour},
-    {"--shift", true, kStackOrColour},
-    {"--settings", true, kStackOrColour},
+    {"--correct", false, kGeometryOrColour},
+    {"--correct-vertically", false, kGeometryOrColour},
+    {"--shift", true, kGeometryOrColour},
+    {"--settings", true, kGeometryOrColour},
+    {"--travel-profile", false, kStack},
+    {"--tsv", false, Bit(Command::Travel)},
     {"--cal-file", true, kStack},
     {"--index", true, kStack | Bit(Command::Support)},
     {"--bands", true, kColour},
@@ -68,6 +73,7 @@ std::optional<Command> CommandFromName(std::string_view name) {
   if (name == "raw") return Command::Raw;
   if (name == "stack") return Command::Stack;
   if (name == "support") return Command::Support;
+  if (name == "travel") return Command::Travel;
   if (name == "colour") return Command::Colour;
   return std::nullopt;
 }
@@ -151,6 +157,8 @@ std::string CommandName(Command command) {
       return "stack";
     case Command::Support:
       return "support";
+    case Command::Travel:
+      return "travel";
     case Command::Colour:
       return "colour";
   }
@@ -234,6 +242,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   }
 
   bool shiftGiven = false;
+  bool horizontalGiven = false;
   std::string settings, index;
   options.jobs = DefaultJobs();
   for (const auto& [key, value] : given) {
@@ -254,9 +263,22 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (key == "--all-bands") {
       options.allBands = true;
     } else if (key == "--vertical-travel") {
-      options.verticalTravel = RealValue(key, value, name, std::pair<Real, Real>(0, 14));
+      if (TrimBlanks(value) == "auto") {
+        options.verticalAuto = true;
+      } else {
+        options.verticalTravel = RealValue(key, value, name, std::pair<Real, Real>(0, 14));
+      }
     } else if (key == "--horizontal-travel") {
-      options.horizontalTravel = RealValue(key, value, name, std::nullopt);
+      if (TrimBlanks(value) == "auto") {
+        options.horizontalAuto = true;
+      } else {
+        options.horizontalTravel = RealValue(key, value, name, std::nullopt);
+        horizontalGiven = true;
+      }
+    } else if (key == "--travel-profile") {
+      options.travelProfile = true;
+    } else if (key == "--tsv") {
+      options.tsv = true;
     } else if (key == "--correct") {
       options.correct = true;
     } else if (key == "--correct-vertically") {
@@ -292,6 +314,12 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   }
   // Moving the rows vertically only happens in a vertical correction; a shift given without it
   // would be ignored without a word.
+  if (options.travelProfile) {
+    if (options.verticalTravel || horizontalGiven) {
+      throw UsageError("--travel-profile measures both travels: give no number for them", name);
+    }
+    options.verticalAuto = options.horizontalAuto = true;
+  }
   if (shiftGiven && !options.correctVertically) {
     throw UsageError("--shift is only used with --correct-vertically", name);
   }

@@ -16,7 +16,7 @@ namespace quelmar::cli {
 // What --version prints.
 inline constexpr const char* kVersionLine = "quelmar-cli (Quelmar v1.6.1)";
 
-enum class Command { Report, Header, Raw, Stack, Support, Colour };
+enum class Command { Report, Header, Raw, Stack, Support, Travel, Colour };
 
 struct CliOptions {
   Command command = Command::Report;
@@ -27,6 +27,11 @@ struct CliOptions {
   bool allBands = false;
   std::optional<Real> verticalTravel;  // nothing: the window's default after a Load
   Real horizontalTravel = 0;
+  // Travels measured from the product ("auto"), and a stack by the measured per-pair profile.
+  bool verticalAuto = false;
+  bool horizontalAuto = false;
+  bool travelProfile = false;
+  bool tsv = false;  // travel: tab-separated columns under a header line
   bool correct = false;
   bool correctVertically = false;
   int32_t shift = 0;
@@ -66,8 +71,8 @@ struct ParsedCommandLine {
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 std::string GeneralHelp();
-// The help of one command ("report", "header", "raw", "stack", "support", "colour");
-// GeneralHelp otherwise.
+// The help of one command ("report", "header", "raw", "stack", "support", "travel",
+// "colour"); GeneralHelp otherwise.
 std::string CommandHelp(const std::string& command);
 std::string CommandName(Command command);
 

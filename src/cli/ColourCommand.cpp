@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include "assembly/BandRowBounds.h"
 #include "assembly/ColourComposite.h"
+#include "assembly/PictureBuilder.h"
+#include "cli/TravelWork.h"
 #include "output/BmpWriter.h"
 #include "util/Errors.h"
 #include "util/Paths.h"
@@ -36,8 +39,11 @@ Options
                            stretched so that its P1 and P2 percentiles become 0 and 255
                            (enhanced colour), 0 <= P1 < P2 <= 100, e.g. 1,99
   --vertical-travel X      rows per framelet of the visible bands, above 0 up to 14 (default:
-                           11); ultraviolet bands travel a quarter of it
-  --horizontal-travel X    columns per framelet of the visible bands (default: 0)
+                           11); ultraviolet bands travel a quarter of it. "auto": measured from
+                           the overlap of consecutive framelets of the reference band (of the
+                           red band when the reference is ultraviolet), as stack measures it
+  --horizontal-travel X    columns per framelet of the visible bands (default: 0); "auto" as
+                           above
   --invert, --correct, --correct-vertically, --shift N, --settings FILE.ini
                            as for the stack command, for every band
   -o OUT.bmp               the bitmap's path (one input file only)
@@ -165,12 +171,28 @@ void ColourWork(const CliOptions& options, const std::string& outputFolder,
   request.Shift = options.shift;
   request.SettingsPath = options.settingsPath;
   request.Stretch = {options.colour.stretch, options.colour.stretchLow, options.colour.stretchHigh};
+  ColourBands chosen;
   try {
-    ChooseColourBands(product, request);
+    chosen = ChooseColourBands(product, request);
   } catch (const RangeError& e) {
     port.Note(path + ": " + e.what());
     result.status = 2;
     return;
+  }
+  if (options.verticalAuto || options.horizontalAuto) {
+    // Measured on a visible band (the reference, or the longest wavelength), whose travel the
+    // request takes.
+    const std::vector<int32_t> bounds = BandRowBounds(product.BandCount, product.FrameletHeight);
+    const auto visible = [&](int32_t b) {
+      return bounds[static_cast<size_t>(b)] - bounds[static_cast<size_t>(b) - 1] != 4;
+    };
+    const int32_t band = visible(chosen.Reference) ? chosen.Reference : chosen.Rgb[0];
+    PictureRequest measured;
+    measured.VerticalTravel = request.VerticalTravel;
+    measured.HorizontalTravel = request.HorizontalTravel;
+    if (!ApplyMeasuredTravel(options, product, band, measured, port, result, path)) return;
+    request.VerticalTravel = measured.VerticalTravel;
+    request.HorizontalTravel = measured.HorizontalTravel;
   }
   const ColourResult colour = BuildColourComposite(product, request, port);
   port.AppendLine("Colour picture of " + product.ProductId + " on the grid of band " +
