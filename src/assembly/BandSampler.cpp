@@ -136,7 +136,7 @@ void BandSampler::BuildMaps(const CorrectionConstants& constants, std::vector<Re
   }
 }
 
-bool BandSampler::SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& row) const {
+inline bool BandSampler::SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& row) const {
   const int64_t maxStrip = int64_t{stripWidth_ - 1} * kOne;
   if (x < -kOne / 2 || x > maxStrip + kOne / 2) return false;
   const int64_t xs = std::clamp<int64_t>(x, 0, maxStrip);
@@ -179,11 +179,14 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
     int64_t f = rowFramelet;
     if (!drop_.empty()) {
       const int64_t a = std::clamp<int64_t>((x - start - f * ht) >> 16, 0, stripWidth_);
-      f = std::clamp<int64_t>(floorDiv(yf - drop_[static_cast<size_t>(a)], vt), 0, fc - 1);
+      const int64_t y = yf - drop_[static_cast<size_t>(a)];
+      while (f > 0 && y < f * vt) --f;
+      while (f < fc - 1 && y >= (f + 1) * vt) ++f;
     }
     int32_t col = 0, row = 0;
     bool found = false;
-    for (const int64_t tryF : {f, f + 1, f - 1}) {
+    const int64_t tries[] = {f, f + 1, f - 1};
+    for (const int64_t tryF : tries) {
       if (tryF < 0 || tryF >= fc) continue;
       if (!SourceOf(x - start - tryF * ht, yf - tryF * vt, col, row)) continue;
       if (row < -128 || row > rowHi + 128) continue;

@@ -69,7 +69,8 @@ class BandSampler {
   void BuildMaps(const CorrectionConstants& constants, std::vector<Real> table);
   // The source (1/256 pixels) of output strip position x (1/65536 pixels) on output band row b
   // (1/65536 rows, 0-based): false where there is none.
-  bool SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& row) const;
+  [[gnu::always_inline]] inline bool SourceOf(int64_t x, int64_t b, int32_t& col,
+                                              int32_t& row) const;
 
   const LoadedProduct& product_;
   BandSamplerRequest request_;

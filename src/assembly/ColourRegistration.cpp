@@ -37,8 +37,8 @@ std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransfo
 
 namespace {
 
-constexpr int32_t kWindowRows = 128;  // rows of one measuring window
-constexpr int32_t kMaxWindows = 12;   // windows along the strip, evenly spread
+constexpr int32_t kWindowRows = 96;  // rows of one measuring window
+constexpr int32_t kMaxWindows = 10;  // windows along the strip, evenly spread
 
 // Rows first..first + count - 1 of a plane (values x 16) as grey levels, no data as NaN.
 GreyImage GreyOf(const std::vector<int16_t>& plane, int32_t width, int32_t first, int32_t count) {
@@ -114,6 +114,7 @@ std::vector<WindowShift> MeasureWindows(const BandSampler& band,
   search.MinDx = search.MinDy = -reach;
   search.MaxDx = search.MaxDy = reach;
   search.Step = 2;
+  search.ColumnStep = 2;
   search.MinOverlap = 256;
   std::vector<WindowShift> found;
   for (int32_t w = 0; w < windows; ++w) {
@@ -187,10 +188,10 @@ Real Fold(const std::vector<WindowShift>& shifts, int32_t height, ChannelTransfo
 void RegisterChannel(const BandSampler& band, const std::vector<int16_t>& reference, int32_t width,
                      int32_t height, ChannelTransform& transform, ChannelRegistration& record) {
   std::string why = "no windows to compare";
-  // First a wide search from the geometry's offset, then a narrow one from what it found; what
-  // the last pass still finds is the residual.
-  const int32_t reaches[] = {6, 2, 1};
-  for (size_t pass = 0; pass < 3; ++pass) {
+  // First a wide search from the geometry's offset, then a narrow one from what it found: what
+  // that still finds is the residual (and is taken out too).
+  const int32_t reaches[] = {6, 1};
+  for (size_t pass = 0; pass < 2; ++pass) {
     const std::vector<WindowShift> shifts =
         MeasureWindows(band, reference, width, height, transform, reaches[pass], why);
     if (shifts.empty()) {
