@@ -4,12 +4,15 @@
 // (X - the picture's centre column, Y + 1 - H / 2 - O) of the reference band (Simulator.h).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "Simulator.h"
 #include "SimulatorFiles.h"
+#include "assembly/BandRowBounds.h"
 #include "assembly/ColourComposite.h"
 #include "assembly/PictureBuilder.h"
 #include "assembly/SubpixelMatch.h"
@@ -227,6 +230,117 @@ TEST(ColourComposite, UltravioletWithVisibleRegistersWithinAThirdOfAPixel) {
   EXPECT_FALSE(NoData(p.Row(middle) + 3 * (centre + 200)));
   EXPECT_EQ(ColourFileName(l.product.ProductId, result),
             l.product.ProductId + "_604_415_321nm.bmp");
+}
+
+}  // namespace
+}  // namespace quelmar
+
+namespace quelmar {
+namespace {
+
+// Moves band `band`'s content of every framelet `shift(f)` columns to the left (bilinear).
+void ShiftBandLeft(LoadedProduct& product, int32_t band,
+                   const std::function<double(int32_t)>& shift) {
+  const BandStrip strip = StripOfBand(BandRowBounds(product.BandCount, product.FrameletHeight),
+                                      product.BandCount, band);
+  const int32_t w = product.Rows.Width();
+  std::vector<uint8_t> old(static_cast<size_t>(w));
+  for (int32_t f = 0; f < product.FrameletCount; ++f) {
+    const double s = shift(f);
+    const auto whole = static_cast<int32_t>(std::floor(s));
+    const double t = s - whole;
+    for (int32_t r = strip.T; r < strip.B; ++r) {
+      uint8_t* row = product.Rows.Row(f * product.FrameletHeight + r);
+      std::copy(row, row + w, old.begin());
+      for (int32_t c = 0; c < w; ++c) {
+        const int32_t a = std::clamp(c + whole, 0, w - 1), b = std::clamp(c + whole + 1, 0, w - 1);
+        row[c] = static_cast<uint8_t>(std::lround(old[a] * (1 - t) + old[b] * t));
+      }
+    }
+  }
+}
+
+TEST(ColourComposite, OffsetsOfKnownSizeAreFoundWholeFractionalAndDrifting) {
+  TempDir dir;
+  Loaded l = SimulateAndLoad(ProductKind::CE, 60, 3, dir);
+  // Settings that place the 689 nm band 2.37 rows from where it is: the geometry's offset is
+  // wrong by that much (and its correction a little), and the measurement takes it out.
+  testing::WriteFileBytes(dir.File("Quelmar.ini"),
+                          "[Quelmar parameters]\r\nVis_Band5_Offset=" +
+                              FormatFixed(static_cast<Real>(-0.45 + 0.009 * 2.37), 5) + "\r\n");
+  ColourRequest request = CorrectedRequest({7, 5, 3}, dir);
+  request.SettingsPath = dir.File("Quelmar.ini");
+  ColourResult r;
+  const Figures f = Measure(l, request, dir, &r);
+  EXPECT_NEAR(std::fabs(r.Channels[0].Dy), 2.37, 0.2) << RegistrationLines(r)[0];
+  EXPECT_LE(f.misregistration[0], 0.1);
+
+  // The 415 nm band's content 1.6 columns to the left at framelet 30, 0.02 more in each later
+  // framelet. The reference's middle row (framelet 30 of 604 nm) shows the 415 nm band of
+  // framelet 34.4 (its strip lies 50 rows further on): 1.69 columns.
+  ShiftBandLeft(l.product, 3, [](int32_t frame) { return 1.6 + 0.02 * (frame - 30); });
+  ScriptedPort port;
+  r = BuildColourComposite(l.product, CorrectedRequest({7, 5, 3}, dir), port);
+  const ChannelRegistration& blue = r.Channels[2];
+  ASSERT_TRUE(blue.Measured);
+  EXPECT_NEAR(blue.Dx, -1.69, 0.15) << RegistrationLines(r)[2];
+  // Framelets lie 11.3 rows apart: -0.02 columns per 11.3 rows.
+  EXPECT_NEAR(blue.DxPer1000, -0.02 / 11.3 * 1000, 0.4);
+  EXPECT_NEAR(blue.Dy, 0, 0.1);
+  EXPECT_LE(blue.Residual, 0.1);
+  // Unmeasured, the channels keep the geometry's places and say so.
+  ColourRequest unmeasured = CorrectedRequest({7, 5, 3}, dir);
+  unmeasured.MeasureOffsets = false;
+  r = BuildColourComposite(l.product, unmeasured, port);
+  EXPECT_FALSE(r.Channels[2].Measured);
+  EXPECT_NE(RegistrationLines(r)[2].find("placed by the camera geometry"), std::string::npos);
+}
+
+TEST(ColourComposite, StretchSpreadsEachChannelBetweenItsPercentiles) {
+  TempDir dir;
+  const Loaded l = SimulateAndLoad(ProductKind::VE, 30, 5, dir);
+  ColourRequest request = CorrectedRequest({1, 3, 5}, dir);
+  request.Stretch = {true, 2, 98};
+  ScriptedPort port;
+  const ColourResult r = BuildColourComposite(l.product, request, port);
+  for (size_t c = 0; c < 3; ++c) {
+    int64_t low = 0, high = 0, n = 0;
+    for (int32_t y = 0; y < r.Image.Height(); ++y) {
+      for (int32_t x = 0; x < r.Image.Width(); ++x) {
+        const uint8_t* px = r.Image.Row(y) + 3 * x;
+        if (NoData(px)) continue;
+        ++n;
+        low += px[2 - c] == 0;
+        high += px[2 - c] == 255;
+      }
+    }
+    ASSERT_GT(n, 0);
+    EXPECT_NEAR(static_cast<double>(low) / n, 0.02, 0.012) << c;
+    EXPECT_NEAR(static_cast<double>(high) / n, 0.02, 0.012) << c;
+  }
+}
+
+TEST(ColourComposite, RefusesProductsAndBandsThatCannotMakeOne) {
+  TempDir dir;
+  const Loaded uv = SimulateAndLoad(ProductKind::UE, 8, 1, dir);
+  ScriptedPort port;
+  ColourRequest request;
+  request.Bands = {1, 2, 3};
+  EXPECT_THROW(BuildColourComposite(uv.product, request, port), RangeError);
+  const Loaded ve = SimulateAndLoad(ProductKind::VE, 8, 1, dir);
+  for (const auto& bands : {std::array<int32_t, 3>{1, 1, 3}, std::array<int32_t, 3>{1, 3, 6}}) {
+    request.Bands = bands;
+    EXPECT_THROW(ChooseColourBands(ve.product, request), RangeError);
+  }
+  request.Bands = {2, 4, 5};
+  request.Reference = 1;
+  EXPECT_THROW(ChooseColourBands(ve.product, request), RangeError);
+  request.Reference = 2;
+  const ColourBands chosen = ChooseColourBands(ve.product, request);
+  EXPECT_EQ(chosen.Rgb, (std::array<int32_t, 3>{5, 4, 2}));
+  EXPECT_EQ(chosen.Reference, 2);
+  request.VerticalTravel = 0;
+  EXPECT_THROW(BuildColourComposite(ve.product, request, port), RangeError);
 }
 
 }  // namespace
