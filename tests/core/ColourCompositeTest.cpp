@@ -110,12 +110,12 @@ ChannelVsTruth CompareChannel(const Picture& p, size_t c, const sim::SimBand& ba
 
 // Mean absolute error of the band's own corrected stack against its truth (an ultraviolet
 // band's pixel against the mean of the 4 x 4 visible pixels it covers).
-double StackError(const Loaded& l, int32_t band, const TempDir& dir) {
+double StackError(const Loaded& l, int32_t band, Real travel, const TempDir& dir) {
   const sim::SimBand& b = l.sim.bands[static_cast<size_t>(band) - 1];
   const double scale = b.ultraviolet ? 4.0 : 1.0;
   PictureRequest r;
   r.Stacked = true;
-  r.VerticalTravel = static_cast<Real>(sim::kDefaultTravel / scale);
+  r.VerticalTravel = travel / static_cast<Real>(scale);
   r.CorrectDistortion = r.CorrectVertically = true;
   r.ReadBand = [band] { return band; };
   r.ReadShift = [] { return 0; };
@@ -180,7 +180,7 @@ Figures Measure(const Loaded& l, const ColourRequest& request, const TempDir& di
     const ChannelVsTruth v = CompareChannel(result.Image, c, band, l.sim.scene,
                                             result.Image.Width() / 2, rowToWorld, 240);
     f.meanError[c] = v.meanError;
-    f.stackError[c] = StackError(l, result.Channels[c].Band, dir);
+    f.stackError[c] = StackError(l, result.Channels[c].Band, request.VerticalTravel, dir);
     const ShiftEstimate e = EstimateShift(v.truth, v.picture, search);
     EXPECT_TRUE(e.Found()) << MatchVerdictText(e.Verdict);
     shift[c][0] = e.Dx;
