@@ -70,14 +70,37 @@ BandSampler::BandSampler(const LoadedProduct& product, const BandSamplerRequest&
     centreX = static_cast<Real>(stripWidth_ / 2);
   }
 
+  // Where the framelets lie: k x the travels, or the running sums of a profile's travels.
+  const bool profiled = !request.VerticalProfile.empty();
+  if (profiled && (request.VerticalProfile.size() != static_cast<size_t>(fc - 1) ||
+                   request.HorizontalProfile.size() != static_cast<size_t>(fc - 1))) {
+    throw RangeError("The travel profile must hold one travel per pair of framelets");
+  }
+  Real rows = 0, cols = 0, lowest = 0, highest = 0;
+  for (int32_t f = 0; f < fc; ++f) {
+    if (f > 0) {
+      const auto k = static_cast<size_t>(f - 1);
+      rows += profiled ? std::clamp(request.VerticalProfile[k], static_cast<Real>(0),
+                                    static_cast<Real>(fh))
+                       : vt;
+      cols += profiled ? request.HorizontalProfile[k] : ht;
+    }
+    if (!std::isfinite(rows) || !std::isfinite(cols)) {
+      throw RangeError("The travel profile holds a travel that is not a finite number");
+    }
+    rowAt_.push_back(Fixed16(rows));
+    colAt_.push_back(Fixed16(cols));
+    lowest = std::min(lowest, cols);
+    highest = std::max(highest, cols);
+  }
   int32_t extra = 0;
-  if (!RoundFitsInt32(std::fabs(ht) * static_cast<Real>(fc), extra)) {
+  if (!RoundFitsInt32(profiled ? highest - lowest : std::fabs(ht) * static_cast<Real>(fc), extra)) {
     throw RangeError("The extra width for a horizontal travel of " + FormatG3(ht) +
                      " does not fit in a 32-bit integer");
   }
-  start_ = ht < 0 ? static_cast<Real>(extra) : 0;
+  start_ = profiled ? -lowest : ht < 0 ? static_cast<Real>(extra) : 0;
   stackWidth_ = CheckedAdd(stripWidth_, extra);
-  stackHeight_ = CheckedAdd(RoundToInt32(static_cast<Real>(fc - 1) * vt), strip_.H);
+  stackHeight_ = CheckedAdd(RoundToInt32(rows), strip_.H);
 
   placement_.Scale = Ultraviolet() ? 4 : 1;
   placement_.CentreX = centreX + start_;
@@ -162,15 +185,14 @@ inline bool BandSampler::SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& r
 void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out) const {
   std::fill(out, out + count, int16_t{-1});
   const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight, h = strip_.H;
-  const int64_t yf = Fixed16(y), vt = Fixed16(request_.VerticalTravel);
-  const int64_t ht = Fixed16(request_.HorizontalTravel), start = Fixed16(start_);
+  const int64_t yf = Fixed16(y), start = Fixed16(start_);
   const int64_t lines = product_.Rows.Lines();
   const int32_t colLo = firstColumn_ * 256, colHi = lastColumn_ * 256, rowHi = (h - 1) * 256;
   const std::ptrdiff_t rowStep = request_.Invert ? -std::ptrdiff_t{wsrc_} : wsrc_;
   const int32_t topInFramelet = request_.Invert ? strip_.B - 1 : strip_.T;
-  const auto floorDiv = [](int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
-  // The framelet a stack would take the row from, and where that puts the columns.
-  const int64_t rowFramelet = std::clamp<int64_t>(floorDiv(yf, vt), 0, fc - 1);
+  // The framelet a stack would take the row from: the last one that begins at or above it.
+  const int64_t rowFramelet =
+      std::max<int64_t>(std::upper_bound(rowAt_.begin(), rowAt_.end(), yf) - rowAt_.begin() - 1, 0);
   int64_t x = Fixed16(x0);
   const int64_t step = Fixed16(dx);
   for (int32_t i = 0; i < count; ++i, x += step) {
@@ -178,17 +200,19 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
     // correction reads the band's rows from elsewhere; then its neighbours.
     int64_t f = rowFramelet;
     if (!drop_.empty()) {
-      const int64_t a = std::clamp<int64_t>((x - start - f * ht) >> 16, 0, stripWidth_);
+      const int64_t a =
+          std::clamp<int64_t>((x - start - colAt_[static_cast<size_t>(f)]) >> 16, 0, stripWidth_);
       const int64_t y = yf - drop_[static_cast<size_t>(a)];
-      while (f > 0 && y < f * vt) --f;
-      while (f < fc - 1 && y >= (f + 1) * vt) ++f;
+      while (f > 0 && y < rowAt_[static_cast<size_t>(f)]) --f;
+      while (f < fc - 1 && y >= rowAt_[static_cast<size_t>(f) + 1]) ++f;
     }
     int32_t col = 0, row = 0;
     bool found = false;
     const int64_t tries[] = {f, f + 1, f - 1};
     for (const int64_t tryF : tries) {
       if (tryF < 0 || tryF >= fc) continue;
-      if (!SourceOf(x - start - tryF * ht, yf - tryF * vt, col, row)) continue;
+      const auto k = static_cast<size_t>(tryF);
+      if (!SourceOf(x - start - colAt_[k], yf - rowAt_[k], col, row)) continue;
       if (row < -128 || row > rowHi + 128) continue;
       f = tryF;
       found = true;

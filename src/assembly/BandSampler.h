@@ -21,6 +21,10 @@ struct BandSamplerRequest {
   int32_t Band = 1;           // 1-based, as the band field takes it
   Real VerticalTravel = 11;   // rows per framelet of this band
   Real HorizontalTravel = 0;  // columns per framelet of this band
+  // Travels between each pair of framelets (rows and columns of this band) when the travel
+  // varies along the product; empty: the two constant travels above.
+  std::vector<Real> VerticalProfile;
+  std::vector<Real> HorizontalProfile;
   bool Invert = false;
   bool CorrectDistortion = false;
   bool CorrectVertically = false;
@@ -44,7 +48,7 @@ class BandSampler {
               const CameraSettings& settings, UserPort& port);
 
   // The size the band's stack has: Round((framelets - 1) x travel) + H rows, strip width plus
-  // Round(|horizontal travel| x framelets) columns.
+  // Round(|horizontal travel| x framelets) columns (with a profile: its sums' extent).
   int32_t StackWidth() const { return stackWidth_; }
   int32_t StackHeight() const { return stackHeight_; }
   const BandPlacement& Placement() const { return placement_; }
@@ -83,6 +87,10 @@ class BandSampler {
   int32_t stackWidth_ = 0;
   int32_t stackHeight_ = 0;
   Real start_ = 0;  // column of the first framelet's strip
+  // Where each framelet's strip begins in the stack: row and column (less start_), 1/65536
+  // pixels.
+  std::vector<int64_t> rowAt_;
+  std::vector<int64_t> colAt_;
   BandPlacement placement_;
   bool corrected_ = false;
   // Corrected: maps for output band rows firstMap_ / kRowSteps .. (firstMap_ + mapCount_ - 1) /

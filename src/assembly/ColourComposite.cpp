@@ -119,6 +119,8 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
                     4;
     r.VerticalTravel = uv ? request.VerticalTravel / 4 : request.VerticalTravel;
     r.HorizontalTravel = uv ? request.HorizontalTravel / 4 : request.HorizontalTravel;
+    for (const Real v : request.Profile.Vertical) r.VerticalProfile.push_back(uv ? v / 4 : v);
+    for (const Real h : request.Profile.Horizontal) r.HorizontalProfile.push_back(uv ? h / 4 : h);
     r.Invert = request.Invert;
     r.CorrectDistortion = request.CorrectDistortion;
     r.CorrectVertically = request.CorrectVertically;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "assembly/Picture.h"
+#include "assembly/TravelProfile.h"
 #include "product/LoadedProduct.h"
 #include "util/Numbers.h"
 #include "util/UserPort.h"
@@ -27,6 +28,9 @@ struct ColourRequest {
   // travel a quarter of it.
   Real VerticalTravel = 11;
   Real HorizontalTravel = 0;
+  // A travel that varies along the product (visible bands' rows and columns per framelet pair),
+  // used in place of the two above; empty: the constant travels.
+  TravelProfile Profile;
   bool Invert = false;
   bool CorrectDistortion = false;
   bool CorrectVertically = false;

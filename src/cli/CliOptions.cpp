@@ -49,7 +49,7 @@ constexpr std::array<OptionSpec, 23> kOptions{{
     {"--correct-vertically", false, kGeometryOrColour},
     {"--shift", true, kGeometryOrColour},
     {"--settings", true, kGeometryOrColour},
-    {"--travel-profile", false, kStack},
+    {"--travel-profile", false, kStackOrColour},
     {"--tsv", false, Bit(Command::Travel)},
     {"--cal-file", true, kStack},
     {"--index", true, kStack | Bit(Command::Support)},

@@ -17,7 +17,8 @@ namespace {
 
 constexpr const char* kHelp =
     R"(Usage: quelmar-cli colour [--bands R,G,B] [--reference N] [--stretch none|P1,P2]
-                          [--vertical-travel X] [--horizontal-travel X] [--invert]
+                          [--vertical-travel X|auto] [--horizontal-travel X|auto]
+                          [--travel-profile] [--invert]
                           [--correct] [--correct-vertically] [--shift N] [--settings FILE.ini]
                           [-o OUT.bmp | --output-dir DIR] [--overwrite] [--jobs N] FILE.IMG...
 
@@ -44,6 +45,8 @@ Options
                            red band when the reference is ultraviolet), as stack measures it
   --horizontal-travel X    columns per framelet of the visible bands (default: 0); "auto" as
                            above
+  --travel-profile         both travels measured, and where they vary along the product each
+                           framelet placed by the travels measured between its pairs
   --invert, --correct, --correct-vertically, --shift N, --settings FILE.ini
                            as for the stack command, for every band
   -o OUT.bmp               the bitmap's path (one input file only)
@@ -193,6 +196,7 @@ void ColourWork(const CliOptions& options, const std::string& outputFolder,
     if (!ApplyMeasuredTravel(options, product, band, measured, port, result, path)) return;
     request.VerticalTravel = measured.VerticalTravel;
     request.HorizontalTravel = measured.HorizontalTravel;
+    request.Profile = measured.Profile;
   }
   const ColourResult colour = BuildColourComposite(product, request, port);
   port.AppendLine("Colour picture of " + product.ProductId + " on the grid of band " +

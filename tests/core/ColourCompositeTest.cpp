@@ -345,3 +345,51 @@ TEST(ColourComposite, RefusesProductsAndBandsThatCannotMakeOne) {
 
 }  // namespace
 }  // namespace quelmar
+
+namespace quelmar {
+namespace {
+
+// A travel that changes along the product: with one constant travel the bands drift apart
+// along the strip (the drift is measured and taken out, roughly); placed by the true travel of
+// each framelet pair, they stay together and no drift is left.
+TEST(ColourComposite, ATravelProfileKeepsTheBandsTogetherAlongTheProduct) {
+  TempDir dir;
+  sim::SimulatorOptions options;
+  options.kind = ProductKind::CE;
+  options.framelets = 90;
+  options.seed = 9;
+  options.travel = 9.5;
+  options.travelEnd = 12.5;
+  options.drift = 0.8;
+  const sim::SimulatedProduct s = sim::SimulateProduct(options);
+  const std::string path = dir.File(sim::ProductFileName(s));
+  testing::WriteFileBytes(path, sim::ProductFileBytes(s));
+  ScriptedPort port;
+  LoadedProduct product;
+  ASSERT_EQ(LoadEdrProduct(path, product, port, nullptr), LoadOutcome::ImageRead);
+
+  ColourRequest request = CorrectedRequest({7, 5, 3}, dir);
+  request.VerticalTravel = 11;
+  request.HorizontalTravel = 0.8;
+  const ColourResult constant = BuildColourComposite(product, request, port);
+  EXPECT_GT(std::fabs(constant.Channels[0].DyPer1000), 3) << RegistrationLines(constant)[0];
+  for (int32_t f = 0; f + 1 < s.framelets; ++f) {
+    request.Profile.Vertical.push_back(static_cast<Real>(s.PairTravel(f)));
+    request.Profile.Horizontal.push_back(static_cast<Real>(s.PairDrift(f)));
+  }
+  const ColourResult profiled = BuildColourComposite(product, request, port);
+  for (const size_t c : {size_t{0}, size_t{2}}) {
+    const ChannelRegistration& r = profiled.Channels[c];
+    ASSERT_TRUE(r.Measured);
+    EXPECT_LT(std::fabs(r.DyPer1000), 0.3) << RegistrationLines(profiled)[c];
+    EXPECT_LE(r.Residual, 0.1);
+    EXPECT_LT(std::hypot(r.Dx, r.Dy), 0.3);
+  }
+  // The picture is as high as the profile's framelets reach.
+  Real rows = 0;
+  for (const Real v : request.Profile.Vertical) rows += v;
+  EXPECT_EQ(profiled.Image.Height(), RoundToInt32(rows) + 14);
+}
+
+}  // namespace
+}  // namespace quelmar
