@@ -109,14 +109,15 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
   }
 
   BusyCursor busy(port);
+  // Ultraviolet bands (4 rows, binned 4 x 4) travel a quarter of the visible bands' travel.
+  const std::vector<int32_t> bounds = BandRowBounds(product.BandCount, product.FrameletHeight);
   std::array<std::unique_ptr<BandSampler>, 3> samplers;
   size_t ref = 0;
   for (size_t c = 0; c < 3; ++c) {
     BandSamplerRequest r;
     r.Band = chosen.Rgb[c];
-    const bool uv = BandRowBounds(product.BandCount, product.FrameletHeight)[r.Band] -
-                        BandRowBounds(product.BandCount, product.FrameletHeight)[r.Band - 1] ==
-                    4;
+    const bool uv =
+        bounds[static_cast<size_t>(r.Band)] - bounds[static_cast<size_t>(r.Band) - 1] == 4;
     r.VerticalTravel = uv ? request.VerticalTravel / 4 : request.VerticalTravel;
     r.HorizontalTravel = uv ? request.HorizontalTravel / 4 : request.HorizontalTravel;
     for (const Real v : request.Profile.Vertical) r.VerticalProfile.push_back(uv ? v / 4 : v);
