@@ -14,7 +14,7 @@ namespace {
 constexpr int32_t kSampledFramelets = 16;  // for the whole-band checks
 constexpr int32_t kCoarsePairs = 9;        // pairs searched over every whole-pixel travel
 constexpr int32_t kSideways = 4;           // whole columns searched either side
-constexpr int32_t kSmoothHalfWidth = 4;    // pairs either side in the smoothed profile
+constexpr int32_t kSmoothHalfWidth = 6;    // pairs either side in the smoothed profile
 constexpr Real kVaries = 0.1;              // pixels along the product
 
 std::string Count(int32_t n, const char* one, const char* many) {
@@ -133,7 +133,8 @@ std::string SceneProblem(const StackStrips& strips) {
 
 bool TravelEstimate::Varies() const {
   if (!Found) return false;
-  return VerticalMax - VerticalMin > kVaries || HorizontalMax - HorizontalMin > kVaries;
+  const Real allowed = kVaries + 3 * ProfileNoise;
+  return VerticalMax - VerticalMin > allowed || HorizontalMax - HorizontalMin > allowed;
 }
 
 TravelProfile ProfileOf(const TravelEstimate& estimate) {
@@ -283,6 +284,14 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   e.VerticalMax = *vMax;
   e.HorizontalMin = *hMin;
   e.HorizontalMax = *hMax;
+  std::vector<Real> scatter;
+  for (size_t i = 0; i < e.Profile.size(); ++i) {
+    if (!e.Profile[i].Found) continue;
+    scatter.push_back(std::fabs(e.Profile[i].Vertical - e.SmoothVertical[i]));
+    scatter.push_back(std::fabs(e.Profile[i].Horizontal - e.SmoothHorizontal[i]));
+  }
+  const int32_t averaged = std::min(2 * kSmoothHalfWidth + 1, e.Pairs);
+  e.ProfileNoise = 1.4826L * Median(scatter) / std::sqrt(static_cast<Real>(averaged));
   e.Found = true;
   return e;
 }
