@@ -88,6 +88,12 @@ Sums Accumulate(const GreyImage& a, const Gradients& ga, const GreyImage& b, con
       const float* bx1r = gb.X.Row(nextB);
       const float* by0r = gb.Y.Row(tyB.index);
       const float* by1r = gb.Y.Row(nextB);
+      // One row's sums in single precision (a row holds at most a few thousand pairs), added
+      // to the pass's in double.
+      struct {
+        float hxx = 0, hxy = 0, hyy = 0, bx = 0, by = 0, rr = 0, s = 0, ss = 0, saturated = 0,
+              n = 0;
+      } row;
       for (int32_t x = xFirst; x <= xEnd; x += columnStep) {
         const int32_t ia = x + shiftA, ib = x + shiftB;
         const float va = Blend(a0, a1, ia, txA.t, tyA.t);
@@ -96,19 +102,33 @@ Sums Accumulate(const GreyImage& a, const Gradients& ga, const GreyImage& b, con
             0.5f * (Blend(ax0r, ax1r, ia, txA.t, tyA.t) + Blend(bx0r, bx1r, ib, txB.t, tyB.t));
         const float gy =
             0.5f * (Blend(ay0r, ay1r, ia, txA.t, tyA.t) + Blend(by0r, by1r, ib, txB.t, tyB.t));
-        const float r = va - vb;
-        if (std::isnan(r) || std::isnan(gx) || std::isnan(gy)) continue;
-        sums.hxx += gx * gx;
-        sums.hxy += gx * gy;
-        sums.hyy += gy * gy;
-        sums.bx += gx * r;
-        sums.by += gy * r;
-        sums.rr += r * r;
-        sums.s += va + vb;
-        sums.ss += va * va + vb * vb;
-        sums.saturated += (va >= 254.5f) + (vb >= 254.5f);
-        ++sums.n;
+        // Pairs without data count nothing: selects rather than a branch, so that the loop runs
+        // on the processor's vectors.
+        const float diff = va - vb;
+        const bool valid = diff == diff && gx == gx && gy == gy;
+        const float r = valid ? diff : 0.0f, jx = valid ? gx : 0.0f, jy = valid ? gy : 0.0f;
+        const float pa = valid ? va : 0.0f, pb = valid ? vb : 0.0f;
+        row.hxx += jx * jx;
+        row.hxy += jx * jy;
+        row.hyy += jy * jy;
+        row.bx += jx * r;
+        row.by += jy * r;
+        row.rr += r * r;
+        row.s += pa + pb;
+        row.ss += pa * pa + pb * pb;
+        row.saturated += static_cast<float>((pa >= 254.5f) + (pb >= 254.5f));
+        row.n += valid ? 1.0f : 0.0f;
       }
+      sums.hxx += row.hxx;
+      sums.hxy += row.hxy;
+      sums.hyy += row.hyy;
+      sums.bx += row.bx;
+      sums.by += row.by;
+      sums.rr += row.rr;
+      sums.s += row.s;
+      sums.ss += row.ss;
+      sums.saturated += static_cast<int64_t>(row.saturated);
+      sums.n += static_cast<int64_t>(row.n);
     }
   }
   return sums;
@@ -266,10 +286,8 @@ ShiftEstimate Refine(const GreyImage& a, const Gradients& ga, const GreyImage& b
     const double stepY = -(s.hxx * s.by - s.hxy * s.bx) / det;
     e.Dx += std::clamp(stepX, -1.0, 1.0);
     e.Dy += std::clamp(stepY, -1.0, 1.0);
-    if (std::hypot(stepX, stepY) < search.Tolerance) {
-      s = Accumulate(a, ga, b, gb, e.Dx, e.Dy, step);
-      break;
-    }
+    // The figures of the last pass stand for the final shift: it moved less than the tolerance.
+    if (std::hypot(stepX, stepY) < search.Tolerance) break;
   }
   e.Overlap = static_cast<int32_t>(std::min<int64_t>(s.n, std::numeric_limits<int32_t>::max()));
   if (s.n < std::max(1, search.MinOverlap / step)) {

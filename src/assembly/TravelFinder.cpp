@@ -14,6 +14,7 @@ namespace {
 constexpr int32_t kSampledFramelets = 16;  // for the whole-band checks
 constexpr int32_t kCoarsePairs = 9;        // pairs searched over every whole-pixel travel
 constexpr int32_t kSideways = 4;           // whole columns searched either side
+constexpr int32_t kRefinedColumns = 176;   // columns per row used to refine a pair's travel
 constexpr int32_t kSmoothHalfWidth = 6;    // pairs either side in the smoothed profile
 constexpr Real kVaries = 0.1;              // pixels along the product
 
@@ -180,7 +181,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     e.Reason = "the band is " + Count(h, "row", "rows") + " high: too thin to match";
     return e;
   }
-  if (strips.FindEmptyColumns(kSampledFramelets) == 0) {
+  const int32_t dataColumns = strips.FindEmptyColumns(kSampledFramelets);
+  if (dataColumns == 0) {
     e.Reason = "the band has no data: every sample is 0";
     return e;
   }
@@ -195,6 +197,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   search.MaxDy = h - 1;
   search.MinDx = -kSideways;
   search.MaxDx = kSideways;
+  // Every other column and row is enough to tell the whole-pixel travel; a couple of hundred
+  // columns per row are enough to refine it (more cost time and hardly move the result).
+  search.Step = 2;
+  search.ColumnStep = std::max(1, dataColumns / kRefinedColumns);
   const auto fullSearch = [&](int32_t f) {
     return EstimateShift(strips.Read(f, 0, h), strips.Read(f + 1, 0, h), search);
   };
@@ -223,11 +229,15 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   const int32_t r0 = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2);
   e.Profile.resize(static_cast<size_t>(e.Pairs));
   verdicts.clear();
+  double startX = h0, startY = v0;  // the previous pair's travel, when it was found near v0
   for (int32_t f = 0; f < e.Pairs; ++f) {
-    ShiftEstimate s =
-        RefineShift(strips.Read(f, r0, h - r0), strips.Read(f + 1, 0, h - r0), h0, v0 - r0, search);
+    ShiftEstimate s = RefineShift(strips.Read(f, r0, h - r0), strips.Read(f + 1, 0, h - r0), startX,
+                                  startY - r0, search);
     s.Dy += r0;
     if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5) s = fullSearch(f);
+    const bool near = s.Found() && std::fabs(s.Dy - v0) < 0.5 && std::fabs(s.Dx - h0) < 0.5;
+    startX = near ? s.Dx : h0;
+    startY = near ? s.Dy : v0;
     TravelPair& p = e.Profile[static_cast<size_t>(f)];
     ++verdicts[s.Verdict];
     p.Found = s.Found();
