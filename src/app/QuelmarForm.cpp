@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QKeySequence>
 #include <QMoveEvent>
 #include <QResizeEvent>
 #include <QShowEvent>
@@ -148,6 +149,9 @@ void TQuelmar_Form::BuildComponents() {
   BottomStrip = new QWidget(this);
   BottomStrip->setObjectName(QStringLiteral("BottomStrip"));
   PlaceBottomStrip();
+  FindTravel_Button = MakeButton(BottomStrip, "Find travel", {486, 0, 74, 25},
+                                 "Measure the travel from the overlap of consecutive framelets");
+  FindTravel_Button->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
 
   connect(Load_Button, &QPushButton::clicked, this, &TQuelmar_Form::Load_ButtonClick);
   connect(Header_Button, &QPushButton::clicked, this, &TQuelmar_Form::Header_ButtonClick);
@@ -156,6 +160,7 @@ void TQuelmar_Form::BuildComponents() {
   connect(Raw_Button, &QPushButton::clicked, this, &TQuelmar_Form::Raw_ButtonClick);
   connect(Stack_Button, &QPushButton::clicked, this, &TQuelmar_Form::Stack_ButtonClick);
   connect(Save_Button, &QPushButton::clicked, this, &TQuelmar_Form::Save_ButtonClick);
+  connect(FindTravel_Button, &QPushButton::clicked, this, &TQuelmar_Form::FindTravel_ButtonClick);
   // Check boxes react to the user's clicks (and click()), never to a program's setChecked.
   connect(Invert_CheckBox, &QCheckBox::clicked, this, &TQuelmar_Form::Invert_CheckBoxClick);
   connect(CorrectDistortion_CheckBox, &QCheckBox::clicked, this,
@@ -226,10 +231,12 @@ void TQuelmar_Form::SetTabOrder() {
                             BandSelection_LabeledNumericEdit->NumericEdit,
                             Stack_Button,
                             Save_Button,
-                            ScrollBox1};
+                            ScrollBox1,
+                            FindTravel_Button};
   for (size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
+  // The colour controls come last in the strip's order.
   if (Colour_Controls != nullptr) {
-    QWidget* previous = ScrollBox1;
+    QWidget* previous = FindTravel_Button;
     for (QWidget* w : Colour_Controls->TabOrder()) {
       QWidget::setTabOrder(previous, w);
       previous = w;
@@ -336,13 +343,14 @@ void TQuelmar_Form::RunCommand(const std::function<void()>& command) {
   }
 }
 
-void TQuelmar_Form::ShowImage(bool invert, bool stacked, Real verticalTravel,
-                              Real horizontalTravel) {
+void TQuelmar_Form::ShowImage(bool invert, bool stacked, Real verticalTravel, Real horizontalTravel,
+                              const quelmar::TravelProfile& profile) {
   quelmar::PictureRequest request;
   request.Invert = invert;
   request.Stacked = stacked;
   request.VerticalTravel = verticalTravel;
   request.HorizontalTravel = horizontalTravel;
+  request.Profile = profile;
   request.CorrectDistortion = CorrectDistortion_CheckBox->isChecked();
   request.CorrectVertically = CorrectVerticalDistortion_CheckBox->isChecked();
   request.ReadBand = [this] {

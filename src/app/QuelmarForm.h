@@ -15,6 +15,7 @@
 #include "app/PictureView.h"
 #include "assembly/DisplayedImage.h"
 #include "assembly/Picture.h"
+#include "assembly/TravelProfile.h"
 #include "controls/LabeledNumericEdit.h"
 #include "product/LoadedProduct.h"
 #include "support/IndexLookup.h"
@@ -56,6 +57,8 @@ class TQuelmar_Form : public QWidget {
   // position readout, travel finding, colour). It follows the picture frame's lower edge and
   // never covers a designed control.
   QWidget* BottomStrip;
+  // In the strip: measures the travel of the band from the overlap of consecutive framelets.
+  QPushButton* FindTravel_Button;
   // The "Colour" check box and its three band fields, in the strip.
   ColourControls* Colour_Controls = nullptr;
 
@@ -79,6 +82,8 @@ class TQuelmar_Form : public QWidget {
   void Save_ButtonClick();
   void CorrectDistortion_CheckBoxClick();
   void CorrectVerticalDistortion_CheckBoxClick();
+  // Measures the travel, writes it into the travel fields and stacks (QuelmarFormTravel.cpp).
+  void FindTravel_ButtonClick();
   void Colour_CheckBoxClick();
 
   // The Load command for a product already chosen (from the dialog, the command line, a drop or
@@ -122,7 +127,7 @@ class TQuelmar_Form : public QWidget {
   void SetTabOrder();
   void ApplyFonts();
   void ShowImage(bool invert, bool stacked, quelmar::Real verticalTravel,
-                 quelmar::Real horizontalTravel);
+                 quelmar::Real horizontalTravel, const quelmar::TravelProfile& profile = {});
   void FitOuterSize();
   void PlaceBottomStrip();
   // Stack with "Colour" ticked: the three bands' colour picture, shown and recorded for Save.

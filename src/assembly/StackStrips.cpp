@@ -13,6 +13,7 @@ namespace quelmar {
 namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr int32_t kGroundMargin = 2;  // ground rows kept beyond each side of a band
 
 // The radial model: the detector point at radius d (pixels) sees the ground point at radius
 // d / (1 + k1 (d s)^2 + k2 (d s)^3).
@@ -50,6 +51,7 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
   s.invert_ = g.Invert;
   const int32_t wsrc = product.Rows.Width();
   s.width_ = wsrc;
+  s.lines_ = s.strip_.H;
   if (!g.CorrectDistortion) return s;
 
   // The same settings, filter and line maps as a corrected stack of this band.
@@ -68,7 +70,12 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
   DistortionGeometry geometry(std::move(table.Entries), constants, s.strip_.H, wsrc);
   geometry.SearchWidth();
   s.width_ = geometry.Width();
-  s.sourceX_.assign(static_cast<size_t>(s.strip_.H) * static_cast<size_t>(s.width_), kNaN);
+  // Corrected vertically, a band's rows curve over the ground (more so away from the optical
+  // axis), so the ground rows a little above and below the band are still seen in part of the
+  // strip: they are kept, where thin overlaps need every row they can get.
+  const int32_t margin = g.CorrectVertically ? kGroundMargin : 0;
+  s.lines_ = s.strip_.H + 2 * margin;
+  s.sourceX_.assign(static_cast<size_t>(s.lines_) * static_cast<size_t>(s.width_), kNaN);
   s.sourceY_ = s.sourceX_;
   const double k1 = static_cast<double>(constants.K1), k2 = static_cast<double>(constants.K2);
   const double pitch = static_cast<double>(constants.Pitch);
@@ -78,8 +85,8 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
   // Vertically corrected lines are centred on the ground point the band's centre sees.
   const double centreY =
       g.CorrectVertically ? GroundRadius(detectorY((h + 1) / 2), k1, k2, pitch) : 0.0;
-  for (int32_t line = 1; line <= s.strip_.H; ++line) {
-    const int32_t b = g.Invert ? s.strip_.H - line + 1 : line;
+  for (int32_t line = 1; line <= s.lines_; ++line) {
+    const int32_t b = g.Invert ? s.strip_.H - (line - margin) + 1 : line - margin;
     for (int32_t a = 0; a < s.width_; ++a) {
       const double dx = a - geometry.OutputCentre();
       // The ground point this pixel stands for, and the detector point that sees it.
@@ -143,7 +150,7 @@ int32_t StackStrips::FindEmptyColumns(int32_t sampled) {
   const int32_t count = std::max(1, std::min(sampled, fc));
   for (int32_t k = 0; k < count; ++k) {
     const int32_t f = count == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (fc - 1) / (count - 1));
-    const GreyImage strip = Read(f, 0, Height());
+    const GreyImage strip = Read(f, 0, lines_);
     for (int32_t y = 0; y < strip.Height; ++y) {
       const float* row = strip.Row(y);
       for (int32_t x = 0; x < width_; ++x)

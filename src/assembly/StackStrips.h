@@ -40,7 +40,9 @@ class StackStrips {
                                          UserPort& port, std::string& problem);
 
   int32_t Width() const { return width_; }
-  int32_t Height() const { return strip_.H; }
+  // Lines of a strip: the band's height, with a few ground rows beyond the band when it is
+  // corrected vertically.
+  int32_t Height() const { return lines_; }
   int32_t Framelets() const { return product_->FrameletCount; }
   bool Ultraviolet() const { return strip_.H == 4; }
   const std::string& Wavelength() const { return wavelength_; }
@@ -59,6 +61,7 @@ class StackStrips {
   std::string wavelength_;
   bool invert_ = false;
   int32_t width_ = 0;
+  int32_t lines_ = 0;
   // Corrected: for each line and column, the source position within the band (column, row from
   // the band's first stored row), NaN for none.
   std::vector<float> sourceX_, sourceY_;

@@ -46,44 +46,54 @@ struct Sums {
   int64_t saturated = 0;
 };
 
-// One pass at shift (dx, dy): a sampled at grid + shift / 2, b at grid - shift / 2, over both
-// vertical grids whose phases mirror each other.
+// One pass at shift (dx, dy): a sampled at grid + shift / 2, b at grid - shift / 2, over the
+// four grids (whole and half-pixel offsets in each direction) whose sampling phases mirror each
+// other: the two blends then smooth alike, and what the half-pixel grids err one way the whole
+// ones err mostly the other.
 Sums Accumulate(const GreyImage& a, const Gradients& ga, const GreyImage& b, const Gradients& gb,
                 double dx, double dy, int32_t columnStep) {
   Sums sums;
-  const double sx = dx / 2.0;
-  // Columns: a at x + sx, b at x + sx - dx.
-  const double ax0 = sx, bx0 = sx - dx;
-  const int32_t xFirst = static_cast<int32_t>(std::ceil(std::max(-ax0, -bx0)));
-  const int32_t xLast = static_cast<int32_t>(std::floor(
-      std::min(static_cast<double>(a.Width - 1) - ax0, static_cast<double>(b.Width - 1) - bx0)));
-  if (xLast < xFirst) return sums;
-  const Tap txA = TapAt(xFirst + ax0, a.Width), txB = TapAt(xFirst + bx0, b.Width);
-  if (!txA.inside || !txB.inside) return sums;
-  const int32_t shiftA = txA.index - xFirst, shiftB = txB.index - xFirst;
-  // Keep x + shift + 1 within each image: the last column may have index + 1 past it when t = 0.
-  const int32_t xEnd = std::min({xLast, a.Width - 2 - shiftA, b.Width - 2 - shiftB});
-  for (int parity = 0; parity < 2; ++parity) {
-    const double sy = dy / 2.0 + parity / 2.0;
-    const double ay0 = sy, by0 = sy - dy;
+  for (int phase = 0; phase < 4; ++phase) {
+    const int px = phase & 1, py = phase >> 1;
+    // Columns: a at x + sx, b at x + sx - dx; rows likewise.
+    const double ax0 = dx / 2.0 + px / 2.0, bx0 = ax0 - dx;
+    const int32_t xFirst = static_cast<int32_t>(std::ceil(std::max(-ax0, -bx0)));
+    const int32_t xLast = static_cast<int32_t>(std::floor(
+        std::min(static_cast<double>(a.Width - 1) - ax0, static_cast<double>(b.Width - 1) - bx0)));
+    if (xLast < xFirst) continue;
+    const Tap txA = TapAt(xFirst + ax0, a.Width), txB = TapAt(xFirst + bx0, b.Width);
+    if (!txA.inside || !txB.inside) continue;
+    const int32_t shiftA = txA.index - xFirst, shiftB = txB.index - xFirst;
+    // Keep x + shift + 1 within each image: the last column may have index + 1 past it.
+    const int32_t xEnd = std::min({xLast, a.Width - 2 - shiftA, b.Width - 2 - shiftB});
+    const double ay0 = dy / 2.0 + py / 2.0, by0 = ay0 - dy;
     const int32_t kFirst = static_cast<int32_t>(std::ceil(std::max(-ay0, -by0)));
     const int32_t kLast = static_cast<int32_t>(std::floor(std::min(
         static_cast<double>(a.Height - 1) - ay0, static_cast<double>(b.Height - 1) - by0)));
     for (int32_t k = kFirst; k <= kLast; ++k) {
       const Tap tyA = TapAt(k + ay0, a.Height), tyB = TapAt(k + by0, b.Height);
       if (!tyA.inside || !tyB.inside) continue;
+      // A row blended with no weight is not read: it may have no data.
+      const int32_t nextA = tyA.t > 0 ? tyA.index + 1 : tyA.index;
+      const int32_t nextB = tyB.t > 0 ? tyB.index + 1 : tyB.index;
       const float* a0 = a.Row(tyA.index);
-      const float* a1 = a.Row(tyA.index + 1);
+      const float* a1 = a.Row(nextA);
       const float* ax0r = ga.X.Row(tyA.index);
-      const float* ax1r = ga.X.Row(tyA.index + 1);
+      const float* ax1r = ga.X.Row(nextA);
       const float* ay0r = ga.Y.Row(tyA.index);
-      const float* ay1r = ga.Y.Row(tyA.index + 1);
+      const float* ay1r = ga.Y.Row(nextA);
       const float* b0 = b.Row(tyB.index);
-      const float* b1 = b.Row(tyB.index + 1);
+      const float* b1 = b.Row(nextB);
       const float* bx0r = gb.X.Row(tyB.index);
-      const float* bx1r = gb.X.Row(tyB.index + 1);
+      const float* bx1r = gb.X.Row(nextB);
       const float* by0r = gb.Y.Row(tyB.index);
-      const float* by1r = gb.Y.Row(tyB.index + 1);
+      const float* by1r = gb.Y.Row(nextB);
+      // One row's sums in single precision (a row holds at most a few thousand pairs), added
+      // to the pass's in double.
+      struct {
+        float hxx = 0, hxy = 0, hyy = 0, bx = 0, by = 0, rr = 0, s = 0, ss = 0, saturated = 0,
+              n = 0;
+      } row;
       for (int32_t x = xFirst; x <= xEnd; x += columnStep) {
         const int32_t ia = x + shiftA, ib = x + shiftB;
         const float va = Blend(a0, a1, ia, txA.t, tyA.t);
@@ -92,19 +102,33 @@ Sums Accumulate(const GreyImage& a, const Gradients& ga, const GreyImage& b, con
             0.5f * (Blend(ax0r, ax1r, ia, txA.t, tyA.t) + Blend(bx0r, bx1r, ib, txB.t, tyB.t));
         const float gy =
             0.5f * (Blend(ay0r, ay1r, ia, txA.t, tyA.t) + Blend(by0r, by1r, ib, txB.t, tyB.t));
-        const float r = va - vb;
-        if (std::isnan(r) || std::isnan(gx) || std::isnan(gy)) continue;
-        sums.hxx += gx * gx;
-        sums.hxy += gx * gy;
-        sums.hyy += gy * gy;
-        sums.bx += gx * r;
-        sums.by += gy * r;
-        sums.rr += r * r;
-        sums.s += va + vb;
-        sums.ss += va * va + vb * vb;
-        sums.saturated += (va >= 254.5f) + (vb >= 254.5f);
-        ++sums.n;
+        // Pairs without data count nothing: selects rather than a branch, so that the loop runs
+        // on the processor's vectors.
+        const float diff = va - vb;
+        const bool valid = diff == diff && gx == gx && gy == gy;
+        const float r = valid ? diff : 0.0f, jx = valid ? gx : 0.0f, jy = valid ? gy : 0.0f;
+        const float pa = valid ? va : 0.0f, pb = valid ? vb : 0.0f;
+        row.hxx += jx * jx;
+        row.hxy += jx * jy;
+        row.hyy += jy * jy;
+        row.bx += jx * r;
+        row.by += jy * r;
+        row.rr += r * r;
+        row.s += pa + pb;
+        row.ss += pa * pa + pb * pb;
+        row.saturated += static_cast<float>((pa >= 254.5f) + (pb >= 254.5f));
+        row.n += valid ? 1.0f : 0.0f;
       }
+      sums.hxx += row.hxx;
+      sums.hxy += row.hxy;
+      sums.hyy += row.hyy;
+      sums.bx += row.bx;
+      sums.by += row.by;
+      sums.rr += row.rr;
+      sums.s += row.s;
+      sums.ss += row.ss;
+      sums.saturated += static_cast<int64_t>(row.saturated);
+      sums.n += static_cast<int64_t>(row.n);
     }
   }
   return sums;
@@ -215,25 +239,29 @@ std::string MatchVerdictText(MatchVerdict verdict) {
 Gradients GradientsOf(const GreyImage& image) {
   Gradients g{GreyImage(image.Width, image.Height), GreyImage(image.Width, image.Height)};
   const int32_t w = image.Width, h = image.Height;
+  // A central difference where both neighbours have data, a one-sided one beside an edge or a
+  // pixel without data, so that the first and last rows with data keep a gradient.
+  const auto difference = [](float before, float here, float after) {
+    if (!std::isnan(before) && !std::isnan(after)) return 0.5f * (after - before);
+    if (!std::isnan(after)) return after - here;
+    if (!std::isnan(before)) return here - before;
+    return kNaN;
+  };
   for (int32_t y = 0; y < h; ++y) {
     const float* row = image.Row(y);
+    const float* up = y > 0 ? image.Row(y - 1) : nullptr;
+    const float* down = y + 1 < h ? image.Row(y + 1) : nullptr;
     float* gx = g.X.Row(y);
-    for (int32_t x = 0; x < w; ++x) {
-      if (w < 2) {
-        gx[x] = 0;
-      } else if (x == 0) {
-        gx[x] = row[1] - row[0];
-      } else if (x == w - 1) {
-        gx[x] = row[x] - row[x - 1];
-      } else {
-        gx[x] = 0.5f * (row[x + 1] - row[x - 1]);
-      }
-    }
-    const float* up = image.Row(std::max(y - 1, 0));
-    const float* down = image.Row(std::min(y + 1, h - 1));
-    const float scale = (h < 2) ? 0.0f : (y == 0 || y == h - 1) ? 1.0f : 0.5f;
     float* gy = g.Y.Row(y);
-    for (int32_t x = 0; x < w; ++x) gy[x] = h < 2 ? 0.0f : (down[x] - up[x]) * scale;
+    for (int32_t x = 0; x < w; ++x) {
+      const float here = row[x];
+      if (std::isnan(here)) continue;  // stays NaN
+      gx[x] =
+          w < 2 ? 0.0f : difference(x > 0 ? row[x - 1] : kNaN, here, x + 1 < w ? row[x + 1] : kNaN);
+      gy[x] = h < 2 ? 0.0f : difference(up ? up[x] : kNaN, here, down ? down[x] : kNaN);
+      if (std::isnan(gx[x])) gx[x] = 0.0f;  // a pixel alone in its row or column
+      if (std::isnan(gy[x])) gy[x] = 0.0f;
+    }
   }
   return g;
 }
@@ -258,10 +286,8 @@ ShiftEstimate Refine(const GreyImage& a, const Gradients& ga, const GreyImage& b
     const double stepY = -(s.hxx * s.by - s.hxy * s.bx) / det;
     e.Dx += std::clamp(stepX, -1.0, 1.0);
     e.Dy += std::clamp(stepY, -1.0, 1.0);
-    if (std::hypot(stepX, stepY) < search.Tolerance) {
-      s = Accumulate(a, ga, b, gb, e.Dx, e.Dy, step);
-      break;
-    }
+    // The figures of the last pass stand for the final shift: it moved less than the tolerance.
+    if (std::hypot(stepX, stepY) < search.Tolerance) break;
   }
   e.Overlap = static_cast<int32_t>(std::min<int64_t>(s.n, std::numeric_limits<int32_t>::max()));
   if (s.n < std::max(1, search.MinOverlap / step)) {

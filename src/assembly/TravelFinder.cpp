@@ -14,7 +14,8 @@ namespace {
 constexpr int32_t kSampledFramelets = 16;  // for the whole-band checks
 constexpr int32_t kCoarsePairs = 9;        // pairs searched over every whole-pixel travel
 constexpr int32_t kSideways = 4;           // whole columns searched either side
-constexpr int32_t kSmoothHalfWidth = 4;    // pairs either side in the smoothed profile
+constexpr int32_t kRefinedColumns = 176;   // columns per row used to refine a pair's travel
+constexpr int32_t kSmoothHalfWidth = 6;    // pairs either side in the smoothed profile
 constexpr Real kVaries = 0.1;              // pixels along the product
 
 std::string Count(int32_t n, const char* one, const char* many) {
@@ -133,7 +134,8 @@ std::string SceneProblem(const StackStrips& strips) {
 
 bool TravelEstimate::Varies() const {
   if (!Found) return false;
-  return VerticalMax - VerticalMin > kVaries || HorizontalMax - HorizontalMin > kVaries;
+  const Real allowed = kVaries + 3 * ProfileNoise;
+  return VerticalMax - VerticalMin > allowed || HorizontalMax - HorizontalMin > allowed;
 }
 
 TravelProfile ProfileOf(const TravelEstimate& estimate) {
@@ -179,7 +181,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     e.Reason = "the band is " + Count(h, "row", "rows") + " high: too thin to match";
     return e;
   }
-  if (strips.FindEmptyColumns(kSampledFramelets) == 0) {
+  const int32_t dataColumns = strips.FindEmptyColumns(kSampledFramelets);
+  if (dataColumns == 0) {
     e.Reason = "the band has no data: every sample is 0";
     return e;
   }
@@ -194,6 +197,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   search.MaxDy = h - 1;
   search.MinDx = -kSideways;
   search.MaxDx = kSideways;
+  // Every other column and row is enough to tell the whole-pixel travel; a couple of hundred
+  // columns per row are enough to refine it (more cost time and hardly move the result).
+  search.Step = 2;
+  search.ColumnStep = std::max(1, dataColumns / kRefinedColumns);
   const auto fullSearch = [&](int32_t f) {
     return EstimateShift(strips.Read(f, 0, h), strips.Read(f + 1, 0, h), search);
   };
@@ -222,11 +229,15 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   const int32_t r0 = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2);
   e.Profile.resize(static_cast<size_t>(e.Pairs));
   verdicts.clear();
+  double startX = h0, startY = v0;  // the previous pair's travel, when it was found near v0
   for (int32_t f = 0; f < e.Pairs; ++f) {
-    ShiftEstimate s =
-        RefineShift(strips.Read(f, r0, h - r0), strips.Read(f + 1, 0, h - r0), h0, v0 - r0, search);
+    ShiftEstimate s = RefineShift(strips.Read(f, r0, h - r0), strips.Read(f + 1, 0, h - r0), startX,
+                                  startY - r0, search);
     s.Dy += r0;
     if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5) s = fullSearch(f);
+    const bool near = s.Found() && std::fabs(s.Dy - v0) < 0.5 && std::fabs(s.Dx - h0) < 0.5;
+    startX = near ? s.Dx : h0;
+    startY = near ? s.Dy : v0;
     TravelPair& p = e.Profile[static_cast<size_t>(f)];
     ++verdicts[s.Verdict];
     p.Found = s.Found();
@@ -283,6 +294,14 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   e.VerticalMax = *vMax;
   e.HorizontalMin = *hMin;
   e.HorizontalMax = *hMax;
+  std::vector<Real> scatter;
+  for (size_t i = 0; i < e.Profile.size(); ++i) {
+    if (!e.Profile[i].Found) continue;
+    scatter.push_back(std::fabs(e.Profile[i].Vertical - e.SmoothVertical[i]));
+    scatter.push_back(std::fabs(e.Profile[i].Horizontal - e.SmoothHorizontal[i]));
+  }
+  const int32_t averaged = std::min(2 * kSmoothHalfWidth + 1, e.Pairs);
+  e.ProfileNoise = 1.4826L * Median(scatter) / std::sqrt(static_cast<Real>(averaged));
   e.Found = true;
   return e;
 }

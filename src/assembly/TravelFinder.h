@@ -40,7 +40,12 @@ struct TravelEstimate {
   // uses. Empty when not found.
   std::vector<Real> SmoothVertical, SmoothHorizontal;
 
-  // Whether the smoothed profile varies by more than a tenth of a pixel along the product.
+  // How far the smoothed profile may stray by chance: the scatter of the pairs about it over
+  // the square root of the pairs it averages.
+  Real ProfileNoise = 0;
+
+  // Whether the smoothed profile varies along the product by more than a tenth of a pixel
+  // beyond what its noise explains.
   bool Varies() const;
 };
 

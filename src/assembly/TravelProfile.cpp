@@ -39,14 +39,18 @@ ProfileLayout LayOutProfile(const TravelProfile& profile, int32_t framelets, int
   }
   const Real left = n > 0 ? *std::min_element(across.begin(), across.end()) : 0;
   const Real right = n > 0 ? *std::max_element(across.begin(), across.end()) : 0;
-  layout.ExtraWidth = Rounded(right - left, "The extra width of the picture");
+  // As with one travel, the picture is wider by the travels of all framelets (one more than
+  // the span of their starts), and a product that moves left overall starts at the right.
+  const Real span = n > 1 ? (right - left) * static_cast<Real>(n) / static_cast<Real>(n - 1) : 0;
+  layout.ExtraWidth = Rounded(span, "The extra width of the picture");
+  const bool leftward = n > 0 && across[n - 1] < 0;
   layout.RowsTaken.resize(n);
   layout.Columns.resize(n);
   for (size_t i = 0; i < n; ++i) {
-    const int32_t start = Rounded(down[i], "A picture row");
-    layout.RowsTaken[i] = i + 1 == n ? stripHeight : Rounded(down[i + 1], "A picture row") - start;
-    layout.Columns[i] =
-        std::clamp(Rounded(across[i] - left, "A picture column"), 0, layout.ExtraWidth);
+    const int32_t top = Rounded(down[i], "A picture row");
+    layout.RowsTaken[i] = i + 1 == n ? stripHeight : Rounded(down[i + 1], "A picture row") - top;
+    const Real start = leftward ? layout.ExtraWidth + across[i] - right : across[i] - left;
+    layout.Columns[i] = std::clamp(Rounded(start, "A picture column"), 0, layout.ExtraWidth);
   }
   const int64_t height =
       n > 0 ? int64_t{Rounded(down[n - 1], "The picture height")} + stripHeight : stripHeight;

@@ -17,9 +17,11 @@ struct TravelProfile {
 };
 
 // Where a stack with a travel profile lays its framelets, in the terms of the constant-travel
-// layout: framelet f starts at picture row Round(sum of the vertical travels before it) and
-// column Round(sum of the horizontal travels before it, less the smallest such sum), each travel
-// kept within 0 .. frameletHeight.
+// layout: framelet f starts at picture row Round(sum of the vertical travels before it), each
+// kept within 0 .. frameletHeight, and at the column of the sum of the horizontal travels before
+// it, counted from the leftmost start (from the right end of the extra width when the product
+// moves left overall). The extra width is the span of the starts times framelets / pairs, so a
+// constant profile gives the constant travel's layout.
 struct ProfileLayout {
   std::vector<int32_t> RowsTaken;  // per framelet; the last gives all its strip's rows
   std::vector<int32_t> Columns;    // first picture column of each framelet's strip

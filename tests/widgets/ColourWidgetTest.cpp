@@ -42,14 +42,14 @@ TEST_F(ColourWindow, LoadPreparesTheBandsAndOnlyProductsOfThreeBandsEnableThem) 
   Load(Write("M7002UE", 8, "(321, 360) <nm>"));
   EXPECT_FALSE(Colour().Colour_CheckBox->isEnabled());
   EXPECT_FALSE(Colour().Band_Edits[0]->isEnabled());
-  // Keyboard: the controls follow the picture frame in the tab order.
+  // Keyboard: the controls follow the strip's other controls in the tab order.
   const auto nextTab = [](QWidget* from) {
     QWidget* next = from->nextInFocusChain();
     while (from->isAncestorOf(next) || (next->focusPolicy() & Qt::TabFocus) == 0)
       next = next->nextInFocusChain();
     return next;
   };
-  EXPECT_EQ(nextTab(form->ScrollBox1), Colour().Colour_CheckBox);
+  EXPECT_EQ(nextTab(form->FindTravel_Button), Colour().Colour_CheckBox);
   EXPECT_EQ(nextTab(Colour().Colour_CheckBox), Colour().Band_Edits[0]);
   EXPECT_EQ(nextTab(Colour().Band_Edits[1]), Colour().Band_Edits[2]);
 }
