@@ -47,12 +47,10 @@ void ColourControls::PrepareFor(const quelmar::LoadedProduct& product) {
   for (QWidget* w : TabOrder()) w->setEnabled(usable);
   Bands_Label->setEnabled(usable);
   if (!usable) return;
-  const char* const wanted[] = {"689", "604", "415"};
+  // The bands of 689, 604 and 415 nm, or the product's last three.
+  const std::optional<std::array<int32_t, 3>> bands = quelmar::DefaultColourBands(product);
   for (size_t c = 0; c < 3; ++c) {
-    const auto* begin = product.BandWavelengths.begin();
-    const auto* at = std::find(begin, begin + count, wanted[c]);
-    const int32_t band = at != begin + count ? static_cast<int32_t>(at - begin) + 1
-                                             : count - static_cast<int32_t>(c);
+    const int32_t band = bands ? (*bands)[c] : count - static_cast<int32_t>(c);
     Band_Edits[c]->SetInputMax(quelmar::FormatInt(count));
     Band_Edits[c]->setToolTip(QStringLiteral("%1: an integer between 1 and %2")
                                   .arg(QString::fromLatin1(c == 0   ? "Band shown in red"

@@ -54,6 +54,20 @@ std::array<std::array<int32_t, 2>, 3> StretchLimits(
 
 }  // namespace
 
+std::optional<std::array<int32_t, 3>> DefaultColourBands(const LoadedProduct& product) {
+  std::array<int32_t, 3> bands{};
+  const char* const wanted[] = {"689", "604", "415"};
+  const int32_t count = std::clamp(product.BandCount, 0, 7);
+  for (size_t c = 0; c < 3; ++c) {
+    bands[c] = 0;
+    for (int32_t b = 1; b <= count; ++b) {
+      if (product.BandWavelengths[static_cast<size_t>(b) - 1] == wanted[c]) bands[c] = b;
+    }
+    if (bands[c] == 0) return std::nullopt;
+  }
+  return bands;
+}
+
 std::string ColourFileName(const std::string& productId, const ColourResult& result) {
   return productId + "_" + result.Wavelengths[0] + "_" + result.Wavelengths[1] + "_" +
          result.Wavelengths[2] + "nm.bmp";

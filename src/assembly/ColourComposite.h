@@ -4,6 +4,7 @@
 // 24-bit picture (red from the longest wavelength, blue from the shortest).
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,9 @@ struct ColourResult {
   int32_t Reference = 0;
   std::array<ChannelRegistration, 3> Channels;  // red, green, blue
 };
+
+// The bands of 689, 604 and 415 nm (red, green, blue), when the product has all three.
+std::optional<std::array<int32_t, 3>> DefaultColourBands(const LoadedProduct& product);
 
 // The name Save proposes: "<PRODUCT_ID>_<wlR>_<wlG>_<wlB>nm.bmp".
 std::string ColourFileName(const std::string& productId, const ColourResult& result);

@@ -72,19 +72,6 @@ bool SplitPair(const std::string& text, std::string& a, std::string& b) {
   return true;
 }
 
-std::optional<std::array<int32_t, 3>> DefaultBands(const LoadedProduct& product) {
-  std::array<int32_t, 3> bands{};
-  const char* wanted[] = {"689", "604", "415"};
-  for (size_t c = 0; c < 3; ++c) {
-    const auto* begin = product.BandWavelengths.begin();
-    const auto* end = begin + std::clamp(product.BandCount, 0, 7);
-    const auto* at = std::find(begin, end, wanted[c]);
-    if (at == end) return std::nullopt;
-    bands[c] = static_cast<int32_t>(at - begin) + 1;
-  }
-  return bands;
-}
-
 }  // namespace
 
 const char* ColourHelp() {
@@ -157,7 +144,7 @@ void ColourWork(const CliOptions& options, const std::string& outputFolder,
   }
   ColourRequest request;
   const std::optional<std::array<int32_t, 3>> bands =
-      options.colour.bands ? options.colour.bands : DefaultBands(product);
+      options.colour.bands ? options.colour.bands : DefaultColourBands(product);
   if (!bands) {
     port.Note(path + ": " + product.ProductId +
               " has no bands of 689, 604 and 415 nm; name three with --bands");
