@@ -39,13 +39,22 @@ namespace {
 
 constexpr int32_t kWindowRows = 96;  // rows of one measuring window
 constexpr int32_t kMaxWindows = 10;  // windows along the strip, evenly spread
+// Columns of a window: the middle of the picture, where every band (an ultraviolet one too)
+// has data and the correction is at its best.
+constexpr int32_t kWindowColumns = 448;
 
-// Rows first..first + count - 1 of a plane (values x 16) as grey levels, no data as NaN.
-GreyImage GreyOf(const std::vector<int16_t>& plane, int32_t width, int32_t first, int32_t count) {
-  GreyImage image(width, count);
-  const int16_t* in = plane.data() + static_cast<size_t>(first) * static_cast<size_t>(width);
-  for (size_t i = 0; i < image.Values.size(); ++i) {
-    if (in[i] >= 0) image.Values[i] = static_cast<float>(in[i]) / 16.0f;
+// Rows first..first + count - 1, columns column..column + columns - 1 of a plane (values x 16,
+// `width` columns) as grey levels, no data as NaN.
+GreyImage GreyOf(const std::vector<int16_t>& plane, int32_t width, int32_t first, int32_t count,
+                 int32_t column, int32_t columns) {
+  GreyImage image(columns, count);
+  for (int32_t y = 0; y < count; ++y) {
+    const int16_t* in =
+        plane.data() + static_cast<size_t>(first + y) * static_cast<size_t>(width) + column;
+    float* out = image.Row(y);
+    for (int32_t x = 0; x < columns; ++x) {
+      if (in[x] >= 0) out[x] = static_cast<float>(in[x]) / 16.0f;
+    }
   }
   return image;
 }
@@ -116,13 +125,17 @@ std::vector<WindowShift> MeasureWindows(const BandSampler& band,
   search.Step = 2;
   search.ColumnStep = 2;
   search.MinOverlap = 256;
+  const int32_t columns = std::min(width, kWindowColumns), column = (width - columns) / 2;
+  ChannelTransform part = transform;
+  part.X0 += transform.XStep * static_cast<Real>(column);
   std::vector<WindowShift> found;
   for (int32_t w = 0; w < windows; ++w) {
     const int32_t first = windows == 1
                               ? (height - rows) / 2
                               : static_cast<int32_t>(int64_t{height - rows} * w / (windows - 1));
-    const GreyImage a = GreyOf(reference, width, first, rows);
-    GreyImage b = GreyOf(SampleChannel(band, transform, width, first, rows), width, 0, rows);
+    const GreyImage a = GreyOf(reference, width, first, rows, column, columns);
+    GreyImage b =
+        GreyOf(SampleChannel(band, part, columns, first, rows), columns, 0, rows, 0, columns);
     MatchLevels(a, b);
     const ShiftEstimate e = EstimateShift(a, b, search);
     if (!e.Found()) {

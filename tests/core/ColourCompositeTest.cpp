@@ -289,7 +289,8 @@ TEST(ColourComposite, OffsetsOfKnownSizeAreFoundWholeFractionalAndDrifting) {
   EXPECT_NEAR(blue.Dx, -1.69, 0.15) << RegistrationLines(r)[2];
   // Framelets lie 11.3 rows apart: -0.02 columns per 11.3 rows.
   EXPECT_NEAR(blue.DxPer1000, -0.02 / 11.3 * 1000, 0.4);
-  EXPECT_LE(blue.Residual, 0.1);
+  // Uncorrected, the bands keep their different distortions: a little more is left.
+  EXPECT_LE(blue.Residual, 0.15);
   // Unmeasured, the channels keep the geometry's places and say so.
   ColourRequest unmeasured = CorrectedRequest({7, 5, 3}, dir);
   unmeasured.MeasureOffsets = false;
