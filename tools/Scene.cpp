@@ -52,10 +52,15 @@ double BaseHeight(uint64_t seed, double x, double y) {
   return h;
 }
 
+// How much of the ground at (x, y) is mare, 0 to 1.
+double MariaAt(uint64_t seed, double x, double y) {
+  const double m = ValueNoise(Hash(seed, kMariaSalt), x / 620.0, y / 620.0);
+  return SmoothStep(std::clamp((m - 0.42) / 0.16, 0.0, 1.0));
+}
+
 // Normal albedo: broad dark patches (maria), mottling and fine regolith texture.
 double BaseAlbedo(uint64_t seed, double x, double y) {
-  const double m = ValueNoise(Hash(seed, kMariaSalt), x / 620.0, y / 620.0);
-  const double maria = SmoothStep(std::clamp((m - 0.42) / 0.16, 0.0, 1.0));
+  const double maria = MariaAt(seed, x, y);
   const double mottle =
       ValueNoise(Hash(seed, kAlbedoSalt), (0.8 * x + 0.6 * y) / 70.0, (0.8 * y - 0.6 * x) / 70.0) -
       0.5;
@@ -116,7 +121,9 @@ class SceneBuilder {
       : r_(r),
         count_(static_cast<size_t>(r.width) * static_cast<size_t>(r.height)),
         height_(count_),
-        albedo_(count_) {}
+        albedo_(count_),
+        mare_(count_),
+        fresh_(count_) {}
 
   GroundScene Build() {
     FillBase();
@@ -128,6 +135,15 @@ class SceneBuilder {
     scene.height = r_.height;
     scene.grey.resize(count_);
     Shade(scene.grey);
+    scene.mare.resize(count_);
+    scene.fresh.resize(count_);
+    for (size_t i = 0; i < count_; ++i) {
+      scene.mare[i] =
+          static_cast<uint8_t>(std::floor(std::clamp(mare_[i], 0.0f, 1.0f) * 255 + 0.5));
+      // Halos reach 0.5 at the freshest crater's rim.
+      scene.fresh[i] =
+          static_cast<uint8_t>(std::floor(std::clamp(fresh_[i] * 2.0f, 0.0f, 1.0f) * 255 + 0.5));
+    }
     return scene;
   }
 
@@ -143,6 +159,7 @@ class SceneBuilder {
         const double x = r_.originX + col;
         height_[Index(col, row)] = static_cast<float>(BaseHeight(r_.seed, x, y));
         albedo_[Index(col, row)] = static_cast<float>(BaseAlbedo(r_.seed, x, y));
+        mare_[Index(col, row)] = static_cast<float>(MariaAt(r_.seed, x, y));
       }
     }
   }
@@ -196,6 +213,7 @@ class SceneBuilder {
         if (c.halo > 0.0 && x < 2.5) {
           const double t = 1.0 - x / 2.5;
           albedo_[i] += static_cast<float>(c.halo * t * t);
+          fresh_[i] += static_cast<float>(c.halo * t * t);
         }
       }
     }
@@ -241,6 +259,8 @@ class SceneBuilder {
   const size_t count_;
   std::vector<float> height_;
   std::vector<float> albedo_;
+  std::vector<float> mare_;
+  std::vector<float> fresh_;
 };
 
 }  // namespace
@@ -254,6 +274,37 @@ double GroundScene::SampleWorld(double x, double y) const {
   const double top = At(c0, r0) + (At(c1, r0) - At(c0, r0)) * tx;
   const double bottom = At(c0, r1) + (At(c1, r1) - At(c0, r1)) * tx;
   return top + (bottom - top) * ty;
+}
+
+double GroundScene::InBand(int32_t column, int32_t row, const BandColour& colour) const {
+  const size_t i =
+      static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(column);
+  const double m = mare[i] / 255.0, f = fresh[i] / 255.0;
+  return grey[i] * (1.0 + colour.Mare * m + colour.Highland * (1.0 - m) + colour.Fresh * f);
+}
+
+double GroundScene::SampleWorldInBand(double x, double y, const BandColour& colour) const {
+  if (colour.Grey()) return SampleWorld(x, y);
+  const double gx = std::clamp(x - originX, 0.0, static_cast<double>(width - 1));
+  const double gy = std::clamp(y - originY, 0.0, static_cast<double>(height - 1));
+  const auto c0 = static_cast<int32_t>(gx), r0 = static_cast<int32_t>(gy);
+  const int32_t c1 = std::min(c0 + 1, width - 1), r1 = std::min(r0 + 1, height - 1);
+  const double tx = gx - c0, ty = gy - r0;
+  const double a = InBand(c0, r0, colour), b = InBand(c1, r0, colour);
+  const double c = InBand(c0, r1, colour), d = InBand(c1, r1, colour);
+  const double top = a + (b - a) * tx;
+  const double bottom = c + (d - c) * tx;
+  return top + (bottom - top) * ty;
+}
+
+BandColour ColourOfWavelength(double nanometres) {
+  // Relative to 643 nm, over the 300 nm from the ultraviolet to the red.
+  const double w = (nanometres - 643.0) / 300.0;
+  BandColour c;
+  c.Mare = -0.10 * w;     // mare: relatively brighter toward the blue
+  c.Highland = 0.06 * w;  // highland: redder
+  c.Fresh = -0.30 * w;    // fresh ejecta: bluer still
+  return c;
 }
 
 GroundScene RenderScene(const SceneRequest& request) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 
 #include "SimMath.h"
 #include "SyntheticIndex.h"
@@ -82,7 +83,8 @@ struct Bounds {
   double minX = 1e300, maxX = -1e300, minY = 1e300, maxY = -1e300;
 };
 
-Observation Observe(const SimulatorOptions& o, const Bounds& firstFramelet, double lastShift) {
+Observation Observe(const SimulatorOptions& o, const Bounds& firstFramelet, double lastShift,
+                    double meanTravel) {
   Random rng(Hash(o.seed, kObservationSalt, static_cast<uint64_t>(o.kind)));
   Observation ob;
   const int64_t day = DaysSinceYearOne(2009, 7, 1) + static_cast<int64_t>(rng.Uniform() * 1600);
@@ -92,7 +94,7 @@ Observation Observe(const SimulatorOptions& o, const Bounds& firstFramelet, doub
   ob.altitudeKm = 38.0 + 20.0 * rng.Uniform();
   ob.resolutionM = ob.altitudeKm * 1.5;  // the visible pixel's 1.5 mrad field
   ob.frameDelayMs =
-      static_cast<int32_t>(std::floor(o.travel * ob.resolutionM / kGroundSpeedMPerMs + 0.5));
+      static_cast<int32_t>(std::floor(meanTravel * ob.resolutionM / kGroundSpeedMPerMs + 0.5));
   ob.endMs = ob.startMs + static_cast<int64_t>(o.framelets) * ob.frameDelayMs;
   ob.centreLat = -60.0 + 120.0 * rng.Uniform();
   ob.centreLon = 360.0 * rng.Uniform();
@@ -167,6 +169,14 @@ std::string OptionsProblem(const SimulatorOptions& o) {
     return "the travel must be between " + FormatG3(kMinTravel) + " and " + FormatG3(kMaxTravel) +
            " rows per framelet (got " + FormatG3(o.travel) + ")";
   }
+  if (o.travelEnd && !(*o.travelEnd >= kMinTravel && *o.travelEnd <= kMaxTravel)) {
+    return "the travel at the end must be between " + FormatG3(kMinTravel) + " and " +
+           FormatG3(kMaxTravel) + " rows per framelet (got " + FormatG3(*o.travelEnd) + ")";
+  }
+  if (!(o.drift >= -kMaxDrift && o.drift <= kMaxDrift)) {
+    return "the drift must be between " + FormatG3(-kMaxDrift) + " and " + FormatG3(kMaxDrift) +
+           " columns per framelet (got " + FormatG3(o.drift) + ")";
+  }
   if (o.kind == ProductKind::ME) {
     if (o.width != 0 && o.width != 704 && o.width != 1024) {
       return "a monochrome (ME) product is 1024 or 704 samples wide (got " + FormatInt(o.width) +
@@ -219,6 +229,7 @@ std::vector<SimBand> BandsOf(ProductKind kind, int32_t width) {
     b.ultraviolet = f.ultraviolet;
     b.offsetPixels = f.offset / (f.ultraviolet ? 4.0 * kPixelPitch : kPixelPitch);
     b.gain = f.gain;
+    b.colour = ColourOfWavelength(std::strtod(f.wavelength, nullptr));
     b.firstColumn = f.ultraviolet ? kUvFirstColumn : 0;
     b.columns = f.ultraviolet ? kUvSamples : width;
     row += b.height;
@@ -250,6 +261,17 @@ SimulatedProduct SimulateProduct(const SimulatorOptions& options) {
   p.width = options.width != 0 ? options.width : (options.kind == ProductKind::ME ? 1024 : 704);
   p.framelets = options.framelets;
   p.travel = options.travel;
+  p.drift = options.drift;
+  for (int32_t f = 0; f < p.framelets; ++f) {
+    p.frameletX.push_back(f * p.drift);
+    if (!options.travelEnd || f == 0) {
+      p.frameletY.push_back(f * p.travel);
+      continue;
+    }
+    // Pair f - 1 travels its share of the way from the first travel to the last.
+    const double share = p.framelets > 2 ? (f - 1) / static_cast<double>(p.framelets - 2) : 0.0;
+    p.frameletY.push_back(p.frameletY.back() + p.travel + (*options.travelEnd - p.travel) * share);
+  }
   p.bands = BandsOf(options.kind, p.width);
   for (const SimBand& b : p.bands) p.frameletHeight += b.height;
 
@@ -265,14 +287,19 @@ SimulatedProduct SimulateProduct(const SimulatorOptions& options) {
       seen.maxY = std::max(seen.maxY, v[i + 1]);
     }
   }
-  const double lastShift = (p.framelets - 1) * p.travel;
-  p.observation = Observe(options, seen, lastShift);
+  const double lastShift = p.frameletY.back();
+  const double meanTravel =
+      p.framelets > 1 && options.travelEnd ? lastShift / (p.framelets - 1) : p.travel;
+  p.observation = Observe(options, seen, lastShift, meanTravel);
+  const double driftLeft = std::min(0.0, p.frameletX.back());
+  const double driftRight = std::max(0.0, p.frameletX.back());
 
   SceneRequest scene;
   scene.seed = Hash(options.seed, kSceneSalt);
-  scene.originX = static_cast<int32_t>(std::floor(seen.minX)) - kMargin;
+  scene.originX = static_cast<int32_t>(std::floor(seen.minX + driftLeft)) - kMargin;
   scene.originY = static_cast<int32_t>(std::floor(seen.minY)) - kMargin;
-  scene.width = static_cast<int32_t>(std::ceil(seen.maxX)) + kMargin + 1 - scene.originX;
+  scene.width =
+      static_cast<int32_t>(std::ceil(seen.maxX + driftRight)) + kMargin + 1 - scene.originX;
   scene.height =
       static_cast<int32_t>(std::ceil(seen.maxY + lastShift)) + kMargin + 1 - scene.originY;
   scene.sunElevationDeg = p.observation.sunElevationDeg;
@@ -281,7 +308,8 @@ SimulatedProduct SimulateProduct(const SimulatorOptions& options) {
   p.image.assign(static_cast<size_t>(p.Lines()) * static_cast<size_t>(p.width), 0);
   const uint64_t noiseSeed = Hash(options.seed, kNoiseSalt);
   for (int32_t f = 0; f < p.framelets; ++f) {
-    const double shift = f * p.travel;
+    const double shift = p.frameletY[static_cast<size_t>(f)];
+    const double sideways = p.frameletX[static_cast<size_t>(f)];
     for (size_t k = 0; k < p.bands.size(); ++k) {
       const SimBand& band = p.bands[k];
       const BandView& view = views[k];
@@ -292,7 +320,7 @@ SimulatedProduct SimulateProduct(const SimulatorOptions& options) {
         for (int32_t c = band.firstColumn; c < band.firstColumn + band.columns; ++c) {
           double sum = 0.0;
           for (int32_t s = 0; s < view.samplesPerPixel; ++s, at += 2) {
-            sum += p.scene.SampleWorld(at[0], at[1] + shift);
+            sum += p.scene.SampleWorldInBand(at[0] + sideways, at[1] + shift, band.colour);
           }
           const double value = band.gain * sum / view.samplesPerPixel + NoiseAt(noiseSeed, row, c);
           out[c] = static_cast<uint8_t>(std::clamp(std::floor(value + 0.5), 0.0, 255.0));

@@ -15,13 +15,16 @@
 //   d / (1 + k1 (d s)^2 + k2 (d s)^3) in the same direction (s the pitch, 4 x 0.009 for the
 //   binned ultraviolet bands).
 // - World coordinates are visible pixels on the ground. Framelet f (from 0) sees the ideal point
-//   (x, y) (visible pixels; an ultraviolet pixel counts 4) at world (x, f x travel - y): the
-//   ground moves toward the framelet's first rows, so stacks need no inversion.
+//   (x, y) (visible pixels; an ultraviolet pixel counts 4) at world (x + f x drift,
+//   f x travel - y) (with a changing travel, the sum of the travels before it): the ground moves
+//   toward the framelet's first rows, so stacks need no inversion.
 //   Stacking a visible band's rows with the true travel thus lays world row Y at picture row
 //   Y - 1 + H / 2 + O (within half a row: framelet positions are rounded), and a corrected
 //   stack lays world column X at picture column X + its output centre column.
-// - Grey levels are the scene's, bilinearly sampled (the ultraviolet bands average 4 x 4 samples
-//   over each binned pixel), times the band's response, plus a little detector noise.
+// - Grey levels are the scene's in the band's colour (mare, highland and fresh ejecta differ from
+//   band to band; the 643 nm band sees the grey scene), bilinearly sampled (the ultraviolet bands
+//   average 4 x 4 samples over each binned pixel), times the band's response, plus a little
+//   detector noise.
 //
 // Everything is deterministic: the same options give the same bytes everywhere.
 #include <cstdint>
@@ -50,11 +53,18 @@ inline constexpr int32_t kUvFirstColumn = 288;
 inline constexpr int32_t kMaxFramelets = 1000;
 inline constexpr double kMinTravel = 1.0, kMaxTravel = 14.0;
 inline constexpr double kDefaultTravel = 11.3;
+inline constexpr double kMaxDrift = 3.0;
 
 struct SimulatorOptions {
   ProductKind kind = ProductKind::CE;
   int32_t framelets = 100;
   double travel = kDefaultTravel;  // visible rows per framelet; ultraviolet bands: a quarter
+  // The travel between the last two framelets: the travel changes linearly from `travel`
+  // (first pair) to it along the product, as an elliptical orbit's altitude does. None: constant.
+  std::optional<double> travelEnd;
+  // Visible columns the ground moves sideways per framelet (-3 to 3): later framelets see the
+  // ground further to the left, so a stack lays them further right.
+  double drift = 0;
   uint32_t seed = 1;
   int32_t width = 0;      // samples per row: 0 gives 1024 for ME and 704 for the others
   std::string productId;  // empty: made from the seed and the kind
@@ -74,6 +84,7 @@ struct SimBand {
   double gain = 1;          // the band's response to the scene's grey level
   int32_t firstColumn = 0;  // the band's samples in a product row
   int32_t columns = 0;
+  BandColour colour;  // the band's colour relative to the grey scene
 };
 
 // The bands of a product kind, top of the framelet first.
@@ -107,13 +118,24 @@ struct SimulatedProduct {
   int32_t width = 0;
   int32_t frameletHeight = 0;
   int32_t framelets = 0;
-  double travel = 0;  // visible rows per framelet
+  double travel = 0;  // visible rows per framelet (between the first two framelets)
+  double drift = 0;   // visible columns per framelet
+  // Where each framelet looks: framelet f sees the ideal point (x, y) at world
+  // (x + frameletX[f], frameletY[f] - y). Constant travel: frameletY[f] = f x travel.
+  std::vector<double> frameletX, frameletY;
   std::vector<SimBand> bands;
   std::vector<uint8_t> image;  // framelets x frameletHeight rows of width samples
   GroundScene scene;           // the ground truth
   Observation observation;
 
   int32_t Lines() const { return framelets * frameletHeight; }
+  // The true travel between framelets f and f + 1 (from 0), in visible rows and columns.
+  double PairTravel(int32_t f) const {
+    return frameletY[static_cast<size_t>(f) + 1] - frameletY[static_cast<size_t>(f)];
+  }
+  double PairDrift(int32_t f) const {
+    return frameletX[static_cast<size_t>(f) + 1] - frameletX[static_cast<size_t>(f)];
+  }
   const uint8_t* Row(int32_t row) const {
     return image.data() + static_cast<size_t>(row) * static_cast<size_t>(width);
   }

@@ -30,10 +30,26 @@ std::string IndexLine(const SimulatedProduct& p, int32_t labelRecords = 0);
 
 std::string ProductFileName(const SimulatedProduct& p);  // "<id>.IMG"
 std::string TruthFileName(const SimulatedProduct& p);    // "<id>_ground_truth.bmp"
+std::string TravelFileName(const SimulatedProduct& p);   // "<id>_travel.txt"
+// The true travel of every framelet pair: comment lines starting with "#", then one line per
+// pair: the pair (1 for framelets 1 and 2), vertical and horizontal travel of the visible bands,
+// then of the ultraviolet bands (a quarter of each), tab-separated, lines ending in CR LF.
+std::string TravelFileText(const SimulatedProduct& p);
 inline constexpr const char* kIndexFileName = "CUMINDEX.TAB";
+// "<id>_<wl>nm_ground_truth.bmp": the scene as one band sees it.
+std::string BandTruthFileName(const SimulatedProduct& p, const SimBand& band);
+// "<id>_rgb_ground_truth.bmp": the default colour bands (RgbTruthBands) as red, green, blue.
+std::string RgbTruthFileName(const SimulatedProduct& p);
+// The bands of the colour ground truth, red first: 689, 604 and 415 nm where the product has
+// them; empty for a product with fewer than three bands.
+std::vector<const SimBand*> RgbTruthBands(const SimulatedProduct& p);
 
 // The scene's grey levels as a picture.
 Picture TruthPicture(const GroundScene& scene);
+// The scene as one band sees it (its colour and response, no noise), as a grey picture.
+Picture BandTruthPicture(const GroundScene& scene, const SimBand& band);
+// The scene in three bands (red, green, blue) as a colour picture.
+Picture RgbTruthPicture(const GroundScene& scene, const std::vector<const SimBand*>& rgb);
 
 // Writes bytes to a temporary file beside `path` and renames it over `path`, so that an existing
 // file is either replaced whole or left intact. FileError naming the file and the reason.
@@ -51,9 +67,11 @@ void MergeIndexLines(const std::string& indexPath, const std::vector<IndexEntry>
 // True when the file at `path` starts with a label that wacsim wrote.
 bool WrittenBySimulator(const std::string& path);
 
-// Writes the IMG file and the ground-truth bitmap into `folder` (created when missing). An IMG
-// file of the same name that wacsim did not write is never replaced (FileError). Returns the
-// paths written: the product, then the bitmap. The index is left to MergeIndexLines.
+// Writes the IMG file, the ground-truth bitmap and the true travels into `folder` (created when
+// missing). An IMG file of the same name that wacsim did not write is never replaced
+// (FileError). Returns the paths written: the product, the bitmap, the travels, then (products
+// of several bands) each band's ground truth and the colour ground truth. The index is left to
+// MergeIndexLines.
 std::vector<std::string> WriteProductFiles(const SimulatedProduct& p, const std::string& folder);
 
 // Joins a folder and a file name.

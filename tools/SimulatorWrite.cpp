@@ -1,5 +1,7 @@
 // Putting the simulator's files on disk: whole-file replacement, the index merge and the
 // product's pair of files.
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -8,6 +10,7 @@
 #include "SimulatorFiles.h"
 #include "output/BmpWriter.h"
 #include "util/Errors.h"
+#include "util/Numbers.h"
 #include "util/Paths.h"
 
 namespace quelmar::sim {
@@ -130,7 +133,87 @@ std::vector<std::string> WriteProductFiles(const SimulatedProduct& p, const std:
   WriteFileReplacing(productPath, ProductFileBytes(p));
   const std::string truthPath = PathIn(folder, TruthFileName(p));
   WriteBmp(TruthPicture(p.scene), truthPath);
-  return {productPath, truthPath};
+  const std::string travelPath = PathIn(folder, TravelFileName(p));
+  WriteFileReplacing(travelPath, TravelFileText(p));
+  std::vector<std::string> written{productPath, truthPath, travelPath};
+  if (p.bands.size() > 1) {
+    for (const SimBand& band : p.bands) {
+      written.push_back(PathIn(folder, BandTruthFileName(p, band)));
+      WriteBmp(BandTruthPicture(p.scene, band), written.back());
+    }
+    const std::vector<const SimBand*> rgb = RgbTruthBands(p);
+    if (!rgb.empty()) {
+      written.push_back(PathIn(folder, RgbTruthFileName(p)));
+      WriteBmp(RgbTruthPicture(p.scene, rgb), written.back());
+    }
+  }
+  return written;
+}
+
+std::string BandTruthFileName(const SimulatedProduct& p, const SimBand& band) {
+  return p.productId + "_" + band.wavelength + "nm_ground_truth.bmp";
+}
+
+std::string RgbTruthFileName(const SimulatedProduct& p) {
+  return p.productId + "_rgb_ground_truth.bmp";
+}
+
+std::vector<const SimBand*> RgbTruthBands(const SimulatedProduct& p) {
+  std::vector<const SimBand*> rgb;
+  for (const char* wl : {"689", "604", "415"}) {
+    for (const SimBand& b : p.bands) {
+      if (b.wavelength == wl) rgb.push_back(&b);
+    }
+  }
+  if (rgb.size() != 3) rgb.clear();
+  return rgb;
+}
+
+namespace {
+uint8_t BandLevel(const GroundScene& scene, int32_t col, int32_t row, const SimBand& band) {
+  const double v = band.gain * scene.InBand(col, row, band.colour);
+  return static_cast<uint8_t>(std::clamp(std::floor(v + 0.5), 0.0, 255.0));
+}
+}  // namespace
+
+Picture BandTruthPicture(const GroundScene& scene, const SimBand& band) {
+  Picture picture;
+  picture.Reset(scene.width, scene.height);
+  for (int32_t row = 0; row < scene.height; ++row) {
+    uint8_t* out = picture.Row(row);
+    for (int32_t col = 0; col < scene.width; ++col) {
+      out[3 * col] = out[3 * col + 1] = out[3 * col + 2] = BandLevel(scene, col, row, band);
+    }
+  }
+  return picture;
+}
+
+Picture RgbTruthPicture(const GroundScene& scene, const std::vector<const SimBand*>& rgb) {
+  Picture picture;
+  picture.Reset(scene.width, scene.height);
+  for (int32_t row = 0; row < scene.height; ++row) {
+    uint8_t* out = picture.Row(row);
+    for (int32_t col = 0; col < scene.width; ++col) {
+      for (size_t c = 0; c < 3; ++c) out[3 * col + 2 - c] = BandLevel(scene, col, row, *rgb[c]);
+    }
+  }
+  return picture;
+}
+
+std::string TravelFileName(const SimulatedProduct& p) {
+  return p.productId + "_travel.txt";
+}
+
+std::string TravelFileText(const SimulatedProduct& p) {
+  std::string text = "# " + p.productId +
+                     ": true travel between framelets, in stacked rows and columns per framelet\r\n"
+                     "# pair\tvertical\thorizontal\tuv_vertical\tuv_horizontal\r\n";
+  for (int32_t f = 0; f + 1 < p.framelets; ++f) {
+    const Real v = p.PairTravel(f), h = p.PairDrift(f);
+    text += FormatInt(f + 1) + "\t" + FormatFixed(v, 6) + "\t" + FormatFixed(h, 6) + "\t" +
+            FormatFixed(v / 4, 6) + "\t" + FormatFixed(h / 4, 6) + "\r\n";
+  }
+  return text;
 }
 
 Picture TruthPicture(const GroundScene& scene) {

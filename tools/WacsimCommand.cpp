@@ -29,6 +29,9 @@ Options:
   --framelets N         number of framelets, 1 to 1000 (default 100); also --size N
   --travel R            rows the ground advances per framelet in the visible bands, 1 to 14
                         (default 11.3); ultraviolet bands advance a quarter of it
+  --travel-end R        the travel between the last two framelets, 1 to 14: the travel changes
+                        linearly from --travel to it along the product (default: constant)
+  --drift R             columns the ground moves sideways per framelet, -3 to 3 (default 0)
   --seed N              scene and observation seed, 0 to 2147483647 (default 1)
   --width N             samples per row: 1024 or 704 for ME (default 1024); 704 otherwise
   --product-id ID       product id, capital letters and digits ending in the kind (default
@@ -44,6 +47,12 @@ Options:
 Files written in the output folder:
   <ID>.IMG               the product: label, then LRO:NFRAMES framelets of 8-bit rows
   <ID>_ground_truth.bmp  the scene the camera flew over (1 pixel = 1 visible-band pixel)
+  <ID>_travel.txt        the true travel between each pair of framelets
+  <ID>_<wl>nm_ground_truth.bmp
+                         products of several bands: the scene as each band sees it (its colour
+                         and response)
+  <ID>_rgb_ground_truth.bmp
+                         VE and CE products: the 689, 604 and 415 nm truths as red, green, blue
   CUMINDEX.TAB           the product's index line; other lines of an existing index are kept
 An existing <ID>.IMG that wacsim did not write is never replaced.
 The same options always give the same bytes.
@@ -126,6 +135,18 @@ Command Parse(const std::vector<std::string>& args) {
         throw UsageError("--travel needs a number such as 11.3, not \"" + text + "\"");
       }
       c.options.travel = static_cast<double>(r.value);
+    } else if (name == "--travel-end" || name == "--drift") {
+      const std::string text = takeValue();
+      const RealParse r = ParseReal(text);
+      if (text.empty() || text.front() == ' ' || !r.ok()) {
+        throw UsageError(name + " needs a number such as " + (name == "--drift" ? "-0.5" : "10.2") +
+                         ", not \"" + text + "\"");
+      }
+      if (name == "--drift") {
+        c.options.drift = static_cast<double>(r.value);
+      } else {
+        c.options.travelEnd = static_cast<double>(r.value);
+      }
     } else if (name == "--seed") {
       const int32_t seed = WholeNumber(name, takeValue());
       if (seed < 0) throw UsageError("--seed must not be negative");
@@ -173,8 +194,14 @@ Command Parse(const std::vector<std::string>& args) {
 }
 
 std::string Describe(const SimulatedProduct& p) {
-  return FormatInt(p.framelets) + " framelets of " + FormatInt(p.frameletHeight) + " rows x " +
-         FormatInt(p.width) + " samples, travel " + FormatFixed(p.travel, 3) + " rows per framelet";
+  std::string text = FormatInt(p.framelets) + " framelets of " + FormatInt(p.frameletHeight) +
+                     " rows x " + FormatInt(p.width) + " samples, travel " +
+                     FormatFixed(p.travel, 3);
+  if (p.framelets > 1 && p.PairTravel(p.framelets - 2) != p.travel)
+    text += " to " + FormatFixed(p.PairTravel(p.framelets - 2), 3);
+  text += " rows per framelet";
+  if (p.drift != 0) text += ", drift " + FormatFixed(p.drift, 3) + " columns per framelet";
+  return text;
 }
 
 }  // namespace
@@ -235,6 +262,12 @@ int RunWacsim(const std::vector<std::string>& args, std::ostream& out, std::ostr
       out << "Wrote " << written[0] << " (" << Describe(product) << ")\n";
       out << "Wrote " << written[1] << " (ground truth, " << FormatInt(product.scene.width) << " x "
           << FormatInt(product.scene.height) << " pixels)\n";
+      out << "Wrote " << written[2] << " (true travel per framelet pair)\n";
+      if (written.size() > 3) {
+        out << "Wrote " << FormatInt(static_cast<int64_t>(written.size() - 3))
+            << " colour ground truths (" << BandTruthFileName(product, product.bands.front())
+            << " ... " << written.back().substr(written.back().find_last_of("/\\") + 1) << ")\n";
+      }
       entries.push_back({product.productId, IndexLine(product)});
     }
     const std::string indexPath = PathIn(command.outputDir, kIndexFileName);

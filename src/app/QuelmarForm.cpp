@@ -81,6 +81,9 @@ TQuelmar_Form::TQuelmar_Form(quelmar::UserPort* port, QWidget* parent) : QWidget
   } else {
     port_ = port;
   }
+  Colour_Controls = new ColourControls(BottomStrip, this, *port_);
+  connect(Colour_Controls->Colour_CheckBox, &QCheckBox::clicked, this,
+          &TQuelmar_Form::Colour_CheckBoxClick);
   ConfigureFields();
   SetTabOrder();
   ApplyFonts();
@@ -151,6 +154,9 @@ void TQuelmar_Form::BuildComponents() {
   Find_Button = MakeButton(this, "Find", {800, 96, 49, 25},
                            "Find the products that show a place under a given light (Ctrl+F)");
   Find_Button->setShortcut(QKeySequence(QStringLiteral("Ctrl+F")));
+  FindTravel_Button = MakeButton(BottomStrip, "Find travel", {486, 0, 74, 25},
+                                 "Measure the travel from the overlap of consecutive framelets");
+  FindTravel_Button->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
 
   connect(Load_Button, &QPushButton::clicked, this, &TQuelmar_Form::Load_ButtonClick);
   connect(Header_Button, &QPushButton::clicked, this, &TQuelmar_Form::Header_ButtonClick);
@@ -160,6 +166,7 @@ void TQuelmar_Form::BuildComponents() {
   connect(Stack_Button, &QPushButton::clicked, this, &TQuelmar_Form::Stack_ButtonClick);
   connect(Save_Button, &QPushButton::clicked, this, &TQuelmar_Form::Save_ButtonClick);
   connect(Find_Button, &QPushButton::clicked, this, &TQuelmar_Form::Find_ButtonClick);
+  connect(FindTravel_Button, &QPushButton::clicked, this, &TQuelmar_Form::FindTravel_ButtonClick);
   // Check boxes react to the user's clicks (and click()), never to a program's setChecked.
   connect(Invert_CheckBox, &QCheckBox::clicked, this, &TQuelmar_Form::Invert_CheckBoxClick);
   connect(CorrectDistortion_CheckBox, &QCheckBox::clicked, this,
@@ -232,8 +239,15 @@ void TQuelmar_Form::SetTabOrder() {
                             Save_Button,
                             ScrollBox1};
   for (size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
-  // The added controls follow, in the order they stand: the strip under the picture, then Find.
+  // The added controls follow, in the order they stand: the strip under the picture (zoom,
+  // Find travel, colour), then Find.
   QWidget* last = Viewer->JoinTabOrder(ScrollBox1);
+  QWidget::setTabOrder(last, FindTravel_Button);
+  last = FindTravel_Button;
+  for (QWidget* w : Colour_Controls->TabOrder()) {
+    QWidget::setTabOrder(last, w);
+    last = w;
+  }
   QWidget::setTabOrder(last, Find_Button);
 }
 
@@ -338,13 +352,14 @@ void TQuelmar_Form::RunCommand(const std::function<void()>& command) {
   }
 }
 
-void TQuelmar_Form::ShowImage(bool invert, bool stacked, Real verticalTravel,
-                              Real horizontalTravel) {
+void TQuelmar_Form::ShowImage(bool invert, bool stacked, Real verticalTravel, Real horizontalTravel,
+                              const quelmar::TravelProfile& profile) {
   quelmar::PictureRequest request;
   request.Invert = invert;
   request.Stacked = stacked;
   request.VerticalTravel = verticalTravel;
   request.HorizontalTravel = horizontalTravel;
+  request.Profile = profile;
   request.CorrectDistortion = CorrectDistortion_CheckBox->isChecked();
   request.CorrectVertically = CorrectVerticalDistortion_CheckBox->isChecked();
   request.ReadBand = [this] {
@@ -355,6 +370,7 @@ void TQuelmar_Form::ShowImage(bool invert, bool stacked, Real verticalTravel,
   };
   request.SettingsPath = quelmar::ProgramFilePath(quelmar::FileRole::Settings, "Quelmar.ini");
   const QSize before(picture.Width(), picture.Height());
+  colourShown_ = false;
   quelmar::DisplayOutcome outcome;
   try {
     outcome = quelmar::DisplayImage(Product, request, *port_, DisplayedImage, picture);
@@ -400,6 +416,7 @@ void TQuelmar_Form::LoadProductFile(const std::string& path) {
         path, Product, *port_, [this](int32_t bandCount) { PrepareFields(bandCount); });
     if (outcome == quelmar::LoadOutcome::NoHeader) return;
     LastProductFolder = quelmar::SplitPath(path).folder;
+    Colour_Controls->PrepareFor(Product);
     if (outcome == quelmar::LoadOutcome::ImageRead) Raw_Button->setFocus();
     setWindowTitle(QString::fromStdString(ProgramTitle) + QStringLiteral(" :    ") +
                    quelmar::ToQString(quelmar::FileNameOf(path)));
@@ -443,8 +460,53 @@ void TQuelmar_Form::Stack_ButtonClick() {
     // Vertical first, then horizontal: their messages come in that order.
     const Real vertical = VerticalOffset_LabeledNumericEdit->NumericEdit->GetExtendedValue();
     const Real horizontal = HorizontalOffset_LabeledNumericEdit->NumericEdit->GetExtendedValue();
+    if (Colour_Controls->Checked() && Product.BandCount >= 3) {
+      ShowColourImage(vertical, horizontal);
+      return;
+    }
     ShowImage(Invert_CheckBox->isChecked(), true, vertical, horizontal);
   });
+}
+
+void TQuelmar_Form::Colour_CheckBoxClick() {
+  RunCommand([this] {
+    if (Product.HasImage()) Stack_Button->click();
+  });
+}
+
+void TQuelmar_Form::ShowColourImage(Real verticalTravel, Real horizontalTravel) {
+  quelmar::ColourRequest request;
+  request.Bands = Colour_Controls->ReadBands();
+  request.VerticalTravel = verticalTravel;
+  request.HorizontalTravel = horizontalTravel;
+  request.Invert = Invert_CheckBox->isChecked();
+  request.CorrectDistortion = CorrectDistortion_CheckBox->isChecked();
+  request.CorrectVertically =
+      request.CorrectDistortion && CorrectVerticalDistortion_CheckBox->isChecked();
+  if (request.CorrectVertically)
+    request.Shift = VertCorrection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
+  request.SettingsPath = folder_ + "Quelmar.ini";
+  quelmar::ColourResult result = quelmar::BuildColourComposite(Product, request, *port_);
+  const QSize before(picture.Width(), picture.Height());
+  picture = std::move(result.Image);
+  result.Image = quelmar::Picture();
+  Image1->ShowPicture(picture);
+  if (before != QSize(picture.Width(), picture.Height())) {
+    ScrollBox1->horizontalScrollBar()->setValue(0);
+    ScrollBox1->verticalScrollBar()->setValue(0);
+  }
+  // Save proposes <PRODUCT_ID>_<wlR>_<wlG>_<wlB>nm.bmp from the record of what is shown.
+  DisplayedImage.Wavelength =
+      result.Wavelengths[0] + "_" + result.Wavelengths[1] + "_" + result.Wavelengths[2];
+  DisplayedImage.VStep = verticalTravel;
+  DisplayedImage.HStep = horizontalTravel;
+  DisplayedImage.Stacked = true;
+  DisplayedImage.UvBand = false;
+  DisplayedImage.Inverted = request.Invert;
+  colourShown_ = true;
+  port_->AppendLine("Colour picture on the grid of band " + std::to_string(result.Reference) + ":");
+  for (const std::string& line : quelmar::RegistrationLines(result)) port_->AppendLine(line);
+  port_->AppendLine("");
 }
 
 void TQuelmar_Form::Save_ButtonClick() {
@@ -452,6 +514,12 @@ void TQuelmar_Form::Save_ButtonClick() {
     quelmar::CalibrationContext context{Product.ProductId, Product.FrameletCount,
                                         DisplayedImage,    IndexFilePath,
                                         SupportData,       CalibrationFilePath};
+    if (colourShown_) {
+      quelmar::SaveCommand(picture, false, context, *port_);
+      if (DYRA_CalData_CheckBox->isChecked())
+        port_->AppendLine("No calibration record is written for a colour picture");
+      return;
+    }
     quelmar::SaveCommand(picture, DYRA_CalData_CheckBox->isChecked(), context, *port_);
   });
 }

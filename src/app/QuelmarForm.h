@@ -11,10 +11,12 @@
 #include <memory>
 #include <string>
 
+#include "app/ColourControls.h"
 #include "app/PictureView.h"
 #include "app/ViewerControls.h"
 #include "assembly/DisplayedImage.h"
 #include "assembly/Picture.h"
+#include "assembly/TravelProfile.h"
 #include "controls/LabeledNumericEdit.h"
 #include "product/LoadedProduct.h"
 #include "support/IndexLookup.h"
@@ -60,6 +62,10 @@ class TQuelmar_Form : public QWidget {
   ViewerControls* Viewer;
   // Beside Clear: the products of the index that show a place, under a given light (Ctrl+F).
   QPushButton* Find_Button;
+  // In the strip: measures the travel of the band from the overlap of consecutive framelets.
+  QPushButton* FindTravel_Button;
+  // The "Colour" check box and its three band fields, in the strip.
+  ColourControls* Colour_Controls;
 
   // State of the run.
   std::string ProgramTitle;
@@ -83,6 +89,9 @@ class TQuelmar_Form : public QWidget {
   void CorrectDistortion_CheckBoxClick();
   void CorrectVerticalDistortion_CheckBoxClick();
   void Find_ButtonClick();
+  // Measures the travel, writes it into the travel fields and stacks (QuelmarFormTravel.cpp).
+  void FindTravel_ButtonClick();
+  void Colour_CheckBoxClick();
 
   // The Load command for a product already chosen (from the dialog, the command line, a drop or
   // a search result): the same report, fields, caption and raw picture whichever way it starts.
@@ -125,12 +134,15 @@ class TQuelmar_Form : public QWidget {
   void SetTabOrder();
   void ApplyFonts();
   void ShowImage(bool invert, bool stacked, quelmar::Real verticalTravel,
-                 quelmar::Real horizontalTravel);
+                 quelmar::Real horizontalTravel, const quelmar::TravelProfile& profile = {});
   void FitOuterSize();
   void PlaceBottomStrip();
+  // Stack with "Colour" ticked: the three bands' colour picture, shown and recorded for Save.
+  void ShowColourImage(quelmar::Real verticalTravel, quelmar::Real horizontalTravel);
 
   std::unique_ptr<quelmar::UserPort> ownedPort_;
   quelmar::UserPort* port_ = nullptr;
   std::string folder_;
   bool outerSizeFitted_ = false;
+  bool colourShown_ = false;  // the picture is a colour picture: Save writes no calibration
 };

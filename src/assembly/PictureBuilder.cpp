@@ -419,6 +419,11 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
     shift = request.ReadShift ? request.ReadShift() : 0;
   }
 
+  // A measured travel profile lays each framelet by its own travel instead (TravelProfile.h).
+  std::optional<ProfileLayout> profiled;
+  if (stacked && !request.Profile.Empty())
+    profiled = LayOutProfile(request.Profile, fc, fh, strip.H);
+
   // Rows each framelet gives: Round(F x VT) - Round((F - 1) x VT), all H rows for the last one.
   std::vector<int32_t> rowsTaken(static_cast<size_t>(fc));
   int32_t mostRows = 0;
@@ -427,14 +432,16 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
     const int32_t rowsTo = f == fc ? 0 : RoundChecked(static_cast<Real>(f) * vt, "A picture row");
     const int32_t k = f == fc ? strip.H : rowsTo - rowsBefore;
     rowsBefore = rowsTo;
-    rowsTaken[static_cast<size_t>(f) - 1] = k;
-    mostRows = std::max(mostRows, k);
+    rowsTaken[static_cast<size_t>(f) - 1] = profiled ? profiled->RowsTaken[f - 1] : k;
+    mostRows = std::max(mostRows, rowsTaken[static_cast<size_t>(f) - 1]);
   }
   const int64_t heightWanted =
-      int64_t{RoundChecked(static_cast<Real>(fc - 1) * vt, "The picture height")} + strip.H;
+      profiled
+          ? int64_t{profiled->Height}
+          : int64_t{RoundChecked(static_cast<Real>(fc - 1) * vt, "The picture height")} + strip.H;
   const int32_t height = ToInt32(std::max<int64_t>(heightWanted, 0), "The picture height");
-  int32_t extra = 0;
-  if (!RoundFitsInt32(std::fabs(ht) * static_cast<Real>(fc), extra)) {
+  int32_t extra = profiled ? profiled->ExtraWidth : 0;
+  if (!profiled && !RoundFitsInt32(std::fabs(ht) * static_cast<Real>(fc), extra)) {
     throw RangeError("The extra width for a horizontal travel of " + FormatG3(ht) + " over " +
                      std::to_string(fc) + " framelets does not fit in a 32-bit integer");
   }
@@ -489,8 +496,8 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
   picture.Resize(width, height);
   if (stacked) {
     displayed.Wavelength = wavelength;
-    displayed.VStep = vt;
-    displayed.HStep = request.HorizontalTravel;
+    displayed.VStep = profiled ? profiled->MeanVertical : vt;
+    displayed.HStep = profiled ? profiled->MeanHorizontal : request.HorizontalTravel;
     displayed.Stacked = true;
     displayed.UvBand = strip.H == 4;
     displayed.Inverted = request.Invert;
@@ -507,8 +514,9 @@ DisplayOutcome DisplayImage(const LoadedProduct& product, const PictureRequest& 
   for (int32_t f = 1; f <= fc; ++f, position += ht) {
     // Kept within the extra width, whatever the rounding of the running sum does.
     const int32_t column =
-        extra == 0 ? 0
-                   : static_cast<int32_t>(std::clamp<int64_t>(RoundToInt64(position), 0, extra));
+        profiled     ? profiled->Columns[static_cast<size_t>(f) - 1]
+        : extra == 0 ? 0
+                     : static_cast<int32_t>(std::clamp<int64_t>(RoundToInt64(position), 0, extra));
     const size_t left = static_cast<size_t>(column) * 3;
     const size_t right = left + static_cast<size_t>(stripWidth) * 3;
     const int64_t base = int64_t{f - 1} * fh;

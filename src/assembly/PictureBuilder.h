@@ -7,6 +7,7 @@
 
 #include "assembly/DisplayedImage.h"
 #include "assembly/Picture.h"
+#include "assembly/TravelProfile.h"
 #include "product/LoadedProduct.h"
 #include "util/Numbers.h"
 #include "util/UserPort.h"
@@ -18,6 +19,9 @@ struct PictureRequest {
   bool Stacked = false;
   Real VerticalTravel = 0;
   Real HorizontalTravel = 0;
+  // A travel measured per framelet pair: when it is not empty, a stack lays each framelet by it
+  // (LayOutProfile) and the two travels above are not used. Empty: today's constant travel.
+  TravelProfile Profile;
   bool CorrectDistortion = false;  // read only when stacked
   bool CorrectVertically = false;
   // The band field's validated integer value; asked once per stacked build, when needed.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/FileWork.h"
+#include "cli/TravelWork.h"
 #include "util/Paths.h"
 
 #if defined(_WIN32)
@@ -112,7 +113,10 @@ class OrderedOutput {
 // The folder for proposed bitmap names, created when it is missing. Empty after a message when
 // it cannot be had.
 std::optional<std::string> OutputFolder(const CliOptions& options) {
-  if (options.command != Command::Raw && options.command != Command::Stack) return "";
+  if (options.command != Command::Raw && options.command != Command::Stack &&
+      options.command != Command::Colour) {
+    return "";
+  }
   std::error_code ec;
   if (options.outputDir.empty()) {
     const fs::path current = fs::current_path(ec);
@@ -146,6 +150,10 @@ int RunBatch(const CliOptions& options) {
   const std::optional<std::string> outputFolder = OutputFolder(options);
   if (!outputFolder) return 1;
 
+  if (options.command == Command::Travel && options.tsv) {
+    Write(stdout, TravelTsvHeader() + "\n");
+    std::fflush(stdout);
+  }
   const size_t count = options.inputs.size();
   const bool progress = count > 1 && QUELMAR_ISATTY(2) != 0;
   OrderedOutput output(options, count, progress);

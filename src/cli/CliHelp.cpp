@@ -1,5 +1,6 @@
 // The help texts of the batch tool.
 #include "cli/CliOptions.h"
+#include "cli/ColourCommand.h"
 
 namespace quelmar::cli {
 
@@ -51,6 +52,9 @@ Commands
   support   the product's times and geometry from the cumulative index (CUMINDEX.TAB)
   find      the products of the cumulative index that show a place, with the light there
             (quelmar-cli find --lat X --lon Y ...)
+  travel    the vertical and horizontal travel of a band, measured from the overlap of
+            consecutive framelets
+  colour    three bands of a product registered into one colour picture, saved as a BMP
 
 Run "quelmar-cli COMMAND --help" for a command's options. "quelmar-cli --version" prints the
 version.
@@ -94,8 +98,8 @@ characters) are written as "_".
 )";
 
 constexpr const char* kStack =
-    R"(Usage: quelmar-cli stack [--band N | --all-bands] [--vertical-travel X]
-                         [--horizontal-travel X] [--invert] [--correct]
+    R"(Usage: quelmar-cli stack [--band N | --all-bands] [--vertical-travel X|auto]
+                         [--horizontal-travel X|auto] [--travel-profile] [--invert] [--correct]
                          [--correct-vertically] [--shift N] [--settings FILE.ini]
                          [--index CUMINDEX.TAB] [--cal-file FILE]
                          [-o OUT.bmp | --output-dir DIR] [--overwrite] [--format bmp|png]
@@ -112,7 +116,12 @@ Options
   --vertical-travel X      output rows per framelet, 0 to 14 (default: 2.15 for a two-band
                            product, 11 otherwise); a travel above the framelet height is drawn
                            as the framelet height, as the window does
-  --horizontal-travel X    output columns per framelet, may be negative (default: 0)
+                           ("auto": measured from the product, as the travel command does)
+  --horizontal-travel X    output columns per framelet, may be negative (default: 0; "auto":
+                           measured)
+  --travel-profile         lay each framelet by the travel measured between it and the one
+                           before (smoothed along the product) when that travel varies by more
+                           than 0.1 pixel; implies both travels "auto"
   --invert                 turn every framelet upside down ("Invert framelets")
   --correct                correct the camera's radial distortion ("Correct distortion")
   --correct-vertically     correct the rows as well ("Correct vertically"); implies --correct
@@ -138,7 +147,9 @@ Options
                            a PNG as well
 
 Stdout also carries the lines of the distortion correction's filter choice, the index listing
-when a calibration record needs it, and each "Calibration data has been saved to" line.
+when a calibration record needs it, each "Calibration data has been saved to" line, and with a
+measured travel the line "Travel used: ..." saying which travels the stack used. A travel that
+cannot be measured stops that product with status 1.
 Characters of PRODUCT_ID that cannot stand in a file name (path separators, control
 characters) are written as "_".
 )";
@@ -155,6 +166,32 @@ Options
   --index CUMINDEX.TAB     the index (default: CUMINDEX.TAB, see Files below)
 )";
 
+constexpr const char* kTravel =
+    R"(Usage: quelmar-cli travel [--band N | --all-bands] [--invert] [--correct]
+                          [--correct-vertically] [--shift N] [--settings FILE.ini] [--tsv]
+                          [--jobs N] FILE.IMG...
+
+Loads each product and measures the travel of a band (output rows and columns per framelet)
+from the overlap of consecutive framelets, with the picture options of the stack it is for:
+the same options as for stack. Writes one line per product and band:
+  <PRODUCT_ID> band <N> (<wavelength> nm): vertical <V>, horizontal <H> pixels (<P> framelet
+  pairs, residual <R>), and the range of the travel along the product when it varies
+or why the travel was not found (one framelet, no overlap, a featureless, saturated or empty
+band): then the product's status is 1. No number is ever made up.
+
+Options
+  --band N                 band to measure (default: 3 for a seven-band product, 1 otherwise)
+  --all-bands              every band of each product, one line each
+  --invert, --correct, --correct-vertically, --shift N, --settings FILE.ini
+                           the stack's picture options (see stack --help): a corrected stack's
+                           rows and columns are the ground's own, an uncorrected one's are the
+                           detector's, and the travel is given in those of the stack
+  --tsv                    a header line, then tab-separated columns: product_id band
+                           wavelength_nm vertical horizontal vertical_min vertical_max pairs
+                           residual (travels with 3 decimals); a "not found" row carries the
+                           reason in the last column
+)";
+
 }  // namespace
 
 std::string GeneralHelp() {
@@ -168,6 +205,8 @@ std::string CommandHelp(const std::string& command) {
   if (command == "raw") text = kRaw;
   if (command == "stack") text = kStack;
   if (command == "support") text = kSupport;
+  if (command == "travel") text = kTravel;
+  if (command == "colour") text = ColourHelp();
   if (text == nullptr) return GeneralHelp();
   return std::string(text) + kCommon;
 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "util/FilePlaces.h"
+#include "cli/ColourCommand.h"
 #include "util/Paths.h"
 #include "util/WinOps.h"
 
@@ -19,9 +20,14 @@ namespace {
 constexpr unsigned Bit(Command c) {
   return 1u << static_cast<unsigned>(c);
 }
-constexpr unsigned kAll = 0x1F;
-constexpr unsigned kPictures = Bit(Command::Raw) | Bit(Command::Stack);
+constexpr unsigned kAll = 0x7F;
+constexpr unsigned kPictures = Bit(Command::Raw) | Bit(Command::Stack) | Bit(Command::Colour);
 constexpr unsigned kStack = Bit(Command::Stack);
+// Options that decide a stack's geometry, which the travel is measured in.
+constexpr unsigned kGeometry = kStack | Bit(Command::Travel);
+constexpr unsigned kStackOrColour = kStack | Bit(Command::Colour);
+constexpr unsigned kGeometryOrColour = kGeometry | Bit(Command::Colour);
+constexpr unsigned kColour = Bit(Command::Colour);
 
 struct OptionSpec {
   std::string_view name;
@@ -29,24 +35,29 @@ struct OptionSpec {
   unsigned commands;
 };
 
-constexpr std::array<OptionSpec, 19> kOptions{{
+constexpr std::array<OptionSpec, 24> kOptions{{
     {"--help", false, kAll},
     {"--jobs", true, kAll},
-    {"--invert", false, kPictures},
+    {"--invert", false, kPictures | Bit(Command::Travel)},
     {"--output", true, kPictures},
     {"--output-dir", true, kPictures},
     {"--overwrite", false, kPictures},
     {"--format", true, kPictures},
-    {"--band", true, kStack},
-    {"--all-bands", false, kStack},
-    {"--vertical-travel", true, kStack},
-    {"--horizontal-travel", true, kStack},
-    {"--correct", false, kStack},
-    {"--correct-vertically", false, kStack},
-    {"--shift", true, kStack},
-    {"--settings", true, kStack},
+    {"--band", true, kGeometry},
+    {"--all-bands", false, kGeometry},
+    {"--vertical-travel", true, kStackOrColour},
+    {"--horizontal-travel", true, kStackOrColour},
+    {"--correct", false, kGeometryOrColour},
+    {"--correct-vertically", false, kGeometryOrColour},
+    {"--shift", true, kGeometryOrColour},
+    {"--settings", true, kGeometryOrColour},
+    {"--travel-profile", false, kStackOrColour},
+    {"--tsv", false, Bit(Command::Travel)},
     {"--cal-file", true, kStack},
     {"--index", true, kStack | Bit(Command::Support)},
+    {"--bands", true, kColour},
+    {"--reference", true, kColour},
+    {"--stretch", true, kColour},
     {"--version", false, kAll},
     {"-h", false, kAll},
 }};
@@ -64,6 +75,8 @@ std::optional<Command> CommandFromName(std::string_view name) {
   if (name == "raw") return Command::Raw;
   if (name == "stack") return Command::Stack;
   if (name == "support") return Command::Support;
+  if (name == "travel") return Command::Travel;
+  if (name == "colour") return Command::Colour;
   return std::nullopt;
 }
 
@@ -146,6 +159,10 @@ std::string CommandName(Command command) {
       return "stack";
     case Command::Support:
       return "support";
+    case Command::Travel:
+      return "travel";
+    case Command::Colour:
+      return "colour";
   }
   return {};
 }
@@ -227,6 +244,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   }
 
   bool shiftGiven = false;
+  bool horizontalGiven = false;
   std::string settings, index;
   options.jobs = DefaultJobs();
   for (const auto& [key, value] : given) {
@@ -253,9 +271,22 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (key == "--all-bands") {
       options.allBands = true;
     } else if (key == "--vertical-travel") {
-      options.verticalTravel = RealValue(key, value, name, std::pair<Real, Real>(0, 14));
+      if (TrimBlanks(value) == "auto") {
+        options.verticalAuto = true;
+      } else {
+        options.verticalTravel = RealValue(key, value, name, std::pair<Real, Real>(0, 14));
+      }
     } else if (key == "--horizontal-travel") {
-      options.horizontalTravel = RealValue(key, value, name, std::nullopt);
+      if (TrimBlanks(value) == "auto") {
+        options.horizontalAuto = true;
+      } else {
+        options.horizontalTravel = RealValue(key, value, name, std::nullopt);
+        horizontalGiven = true;
+      }
+    } else if (key == "--travel-profile") {
+      options.travelProfile = true;
+    } else if (key == "--tsv") {
+      options.tsv = true;
     } else if (key == "--correct") {
       options.correct = true;
     } else if (key == "--correct-vertically") {
@@ -269,6 +300,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       index = CheckedFilePath(key, value, name, Need::File);
     } else if (key == "--cal-file") {
       options.calFile = CheckedFilePath(key, value, name, Need::FileOrMissing);
+    } else {
+      ParseColourOption(key, value, name, options.colour);
     }
   }
 
@@ -289,6 +322,12 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   }
   // Moving the rows vertically only happens in a vertical correction; a shift given without it
   // would be ignored without a word.
+  if (options.travelProfile) {
+    if (options.verticalTravel || horizontalGiven) {
+      throw UsageError("--travel-profile measures both travels: give no number for them", name);
+    }
+    options.verticalAuto = options.horizontalAuto = true;
+  }
   if (shiftGiven && !options.correctVertically) {
     throw UsageError("--shift is only used with --correct-vertically", name);
   }

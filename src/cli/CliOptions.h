@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "output/PictureFile.h"
+#include "cli/ColourOptions.h"
 #include "util/Numbers.h"
 
 namespace quelmar::cli {
@@ -16,7 +17,7 @@ namespace quelmar::cli {
 // What --version prints.
 inline constexpr const char* kVersionLine = "quelmar-cli (Quelmar v" QUELMAR_VERSION ")";
 
-enum class Command { Report, Header, Raw, Stack, Support };
+enum class Command { Report, Header, Raw, Stack, Support, Travel, Colour };
 
 struct CliOptions {
   Command command = Command::Report;
@@ -27,6 +28,11 @@ struct CliOptions {
   bool allBands = false;
   std::optional<Real> verticalTravel;  // nothing: the window's default after a Load
   Real horizontalTravel = 0;
+  // Travels measured from the product ("auto"), and a stack by the measured per-pair profile.
+  bool verticalAuto = false;
+  bool horizontalAuto = false;
+  bool travelProfile = false;
+  bool tsv = false;  // travel: tab-separated columns under a header line
   bool correct = false;
   bool correctVertically = false;
   int32_t shift = 0;
@@ -42,6 +48,8 @@ struct CliOptions {
   std::optional<PictureFormat> format;
 
   int32_t jobs = 1;
+
+  ColourOptions colour;  // the colour command's own options
 };
 
 // A command line that cannot be run: exit status 2. `command` names the command whose help
@@ -66,7 +74,8 @@ struct ParsedCommandLine {
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 std::string GeneralHelp();
-// The help of one command ("report", "header", "raw", "stack", "support"); GeneralHelp otherwise.
+// The help of one command ("report", "header", "raw", "stack", "support", "travel",
+// "colour"); GeneralHelp otherwise.
 std::string CommandHelp(const std::string& command);
 std::string CommandName(Command command);
 

@@ -1,5 +1,7 @@
 #include "cli/FileWork.h"
 
+#include "cli/TravelWork.h"
+
 #include <algorithm>
 #include <exception>
 #include <filesystem>
@@ -7,6 +9,9 @@
 
 #include "assembly/PictureBuilder.h"
 #include "output/PictureFile.h"
+#include "cli/ColourCommand.h"
+#include "cli/TravelWork.h"
+#include "output/BmpWriter.h"
 #include "output/SaveCommand.h"
 #include "product/EdrLoader.h"
 #include "support/IndexLookup.h"
@@ -154,9 +159,10 @@ void StackWork(const CliOptions& options, const std::string& outputFolder,
     return;
   }
   int32_t band = 0;
-  const PictureRequest request = StackRequest(options, product, band);
+  PictureRequest request = StackRequest(options, product, band);
   for (const int32_t g : bands) {
     band = g;
+    if (!ApplyMeasuredTravel(options, product, band, request, port, result, path)) return;
     DisplayedImageInfo displayed;
     Picture picture;
     if (DisplayImage(product, request, port, displayed, picture) != DisplayOutcome::Shown) {
@@ -193,7 +199,7 @@ void SupportWork(const CliOptions& options, const LoadedProduct& product, BatchP
 FileResult ProcessFile(const CliOptions& options, const std::string& input,
                        const std::string& outputFolder, OutputClaims& claims) {
   FileResult result;
-  BatchPort port(options.command != Command::Header);
+  BatchPort port(options.command != Command::Header && options.command != Command::Travel);
   const std::string path = AbsolutePath(input);
   LoadedProduct product;
   try {
@@ -202,7 +208,8 @@ FileResult ProcessFile(const CliOptions& options, const std::string& input,
     result.frameletCount = product.FrameletCount;
     if (outcome == LoadOutcome::NoHeader) {
       // The window stops here: no raw display, nothing to build or look up.
-      if (options.command == Command::Raw || options.command == Command::Stack) {
+      if (options.command == Command::Raw || options.command == Command::Stack ||
+          options.command == Command::Travel || options.command == Command::Colour) {
         port.Note(path + kNoPicture);
         result.status = 1;
       } else if (options.command == Command::Support) {
@@ -224,6 +231,12 @@ FileResult ProcessFile(const CliOptions& options, const std::string& input,
           break;
         case Command::Support:
           SupportWork(options, product, port, result, path);
+          break;
+        case Command::Travel:
+          TravelWork(options, product, port, result, path);
+          break;
+        case Command::Colour:
+          ColourWork(options, outputFolder, product, claims, port, result, path);
           break;
       }
     }

@@ -110,6 +110,61 @@ case "$kind" in
   *) echo "FAILED: the saved PNG is '$kind', not the 704-pixel-wide stack"; finish 1 ;;
 esac
 echo "ok: command-line product, zoom, fit, travel steps and a PNG save ($kind)"
+
+# Find travel: a simulated product loaded through the Load dialog, then Ctrl+T measures its
+# travel and stacks (answering the question about a varying travel when it comes).
+twork=$(mktemp -d "${TMPDIR:-/tmp}/quelmar_e2e_travel_XXXXXX")
+"$wacsim" --kind VE --framelets 24 --seed 101 --product-id M1E2ETRAVELVE \
+  --output-dir "$twork" >/dev/null || { echo "FAILED: wacsim"; rm -rf "$twork"; finish 1; }
+xdotool windowactivate --sync "$window" 2>/dev/null
+xdotool mousemove --window "$window" 40 20 click 1   # Load
+sleep 1.5
+xdotool type --delay 10 "$twork/M1E2ETRAVELVE.IMG"
+xdotool key Return
+sleep 2
+title=$(xdotool getwindowname "$window")
+case "$title" in
+  *M1E2ETRAVELVE.IMG) ;;
+  *) echo "FAILED: after Load the caption is '$title'"; rm -rf "$twork"; finish 1 ;;
+esac
+before="$twork/before.png"
+import -window "$window" "$before" 2>/dev/null
+xdotool windowactivate --sync "$window" 2>/dev/null
+xdotool windowfocus --sync "$window" 2>/dev/null
+xdotool key ctrl+t
+sleep 2
+# Other visible windows with a caption: message boxes (the main window has no frame here).
+boxes() {
+  for w in $(xdotool search --onlyvisible --name '.+' 2>/dev/null); do
+    [ "$w" != "$window" ] && echo "$w"
+  done
+}
+if [ -n "$(xdotool search --onlyvisible --name '^Confirm$' 2>/dev/null)" ]; then
+  xdotool key Return   # "Stack each framelet by the travel measured beside it?": Yes
+  sleep 1.5
+fi
+open_boxes=$(boxes | wc -l)
+travelShot="${shot%.png}_travel.png"
+if command -v import >/dev/null 2>&1; then
+  import -window root "$travelShot" 2>/dev/null || echo "note: screenshot failed"
+fi
+# The stack replaces the raw framelets: the window must look different.
+changed=$(import -window "$window" "$twork/after.png" 2>/dev/null &&
+  compare -metric AE "$before" "$twork/after.png" null: 2>&1 | cut -d' ' -f1)
+rm -rf "$twork"
+if [ "${changed:-0}" = "0" ]; then
+  echo "FAILED: the window did not change after Ctrl+T (Find travel)"
+  finish 1
+fi
+if [ "$open_boxes" -ne 0 ]; then
+  echo "FAILED: after Find travel a box is still open: $(for w in $(boxes); do xdotool getwindowname "$w"; done)"
+  finish 1
+fi
+if ! kill -0 "$pid" 2>/dev/null; then
+  echo "FAILED: the window ended during Find travel"
+  exit 1
+fi
+echo "ok: Find travel (Ctrl+T) after loading a simulated product; screenshot $travelShot"
 finish 0
 INNER
 

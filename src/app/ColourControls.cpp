@@ -1,0 +1,67 @@
+#include "app/ColourControls.h"
+
+#include <QKeySequence>
+#include <QShortcut>
+#include <algorithm>
+
+#include "util/Numbers.h"
+
+ColourControls::ColourControls(QWidget* strip, QWidget* window, quelmar::UserPort& port)
+    : QObject(strip) {
+  Colour_CheckBox = new QCheckBox(QStringLiteral("Colour"), strip);
+  Colour_CheckBox->setObjectName(QStringLiteral("Colour_CheckBox"));
+  Colour_CheckBox->setGeometry(566, 4, 62, 17);
+  Colour_CheckBox->setToolTip(
+      QStringLiteral("Stack three bands registered into one colour picture (red: the longest "
+                     "wavelength, blue: the shortest) (Ctrl+L)"));
+  Bands_Label = new QLabel(QStringLiteral("Bands:"), strip);
+  Bands_Label->setGeometry(632, 4, 40, 17);
+  static const char* const kHints[] = {"Band shown in red", "Band shown in green",
+                                       "Band shown in blue"};
+  static const char* const kNames[] = {"ColourRed_Edit", "ColourGreen_Edit", "ColourBlue_Edit"};
+  for (size_t c = 0; c < 3; ++c) {
+    auto* edit = new TNumericEdit(strip);
+    edit->setObjectName(QString::fromLatin1(kNames[c]));
+    edit->setGeometry(674 + 34 * static_cast<int>(c), 1, 28, 22);
+    edit->SetPort(&port);
+    edit->SetInputType(quelmar::TInputType::tInteger);
+    edit->SetInputMin("1");
+    edit->SetInputMax("7");
+    edit->setToolTip(QString::fromLatin1(kHints[c]));
+    edit->setText(QString::number(7 - 2 * static_cast<int>(c)));
+    Band_Edits[c] = edit;
+  }
+  auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+L")), window);
+  connect(shortcut, &QShortcut::activated, Colour_CheckBox, [this] {
+    if (Colour_CheckBox->isEnabled()) Colour_CheckBox->click();
+  });
+}
+
+std::array<QWidget*, 4> ColourControls::TabOrder() const {
+  return {Colour_CheckBox, Band_Edits[0], Band_Edits[1], Band_Edits[2]};
+}
+
+void ColourControls::PrepareFor(const quelmar::LoadedProduct& product) {
+  const int32_t count = std::min(product.BandCount, 7);
+  const bool usable = count >= 3;
+  for (QWidget* w : TabOrder()) w->setEnabled(usable);
+  Bands_Label->setEnabled(usable);
+  if (!usable) return;
+  // The bands of 689, 604 and 415 nm, or the product's last three.
+  const std::optional<std::array<int32_t, 3>> bands = quelmar::DefaultColourBands(product);
+  for (size_t c = 0; c < 3; ++c) {
+    const int32_t band = bands ? (*bands)[c] : count - static_cast<int32_t>(c);
+    Band_Edits[c]->SetInputMax(quelmar::FormatInt(count));
+    Band_Edits[c]->setToolTip(QStringLiteral("%1: an integer between 1 and %2")
+                                  .arg(QString::fromLatin1(c == 0   ? "Band shown in red"
+                                                           : c == 1 ? "Band shown in green"
+                                                                    : "Band shown in blue"))
+                                  .arg(count));
+    Band_Edits[c]->setText(QString::number(band));
+  }
+}
+
+std::array<int32_t, 3> ColourControls::ReadBands() {
+  return {Band_Edits[0]->GetIntegerValue(), Band_Edits[1]->GetIntegerValue(),
+          Band_Edits[2]->GetIntegerValue()};
+}

@@ -1,0 +1,54 @@
+// The Find travel command of the window: a thin caller of MeasureTravel.
+#include "app/QuelmarForm.h"
+#include "assembly/TravelFinder.h"
+#include "util/Numbers.h"
+
+void TQuelmar_Form::FindTravel_ButtonClick() {
+  RunCommand([this] {
+    quelmar::StripGeometry geometry;
+    geometry.Invert = Invert_CheckBox->isChecked();
+    geometry.CorrectDistortion = CorrectDistortion_CheckBox->isChecked();
+    geometry.CorrectVertically =
+        geometry.CorrectDistortion && CorrectVerticalDistortion_CheckBox->isChecked();
+    geometry.SettingsPath = folder_ + "Quelmar.ini";
+    quelmar::TravelEstimate estimate;
+    if (!Product.HasImage()) {
+      estimate.Band = 1;
+      estimate.Reason = "no image data is loaded";
+    } else {
+      geometry.Band = BandSelection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
+      if (geometry.CorrectVertically)
+        geometry.Shift = VertCorrection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
+      quelmar::BusyCursor busy(*port_);
+      estimate = quelmar::MeasureTravel(Product, geometry, *port_);
+    }
+    port_->AppendLine(quelmar::TravelMessage(estimate));
+    if (!estimate.Found) {
+      port_->AppendLine("");
+      return;
+    }
+    const auto fixed = [](quelmar::Real x) {
+      return QString::fromStdString(quelmar::FormatFixed(x, 3));
+    };
+    VerticalOffset_LabeledNumericEdit->NumericEdit->setText(fixed(estimate.Vertical));
+    HorizontalOffset_LabeledNumericEdit->NumericEdit->setText(fixed(estimate.Horizontal));
+    if (estimate.Varies()) {
+      const std::string range = "vertical " + quelmar::FormatFixed(estimate.VerticalMin, 3) +
+                                " to " + quelmar::FormatFixed(estimate.VerticalMax, 3) +
+                                ", horizontal " + quelmar::FormatFixed(estimate.HorizontalMin, 3) +
+                                " to " + quelmar::FormatFixed(estimate.HorizontalMax, 3) +
+                                " pixels";
+      port_->AppendLine("The travel varies along the product: " + range);
+      if (port_->AskYesNo("The travel varies along the product (" + range +
+                          ").\nStack each framelet by the travel measured beside it?")) {
+        port_->AppendLine("Stacked with the measured travel profile");
+        port_->AppendLine("");
+        ShowImage(geometry.Invert, true, estimate.Vertical, estimate.Horizontal,
+                  quelmar::ProfileOf(estimate));
+        return;
+      }
+    }
+    port_->AppendLine("");
+    Stack_Button->click();
+  });
+}

@@ -1,0 +1,236 @@
+#include "assembly/BandSampler.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "assembly/Distortion.h"
+#include "util/Errors.h"
+
+namespace quelmar {
+
+namespace {
+
+constexpr int32_t kUvColumns = 128;  // samples of a binned ultraviolet band in a product row
+
+// The filter position of a wavelength, without the messages of a corrected stack (an unknown
+// wavelength takes position 5, as the correction does).
+int32_t FilterOf(const CameraSettings& settings, const std::string& wavelength) {
+  for (int32_t k = 0; k < kFilterCount; ++k) {
+    if (settings.FilterIds[static_cast<size_t>(k)] == wavelength) return k + 1;
+  }
+  return kFallbackFilter;
+}
+
+int64_t Fixed16(Real x) {
+  const int64_t r = RoundToInt64(x * 65536);
+  if (r == kRoundFailed) throw RangeError("A sample position of the colour picture is too large");
+  return r;
+}
+
+}  // namespace
+
+BandSampler::BandSampler(const LoadedProduct& product, const BandSamplerRequest& request,
+                         const CameraSettings& settings, UserPort& port)
+    : product_(product), request_(request) {
+  if (!product.HasImage()) throw RangeError("No image data is loaded");
+  const int32_t fh = product.FrameletHeight, fc = product.FrameletCount;
+  if (fh <= 0 || fc <= 0) throw RangeError("The product has no framelets");
+  wsrc_ = product.Rows.Width();
+  strip_ = StripOfBand(BandRowBounds(product.BandCount, fh), product.BandCount, request.Band);
+  wavelength_ = product.BandWavelengths[static_cast<size_t>(request.Band) - 1];
+  Real& vt = request_.VerticalTravel;
+  if (!(vt > 0)) {
+    throw RangeError("Band " + std::to_string(request.Band) +
+                     ": a colour picture needs a vertical travel above 0 (got " + FormatG3(vt) +
+                     ")");
+  }
+  vt = std::min(vt, static_cast<Real>(fh));
+  const Real ht = request_.HorizontalTravel;
+  if (!std::isfinite(ht)) throw RangeError("The horizontal travel is not a finite number");
+
+  firstColumn_ = 0;
+  lastColumn_ = wsrc_ - 1;
+  if (Ultraviolet() && wsrc_ > kUvColumns) {
+    firstColumn_ = (wsrc_ - kUvColumns) / 2;
+    lastColumn_ = firstColumn_ + kUvColumns - 1;
+  }
+
+  const int32_t filter = request.CorrectDistortion ? ChooseFilter(settings, wavelength_, port)
+                                                   : FilterOf(settings, wavelength_);
+  const CorrectionConstants constants = DeriveCorrectionConstants(settings, filter);
+  if (auto problem = CorrectionSettingsProblem(constants, "")) throw QuelmarError(*problem);
+
+  Real centreX = static_cast<Real>(wsrc_ / 2);
+  stripWidth_ = wsrc_;
+  if (request.CorrectDistortion) {
+    RadialTable table = BuildRadialTable(kRadiusLimit, constants.K1, constants.K2, constants.Pitch);
+    if (auto problem = RadialTableProblem(table, constants, "")) throw QuelmarError(*problem);
+    corrected_ = true;
+    BuildMaps(constants, std::move(table.Entries));
+    centreX = static_cast<Real>(stripWidth_ / 2);
+  }
+
+  // Where the framelets lie: k x the travels, or the running sums of a profile's travels.
+  const bool profiled = !request.VerticalProfile.empty();
+  if (profiled && (request.VerticalProfile.size() != static_cast<size_t>(fc - 1) ||
+                   request.HorizontalProfile.size() != static_cast<size_t>(fc - 1))) {
+    throw RangeError("The travel profile must hold one travel per pair of framelets");
+  }
+  Real rows = 0, cols = 0, lowest = 0, highest = 0;
+  for (int32_t f = 0; f < fc; ++f) {
+    if (f > 0) {
+      const auto k = static_cast<size_t>(f - 1);
+      rows += profiled ? std::clamp(request.VerticalProfile[k], static_cast<Real>(0),
+                                    static_cast<Real>(fh))
+                       : vt;
+      cols += profiled ? request.HorizontalProfile[k] : ht;
+    }
+    if (!std::isfinite(rows) || !std::isfinite(cols)) {
+      throw RangeError("The travel profile holds a travel that is not a finite number");
+    }
+    rowAt_.push_back(Fixed16(rows));
+    colAt_.push_back(Fixed16(cols));
+    lowest = std::min(lowest, cols);
+    highest = std::max(highest, cols);
+  }
+  int32_t extra = 0;
+  if (!RoundFitsInt32(profiled ? highest - lowest : std::fabs(ht) * static_cast<Real>(fc), extra)) {
+    throw RangeError("The extra width for a horizontal travel of " + FormatG3(ht) +
+                     " does not fit in a 32-bit integer");
+  }
+  start_ = profiled ? -lowest : ht < 0 ? static_cast<Real>(extra) : 0;
+  stackWidth_ = CheckedAdd(stripWidth_, extra);
+  stackHeight_ = CheckedAdd(RoundToInt32(rows), strip_.H);
+
+  placement_.Scale = Ultraviolet() ? 4 : 1;
+  placement_.CentreX = centreX + start_;
+  placement_.CentreY = static_cast<Real>(strip_.H) / 2 + constants.OffsetPixels - 1;
+}
+
+void BandSampler::BuildMaps(const CorrectionConstants& constants, std::vector<Real> table) {
+  DistortionGeometry geometry(table, constants, strip_.H, wsrc_);
+  geometry.SearchWidth();
+  stripWidth_ = geometry.Width();
+  const Real outC = geometry.OutputCentre(), srcC = geometry.SourceCentre();
+  const Real half = static_cast<Real>(strip_.H) / 2;
+  const auto last = static_cast<Real>(table.size() - 1);
+  const auto entries = static_cast<size_t>(stripWidth_) + 1;
+  // Source column and band row of output column a on output band row b (0-based).
+  const auto source = [&](Real a, Real b, Real& col, Real& row) {
+    const Real deltaY = half + constants.OffsetPixels - (b + 1);
+    const Real deltaX = a - outC;
+    const Real rho = std::sqrt(deltaX * deltaX + deltaY * deltaY);
+    if (!(rho <= last)) return false;
+    const auto i = static_cast<size_t>(rho);
+    const Real t = rho - static_cast<Real>(i);
+    const Real f = i + 1 < table.size() ? table[i] + (table[i + 1] - table[i]) * t : table[i];
+    col = srcC + deltaX * (1 + f);
+    row = request_.CorrectVertically ? b - deltaY * f + static_cast<Real>(request_.Shift) : b;
+    return true;
+  };
+  // How far the middle row moves decides how far beyond the band the maps must reach.
+  drop_.assign(entries, 0);
+  Real lowest = 0, highest = 0;
+  const Real middle = (static_cast<Real>(strip_.H) - 1) / 2;
+  for (size_t a = 0; a < entries; ++a) {
+    Real col = 0, row = 0;
+    if (!source(static_cast<Real>(a), middle, col, row)) continue;
+    const Real drop = middle - row;  // output row minus source row
+    lowest = std::min(lowest, drop);
+    highest = std::max(highest, drop);
+    drop_[a] = RoundToInt64(drop * kOne);
+  }
+  firstMap_ = static_cast<int32_t>(std::floor((lowest - 1) * kRowSteps));
+  const auto lastMap = static_cast<int32_t>(std::ceil((strip_.H + highest) * kRowSteps));
+  mapCount_ = lastMap - firstMap_ + 1;
+  maps_.assign(static_cast<size_t>(mapCount_) * entries, MapEntry{kNone, 0});
+  for (int32_t q = 0; q < mapCount_; ++q) {
+    const Real b = static_cast<Real>(firstMap_ + q) / kRowSteps;
+    MapEntry* out = maps_.data() + static_cast<size_t>(q) * entries;
+    for (size_t a = 0; a < entries; ++a) {
+      Real col = 0, row = 0;
+      int32_t c = 0, r = 0;
+      if (!source(static_cast<Real>(a), b, col, row) || !RoundFitsInt32(col * 256, c) ||
+          !RoundFitsInt32(row * 256, r)) {
+        continue;
+      }
+      out[a] = MapEntry{c, r};
+    }
+  }
+}
+
+inline bool BandSampler::SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& row) const {
+  const int64_t maxStrip = int64_t{stripWidth_ - 1} * kOne;
+  if (x < -kOne / 2 || x > maxStrip + kOne / 2) return false;
+  const int64_t xs = std::clamp<int64_t>(x, 0, maxStrip);
+  if (!corrected_) {
+    col = static_cast<int32_t>(xs >> 8);
+    row = static_cast<int32_t>(b >> 8);
+    return true;
+  }
+  // The map of the nearest 1/32 row.
+  const int64_t q = ((b * kRowSteps + kOne / 2) >> 16) - firstMap_;
+  if (q < 0 || q >= mapCount_) return false;
+  const MapEntry* map =
+      maps_.data() + static_cast<size_t>(q) * (static_cast<size_t>(stripWidth_) + 1);
+  const auto a = static_cast<size_t>(xs >> 16);
+  const int64_t t = xs & (kOne - 1);
+  const MapEntry e0 = map[a], e1 = map[a + 1];
+  if (e0.col == kNone || e1.col == kNone) return false;
+  col = static_cast<int32_t>(e0.col + (((e1.col - e0.col) * t) >> 16));
+  row = static_cast<int32_t>(e0.row + (((e1.row - e0.row) * t) >> 16));
+  return true;
+}
+
+void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out) const {
+  std::fill(out, out + count, int16_t{-1});
+  const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight, h = strip_.H;
+  const int64_t yf = Fixed16(y), start = Fixed16(start_);
+  const int64_t lines = product_.Rows.Lines();
+  const int32_t colLo = firstColumn_ * 256, colHi = lastColumn_ * 256, rowHi = (h - 1) * 256;
+  const std::ptrdiff_t rowStep = request_.Invert ? -std::ptrdiff_t{wsrc_} : wsrc_;
+  const int32_t topInFramelet = request_.Invert ? strip_.B - 1 : strip_.T;
+  // The framelet a stack would take the row from: the last one that begins at or above it.
+  const int64_t rowFramelet =
+      std::max<int64_t>(std::upper_bound(rowAt_.begin(), rowAt_.end(), yf) - rowAt_.begin() - 1, 0);
+  int64_t x = Fixed16(x0);
+  const int64_t step = Fixed16(dx);
+  for (int32_t i = 0; i < count; ++i, x += step) {
+    // The framelet whose band holds the point's source: the stack's, moved by how far the
+    // correction reads the band's rows from elsewhere; then its neighbours.
+    int64_t f = rowFramelet;
+    if (!drop_.empty()) {
+      const int64_t a =
+          std::clamp<int64_t>((x - start - colAt_[static_cast<size_t>(f)]) >> 16, 0, stripWidth_);
+      const int64_t y = yf - drop_[static_cast<size_t>(a)];
+      while (f > 0 && y < rowAt_[static_cast<size_t>(f)]) --f;
+      while (f < fc - 1 && y >= rowAt_[static_cast<size_t>(f) + 1]) ++f;
+    }
+    int32_t col = 0, row = 0;
+    bool found = false;
+    const int64_t tries[] = {f, f + 1, f - 1};
+    for (const int64_t tryF : tries) {
+      if (tryF < 0 || tryF >= fc) continue;
+      const auto k = static_cast<size_t>(tryF);
+      if (!SourceOf(x - start - colAt_[k], yf - rowAt_[k], col, row)) continue;
+      if (row < -128 || row > rowHi + 128) continue;
+      f = tryF;
+      found = true;
+      break;
+    }
+    if (!found || col < colLo - 128 || col > colHi + 128) continue;
+    col = std::clamp(col, colLo, colHi);
+    row = std::clamp(row, 0, rowHi);
+    const int64_t top = f * fh + topInFramelet;
+    if (top >= lines || top + (h - 1) * (request_.Invert ? -1 : 1) >= lines) continue;
+    const int32_t c0 = col >> 8, fx = col & 255, r0 = row >> 8, fy = row & 255;
+    const int32_t c1 = std::min(c0 + 1, lastColumn_);
+    const uint8_t* s0 = product_.Rows.Row(static_cast<int32_t>(top)) + r0 * rowStep;
+    const uint8_t* s1 = r0 + 1 <= h - 1 ? s0 + rowStep : s0;
+    const int32_t upper = s0[c0] * (256 - fx) + s0[c1] * fx;
+    const int32_t lower = s1[c0] * (256 - fx) + s1[c1] * fx;
+    out[i] = static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
+  }
+}
+
+}  // namespace quelmar

@@ -1,0 +1,107 @@
+#pragma once
+// One band of a product read at sub-pixel positions of its own stack: the continuous version of
+// a stacked (and optionally corrected) band. Framelet F's band row b (0-based, fractional) lies
+// at stack row F x travel + b, not rounded to a whole row; its columns lie at the output strip's
+// columns plus F x horizontal travel. Samples are bilinear between the framelet's own rows and
+// columns (an ultraviolet band on its binned grid), never taken from a whole-row stack.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "assembly/BandRowBounds.h"
+#include "assembly/CameraSettings.h"
+#include "product/LoadedProduct.h"
+#include "util/Numbers.h"
+#include "util/UserPort.h"
+
+namespace quelmar {
+
+struct BandSamplerRequest {
+  int32_t Band = 1;           // 1-based, as the band field takes it
+  Real VerticalTravel = 11;   // rows per framelet of this band
+  Real HorizontalTravel = 0;  // columns per framelet of this band
+  // Travels between each pair of framelets (rows and columns of this band) when the travel
+  // varies along the product; empty: the two constant travels above.
+  std::vector<Real> VerticalProfile;
+  std::vector<Real> HorizontalProfile;
+  bool Invert = false;
+  bool CorrectDistortion = false;
+  bool CorrectVertically = false;
+  int32_t Shift = 0;
+};
+
+// Where a band's stack lies on the ground: world = Scale x (stack position - Centre), in
+// visible-band pixels (an ultraviolet pixel covers 4).
+struct BandPlacement {
+  Real Scale = 1;
+  Real CentreX = 0;
+  Real CentreY = 0;
+};
+
+class BandSampler {
+ public:
+  // Prepares the band: its strip, the geometry of its correction (settings already read) and
+  // the per-row maps of a corrected band. RangeError for a band outside the product or sizes
+  // that do not fit.
+  BandSampler(const LoadedProduct& product, const BandSamplerRequest& request,
+              const CameraSettings& settings, UserPort& port);
+
+  // The size the band's stack has: Round((framelets - 1) x travel) + H rows, strip width plus
+  // Round(|horizontal travel| x framelets) columns (with a profile: its sums' extent).
+  int32_t StackWidth() const { return stackWidth_; }
+  int32_t StackHeight() const { return stackHeight_; }
+  const BandPlacement& Placement() const { return placement_; }
+  bool Ultraviolet() const { return strip_.H == 4; }
+  const std::string& Wavelength() const { return wavelength_; }
+  int32_t Band() const { return request_.Band; }
+
+  // Samples one row of `count` points at stack row `y` and columns x0 + i x dx (i from 0): the
+  // value (0..255, fractions kept as 1/16 grey levels: value x 16) into out[i], or -1 where the
+  // band has no data there.
+  void SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out) const;
+
+ private:
+  struct MapEntry {
+    int32_t col;  // source column in 1/256 pixels; kNone for no source
+    int32_t row;  // source band row (0-based) in 1/256 pixels
+  };
+  static constexpr int32_t kNone = INT32_MIN;
+  static constexpr int32_t kRowSteps = 32;  // maps per band row of a corrected band
+  static constexpr int64_t kOne = 65536;    // 1.0 in the fixed-point positions
+
+  void BuildMaps(const CorrectionConstants& constants, std::vector<Real> table);
+  // The source (1/256 pixels) of output strip position x (1/65536 pixels) on output band row b
+  // (1/65536 rows, 0-based): false where there is none.
+  [[gnu::always_inline]] inline bool SourceOf(int64_t x, int64_t b, int32_t& col,
+                                              int32_t& row) const;
+
+  const LoadedProduct& product_;
+  BandSamplerRequest request_;
+  BandStrip strip_;
+  std::string wavelength_;
+  int32_t wsrc_ = 0;
+  int32_t firstColumn_ = 0;  // columns holding the band's samples
+  int32_t lastColumn_ = 0;
+  int32_t stripWidth_ = 0;
+  int32_t stackWidth_ = 0;
+  int32_t stackHeight_ = 0;
+  Real start_ = 0;  // column of the first framelet's strip
+  // Where each framelet's strip begins in the stack: row and column (less start_), 1/65536
+  // pixels.
+  std::vector<int64_t> rowAt_;
+  std::vector<int64_t> colAt_;
+  BandPlacement placement_;
+  bool corrected_ = false;
+  // Corrected: maps for output band rows firstMap_ / kRowSteps .. (firstMap_ + mapCount_ - 1) /
+  // kRowSteps (beyond the band where a vertical correction brings rows in from beyond it), each
+  // of stripWidth_ + 1 entries.
+  std::vector<MapEntry> maps_;
+  int32_t firstMap_ = 0;
+  int32_t mapCount_ = 0;
+  // Per output strip column: how far down the band's middle row is read from (1/65536 rows), to
+  // choose the framelet that holds a point's source.
+  std::vector<int64_t> drop_;
+};
+
+}  // namespace quelmar

@@ -1,0 +1,231 @@
+#include "assembly/ColourComposite.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+#include "assembly/BandSampler.h"
+#include "assembly/CameraSettings.h"
+#include "assembly/ColourRegistration.h"
+#include "assembly/RgbLibrary.h"
+#include "util/Errors.h"
+
+namespace quelmar {
+
+namespace {
+
+constexpr int32_t kLevels = 255 * 16 + 1;  // sample values x 16
+
+std::optional<Real> WavelengthNumber(const std::string& text) {
+  const RealParse r = ParseReal(text);
+  if (text.empty() || !r.ok()) return std::nullopt;
+  return r.value;
+}
+
+// The per-channel levels (x 16) that the stretch maps to 0 and 255, from the pixels where all
+// three channels have data.
+std::array<std::array<int32_t, 2>, 3> StretchLimits(
+    const std::array<std::vector<int16_t>, 3>& planes, const ColourStretch& stretch) {
+  std::array<std::array<int32_t, 2>, 3> limits{};
+  std::array<std::vector<int64_t>, 3> histograms;
+  for (auto& h : histograms) h.assign(kLevels, 0);
+  int64_t counted = 0;
+  const size_t n = planes[0].size();
+  for (size_t i = 0; i < n; ++i) {
+    if (planes[0][i] < 0 || planes[1][i] < 0 || planes[2][i] < 0) continue;
+    for (size_t c = 0; c < 3; ++c) ++histograms[c][static_cast<size_t>(planes[c][i])];
+    ++counted;
+  }
+  for (size_t c = 0; c < 3; ++c) {
+    const auto level = [&](Real percent) {
+      const auto wanted = static_cast<int64_t>(percent / 100 * static_cast<Real>(counted));
+      int64_t sum = 0;
+      for (int32_t v = 0; v < kLevels; ++v) {
+        sum += histograms[c][static_cast<size_t>(v)];
+        if (sum > wanted) return v;
+      }
+      return kLevels - 1;
+    };
+    limits[c] = {level(stretch.LowPercent), level(stretch.HighPercent)};
+    if (limits[c][1] <= limits[c][0]) limits[c][1] = limits[c][0] + 1;
+  }
+  return limits;
+}
+
+}  // namespace
+
+std::optional<std::array<int32_t, 3>> DefaultColourBands(const LoadedProduct& product) {
+  std::array<int32_t, 3> bands{};
+  const char* const wanted[] = {"689", "604", "415"};
+  const int32_t count = std::clamp(product.BandCount, 0, 7);
+  for (size_t c = 0; c < 3; ++c) {
+    bands[c] = 0;
+    for (int32_t b = 1; b <= count; ++b) {
+      if (product.BandWavelengths[static_cast<size_t>(b) - 1] == wanted[c]) bands[c] = b;
+    }
+    if (bands[c] == 0) return std::nullopt;
+  }
+  return bands;
+}
+
+std::string ColourFileName(const std::string& productId, const ColourResult& result) {
+  return productId + "_" + result.Wavelengths[0] + "_" + result.Wavelengths[1] + "_" +
+         result.Wavelengths[2] + "nm.bmp";
+}
+
+ColourBands ChooseColourBands(const LoadedProduct& product, const ColourRequest& request) {
+  if (product.BandCount < 3) {
+    throw RangeError("A colour picture needs a product with three bands or more; " +
+                     product.ProductId + " has " + std::to_string(product.BandCount));
+  }
+  std::array<int32_t, 3> bands = request.Bands;
+  for (int32_t b : bands) {
+    if (b < 1 || b > product.BandCount || b > 7) {
+      throw RangeError("Band " + std::to_string(b) + " is not a band of " + product.ProductId +
+                       " (1 to " + std::to_string(std::min(product.BandCount, 7)) + ")");
+    }
+  }
+  if (bands[0] == bands[1] || bands[1] == bands[2] || bands[0] == bands[2]) {
+    throw RangeError("A colour picture needs three different bands");
+  }
+  // Longest wavelength first; bands lower in the framelet hold longer wavelengths.
+  const auto wl = [&](int32_t b) {
+    return WavelengthNumber(product.BandWavelengths[static_cast<size_t>(b) - 1]);
+  };
+  std::sort(bands.begin(), bands.end(), [&](int32_t a, int32_t b) {
+    const auto wa = wl(a), wb = wl(b);
+    if (wa && wb && *wa != *wb) return *wa > *wb;
+    return a > b;
+  });
+  ColourBands chosen{bands, bands[1]};
+  if (request.Reference != 0) {
+    if (std::find(bands.begin(), bands.end(), request.Reference) == bands.end()) {
+      throw RangeError("The reference band " + std::to_string(request.Reference) +
+                       " is not one of the three bands");
+    }
+    chosen.Reference = request.Reference;
+  }
+  return chosen;
+}
+
+ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequest& request,
+                                  UserPort& port) {
+  if (!product.HasImage()) throw RangeError("Need to load readable image data");
+  const ColourBands chosen = ChooseColourBands(product, request);
+  const CameraSettings settings = ReadCameraSettings(request.SettingsPath);
+  if (!std::isfinite(request.VerticalTravel) || !std::isfinite(request.HorizontalTravel)) {
+    throw RangeError("The travel of a colour picture must be a finite number");
+  }
+  if (!(request.Stretch.LowPercent >= 0 &&
+        request.Stretch.LowPercent < request.Stretch.HighPercent &&
+        request.Stretch.HighPercent <= 100)) {
+    throw RangeError("The stretch needs percentiles 0 <= P1 < P2 <= 100");
+  }
+
+  BusyCursor busy(port);
+  // Ultraviolet bands (4 rows, binned 4 x 4) travel a quarter of the visible bands' travel.
+  const std::vector<int32_t> bounds = BandRowBounds(product.BandCount, product.FrameletHeight);
+  std::array<std::unique_ptr<BandSampler>, 3> samplers;
+  size_t ref = 0;
+  for (size_t c = 0; c < 3; ++c) {
+    BandSamplerRequest r;
+    r.Band = chosen.Rgb[c];
+    const bool uv =
+        bounds[static_cast<size_t>(r.Band)] - bounds[static_cast<size_t>(r.Band) - 1] == 4;
+    r.VerticalTravel = uv ? request.VerticalTravel / 4 : request.VerticalTravel;
+    r.HorizontalTravel = uv ? request.HorizontalTravel / 4 : request.HorizontalTravel;
+    for (const Real v : request.Profile.Vertical) r.VerticalProfile.push_back(uv ? v / 4 : v);
+    for (const Real h : request.Profile.Horizontal) r.HorizontalProfile.push_back(uv ? h / 4 : h);
+    r.Invert = request.Invert;
+    r.CorrectDistortion = request.CorrectDistortion;
+    r.CorrectVertically = request.CorrectVertically;
+    r.Shift = request.Shift;
+    samplers[c] = std::make_unique<BandSampler>(product, r, settings, port);
+    if (r.Band == chosen.Reference) ref = c;
+  }
+  const BandSampler& reference = *samplers[ref];
+  const int32_t width = reference.StackWidth(), height = reference.StackHeight();
+
+  ColourResult result;
+  result.Bands = chosen.Rgb;
+  result.Reference = chosen.Reference;
+  std::array<std::vector<int16_t>, 3> planes;
+  std::array<ChannelTransform, 3> transforms;
+  for (size_t c = 0; c < 3; ++c) {
+    const BandSampler& s = *samplers[c];
+    result.Wavelengths[c] = s.Wavelength();
+    ChannelRegistration& record = result.Channels[c];
+    record.Band = s.Band();
+    record.Wavelength = s.Wavelength();
+    record.Reference = c == ref;
+    transforms[c] = PredictedTransform(reference.Placement(), s.Placement(), height);
+  }
+  planes[ref] = SampleChannel(reference, transforms[ref], width, 0, height);
+  for (size_t c = 0; c < 3; ++c) {
+    if (c == ref) continue;
+    if (request.MeasureOffsets) {
+      RegisterChannel(*samplers[c], planes[ref], width, height, transforms[c], result.Channels[c]);
+    } else {
+      result.Channels[c].Note = "not measured";
+    }
+    planes[c] = SampleChannel(*samplers[c], transforms[c], width, 0, height);
+  }
+
+  std::array<std::array<int32_t, 2>, 3> limits{};
+  if (request.Stretch.Enabled) limits = StretchLimits(planes, request.Stretch);
+  const std::array<uint8_t, 3> noData = ColorToBgr(settings.NoDataColor);
+  Picture& picture = result.Image;
+  picture.Resize(width, height);
+  for (int32_t y = 0; y < height; ++y) {
+    uint8_t* out = picture.Row(y);
+    const size_t at = static_cast<size_t>(y) * static_cast<size_t>(width);
+    for (int32_t x = 0; x < width; ++x) {
+      uint8_t* px = out + 3 * x;
+      const size_t i = at + static_cast<size_t>(x);
+      if (planes[0][i] < 0 || planes[1][i] < 0 || planes[2][i] < 0) {
+        px[0] = noData[0];
+        px[1] = noData[1];
+        px[2] = noData[2];
+        continue;
+      }
+      for (size_t c = 0; c < 3; ++c) {
+        int32_t v = planes[c][i];
+        if (request.Stretch.Enabled) {
+          v = (v - limits[c][0]) * 255 * 16 / (limits[c][1] - limits[c][0]);
+        }
+        // Channel c (red first) goes to byte 2 - c (pictures hold blue, green, red).
+        px[2 - c] = static_cast<uint8_t>(std::clamp((v + 8) >> 4, 0, 255));
+      }
+    }
+    std::fill(out + 3 * width, out + picture.Stride(), uint8_t{0});
+  }
+  return result;
+}
+
+std::vector<std::string> RegistrationLines(const ColourResult& result) {
+  static const char* const kColour[] = {"red", "green", "blue"};
+  std::vector<std::string> lines;
+  for (size_t c = 0; c < 3; ++c) {
+    const ChannelRegistration& r = result.Channels[c];
+    std::string line =
+        std::string(kColour[c]) + ": band " + std::to_string(r.Band) + " (" + r.Wavelength + " nm)";
+    if (r.Reference) {
+      line += ", the reference";
+    } else if (r.Measured) {
+      line += ", offset " + FormatFixed(r.Dx, 3) + ", " + FormatFixed(r.Dy, 3) +
+              " pixels beyond the camera geometry";
+      if (r.DxPer1000 != 0 || r.DyPer1000 != 0) {
+        line += ", drifting " + FormatFixed(r.DxPer1000, 3) + ", " + FormatFixed(r.DyPer1000, 3) +
+                " per 1000 rows";
+      }
+      line += " (" + std::to_string(r.Windows) + " windows, residual " +
+              FormatFixed(r.Residual, 3) + " pixels)";
+    } else {
+      line += ", placed by the camera geometry (" + r.Note + ")";
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+}  // namespace quelmar

@@ -1,0 +1,224 @@
+#include "assembly/ColourRegistration.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <tuple>
+#include <utility>
+
+#include "assembly/SubpixelMatch.h"
+
+namespace quelmar {
+
+ChannelTransform PredictedTransform(const BandPlacement& reference, const BandPlacement& band,
+                                    int32_t height) {
+  ChannelTransform t;
+  const Real k = reference.Scale / band.Scale;
+  t.XStep = k;
+  t.YStep = k;
+  t.X0 = band.CentreX - k * reference.CentreX;
+  t.Y0 = band.CentreY - k * reference.CentreY;
+  t.MiddleRow = static_cast<Real>(height - 1) / 2;
+  return t;
+}
+
+std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& t,
+                                   int32_t width, int32_t firstRow, int32_t count) {
+  std::vector<int16_t> plane(static_cast<size_t>(width) * static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    const Real row = static_cast<Real>(firstRow + i);
+    const Real along = row - t.MiddleRow;
+    const Real y = t.YStep * row + t.Y0 + t.Dy + t.DyPerRow * along;
+    const Real x0 = t.X0 + t.Dx + t.DxPerRow * along;
+    band.SampleRow(y, x0, t.XStep, width, plane.data() + static_cast<size_t>(i) * width);
+  }
+  return plane;
+}
+
+namespace {
+
+constexpr int32_t kWindowRows = 96;  // rows of one measuring window
+constexpr int32_t kMaxWindows = 10;  // windows along the strip, evenly spread
+// Columns of a window: the middle of the picture, where every band (an ultraviolet one too)
+// has data and the correction is at its best.
+constexpr int32_t kWindowColumns = 448;
+
+// Rows first..first + count - 1, columns column..column + columns - 1 of a plane (values x 16,
+// `width` columns) as grey levels, no data as NaN.
+GreyImage GreyOf(const std::vector<int16_t>& plane, int32_t width, int32_t first, int32_t count,
+                 int32_t column, int32_t columns) {
+  GreyImage image(columns, count);
+  for (int32_t y = 0; y < count; ++y) {
+    const int16_t* in =
+        plane.data() + static_cast<size_t>(first + y) * static_cast<size_t>(width) + column;
+    float* out = image.Row(y);
+    for (int32_t x = 0; x < columns; ++x) {
+      if (in[x] >= 0) out[x] = static_cast<float>(in[x]) / 16.0f;
+    }
+  }
+  return image;
+}
+
+// Brings b to a's mean and spread over the pixels both hold, so that bands of different
+// brightness and contrast are compared by their pattern alone.
+void MatchLevels(const GreyImage& a, GreyImage& b) {
+  double sa = 0, sa2 = 0, sb = 0, sb2 = 0;
+  int64_t n = 0;
+  for (size_t i = 0; i < a.Values.size(); ++i) {
+    const float va = a.Values[i], vb = b.Values[i];
+    if (std::isnan(va) || std::isnan(vb)) continue;
+    sa += va;
+    sa2 += static_cast<double>(va) * va;
+    sb += vb;
+    sb2 += static_cast<double>(vb) * vb;
+    ++n;
+  }
+  if (n < 16) return;
+  const double ma = sa / n, mb = sb / n;
+  const double da = std::sqrt(std::max(sa2 / n - ma * ma, 0.0));
+  const double db = std::sqrt(std::max(sb2 / n - mb * mb, 0.0));
+  if (db < 1e-6) return;
+  const double k = da / db;
+  for (float& v : b.Values) {
+    if (!std::isnan(v)) v = static_cast<float>(ma + (v - mb) * k);
+  }
+}
+
+struct WindowShift {
+  Real Row;  // the window's middle row, from the transform's middle row
+  Real Dx, Dy;
+};
+
+// Least squares line v = a + b x through the points; b is 0 with fewer than two distinct xs.
+std::pair<Real, Real> FitLine(const std::vector<Real>& x, const std::vector<Real>& v) {
+  const auto n = static_cast<Real>(x.size());
+  Real sx = 0, sv = 0, sxx = 0, sxv = 0;
+  for (size_t i = 0; i < x.size(); ++i) {
+    sx += x[i];
+    sv += v[i];
+    sxx += x[i] * x[i];
+    sxv += x[i] * v[i];
+  }
+  const Real d = n * sxx - sx * sx;
+  if (x.size() < 2 || !(std::fabs(d) > 1e-9L)) return {sv / n, 0};
+  const Real b = (n * sxv - sx * sv) / d;
+  return {(sv - b * sx) / n, b};
+}
+
+Real Median(std::vector<Real> v) {
+  std::sort(v.begin(), v.end());
+  const size_t m = v.size() / 2;
+  return v.size() % 2 == 1 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
+// The shifts of the band against the reference in windows along the strip: b(x, y) =
+// reference(x + Dx, y + Dy) for the band sampled with the transform.
+std::vector<WindowShift> MeasureWindows(const BandSampler& band,
+                                        const std::vector<int16_t>& reference, int32_t width,
+                                        int32_t height, const ChannelTransform& transform,
+                                        int32_t reach, std::string& why) {
+  const int32_t rows = std::min(height, kWindowRows);
+  const int32_t windows = std::clamp(height / std::max(rows, 1), 1, kMaxWindows);
+  ShiftSearch search;
+  search.MinDx = search.MinDy = -reach;
+  search.MaxDx = search.MaxDy = reach;
+  search.Step = 2;
+  search.ColumnStep = 2;
+  search.MinOverlap = 256;
+  const int32_t columns = std::min(width, kWindowColumns), column = (width - columns) / 2;
+  ChannelTransform part = transform;
+  part.X0 += transform.XStep * static_cast<Real>(column);
+  std::vector<WindowShift> found;
+  for (int32_t w = 0; w < windows; ++w) {
+    const int32_t first = windows == 1
+                              ? (height - rows) / 2
+                              : static_cast<int32_t>(int64_t{height - rows} * w / (windows - 1));
+    const GreyImage a = GreyOf(reference, width, first, rows, column, columns);
+    GreyImage b =
+        GreyOf(SampleChannel(band, part, columns, first, rows), columns, 0, rows, 0, columns);
+    MatchLevels(a, b);
+    const ShiftEstimate e = EstimateShift(a, b, search);
+    if (!e.Found()) {
+      why = MatchVerdictText(e.Verdict);
+      continue;
+    }
+    const Real middle = static_cast<Real>(first) + static_cast<Real>(rows - 1) / 2;
+    found.push_back(
+        {middle - transform.MiddleRow, static_cast<Real>(e.Dx), static_cast<Real>(e.Dy)});
+  }
+  return found;
+}
+
+// Folds the windows' shifts into the transform as an offset and, where the windows show it, a
+// drift along the strip; gives the median size of the shifts folded in.
+Real Fold(const std::vector<WindowShift>& shifts, int32_t height, ChannelTransform& t,
+          ChannelRegistration& record) {
+  std::vector<Real> rows, dxs, dys, sizes;
+  for (const WindowShift& s : shifts) {
+    rows.push_back(s.Row);
+    dxs.push_back(s.Dx);
+    dys.push_back(s.Dy);
+    sizes.push_back(std::hypot(s.Dx, s.Dy));
+  }
+  // A line through the windows, refitted without the ones far off it (a crater's shadow that
+  // differs between the bands, a window of one colour).
+  auto robust = [&](const std::vector<Real>& v) {
+    auto [a, b] = FitLine(rows, v);
+    std::vector<Real> off;
+    for (size_t i = 0; i < v.size(); ++i) off.push_back(std::fabs(v[i] - a - b * rows[i]));
+    const Real limit = std::max<Real>(0.1L, 3 * Median(off));
+    std::vector<Real> keptRows, keptValues;
+    for (size_t i = 0; i < v.size(); ++i) {
+      if (off[i] <= limit) {
+        keptRows.push_back(rows[i]);
+        keptValues.push_back(v[i]);
+      }
+    }
+    std::tie(a, b) = FitLine(keptRows, keptValues);
+    // A drift is kept only where it moves the band by a twentieth of a pixel over the strip.
+    if (std::fabs(b) * height < 0.05L || keptRows.size() < 3) {
+      return std::pair<Real, Real>{Median(keptValues), 0};
+    }
+    return std::pair<Real, Real>{a, b};
+  };
+  const auto [ax, bx] = robust(dxs);
+  const auto [ay, by] = robust(dys);
+  // The band at reference (X, Y) must show what the reference shows there: it is read at the
+  // position of reference (X - Dx, Y - Dy).
+  t.Dx -= t.XStep * ax;
+  t.Dy -= t.YStep * ay;
+  t.DxPerRow -= t.XStep * bx;
+  t.DyPerRow -= t.YStep * by;
+  record.Dx -= ax;
+  record.Dy -= ay;
+  record.DxPer1000 -= bx * 1000;
+  record.DyPer1000 -= by * 1000;
+  return Median(sizes);
+}
+
+}  // namespace
+
+void RegisterChannel(const BandSampler& band, const std::vector<int16_t>& reference, int32_t width,
+                     int32_t height, ChannelTransform& transform, ChannelRegistration& record) {
+  std::string why = "no windows to compare";
+  // First a wide search from the geometry's offset, then a narrow one from what it found: what
+  // that still finds is the residual (and is taken out too).
+  const int32_t reaches[] = {6, 1};
+  for (size_t pass = 0; pass < 2; ++pass) {
+    const std::vector<WindowShift> shifts =
+        MeasureWindows(band, reference, width, height, transform, reaches[pass], why);
+    if (shifts.empty()) {
+      if (pass == 0) {
+        record.Measured = false;
+        record.Note = "not measured: " + why;
+        return;
+      }
+      break;
+    }
+    record.Measured = true;
+    record.Windows = static_cast<int32_t>(shifts.size());
+    record.Residual = Fold(shifts, height, transform, record);
+  }
+}
+
+}  // namespace quelmar

@@ -1,0 +1,37 @@
+#pragma once
+// The registration of one band of a colour picture on the reference band's grid: where a
+// reference pixel's ground lies in the band's own stack, and the measurement of what the camera
+// geometry alone gets wrong there.
+#include <cstdint>
+#include <vector>
+
+#include "assembly/BandSampler.h"
+#include "assembly/ColourComposite.h"
+#include "util/Numbers.h"
+
+namespace quelmar {
+
+// Reference pixel (X, Y) lies at the band's stack position
+//   x = XStep x X + X0 + Dx + DxPerRow x (Y - MiddleRow),
+//   y = YStep x Y + Y0 + Dy + DyPerRow x (Y - MiddleRow).
+struct ChannelTransform {
+  Real XStep = 1, X0 = 0, YStep = 1, Y0 = 0;
+  Real Dx = 0, Dy = 0, DxPerRow = 0, DyPerRow = 0;
+  Real MiddleRow = 0;
+};
+
+// The transform the camera geometry predicts from the two bands' placements on the ground.
+ChannelTransform PredictedTransform(const BandPlacement& reference, const BandPlacement& band,
+                                    int32_t height);
+
+// Samples rows first..first + count - 1 of the reference grid (width columns) from the band:
+// values x 16, -1 where the band has no data.
+std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& transform,
+                                   int32_t width, int32_t firstRow, int32_t count);
+
+// Measures the band against the reference plane (all rows of the grid, values x 16, -1 for no
+// data) and folds the correction into `transform`; fills the registration record.
+void RegisterChannel(const BandSampler& band, const std::vector<int16_t>& reference, int32_t width,
+                     int32_t height, ChannelTransform& transform, ChannelRegistration& record);
+
+}  // namespace quelmar

@@ -1,0 +1,164 @@
+#include "assembly/StackStrips.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "assembly/CameraSettings.h"
+#include "assembly/Distortion.h"
+#include "util/Errors.h"
+
+namespace quelmar {
+
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr int32_t kGroundMargin = 2;  // ground rows kept beyond each side of a band
+
+// The radial model: the detector point at radius d (pixels) sees the ground point at radius
+// d / (1 + k1 (d s)^2 + k2 (d s)^3).
+double GroundRadius(double d, double k1, double k2, double s) {
+  const double x = std::fabs(d) * s;
+  return d / (1 + x * x * (k1 + k2 * x));
+}
+
+// The detector radius that sees ground radius rho (Newton's method from rho); NaN where the
+// model folds over or has no such radius.
+double DetectorRadius(double rho, double k1, double k2, double s) {
+  double d = rho;
+  for (int i = 0; i < 30; ++i) {
+    const double x = d * s;
+    const double poly = 1 + x * x * (k1 + k2 * x);
+    const double f = d - rho * poly;
+    const double slope = 1 - rho * s * x * (2 * k1 + 3 * k2 * x);
+    if (!(poly > 0) || !(slope > 0)) return std::numeric_limits<double>::quiet_NaN();
+    const double next = d - f / slope;
+    if (std::fabs(next - d) < 1e-9 * (1 + d)) return next;
+    d = next;
+  }
+  return d;
+}
+
+}  // namespace
+
+std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const StripGeometry& g,
+                                             UserPort& port, std::string& problem) {
+  StackStrips s;
+  s.product_ = &product;
+  const std::vector<int32_t> bounds = BandRowBounds(product.BandCount, product.FrameletHeight);
+  s.strip_ = StripOfBand(bounds, product.BandCount, g.Band);
+  s.wavelength_ = product.BandWavelengths[static_cast<size_t>(g.Band) - 1];
+  s.invert_ = g.Invert;
+  const int32_t wsrc = product.Rows.Width();
+  s.width_ = wsrc;
+  s.lines_ = s.strip_.H;
+  if (!g.CorrectDistortion) return s;
+
+  // The same settings, filter and line maps as a corrected stack of this band.
+  const CameraSettings settings = ReadCameraSettings(g.SettingsPath);
+  const int32_t filter = ChooseFilter(settings, s.wavelength_, port);
+  const CorrectionConstants constants = DeriveCorrectionConstants(settings, filter);
+  if (auto p = CorrectionSettingsProblem(constants, g.SettingsPath)) {
+    problem = *p;
+    return std::nullopt;
+  }
+  RadialTable table = BuildRadialTable(kRadiusLimit, constants.K1, constants.K2, constants.Pitch);
+  if (auto p = RadialTableProblem(table, constants, g.SettingsPath)) {
+    problem = *p;
+    return std::nullopt;
+  }
+  DistortionGeometry geometry(std::move(table.Entries), constants, s.strip_.H, wsrc);
+  geometry.SearchWidth();
+  s.width_ = geometry.Width();
+  // Corrected vertically, a band's rows curve over the ground (more so away from the optical
+  // axis), so the ground rows a little above and below the band are still seen in part of the
+  // strip: they are kept, where thin overlaps need every row they can get.
+  const int32_t margin = g.CorrectVertically ? kGroundMargin : 0;
+  s.lines_ = s.strip_.H + 2 * margin;
+  s.sourceX_.assign(static_cast<size_t>(s.lines_) * static_cast<size_t>(s.width_), kNaN);
+  s.sourceY_ = s.sourceX_;
+  const double k1 = static_cast<double>(constants.K1), k2 = static_cast<double>(constants.K2);
+  const double pitch = static_cast<double>(constants.Pitch);
+  const double h = s.strip_.H, offset = static_cast<double>(constants.OffsetPixels);
+  // Detector offset from the optical centre of the band row b (1-based), and back.
+  const auto detectorY = [&](double b) { return h / 2 + offset - b; };
+  // Vertically corrected lines are centred on the ground point the band's centre sees.
+  const double centreY =
+      g.CorrectVertically ? GroundRadius(detectorY((h + 1) / 2), k1, k2, pitch) : 0.0;
+  for (int32_t line = 1; line <= s.lines_; ++line) {
+    const int32_t b = g.Invert ? s.strip_.H - (line - margin) + 1 : line - margin;
+    for (int32_t a = 0; a < s.width_; ++a) {
+      const double dx = a - geometry.OutputCentre();
+      // The ground point this pixel stands for, and the detector point that sees it.
+      const double groundY = g.CorrectVertically ? centreY + (h + 1) / 2 - b : detectorY(b);
+      const double rho = std::hypot(dx, groundY);
+      const double d = DetectorRadius(rho, k1, k2, pitch);
+      if (!std::isfinite(d)) continue;
+      const double scale = rho > 0 ? d / rho : 1.0;
+      const double column = geometry.SourceCentre() + dx * scale;
+      const double row = g.CorrectVertically ? h / 2 + offset - groundY * scale - 1 : b - 1.0;
+      if (column < 0 || column > wsrc - 1 || row < 0 || row > h - 1) continue;
+      const size_t at =
+          static_cast<size_t>(line - 1) * static_cast<size_t>(s.width_) + static_cast<size_t>(a);
+      s.sourceX_[at] = static_cast<float>(column);
+      s.sourceY_[at] = static_cast<float>(row);
+    }
+  }
+  return s;
+}
+
+GreyImage StackStrips::Read(int32_t framelet, int32_t firstLine, int32_t lines) const {
+  const LoadedProduct& p = *product_;
+  GreyImage image(width_, lines);
+  const int64_t base = int64_t{framelet} * p.FrameletHeight;
+  const int64_t lastRow = int64_t{p.RowCount} - 1;
+  const int64_t wsrc = p.Rows.Width();
+  for (int32_t y = 0; y < lines; ++y) {
+    const int32_t line = firstLine + y + 1;  // 1..H
+    float* out = image.Row(y);
+    if (sourceX_.empty()) {
+      const int64_t source = invert_ ? base + strip_.B - line : base + strip_.T + line - 1;
+      const uint8_t* in = p.Rows.Row(static_cast<int32_t>(std::clamp<int64_t>(source, 0, lastRow)));
+      for (int32_t x = 0; x < width_; ++x) out[x] = in[x];
+    } else {
+      // The band's rows of this framelet (the last framelet may be cut short by the rows read).
+      const int64_t first = base + strip_.T;
+      const int32_t rows =
+          static_cast<int32_t>(std::clamp<int64_t>(lastRow + 1 - first, 0, strip_.H));
+      if (rows < strip_.H) continue;
+      const ByteStrip band{p.Rows.Row(static_cast<int32_t>(first)), static_cast<ptrdiff_t>(wsrc),
+                           static_cast<int32_t>(wsrc), strip_.H};
+      const float* sx = sourceX_.data() + static_cast<size_t>(line - 1) * width_;
+      const float* sy = sourceY_.data() + static_cast<size_t>(line - 1) * width_;
+      for (int32_t x = 0; x < width_; ++x) {
+        if (std::isnan(sx[x])) continue;  // stays NaN
+        out[x] = SampleBilinear(band, sx[x], sy[x]);
+      }
+    }
+    if (!hasData_.empty()) {
+      for (int32_t x = 0; x < width_; ++x)
+        if (!hasData_[static_cast<size_t>(x)]) out[x] = std::numeric_limits<float>::quiet_NaN();
+    }
+  }
+  return image;
+}
+
+int32_t StackStrips::FindEmptyColumns(int32_t sampled) {
+  hasData_.clear();
+  std::vector<uint8_t> seen(static_cast<size_t>(width_), 0);
+  const int32_t fc = Framelets();
+  const int32_t count = std::max(1, std::min(sampled, fc));
+  for (int32_t k = 0; k < count; ++k) {
+    const int32_t f = count == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (fc - 1) / (count - 1));
+    const GreyImage strip = Read(f, 0, lines_);
+    for (int32_t y = 0; y < strip.Height; ++y) {
+      const float* row = strip.Row(y);
+      for (int32_t x = 0; x < width_; ++x)
+        if (row[x] > 0) seen[static_cast<size_t>(x)] = 1;
+    }
+  }
+  hasData_ = std::move(seen);
+  return static_cast<int32_t>(std::count(hasData_.begin(), hasData_.end(), uint8_t{1}));
+}
+
+}  // namespace quelmar

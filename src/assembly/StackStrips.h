@@ -1,0 +1,71 @@
+#pragma once
+// The strips of one band as a stack lays them down: for each framelet, the H lines it would give
+// (turned over with inversion, resampled through the distortion correction when asked for),
+// as grey images in the stack's own geometry. Pixels without data (outside a corrected strip,
+// columns the band does not cover) are NaN.
+//
+// A corrected strip is resampled here through the radial model itself, between pixels
+// (bilinear), where a corrected stack takes the nearest pixel: its rows and columns are then the
+// ground's own, smoothly, and a travel measured on them is the ground's travel. The lines of a
+// strip corrected vertically are centred on the band, whatever the stack's Shift: a shift moves
+// every framelet alike and does not change the travel.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "assembly/BandRowBounds.h"
+#include "assembly/SubpixelMatch.h"
+#include "product/LoadedProduct.h"
+#include "util/UserPort.h"
+
+namespace quelmar {
+
+// The picture options of a stack that decide its geometry.
+struct StripGeometry {
+  int32_t Band = 1;
+  bool Invert = false;
+  bool CorrectDistortion = false;
+  bool CorrectVertically = false;  // only with CorrectDistortion
+  int32_t Shift = 0;               // only with both corrections
+  std::string SettingsPath;        // read when correcting
+};
+
+class StackStrips {
+ public:
+  // The strips of a loaded product's band. `problem` gets a message line, and nothing is
+  // returned, when the settings cannot give the correction asked for. RangeError for a band
+  // outside the product. Reading the settings may append the filter choice's two lines.
+  static std::optional<StackStrips> Open(const LoadedProduct& product, const StripGeometry& g,
+                                         UserPort& port, std::string& problem);
+
+  int32_t Width() const { return width_; }
+  // Lines of a strip: the band's height, with a few ground rows beyond the band when it is
+  // corrected vertically.
+  int32_t Height() const { return lines_; }
+  int32_t Framelets() const { return product_->FrameletCount; }
+  bool Ultraviolet() const { return strip_.H == 4; }
+  const std::string& Wavelength() const { return wavelength_; }
+
+  // Lines firstLine .. firstLine + lines - 1 (from 0) of framelet f's strip (from 0).
+  GreyImage Read(int32_t framelet, int32_t firstLine, int32_t lines) const;
+  // Marks as having no data every column that is 0 in each of up to `sampled` framelets spread
+  // over the product (the zero columns beside the ultraviolet samples of a wide row); gives how
+  // many columns keep data.
+  int32_t FindEmptyColumns(int32_t sampled);
+
+ private:
+  StackStrips() = default;
+  const LoadedProduct* product_ = nullptr;
+  BandStrip strip_;
+  std::string wavelength_;
+  bool invert_ = false;
+  int32_t width_ = 0;
+  int32_t lines_ = 0;
+  // Corrected: for each line and column, the source position within the band (column, row from
+  // the band's first stored row), NaN for none.
+  std::vector<float> sourceX_, sourceY_;
+  std::vector<uint8_t> hasData_;  // per column; empty: all
+};
+
+}  // namespace quelmar

@@ -1,0 +1,370 @@
+#include "assembly/SubpixelMatch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "util/Errors.h"
+
+namespace quelmar {
+
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// A position along one axis as a pixel and the weight of the next one: pos = index + t with
+// 0 <= t <= 1 and index + 1 still inside (the last pixel itself is index size - 2, t = 1).
+struct Tap {
+  int32_t index = 0;
+  float t = 0;
+  bool inside = false;
+};
+
+Tap TapAt(double pos, int32_t size) {
+  Tap tap;
+  if (!(pos >= 0.0) || pos > static_cast<double>(size - 1) || size < 2) return tap;
+  const auto i = std::min(static_cast<int32_t>(std::floor(pos)), size - 2);
+  tap.index = i;
+  tap.t = static_cast<float>(pos - i);
+  tap.inside = true;
+  return tap;
+}
+
+inline float Blend(const float* r0, const float* r1, int32_t i, float tx, float ty) {
+  const float top = r0[i] + (r0[i + 1] - r0[i]) * tx;
+  const float bottom = r1[i] + (r1[i + 1] - r1[i]) * tx;
+  return top + (bottom - top) * ty;
+}
+
+// Sums over the pixel pairs of one refinement pass.
+struct Sums {
+  double hxx = 0, hxy = 0, hyy = 0;  // J^T J
+  double bx = 0, by = 0;             // J^T r
+  double rr = 0;                     // r^2
+  double s = 0, ss = 0;              // grey levels of both images, for the contrast
+  int64_t n = 0;
+  int64_t saturated = 0;
+};
+
+// One pass at shift (dx, dy): a sampled at grid + shift / 2, b at grid - shift / 2, over the
+// four grids (whole and half-pixel offsets in each direction) whose sampling phases mirror each
+// other: the two blends then smooth alike, and what the half-pixel grids err one way the whole
+// ones err mostly the other.
+Sums Accumulate(const GreyImage& a, const Gradients& ga, const GreyImage& b, const Gradients& gb,
+                double dx, double dy, int32_t columnStep) {
+  Sums sums;
+  for (int phase = 0; phase < 4; ++phase) {
+    const int px = phase & 1, py = phase >> 1;
+    // Columns: a at x + sx, b at x + sx - dx; rows likewise.
+    const double ax0 = dx / 2.0 + px / 2.0, bx0 = ax0 - dx;
+    const int32_t xFirst = static_cast<int32_t>(std::ceil(std::max(-ax0, -bx0)));
+    const int32_t xLast = static_cast<int32_t>(std::floor(
+        std::min(static_cast<double>(a.Width - 1) - ax0, static_cast<double>(b.Width - 1) - bx0)));
+    if (xLast < xFirst) continue;
+    const Tap txA = TapAt(xFirst + ax0, a.Width), txB = TapAt(xFirst + bx0, b.Width);
+    if (!txA.inside || !txB.inside) continue;
+    const int32_t shiftA = txA.index - xFirst, shiftB = txB.index - xFirst;
+    // Keep x + shift + 1 within each image: the last column may have index + 1 past it.
+    const int32_t xEnd = std::min({xLast, a.Width - 2 - shiftA, b.Width - 2 - shiftB});
+    const double ay0 = dy / 2.0 + py / 2.0, by0 = ay0 - dy;
+    const int32_t kFirst = static_cast<int32_t>(std::ceil(std::max(-ay0, -by0)));
+    const int32_t kLast = static_cast<int32_t>(std::floor(std::min(
+        static_cast<double>(a.Height - 1) - ay0, static_cast<double>(b.Height - 1) - by0)));
+    for (int32_t k = kFirst; k <= kLast; ++k) {
+      const Tap tyA = TapAt(k + ay0, a.Height), tyB = TapAt(k + by0, b.Height);
+      if (!tyA.inside || !tyB.inside) continue;
+      // A row blended with no weight is not read: it may have no data.
+      const int32_t nextA = tyA.t > 0 ? tyA.index + 1 : tyA.index;
+      const int32_t nextB = tyB.t > 0 ? tyB.index + 1 : tyB.index;
+      const float* a0 = a.Row(tyA.index);
+      const float* a1 = a.Row(nextA);
+      const float* ax0r = ga.X.Row(tyA.index);
+      const float* ax1r = ga.X.Row(nextA);
+      const float* ay0r = ga.Y.Row(tyA.index);
+      const float* ay1r = ga.Y.Row(nextA);
+      const float* b0 = b.Row(tyB.index);
+      const float* b1 = b.Row(nextB);
+      const float* bx0r = gb.X.Row(tyB.index);
+      const float* bx1r = gb.X.Row(nextB);
+      const float* by0r = gb.Y.Row(tyB.index);
+      const float* by1r = gb.Y.Row(nextB);
+      // One row's sums in single precision (a row holds at most a few thousand pairs), added
+      // to the pass's in double.
+      struct {
+        float hxx = 0, hxy = 0, hyy = 0, bx = 0, by = 0, rr = 0, s = 0, ss = 0, saturated = 0,
+              n = 0;
+      } row;
+      for (int32_t x = xFirst; x <= xEnd; x += columnStep) {
+        const int32_t ia = x + shiftA, ib = x + shiftB;
+        const float va = Blend(a0, a1, ia, txA.t, tyA.t);
+        const float vb = Blend(b0, b1, ib, txB.t, tyB.t);
+        const float gx =
+            0.5f * (Blend(ax0r, ax1r, ia, txA.t, tyA.t) + Blend(bx0r, bx1r, ib, txB.t, tyB.t));
+        const float gy =
+            0.5f * (Blend(ay0r, ay1r, ia, txA.t, tyA.t) + Blend(by0r, by1r, ib, txB.t, tyB.t));
+        // Pairs without data count nothing: selects rather than a branch, so that the loop runs
+        // on the processor's vectors.
+        const float diff = va - vb;
+        const bool valid = diff == diff && gx == gx && gy == gy;
+        const float r = valid ? diff : 0.0f, jx = valid ? gx : 0.0f, jy = valid ? gy : 0.0f;
+        const float pa = valid ? va : 0.0f, pb = valid ? vb : 0.0f;
+        row.hxx += jx * jx;
+        row.hxy += jx * jy;
+        row.hyy += jy * jy;
+        row.bx += jx * r;
+        row.by += jy * r;
+        row.rr += r * r;
+        row.s += pa + pb;
+        row.ss += pa * pa + pb * pb;
+        row.saturated += static_cast<float>((pa >= 254.5f) + (pb >= 254.5f));
+        row.n += valid ? 1.0f : 0.0f;
+      }
+      sums.hxx += row.hxx;
+      sums.hxy += row.hxy;
+      sums.hyy += row.hyy;
+      sums.bx += row.bx;
+      sums.by += row.by;
+      sums.rr += row.rr;
+      sums.s += row.s;
+      sums.ss += row.ss;
+      sums.saturated += static_cast<int64_t>(row.saturated);
+      sums.n += static_cast<int64_t>(row.n);
+    }
+  }
+  return sums;
+}
+
+// Mean square difference at a whole-pixel shift over every step-th pixel; count of pairs used.
+double MeanSquareAt(const GreyImage& a, const GreyImage& b, int32_t dx, int32_t dy, int32_t step,
+                    int32_t& count) {
+  const int32_t y0 = std::max(0, -dy), y1 = std::min(b.Height, a.Height - dy);
+  const int32_t x0 = std::max(0, -dx), x1 = std::min(b.Width, a.Width - dx);
+  double sum = 0;
+  count = 0;
+  for (int32_t y = y0; y < y1; y += step) {
+    const float* ra = a.Row(y + dy) + dx;
+    const float* rb = b.Row(y);
+    for (int32_t x = x0; x < x1; x += step) {
+      const float d = ra[x] - rb[x];
+      if (std::isnan(d)) continue;
+      sum += static_cast<double>(d) * d;
+      ++count;
+    }
+  }
+  return count > 0 ? sum / count : 0.0;
+}
+
+// The vertex of the parabola through (-1, m), (0, c), (1, p), kept within half a pixel.
+double ParabolaVertex(double m, double c, double p) {
+  const double curvature = m - 2.0 * c + p;
+  if (!(curvature > 0)) return 0.0;
+  return std::clamp(0.5 * (m - p) / curvature, -0.5, 0.5);
+}
+
+}  // namespace
+
+float SampleBilinear(const ByteStrip& strip, double x, double y) {
+  const Tap tx = TapAt(x, strip.width), ty = TapAt(y, strip.height);
+  if (!tx.inside || !ty.inside) {
+    // A strip one pixel wide or high is sampled along its one line only.
+    const bool xOk = strip.width == 1 ? x == 0.0 : tx.inside;
+    const bool yOk = strip.height == 1 ? y == 0.0 : ty.inside;
+    if (!xOk || !yOk || strip.width < 1 || strip.height < 1) return kNaN;
+    const int32_t i = strip.width == 1 ? 0 : tx.index, j = strip.height == 1 ? 0 : ty.index;
+    const float fx = strip.width == 1 ? 0.0f : tx.t, fy = strip.height == 1 ? 0.0f : ty.t;
+    const uint8_t* r0 = strip.Row(j);
+    const uint8_t* r1 = strip.height == 1 ? r0 : strip.Row(j + 1);
+    const int32_t i1 = strip.width == 1 ? i : i + 1;
+    const float top = r0[i] + (r0[i1] - r0[i]) * fx;
+    const float bottom = r1[i] + (r1[i1] - r1[i]) * fx;
+    return top + (bottom - top) * fy;
+  }
+  const uint8_t* r0 = strip.Row(ty.index);
+  const uint8_t* r1 = strip.Row(ty.index + 1);
+  const int32_t i = tx.index;
+  const float top = r0[i] + (static_cast<float>(r0[i + 1]) - r0[i]) * tx.t;
+  const float bottom = r1[i] + (static_cast<float>(r1[i + 1]) - r1[i]) * tx.t;
+  return top + (bottom - top) * ty.t;
+}
+
+GreyImage::GreyImage(int32_t width, int32_t height) : Width(width), Height(height) {
+  if (width < 0 || height < 0) throw RangeError("A grey image cannot have a negative size");
+  Values.assign(static_cast<size_t>(width) * static_cast<size_t>(height), kNaN);
+}
+
+GreyImage GreyFromBytes(const ByteStrip& strip) {
+  GreyImage image(strip.width, strip.height);
+  for (int32_t y = 0; y < strip.height; ++y) {
+    const uint8_t* in = strip.Row(y);
+    float* out = image.Row(y);
+    for (int32_t x = 0; x < strip.width; ++x) out[x] = in[x];
+  }
+  return image;
+}
+
+float SampleBilinear(const GreyImage& image, double x, double y) {
+  if (image.Width < 1 || image.Height < 1) return kNaN;
+  const auto tapOf = [](double pos, int32_t size) {
+    if (size == 1) return Tap{0, 0.0f, pos == 0.0};
+    return TapAt(pos, size);
+  };
+  const Tap tx = tapOf(x, image.Width), ty = tapOf(y, image.Height);
+  if (!tx.inside || !ty.inside) return kNaN;
+  const int32_t i1 = image.Width == 1 ? tx.index : tx.index + 1;
+  const int32_t j1 = image.Height == 1 ? ty.index : ty.index + 1;
+  // A pixel without data spoils the blend only when it carries weight.
+  const auto v = [&](int32_t i, int32_t j, float w) {
+    return w > 0.0f ? image.At(i, j) * w : 0.0f;
+  };
+  return v(tx.index, ty.index, (1 - tx.t) * (1 - ty.t)) + v(i1, ty.index, tx.t * (1 - ty.t)) +
+         v(tx.index, j1, (1 - tx.t) * ty.t) + v(i1, j1, tx.t * ty.t);
+}
+
+std::string MatchVerdictText(MatchVerdict verdict) {
+  switch (verdict) {
+    case MatchVerdict::Found:
+      return "found";
+    case MatchVerdict::NoOverlap:
+      return "no overlap";
+    case MatchVerdict::NoTexture:
+      return "no texture in the overlap";
+    case MatchVerdict::Saturated:
+      return "the overlap is saturated";
+    case MatchVerdict::NoMatch:
+      break;
+  }
+  return "the overlaps do not match";
+}
+
+Gradients GradientsOf(const GreyImage& image) {
+  Gradients g{GreyImage(image.Width, image.Height), GreyImage(image.Width, image.Height)};
+  const int32_t w = image.Width, h = image.Height;
+  // A central difference where both neighbours have data, a one-sided one beside an edge or a
+  // pixel without data, so that the first and last rows with data keep a gradient.
+  const auto difference = [](float before, float here, float after) {
+    if (!std::isnan(before) && !std::isnan(after)) return 0.5f * (after - before);
+    if (!std::isnan(after)) return after - here;
+    if (!std::isnan(before)) return here - before;
+    return kNaN;
+  };
+  for (int32_t y = 0; y < h; ++y) {
+    const float* row = image.Row(y);
+    const float* up = y > 0 ? image.Row(y - 1) : nullptr;
+    const float* down = y + 1 < h ? image.Row(y + 1) : nullptr;
+    float* gx = g.X.Row(y);
+    float* gy = g.Y.Row(y);
+    for (int32_t x = 0; x < w; ++x) {
+      const float here = row[x];
+      if (std::isnan(here)) continue;  // stays NaN
+      gx[x] =
+          w < 2 ? 0.0f : difference(x > 0 ? row[x - 1] : kNaN, here, x + 1 < w ? row[x + 1] : kNaN);
+      gy[x] = h < 2 ? 0.0f : difference(up ? up[x] : kNaN, here, down ? down[x] : kNaN);
+      if (std::isnan(gx[x])) gx[x] = 0.0f;  // a pixel alone in its row or column
+      if (std::isnan(gy[x])) gy[x] = 0.0f;
+    }
+  }
+  return g;
+}
+
+namespace {
+
+ShiftEstimate Refine(const GreyImage& a, const Gradients& ga, const GreyImage& b,
+                     const Gradients& gb, double dx, double dy, const ShiftSearch& search) {
+  ShiftEstimate e;
+  e.Dx = dx;
+  e.Dy = dy;
+  const double startX = dx, startY = dy;
+  const int32_t step = std::max(1, search.ColumnStep);
+  Sums s;
+  for (int32_t it = 0; it < std::max(1, search.MaxIterations); ++it) {
+    s = Accumulate(a, ga, b, gb, e.Dx, e.Dy, step);
+    e.Iterations = it + 1;
+    if (s.n < std::max(1, search.MinOverlap / step)) break;
+    const double det = s.hxx * s.hyy - s.hxy * s.hxy;
+    if (!(det > 0)) break;
+    const double stepX = -(s.hyy * s.bx - s.hxy * s.by) / det;
+    const double stepY = -(s.hxx * s.by - s.hxy * s.bx) / det;
+    e.Dx += std::clamp(stepX, -1.0, 1.0);
+    e.Dy += std::clamp(stepY, -1.0, 1.0);
+    // The figures of the last pass stand for the final shift: it moved less than the tolerance.
+    if (std::hypot(stepX, stepY) < search.Tolerance) break;
+  }
+  e.Overlap = static_cast<int32_t>(std::min<int64_t>(s.n, std::numeric_limits<int32_t>::max()));
+  if (s.n < std::max(1, search.MinOverlap / step)) {
+    e.Verdict = MatchVerdict::NoOverlap;
+    return e;
+  }
+  const double n = static_cast<double>(s.n);
+  const double mean = s.s / (2 * n);
+  e.Contrast = std::sqrt(std::max(0.0, s.ss / (2 * n) - mean * mean));
+  e.Residual = std::sqrt(s.rr / n);
+  // The smaller eigenvalue of J^T J per pixel: how well the flattest direction pins the shift.
+  const double tr = (s.hxx + s.hyy) / n, det = (s.hxx * s.hyy - s.hxy * s.hxy) / (n * n);
+  const double smallest = tr / 2 - std::sqrt(std::max(0.0, tr * tr / 4 - det));
+  if (static_cast<double>(s.saturated) > search.MaxSaturated * 2 * n) {
+    e.Verdict = MatchVerdict::Saturated;
+  } else if (e.Contrast < search.MinContrast || !(smallest > 1e-3)) {
+    e.Verdict = MatchVerdict::NoTexture;
+  } else if (e.Residual > search.MaxResidualShare * e.Contrast * std::sqrt(2.0) ||
+             std::hypot(e.Dx - startX, e.Dy - startY) > 1.5 || !std::isfinite(e.Dx + e.Dy)) {
+    e.Verdict = MatchVerdict::NoMatch;
+  } else {
+    e.Verdict = MatchVerdict::Found;
+  }
+  return e;
+}
+
+}  // namespace
+
+ShiftEstimate RefineShift(const GreyImage& a, const GreyImage& b, double dx, double dy,
+                          const ShiftSearch& search) {
+  return Refine(a, GradientsOf(a), b, GradientsOf(b), dx, dy, search);
+}
+
+ShiftEstimate RefineShift(const GreyImage& a, const Gradients& ga, const GreyImage& b,
+                          const Gradients& gb, double dx, double dy, const ShiftSearch& search) {
+  return Refine(a, ga, b, gb, dx, dy, search);
+}
+
+ShiftEstimate EstimateShift(const GreyImage& a, const GreyImage& b, const ShiftSearch& search) {
+  const int32_t step = std::max(1, search.Step);
+  const int32_t need = std::max(1, search.MinOverlap / (step * step));
+  const int32_t nx = search.MaxDx - search.MinDx + 1, ny = search.MaxDy - search.MinDy + 1;
+  ShiftEstimate none;
+  if (nx < 1 || ny < 1) return none;
+  const double kNone = std::numeric_limits<double>::infinity();
+  std::vector<double> score(static_cast<size_t>(nx) * static_cast<size_t>(ny), kNone);
+  const auto at = [&](int32_t dx, int32_t dy) -> double& {
+    return score[static_cast<size_t>(dy - search.MinDy) * static_cast<size_t>(nx) +
+                 static_cast<size_t>(dx - search.MinDx)];
+  };
+  int32_t bestX = 0, bestY = 0;
+  double best = kNone;
+  for (int32_t dy = search.MinDy; dy <= search.MaxDy; ++dy) {
+    for (int32_t dx = search.MinDx; dx <= search.MaxDx; ++dx) {
+      int32_t count = 0;
+      const double msd = MeanSquareAt(a, b, dx, dy, step, count);
+      if (count < need) continue;
+      at(dx, dy) = msd;
+      if (msd < best) {
+        best = msd;
+        bestX = dx;
+        bestY = dy;
+      }
+    }
+  }
+  if (best == kNone) return none;
+  // A parabola through the neighbours starts the refinement closer to the minimum.
+  const auto vertex = [&](double m, double c, double p) {
+    return (m == kNone || p == kNone) ? 0.0 : ParabolaVertex(m, c, p);
+  };
+  const double fx = bestX > search.MinDx && bestX < search.MaxDx
+                        ? vertex(at(bestX - 1, bestY), best, at(bestX + 1, bestY))
+                        : 0.0;
+  const double fy = bestY > search.MinDy && bestY < search.MaxDy
+                        ? vertex(at(bestX, bestY - 1), best, at(bestX, bestY + 1))
+                        : 0.0;
+  return RefineShift(a, b, bestX + fx, bestY + fy, search);
+}
+
+}  // namespace quelmar

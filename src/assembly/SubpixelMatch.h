@@ -1,0 +1,125 @@
+#pragma once
+// Sub-pixel sampling and matching of grey images: the one place where the travel finder and the
+// colour composites sample a band between its pixels and measure how far one picture of the
+// ground lies from another.
+//
+// Conventions used throughout:
+// - Pixel (x, y) is column x, row y, both from 0; the pixel's value stands for the point (x, y).
+// - Bilinear sampling at a fractional position blends the four pixels around it; a position is
+//   inside an image of W x H pixels when 0 <= x <= W - 1 and 0 <= y <= H - 1.
+// - A shift (Dx, Dy) between two images a and b means b(x, y) = a(x + Dx, y + Dy): the scene that
+//   b shows at (x, y) is found in a at (x + Dx, y + Dy). Placing b Dy rows below and Dx columns
+//   to the right of a therefore lays the two scenes on each other.
+// - Values are floats; no data is NaN and never takes part in a comparison.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quelmar {
+
+// A view of 8-bit samples: `height` rows of `width` samples, row y starting at data + y * stride
+// (the stride may be negative, to read rows bottom-up).
+struct ByteStrip {
+  const uint8_t* data = nullptr;
+  ptrdiff_t stride = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+  const uint8_t* Row(int32_t y) const { return data + stride * static_cast<ptrdiff_t>(y); }
+};
+
+// Bilinear grey level of a byte strip at (x, y); NaN outside the strip.
+float SampleBilinear(const ByteStrip& strip, double x, double y);
+
+// A grey image of floats, row-major; NaN marks a pixel without data.
+struct GreyImage {
+  int32_t Width = 0;
+  int32_t Height = 0;
+  std::vector<float> Values;
+
+  GreyImage() = default;
+  GreyImage(int32_t width, int32_t height);  // all NaN; RangeError for a negative size
+  float At(int32_t x, int32_t y) const {
+    return Values[static_cast<size_t>(y) * static_cast<size_t>(Width) + static_cast<size_t>(x)];
+  }
+  float& At(int32_t x, int32_t y) {
+    return Values[static_cast<size_t>(y) * static_cast<size_t>(Width) + static_cast<size_t>(x)];
+  }
+  const float* Row(int32_t y) const {
+    return Values.data() + static_cast<size_t>(y) * static_cast<size_t>(Width);
+  }
+  float* Row(int32_t y) {
+    return Values.data() + static_cast<size_t>(y) * static_cast<size_t>(Width);
+  }
+};
+
+// The samples of a byte strip as a grey image (every pixel has data).
+GreyImage GreyFromBytes(const ByteStrip& strip);
+
+// Bilinear grey level of an image at (x, y); NaN outside it or where a pixel blended in (with a
+// weight above 0) has no data.
+float SampleBilinear(const GreyImage& image, double x, double y);
+
+// What a match found.
+enum class MatchVerdict {
+  Found,      // the shift and figures below hold
+  NoOverlap,  // no shift in the search window leaves enough pixels with data in both images
+  NoTexture,  // the overlap is flat (or has texture in one direction only): any shift fits
+  Saturated,  // most of the overlap is at the largest grey level (255)
+  NoMatch,    // the best shift still leaves the images disagreeing about as much as unrelated ones
+};
+
+// The verdict in words ("no texture in the overlap", ...).
+std::string MatchVerdictText(MatchVerdict verdict);
+
+struct ShiftEstimate {
+  MatchVerdict Verdict = MatchVerdict::NoOverlap;
+  double Dx = 0;  // b(x, y) = a(x + Dx, y + Dy)
+  double Dy = 0;
+  double Residual = 0;  // root mean square grey difference over the overlap at (Dx, Dy)
+  double Contrast = 0;  // standard deviation of the grey levels over the overlap
+  int32_t Overlap = 0;  // pixel pairs compared at (Dx, Dy)
+  int32_t Iterations = 0;
+  bool Found() const { return Verdict == MatchVerdict::Found; }
+};
+
+// The window of whole-pixel shifts tried first, and how the match is judged.
+struct ShiftSearch {
+  int32_t MinDx = -2, MaxDx = 2;
+  int32_t MinDy = -2, MaxDy = 2;
+  int32_t MinOverlap = 16;  // fewer pixel pairs than this: the shift is not tried
+  int32_t Step = 1;         // the whole-pixel search compares every Step-th column and row
+  int32_t ColumnStep = 1;   // the refinement uses every ColumnStep-th column
+  int32_t MaxIterations = 8;
+  double Tolerance = 1e-3;        // refinement stops once a step moves less than this (pixels)
+  double MinContrast = 0.75;      // grey levels; flatter overlaps are NoTexture
+  double MaxSaturated = 0.5;      // a larger share of 255 samples is Saturated
+  double MaxResidualShare = 0.7;  // Residual / (Contrast * sqrt 2) above this is NoMatch
+};
+
+// Horizontal and vertical central differences of an image (one-sided at its edges; NaN where a
+// neighbour has no data). Exposed for callers that match one image against many.
+struct Gradients {
+  GreyImage X;
+  GreyImage Y;
+};
+Gradients GradientsOf(const GreyImage& image);
+
+// The shift between a and b: every whole-pixel shift in the window is scored by the mean square
+// difference over the overlap, and the best one refined to a fraction of a pixel (see
+// RefineShift). The verdict says when the images cannot tell.
+ShiftEstimate EstimateShift(const GreyImage& a, const GreyImage& b, const ShiftSearch& search);
+
+// Refines a shift from a start within about a pixel of it, by Gauss-Newton steps on the mean
+// square difference. Both images are sampled half-way (a at +shift/2, b at -shift/2 from a
+// common grid, using both grids whose sampling phases mirror each other), so the two are blended
+// alike and the bilinear blend does not pull the result toward whole pixels; every row pair that
+// the overlap holds is used, which matters for strips only a few rows high.
+ShiftEstimate RefineShift(const GreyImage& a, const GreyImage& b, double dx, double dy,
+                          const ShiftSearch& search);
+// The same with the images' gradients already at hand (GradientsOf), for an image matched
+// against several others.
+ShiftEstimate RefineShift(const GreyImage& a, const Gradients& ga, const GreyImage& b,
+                          const Gradients& gb, double dx, double dy, const ShiftSearch& search);
+
+}  // namespace quelmar

@@ -1,0 +1,316 @@
+#include "assembly/TravelFinder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "assembly/SubpixelMatch.h"
+#include "util/Errors.h"
+
+namespace quelmar {
+
+namespace {
+
+constexpr int32_t kSampledFramelets = 16;  // for the whole-band checks
+constexpr int32_t kCoarsePairs = 9;        // pairs searched over every whole-pixel travel
+constexpr int32_t kSideways = 4;           // whole columns searched either side
+constexpr int32_t kRefinedColumns = 176;   // columns per row used to refine a pair's travel
+constexpr int32_t kSmoothHalfWidth = 6;    // pairs either side in the smoothed profile
+constexpr Real kVaries = 0.1;              // pixels along the product
+
+std::string Count(int32_t n, const char* one, const char* many) {
+  return FormatInt(n) + " " + (n == 1 ? one : many);
+}
+
+std::string ReasonOf(MatchVerdict verdict, int32_t height) {
+  switch (verdict) {
+    case MatchVerdict::NoOverlap:
+      return "the strips of consecutive framelets do not overlap";
+    case MatchVerdict::NoTexture:
+      return "the scene is featureless: the overlap of consecutive framelets has nothing to match";
+    case MatchVerdict::Saturated:
+      return "the scene is saturated: most samples are 255";
+    case MatchVerdict::NoMatch:
+    case MatchVerdict::Found:
+      break;
+  }
+  return "consecutive framelets do not agree at any travel from 0 to " + FormatInt(height - 1) +
+         " rows (their strips may not overlap)";
+}
+
+Real Median(std::vector<Real> v) {
+  if (v.empty()) return 0;
+  const size_t mid = v.size() / 2;
+  std::nth_element(v.begin(), v.begin() + static_cast<ptrdiff_t>(mid), v.end());
+  const Real upper = v[mid];
+  if (v.size() % 2 == 1) return upper;
+  return (*std::max_element(v.begin(), v.begin() + static_cast<ptrdiff_t>(mid)) + upper) / 2;
+}
+
+// The mean of the values within a few median deviations of the median: as robust as the median
+// against a stray pair, as precise as the mean over the others.
+Real RobustMean(const std::vector<Real>& v) {
+  const Real m = Median(v);
+  std::vector<Real> deviations;
+  for (Real x : v) deviations.push_back(std::fabs(x - m));
+  const Real gate = std::max<Real>(4.5L * Median(deviations), 0.02L);
+  Real sum = 0;
+  int32_t n = 0;
+  for (Real x : v) {
+    if (std::fabs(x - m) <= gate) {
+      sum += x;
+      ++n;
+    }
+  }
+  return n > 0 ? sum / n : m;
+}
+
+// Pairs without a value take the one interpolated between their found neighbours; then a
+// moving mean whose window shrinks symmetrically at the ends, so a steady change of the travel
+// along the product is kept as it is.
+std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Real fallback) {
+  const auto n = static_cast<int32_t>(pairs.size());
+  std::vector<Real> filled(static_cast<size_t>(n), fallback);
+  std::vector<int32_t> known;
+  for (int32_t i = 0; i < n; ++i)
+    if (pairs[static_cast<size_t>(i)].Found) known.push_back(i);
+  const auto value = [&](int32_t i) {
+    const TravelPair& p = pairs[static_cast<size_t>(i)];
+    return vertical ? p.Vertical : p.Horizontal;
+  };
+  if (!known.empty()) {
+    size_t next = 0;  // the first known pair at or after i
+    for (int32_t i = 0; i < n; ++i) {
+      while (next < known.size() && known[next] < i) ++next;
+      Real v;
+      if (next == known.size()) {
+        v = value(known.back());
+      } else if (known[next] == i || next == 0) {
+        v = value(known[next]);
+      } else {
+        const int32_t lo = known[next - 1], hi = known[next];
+        v = value(lo) +
+            (value(hi) - value(lo)) * static_cast<Real>(i - lo) / static_cast<Real>(hi - lo);
+      }
+      filled[static_cast<size_t>(i)] = v;
+    }
+  }
+  std::vector<Real> smooth(static_cast<size_t>(n));
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t h = std::min({kSmoothHalfWidth, i, n - 1 - i});
+    Real sum = 0;
+    for (int32_t j = i - h; j <= i + h; ++j) sum += filled[static_cast<size_t>(j)];
+    smooth[static_cast<size_t>(i)] = sum / static_cast<Real>(2 * h + 1);
+  }
+  return smooth;
+}
+
+// Grey-level checks over a few framelets' strips: every sample 255, or no variation at all.
+std::string SceneProblem(const StackStrips& strips) {
+  int64_t n = 0, white = 0;
+  double s = 0, ss = 0;
+  const int32_t fc = strips.Framelets();
+  const int32_t count = std::min(kSampledFramelets, fc);
+  for (int32_t k = 0; k < count; ++k) {
+    const int32_t f = count == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (fc - 1) / (count - 1));
+    const GreyImage g = strips.Read(f, 0, strips.Height());
+    for (float v : g.Values) {
+      if (std::isnan(v)) continue;
+      ++n;
+      white += v >= 255.0f;
+      s += v;
+      ss += static_cast<double>(v) * v;
+    }
+  }
+  if (n == 0) return "the band has no data";
+  if (white * 2 > n) return "the scene is saturated: most samples are 255";
+  const double mean = s / static_cast<double>(n);
+  if (ss / static_cast<double>(n) - mean * mean < 0.25)
+    return "the scene is featureless: every sample has the same grey level";
+  return {};
+}
+
+}  // namespace
+
+bool TravelEstimate::Varies() const {
+  if (!Found) return false;
+  const Real allowed = kVaries + 3 * ProfileNoise;
+  return VerticalMax - VerticalMin > allowed || HorizontalMax - HorizontalMin > allowed;
+}
+
+TravelProfile ProfileOf(const TravelEstimate& estimate) {
+  TravelProfile p;
+  if (!estimate.Found) return p;
+  p.Vertical = estimate.SmoothVertical;
+  p.Horizontal = estimate.SmoothHorizontal;
+  return p;
+}
+
+TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& geometry,
+                             UserPort& port) {
+  TravelEstimate e;
+  e.Band = geometry.Band;
+  if (!product.HasImage()) {
+    e.Reason = "no image data is loaded";
+    return e;
+  }
+  const int64_t framed = int64_t{product.FrameletCount} * product.FrameletHeight;
+  if (product.FrameletCount < 0 || product.FrameletHeight < 0 || product.RowCount < 0 ||
+      product.RowCount > product.Rows.Lines() || framed > product.RowCount) {
+    throw RangeError("The loaded product is inconsistent: " + FormatInt(product.FrameletCount) +
+                     " framelets of " + FormatInt(product.FrameletHeight) + " rows, " +
+                     FormatInt(product.RowCount) + " rows read");
+  }
+  const int32_t fc = product.FrameletCount;
+  e.Pairs = std::max(0, fc - 1);
+  std::string problem;
+  std::optional<StackStrips> opened = StackStrips::Open(product, geometry, port, problem);
+  e.Wavelength = product.BandWavelengths[static_cast<size_t>(geometry.Band) - 1];
+  if (!opened) {
+    e.Reason = problem;
+    return e;
+  }
+  StackStrips& strips = *opened;
+  if (fc < 2) {
+    e.Reason = "the product has " + Count(fc, "framelet", "framelets") +
+               ": there is no pair of framelets to compare";
+    return e;
+  }
+  const int32_t h = strips.Height();
+  if (h < 2) {
+    e.Reason = "the band is " + Count(h, "row", "rows") + " high: too thin to match";
+    return e;
+  }
+  const int32_t dataColumns = strips.FindEmptyColumns(kSampledFramelets);
+  if (dataColumns == 0) {
+    e.Reason = "the band has no data: every sample is 0";
+    return e;
+  }
+  if (std::string p = SceneProblem(strips); !p.empty()) {
+    e.Reason = p;
+    return e;
+  }
+
+  // Every whole-pixel travel on a few pairs spread over the product gives the start.
+  ShiftSearch search;
+  search.MinDy = 0;
+  search.MaxDy = h - 1;
+  search.MinDx = -kSideways;
+  search.MaxDx = kSideways;
+  // Every other column and row is enough to tell the whole-pixel travel; a couple of hundred
+  // columns per row are enough to refine it (more cost time and hardly move the result).
+  search.Step = 2;
+  search.ColumnStep = std::max(1, dataColumns / kRefinedColumns);
+  const auto fullSearch = [&](int32_t f) {
+    return EstimateShift(strips.Read(f, 0, h), strips.Read(f + 1, 0, h), search);
+  };
+  std::vector<Real> startV, startH;
+  std::map<MatchVerdict, int32_t> verdicts;
+  const int32_t coarse = std::min(kCoarsePairs, e.Pairs);
+  for (int32_t k = 0; k < coarse; ++k) {
+    const int32_t f =
+        coarse == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (e.Pairs - 1) / (coarse - 1));
+    const ShiftEstimate s = fullSearch(f);
+    ++verdicts[s.Verdict];
+    if (!s.Found()) continue;
+    startV.push_back(s.Dy);
+    startH.push_back(s.Dx);
+  }
+  if (startV.empty()) {
+    const auto most = std::max_element(verdicts.begin(), verdicts.end(),
+                                       [](auto& a, auto& b) { return a.second < b.second; });
+    e.Reason = ReasonOf(most->first, h);
+    return e;
+  }
+  const double v0 = static_cast<double>(Median(startV)), h0 = static_cast<double>(Median(startH));
+
+  // Each pair refined from the start over the rows the overlap can reach; a pair that lands far
+  // from it is searched afresh.
+  const int32_t r0 = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2);
+  e.Profile.resize(static_cast<size_t>(e.Pairs));
+  verdicts.clear();
+  double startX = h0, startY = v0;  // the previous pair's travel, when it was found near v0
+  for (int32_t f = 0; f < e.Pairs; ++f) {
+    ShiftEstimate s = RefineShift(strips.Read(f, r0, h - r0), strips.Read(f + 1, 0, h - r0), startX,
+                                  startY - r0, search);
+    s.Dy += r0;
+    if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5) s = fullSearch(f);
+    const bool near = s.Found() && std::fabs(s.Dy - v0) < 0.5 && std::fabs(s.Dx - h0) < 0.5;
+    startX = near ? s.Dx : h0;
+    startY = near ? s.Dy : v0;
+    TravelPair& p = e.Profile[static_cast<size_t>(f)];
+    ++verdicts[s.Verdict];
+    p.Found = s.Found();
+    p.Vertical = s.Dy;
+    p.Horizontal = s.Dx;
+    p.Residual = s.Residual;
+    if (!p.Found) p.Problem = ReasonOf(s.Verdict, h);
+  }
+
+  std::vector<Real> vs, hs, residuals;
+  for (const TravelPair& p : e.Profile) {
+    if (!p.Found) continue;
+    vs.push_back(p.Vertical);
+    hs.push_back(p.Horizontal);
+  }
+  // A pair far from all the others matched something else (a repeated pattern, a defect).
+  const Real mv = Median(vs), mh = Median(hs);
+  for (TravelPair& p : e.Profile) {
+    if (!p.Found) continue;
+    if (std::fabs(p.Vertical - mv) > 1.5L || std::fabs(p.Horizontal - mh) > 1.5L) {
+      p.Found = false;
+      p.Problem = "the travel found here disagrees with the other pairs";
+      continue;
+    }
+    residuals.push_back(p.Residual);
+  }
+  vs.clear();
+  hs.clear();
+  for (const TravelPair& p : e.Profile) {
+    if (!p.Found) continue;
+    vs.push_back(p.Vertical);
+    hs.push_back(p.Horizontal);
+  }
+  e.PairsUsed = static_cast<int32_t>(vs.size());
+  if (e.PairsUsed == 0 || 2 * e.PairsUsed < e.Pairs) {
+    MatchVerdict worst = MatchVerdict::NoMatch;
+    int32_t most = 0;
+    for (const auto& [verdict, n] : verdicts)
+      if (verdict != MatchVerdict::Found && n > most) worst = verdict, most = n;
+    e.Reason = "only " + FormatInt(e.PairsUsed) + " of " +
+               Count(e.Pairs, "framelet pair", "framelet pairs") + " could be matched; " +
+               ReasonOf(worst, h);
+    return e;
+  }
+  e.Vertical = RobustMean(vs);
+  e.Horizontal = RobustMean(hs);
+  e.Residual = Median(residuals);
+  e.SmoothVertical = Smooth(e.Profile, true, e.Vertical);
+  e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal);
+  const auto [vMin, vMax] = std::minmax_element(e.SmoothVertical.begin(), e.SmoothVertical.end());
+  const auto [hMin, hMax] =
+      std::minmax_element(e.SmoothHorizontal.begin(), e.SmoothHorizontal.end());
+  e.VerticalMin = *vMin;
+  e.VerticalMax = *vMax;
+  e.HorizontalMin = *hMin;
+  e.HorizontalMax = *hMax;
+  std::vector<Real> scatter;
+  for (size_t i = 0; i < e.Profile.size(); ++i) {
+    if (!e.Profile[i].Found) continue;
+    scatter.push_back(std::fabs(e.Profile[i].Vertical - e.SmoothVertical[i]));
+    scatter.push_back(std::fabs(e.Profile[i].Horizontal - e.SmoothHorizontal[i]));
+  }
+  const int32_t averaged = std::min(2 * kSmoothHalfWidth + 1, e.Pairs);
+  e.ProfileNoise = 1.4826L * Median(scatter) / std::sqrt(static_cast<Real>(averaged));
+  e.Found = true;
+  return e;
+}
+
+std::string TravelMessage(const TravelEstimate& e) {
+  if (!e.Found) return "Travel not found (band " + FormatInt(e.Band) + "): " + e.Reason;
+  return "Travel found: vertical " + FormatFixed(e.Vertical, 3) + ", horizontal " +
+         FormatFixed(e.Horizontal, 3) + " pixels (band " + FormatInt(e.Band) + ", " +
+         Count(e.PairsUsed, "framelet pair", "framelet pairs") + ")";
+}
+
+}  // namespace quelmar

@@ -1,0 +1,262 @@
+// The travel finder on simulated products whose true travel is known, on products that cannot
+// tell it, and stacks laid out by a measured travel profile.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Simulator.h"
+#include "SimulatorFiles.h"
+#include "assembly/PictureBuilder.h"
+#include "assembly/TravelFinder.h"
+#include "product/EdrLoader.h"
+#include "support/ScriptedPort.h"
+#include "support/TestFiles.h"
+#include "util/Errors.h"
+
+namespace quelmar {
+namespace {
+
+using sim::ProductKind;
+using testing::ScriptedPort;
+using testing::TempDir;
+
+LoadedProduct Load(const sim::SimulatedProduct& p, const TempDir& dir) {
+  const std::string path = dir.File(sim::ProductFileName(p));
+  testing::WriteFileBytes(path, sim::ProductFileBytes(p));
+  ScriptedPort port;
+  LoadedProduct product;
+  EXPECT_EQ(LoadEdrProduct(path, product, port, nullptr), LoadOutcome::ImageRead);
+  return product;
+}
+
+// Corrected horizontally and vertically, a stack's rows and columns are the ground's own: the
+// simulator's travel and drift, a quarter of each in the binned ultraviolet bands.
+StripGeometry Corrected(int32_t band, const TempDir& dir) {
+  StripGeometry g;
+  g.Band = band;
+  g.CorrectDistortion = true;
+  g.CorrectVertically = true;
+  g.SettingsPath = dir.File("no-settings-here.ini");  // the default geometry
+  return g;
+}
+
+TravelEstimate Measure(const LoadedProduct& product, const StripGeometry& g) {
+  ScriptedPort port;
+  return MeasureTravel(product, g, port);
+}
+
+// A grid of products of every kind, travels 6 to 13 rows, drifts of either sign: the found
+// travel against the true one. The share of products within the goal is printed; the limits
+// asserted are those the finder keeps on this grid.
+TEST(TravelFinder, FindsTheTravelOfSimulatedProductsOfEveryKind) {
+  TempDir dir;
+  struct Tally {
+    int n = 0, vGood = 0, hGood = 0, beyond = 0;
+    double vWorst = 0, hWorst = 0;
+  } visible, uv;
+  uint32_t seed = 40;
+  for (ProductKind kind : {ProductKind::ME, ProductKind::VE, ProductKind::UE, ProductKind::CE}) {
+    for (double travel : {6.2, 8.7, 10.9, 12.6}) {
+      for (double drift : {-1.3, 0.6}) {
+        sim::SimulatorOptions o;
+        o.kind = kind;
+        o.framelets = 16;
+        o.travel = travel;
+        o.drift = drift;
+        o.seed = ++seed;
+        const sim::SimulatedProduct p = sim::SimulateProduct(o);
+        const LoadedProduct product = Load(p, dir);
+        // One visible band (the middle one) and one ultraviolet band where there are such.
+        std::vector<int32_t> bands;
+        for (size_t b = 0; b < p.bands.size(); ++b)
+          if (p.bands[b].ultraviolet && bands.empty()) bands.push_back(static_cast<int32_t>(b) + 1);
+        for (size_t b = 0; b < p.bands.size(); ++b)
+          if (!p.bands[b].ultraviolet) {
+            bands.push_back(static_cast<int32_t>(b + (p.bands.size() - b) / 2) + 1);
+            break;
+          }
+        for (int32_t band : bands) {
+          const bool isUv = p.bands[static_cast<size_t>(band) - 1].ultraviolet;
+          const double scale = isUv ? 0.25 : 1.0;
+          const TravelEstimate e = Measure(product, Corrected(band, dir));
+          SCOPED_TRACE(p.productId + " band " + std::to_string(band));
+          // A binned band 4 rows high spans 3 rows from its first to its last: a travel beyond
+          // that leaves nothing in common on the optical axis, only toward the strip's ends.
+          if (isUv && travel * scale > 3.0) {
+            if (!e.Found) ++uv.beyond;
+            continue;
+          }
+          ASSERT_TRUE(e.Found) << e.Reason;
+          const double v = std::fabs(static_cast<double>(e.Vertical) - travel * scale);
+          const double h = std::fabs(static_cast<double>(e.Horizontal) - drift * scale);
+          Tally& t = isUv ? uv : visible;
+          ++t.n;
+          t.vGood += v <= (isUv ? 0.05 : 0.02);
+          t.hGood += h <= (isUv ? 0.1 : 0.05);
+          t.vWorst = std::max(t.vWorst, v);
+          t.hWorst = std::max(t.hWorst, h);
+          EXPECT_LT(v, isUv ? 0.2 : 0.08) << "travel " << travel;
+          EXPECT_LT(h, isUv ? 0.1 : 0.05) << "drift " << drift;
+        }
+      }
+    }
+  }
+  std::printf(
+      "visible: %d bands, vertical within 0.02 in %d, horizontal within 0.05 in %d; "
+      "worst %.4f / %.4f\n",
+      visible.n, visible.vGood, visible.hGood, visible.vWorst, visible.hWorst);
+  std::printf(
+      "ultraviolet: %d bands, vertical within 0.05 in %d, horizontal within 0.1 in %d; "
+      "worst %.4f / %.4f; travel beyond 3 rows not found in %d\n",
+      uv.n, uv.vGood, uv.hGood, uv.vWorst, uv.hWorst, uv.beyond);
+}
+
+// A travel that falls linearly along the product: the smoothed per-pair profile follows it.
+TEST(TravelFinder, FollowsATravelThatChangesAlongTheProduct) {
+  TempDir dir;
+  sim::SimulatorOptions o;
+  o.kind = ProductKind::VE;
+  o.framelets = 60;
+  o.travel = 11.0;
+  o.travelEnd = 9.5;
+  o.drift = -0.5;
+  o.seed = 12;
+  const sim::SimulatedProduct p = sim::SimulateProduct(o);
+  const TravelEstimate e = Measure(Load(p, dir), Corrected(3, dir));
+  ASSERT_TRUE(e.Found) << e.Reason;
+  ASSERT_EQ(e.SmoothVertical.size(), 59u);
+  double worst = 0;
+  for (int32_t f = 0; f + 1 < p.framelets; ++f) {
+    worst = std::max(
+        worst,
+        std::fabs(static_cast<double>(e.SmoothVertical[static_cast<size_t>(f)]) - p.PairTravel(f)));
+  }
+  std::printf("changing travel: the smoothed profile is within %.4f of the truth\n", worst);
+  EXPECT_LT(worst, 0.05);
+  EXPECT_TRUE(e.Varies());
+  EXPECT_NEAR(static_cast<double>(e.VerticalMax - e.VerticalMin), 1.5, 0.1);
+}
+
+// Framelets stored upside down, stacked with inversion, are the same strips: the same travel.
+TEST(TravelFinder, InvertedFramelets) {
+  TempDir dir;
+  sim::SimulatorOptions o;
+  o.kind = ProductKind::ME;
+  o.framelets = 12;
+  o.travel = 9.3;
+  o.drift = 0.8;
+  o.seed = 5;
+  sim::SimulatedProduct p = sim::SimulateProduct(o);
+  const LoadedProduct upright = Load(p, dir);
+  const size_t rowBytes = static_cast<size_t>(p.width);
+  for (int32_t f = 0; f < p.framelets; ++f) {
+    for (int32_t y = 0; y < p.frameletHeight / 2; ++y) {
+      uint8_t* top = p.image.data() + (static_cast<size_t>(f) * p.frameletHeight + y) * rowBytes;
+      uint8_t* bottom =
+          p.image.data() +
+          (static_cast<size_t>(f) * p.frameletHeight + p.frameletHeight - 1 - y) * rowBytes;
+      std::swap_ranges(top, top + rowBytes, bottom);
+    }
+  }
+  p.productId = "M1INVERTEDME";
+  const LoadedProduct turned = Load(p, dir);
+  StripGeometry g;
+  g.Band = 1;
+  const TravelEstimate a = Measure(upright, g);
+  g.Invert = true;
+  const TravelEstimate b = Measure(turned, g);
+  ASSERT_TRUE(a.Found && b.Found) << a.Reason << b.Reason;
+  EXPECT_EQ(a.Vertical, b.Vertical);
+  EXPECT_EQ(a.Horizontal, b.Horizontal);
+  // Without the inversion the ground seems to move up the framelet: no travel from 0 up fits.
+  g.Invert = false;
+  EXPECT_FALSE(Measure(turned, g).Found);
+}
+
+// Products that cannot tell their travel say so, with the reason, and give no number.
+TEST(TravelFinder, SaysWhyWhenTheProductCannotTell) {
+  TempDir dir;
+  sim::SimulatorOptions o;
+  o.kind = ProductKind::VE;
+  o.framelets = 8;
+  o.seed = 8;
+  const sim::SimulatedProduct p = sim::SimulateProduct(o);
+  const auto measureWith = [&](uint8_t fill, const std::string& id) {
+    sim::SimulatedProduct q = p;
+    std::fill(q.image.begin(), q.image.end(), fill);
+    q.productId = id;
+    StripGeometry g;
+    g.Band = 2;
+    return Measure(Load(q, dir), g);
+  };
+  const TravelEstimate flat = measureWith(90, "M1FLATVE");
+  EXPECT_FALSE(flat.Found);
+  EXPECT_EQ(flat.Reason, "the scene is featureless: every sample has the same grey level");
+  EXPECT_EQ(TravelMessage(flat),
+            "Travel not found (band 2): the scene is featureless: every sample has the same grey "
+            "level");
+  EXPECT_EQ(measureWith(255, "M1WHITEVE").Reason, "the scene is saturated: most samples are 255");
+  EXPECT_EQ(measureWith(0, "M1DARKVE").Reason, "the band has no data: every sample is 0");
+
+  o.framelets = 1;
+  const TravelEstimate one = Measure(Load(sim::SimulateProduct(o), dir), Corrected(1, dir));
+  EXPECT_FALSE(one.Found);
+  EXPECT_EQ(one.Reason, "the product has 1 framelet: there is no pair of framelets to compare");
+
+  // A travel of the whole band leaves no rows in common.
+  o.kind = ProductKind::ME;
+  o.framelets = 10;
+  o.travel = 14.0;
+  const TravelEstimate apart = Measure(Load(sim::SimulateProduct(o), dir), Corrected(1, dir));
+  EXPECT_FALSE(apart.Found) << apart.Vertical;
+
+  LoadedProduct none;
+  EXPECT_EQ(Measure(none, Corrected(1, dir)).Reason, "no image data is loaded");
+}
+
+// A stack laid out by a profile: each framelet at the rounded running sum of the travels
+// before it; a profile of whole travels gives the constant-travel picture byte for byte.
+TEST(TravelFinder, StacksByAProfile) {
+  TempDir dir;
+  sim::SimulatorOptions o;
+  o.kind = ProductKind::CE;
+  o.framelets = 6;
+  o.seed = 3;
+  const LoadedProduct product = Load(sim::SimulateProduct(o), dir);
+  PictureRequest r;
+  r.Stacked = true;
+  r.VerticalTravel = 11;
+  r.HorizontalTravel = -2;
+  r.ReadBand = [] { return 3; };
+  ScriptedPort port;
+  DisplayedImageInfo shown;
+  Picture constant, profiled;
+  ASSERT_EQ(DisplayImage(product, r, port, shown, constant), DisplayOutcome::Shown);
+  r.Profile.Vertical.assign(5, 11);
+  r.Profile.Horizontal.assign(5, -2);
+  ASSERT_EQ(DisplayImage(product, r, port, shown, profiled), DisplayOutcome::Shown);
+  ASSERT_EQ(profiled.Width(), constant.Width());
+  ASSERT_EQ(profiled.Height(), constant.Height());
+  for (int32_t y = 0; y < constant.Height(); ++y)
+    ASSERT_EQ(std::memcmp(profiled.Row(y), constant.Row(y), static_cast<size_t>(constant.Stride())),
+              0);
+
+  const ProfileLayout layout =
+      LayOutProfile({{10.4, 11.2, 10.9, 11.6, 9.8}, {0.5, -0.75, 0.25, 0.25, -0.75}}, 6, 78, 14);
+  // Rows start at 0, 10.4, 21.6, 32.5, 44.1, 53.9, rounded halves to even.
+  EXPECT_EQ(layout.RowsTaken, (std::vector<int32_t>{10, 12, 10, 12, 10, 14}));
+  EXPECT_EQ(layout.Height, 54 + 14);
+  // The running sums run 0, 0.5, -0.25, 0, 0.25, -0.5: span 1 x 6 / 5; leftward overall, so
+  // counted from the right end: 1 + sum - 0.5.
+  EXPECT_EQ(layout.ExtraWidth, 1);
+  EXPECT_EQ(layout.Columns, (std::vector<int32_t>{0, 1, 0, 0, 1, 0}));
+  EXPECT_THROW(LayOutProfile({{1, 2}, {0, 0}}, 6, 78, 14), RangeError);
+}
+
+}  // namespace
+}  // namespace quelmar
