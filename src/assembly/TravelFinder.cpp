@@ -219,6 +219,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // columns per row are enough to refine it (more cost time and hardly move the result).
   search.Step = 2;
   search.ColumnStep = std::max(1, dataColumns / kRefinedColumns);
+  search.Tolerance = 0.003;  // well below the scatter of one pair's travel
   const auto fullSearch = [&](int32_t f) {
     return EstimateShift(Softened(strips.Read(f, 0, h)), Softened(strips.Read(f + 1, 0, h)),
                          search);
