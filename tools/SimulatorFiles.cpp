@@ -59,6 +59,17 @@ std::string WavelengthList(const SimulatedProduct& p, std::string_view separator
   return list;
 }
 
+// What the simulation comment adds for a travel that changes or a sideways drift (nothing for
+// the constant travel straight down, so such labels stay as they were).
+std::string TravelNote(const SimulatedProduct& p) {
+  std::string note;
+  if (p.framelets > 1 && p.PairTravel(p.framelets - 2) != p.travel)
+    note += ", changing linearly to " + FormatFixed(p.PairTravel(p.framelets - 2), 3);
+  if (p.drift != 0) note += ", drift " + FormatFixed(p.drift, 3) + " columns per framelet";
+  if (!note.empty()) note += "; true travels in " + p.productId + "_travel.txt";
+  return note;
+}
+
 std::vector<std::string> LabelLinesWith(const SimulatedProduct& p, int32_t labelRecords) {
   const Observation& ob = p.observation;
   std::string filters;
@@ -111,7 +122,7 @@ std::vector<std::string> LabelLinesWith(const SimulatedProduct& p, int32_t label
       "",
       "/* SIMULATION: seed " + FormatInt(p.seed) + ", vertical travel " + FormatFixed(p.travel, 3) +
           " rows per framelet (visible bands; ultraviolet bands " +
-          FormatFixed(p.travel / 4.0L, 4) + ") */",
+          FormatFixed(p.travel / 4.0L, 4) + ")" + TravelNote(p) + " */",
       "",
       Key("OBJECT", "IMAGE"),
       Key("LINES", FormatInt(p.Lines()), true),

@@ -245,7 +245,7 @@ Gradients GradientsOf(const GreyImage& image) {
     if (!std::isnan(before) && !std::isnan(after)) return 0.5f * (after - before);
     if (!std::isnan(after)) return after - here;
     if (!std::isnan(before)) return here - before;
-    return kNaN;
+    return 0.0f;  // a pixel alone in its row or column
   };
   for (int32_t y = 0; y < h; ++y) {
     const float* row = image.Row(y);
@@ -253,14 +253,24 @@ Gradients GradientsOf(const GreyImage& image) {
     const float* down = y + 1 < h ? image.Row(y + 1) : nullptr;
     float* gx = g.X.Row(y);
     float* gy = g.Y.Row(y);
+    // Rows with data throughout (the common case) take the plain differences; the rest, and
+    // the edges, the careful rule.
+    bool plain = up != nullptr && down != nullptr && w >= 3;
+    for (int32_t x = 0; plain && x < w; ++x)
+      plain = !std::isnan(row[x]) && !std::isnan(up[x]) && !std::isnan(down[x]);
+    if (plain) {
+      for (int32_t x = 1; x + 1 < w; ++x) gx[x] = 0.5f * (row[x + 1] - row[x - 1]);
+      gx[0] = row[1] - row[0];
+      gx[w - 1] = row[w - 1] - row[w - 2];
+      for (int32_t x = 0; x < w; ++x) gy[x] = 0.5f * (down[x] - up[x]);
+      continue;
+    }
     for (int32_t x = 0; x < w; ++x) {
       const float here = row[x];
       if (std::isnan(here)) continue;  // stays NaN
       gx[x] =
           w < 2 ? 0.0f : difference(x > 0 ? row[x - 1] : kNaN, here, x + 1 < w ? row[x + 1] : kNaN);
       gy[x] = h < 2 ? 0.0f : difference(up ? up[x] : kNaN, here, down ? down[x] : kNaN);
-      if (std::isnan(gx[x])) gx[x] = 0.0f;  // a pixel alone in its row or column
-      if (std::isnan(gy[x])) gy[x] = 0.0f;
     }
   }
   return g;
