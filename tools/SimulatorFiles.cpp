@@ -63,7 +63,9 @@ std::string WavelengthList(const SimulatedProduct& p, std::string_view separator
 // the constant travel straight down, so such labels stay as they were).
 std::string TravelNote(const SimulatedProduct& p) {
   std::string note;
-  if (p.framelets > 1 && p.PairTravel(p.framelets - 2) != p.travel)
+  // A product described without its framelets (an index line's) has no travels to tell.
+  if (p.framelets > 1 && p.frameletY.size() >= static_cast<size_t>(p.framelets) &&
+      p.PairTravel(p.framelets - 2) != p.travel)
     note += ", changing linearly to " + FormatFixed(p.PairTravel(p.framelets - 2), 3);
   if (p.drift != 0) note += ", drift " + FormatFixed(p.drift, 3) + " columns per framelet";
   if (!note.empty()) note += "; true travels in " + p.productId + "_travel.txt";
