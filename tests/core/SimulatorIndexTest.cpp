@@ -77,7 +77,8 @@ TEST(SimulatorIndex, SyntheticLinesAreSearchableAndTheFileIsReplacedOnlyWhenOurs
       sim::kExitDone)
       << err.str();
   SearchRequest request;
-  const std::optional<IndexLineRecord> first = ReadSearchLine(sim::SyntheticIndexLine(4, 0));
+  const std::string firstLine = sim::SyntheticIndexLine(4, 0);  // the record points into it
+  const std::optional<IndexLineRecord> first = ReadSearchLine(firstLine);
   ASSERT_TRUE(first);
   request.point = Centre(*first);
   const SearchResult result = SearchIndex(dir.File("CUMINDEX.TAB"), request);
