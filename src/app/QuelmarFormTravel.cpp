@@ -1,5 +1,7 @@
 // The Find travel command of the window: a thin caller of MeasureTravel.
 #include "app/QuelmarForm.h"
+
+#include <utility>
 #include "assembly/TravelFinder.h"
 #include "util/Numbers.h"
 
@@ -30,8 +32,14 @@ void TQuelmar_Form::FindTravel_ButtonClick() {
     const auto fixed = [](quelmar::Real x) {
       return QString::fromStdString(quelmar::FormatFixed(x, 3));
     };
-    VerticalOffset_LabeledNumericEdit->NumericEdit->setText(fixed(estimate.Vertical));
-    HorizontalOffset_LabeledNumericEdit->NumericEdit->setText(fixed(estimate.Horizontal));
+    // The narrow fields show a measured value from its first digit (the message line has it
+    // whole).
+    for (auto [field, value] :
+         {std::pair{VerticalOffset_LabeledNumericEdit, estimate.Vertical},
+          std::pair{HorizontalOffset_LabeledNumericEdit, estimate.Horizontal}}) {
+      field->NumericEdit->setText(fixed(value));
+      field->NumericEdit->setCursorPosition(0);
+    }
     if (estimate.Varies()) {
       const std::string range = "vertical " + quelmar::FormatFixed(estimate.VerticalMin, 3) +
                                 " to " + quelmar::FormatFixed(estimate.VerticalMax, 3) +
