@@ -8,10 +8,10 @@
 #include <system_error>
 
 #include "assembly/PictureBuilder.h"
-#include "output/PictureFile.h"
 #include "cli/ColourCommand.h"
 #include "cli/TravelWork.h"
 #include "output/BmpWriter.h"
+#include "output/PictureFile.h"
 #include "output/SaveCommand.h"
 #include "product/EdrLoader.h"
 #include "support/IndexLookup.h"
@@ -146,18 +146,8 @@ void StackWork(const CliOptions& options, const std::string& outputFolder,
     result.status = 1;
     return;
   }
-  std::vector<int32_t> bands;
-  if (options.allBands) {
-    for (int32_t g = 1; g <= product.BandCount; ++g) bands.push_back(g);
-  } else {
-    bands.push_back(options.band.value_or(product.BandCount == 7 ? 3 : 1));
-  }
-  if (bands.empty() || bands.back() > product.BandCount) {
-    port.Note(path + ": --band " + FormatInt(bands.empty() ? 0 : bands.back()) +
-              " is out of range; this product's bands are 1 to " + FormatInt(product.BandCount));
-    result.status = 2;
-    return;
-  }
+  const std::vector<int32_t> bands = ChosenBands(options, product, port, result, path);
+  if (bands.empty()) return;
   int32_t band = 0;
   PictureRequest request = StackRequest(options, product, band);
   for (const int32_t g : bands) {
@@ -195,6 +185,23 @@ void SupportWork(const CliOptions& options, const LoadedProduct& product, BatchP
 }
 
 }  // namespace
+
+std::vector<int32_t> ChosenBands(const CliOptions& options, const LoadedProduct& product,
+                                 BatchPort& port, FileResult& result, const std::string& path) {
+  std::vector<int32_t> bands;
+  if (options.allBands) {
+    for (int32_t g = 1; g <= product.BandCount; ++g) bands.push_back(g);
+  } else {
+    bands.push_back(options.band.value_or(product.BandCount == 7 ? 3 : 1));
+  }
+  if (bands.empty() || bands.back() > product.BandCount) {
+    port.Note(path + ": --band " + FormatInt(bands.empty() ? 0 : bands.back()) +
+              " is out of range; this product's bands are 1 to " + FormatInt(product.BandCount));
+    result.status = 2;
+    return {};
+  }
+  return bands;
+}
 
 FileResult ProcessFile(const CliOptions& options, const std::string& input,
                        const std::string& outputFolder, OutputClaims& claims) {

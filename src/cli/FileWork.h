@@ -10,6 +10,7 @@
 #include "assembly/DisplayedImage.h"
 #include "cli/BatchPort.h"
 #include "cli/CliOptions.h"
+#include "product/LoadedProduct.h"
 
 namespace quelmar::cli {
 
@@ -49,6 +50,11 @@ class OutputClaims {
 // (path separators, control characters) turned into "_", so that a label's PRODUCT_ID can never
 // place a bitmap outside the output folder.
 std::string SafeFileName(const std::string& name);
+
+// The bands --band or --all-bands names for `product` (by default the band the window stacks
+// after a Load). Empty, with a note and status 2 in `result`, when --band is beyond the product.
+std::vector<int32_t> ChosenBands(const CliOptions& options, const LoadedProduct& product,
+                                 BatchPort& port, FileResult& result, const std::string& path);
 
 // Does `input`'s work for the options' command. Never throws: errors are in the result.
 // `outputFolder` is the absolute folder of proposed bitmap names (raw and stack).

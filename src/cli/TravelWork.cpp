@@ -63,18 +63,8 @@ void TravelWork(const CliOptions& options, const LoadedProduct& product, BatchPo
     result.status = 1;
     return;
   }
-  std::vector<int32_t> bands;
-  if (options.allBands) {
-    for (int32_t g = 1; g <= product.BandCount; ++g) bands.push_back(g);
-  } else {
-    bands.push_back(options.band.value_or(product.BandCount == 7 ? 3 : 1));
-  }
-  if (bands.empty() || bands.back() > product.BandCount) {
-    port.Note(path + ": --band " + FormatInt(bands.empty() ? 0 : bands.back()) +
-              " is out of range; this product's bands are 1 to " + FormatInt(product.BandCount));
-    result.status = 2;
-    return;
-  }
+  const std::vector<int32_t> bands = ChosenBands(options, product, port, result, path);
+  if (bands.empty()) return;
   for (const int32_t band : bands) {
     const TravelEstimate e = MeasureTravel(product, GeometryOf(options, band), port);
     port.AppendLine(options.tsv ? TsvLine(product, e) : HumanLine(product, e));

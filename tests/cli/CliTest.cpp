@@ -13,6 +13,7 @@
 #include "output/PngWriter.h"
 #include "output/SaveCommand.h"
 #include "product/EdrLoader.h"
+#include "support/CliRun.h"
 #include "support/IndexLookup.h"
 #include "support/ScriptedPort.h"
 #include "support/TestFiles.h"
@@ -21,31 +22,6 @@ namespace quelmar::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Quoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs the tool with `args` in folder `cwd`, capturing both streams.
-CliRun RunCli(const std::vector<std::string>& args, const std::string& cwd) {
-  TempDir capture;
-  std::string command = "cd " + Quoted(cwd) + " && " + Quoted(QUELMAR_CLI);
-  for (const std::string& a : args) command += " " + Quoted(a);
-  command += " >" + Quoted(capture.File("out")) + " 2>" + Quoted(capture.File("err"));
-  const int raw = std::system(command.c_str());
-  CliRun run;
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.out = ReadFileBytes(capture.File("out"));
-  run.err = ReadFileBytes(capture.File("err"));
-  return run;
-}
 
 std::string Joined(const std::vector<std::string>& lines) {
   std::string s;
@@ -242,8 +218,8 @@ TEST(CliReport, UnreadableFileFailsWithoutStoppingTheOthers) {
 TEST(CliReport, LinesThatCannotBeWrittenAreAFailure) {
   TempDir dir;
   const std::string me = WriteProduct(dir, "m.IMG", "M2ME", 2, 14, 8, "643 <nm>");
-  const std::string command =
-      Quoted(QUELMAR_CLI) + " report " + Quoted(me) + " >/dev/full 2>" + Quoted(dir.File("err"));
+  const std::string command = ShellQuoted(QUELMAR_CLI) + " report " + ShellQuoted(me) +
+                              " >/dev/full 2>" + ShellQuoted(dir.File("err"));
   const int raw = std::system(command.c_str());
   EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1);
   EXPECT_NE(ReadFileBytes(dir.File("err")).find("could not be written"), std::string::npos);

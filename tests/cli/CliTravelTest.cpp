@@ -10,30 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "support/CliRun.h"
 #include "support/TestFiles.h"
 
 namespace quelmar::testing {
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Quoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-ToolRun RunTool(const std::vector<std::string>& args, const std::string& cwd) {
-  TempDir capture;
-  std::string command = "cd " + Quoted(cwd) + " && " + Quoted(QUELMAR_CLI);
-  for (const std::string& a : args) command += " " + Quoted(a);
-  command += " >" + Quoted(capture.File("out")) + " 2>" + Quoted(capture.File("err"));
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFileBytes(capture.File("out")),
-          ReadFileBytes(capture.File("err"))};
+CliRun RunTool(const std::vector<std::string>& args, const std::string& cwd) {
+  return RunCli(args, cwd);
 }
 
 std::vector<std::string> Split(const std::string& text, char at) {
@@ -68,7 +52,7 @@ TEST(CliTravel, TsvGivesAHeaderThenOneRowPerProductAndNotFoundRowsSayWhy) {
   TempDir dir;
   const std::string good = WriteProduct(dir, "M8000ME", 9.25, 0.5);
   const std::string flat = WriteProduct(dir, "M8001ME", 9.25, 0.5, true);
-  const ToolRun run = RunTool({"travel", "--tsv", good, flat}, dir.Path());
+  const CliRun run = RunTool({"travel", "--tsv", good, flat}, dir.Path());
   EXPECT_EQ(run.status, 1);  // the flat product's travel is not found
   const std::vector<std::string> lines = Split(run.out, '\n');
   ASSERT_EQ(lines.size(), 3u) << run.out;
@@ -92,7 +76,7 @@ TEST(CliTravel, TsvGivesAHeaderThenOneRowPerProductAndNotFoundRowsSayWhy) {
   EXPECT_EQ(missing[3], "not found");
   EXPECT_EQ(missing[8], "the scene is featureless: every sample has the same grey level");
 
-  const ToolRun human = RunTool({"travel", good}, dir.Path());
+  const CliRun human = RunTool({"travel", good}, dir.Path());
   EXPECT_EQ(human.status, 0);
   EXPECT_EQ(human.out.rfind("M8000ME band 1 (643 nm): vertical 9.2", 0), 0u) << human.out;
 }
@@ -100,7 +84,7 @@ TEST(CliTravel, TsvGivesAHeaderThenOneRowPerProductAndNotFoundRowsSayWhy) {
 TEST(CliTravel, StackUsesTheMeasuredTravelsAndSaysSo) {
   TempDir dir;
   const std::string good = WriteProduct(dir, "M8002ME", 10.5, -0.75);
-  const ToolRun run = RunTool(
+  const CliRun run = RunTool(
       {"stack", "--vertical-travel", "auto", "--horizontal-travel", "auto", "-o", "auto.bmp", good},
       dir.Path());
   EXPECT_EQ(run.status, 0) << run.err;
@@ -109,12 +93,12 @@ TEST(CliTravel, StackUsesTheMeasuredTravelsAndSaysSo) {
   EXPECT_NE(run.out.find(" (measured) pixels (band 1, 9 framelet pairs)"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(dir.File("auto.bmp")).substr(0, 2), "BM");
 
-  const ToolRun given = RunTool(
+  const CliRun given = RunTool(
       {"stack", "--vertical-travel", "auto", "--horizontal-travel", "-1", "-o", "given.bmp", good},
       dir.Path());
   EXPECT_NE(given.out.find(", horizontal -1.000 (given) pixels"), std::string::npos) << given.out;
 
-  const ToolRun flat = RunTool(
+  const CliRun flat = RunTool(
       {"stack", "--travel-profile", "-o", "flat.bmp", WriteProduct(dir, "M8003ME", 10.5, 0, true)},
       dir.Path());
   EXPECT_EQ(flat.status, 1);
@@ -130,12 +114,12 @@ TEST(CliTravel, StackUsesTheMeasuredTravelsAndSaysSo) {
 
 TEST(CliTravel, HelpDocumentsTheOptions) {
   TempDir dir;
-  const ToolRun help = RunTool({"travel", "--help"}, dir.Path());
+  const CliRun help = RunTool({"travel", "--help"}, dir.Path());
   EXPECT_EQ(help.status, 0);
   for (const char* m : {"--band", "--all-bands", "--invert", "--correct", "--correct-vertically",
                         "--shift", "--settings", "--tsv", "--jobs", "not found"})
     EXPECT_NE(help.out.find(m), std::string::npos) << m;
-  const ToolRun stack = RunTool({"stack", "--help"}, dir.Path());
+  const CliRun stack = RunTool({"stack", "--help"}, dir.Path());
   for (const char* m : {"auto", "--travel-profile", "Travel used"})
     EXPECT_NE(stack.out.find(m), std::string::npos) << m;
   EXPECT_NE(RunTool({"--help"}, dir.Path()).out.find("travel "), std::string::npos);

@@ -10,30 +10,16 @@
 #include "assembly/ColourComposite.h"
 #include "output/BmpWriter.h"
 #include "product/EdrLoader.h"
+#include "support/CliRun.h"
 #include "support/ScriptedPort.h"
 #include "support/TestFiles.h"
 
 namespace quelmar::testing {
 namespace {
 
-struct ColourRun {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Quoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-ColourRun RunColour(const std::vector<std::string>& args, const TempDir& dir) {
-  std::string command = "cd " + Quoted(dir.Path()) + " && " + Quoted(QUELMAR_CLI) + " colour";
-  for (const std::string& a : args) command += " " + Quoted(a);
-  command += " >" + Quoted(dir.File("out.txt")) + " 2>" + Quoted(dir.File("err.txt"));
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFileBytes(dir.File("out.txt")),
-          ReadFileBytes(dir.File("err.txt"))};
+CliRun RunColour(std::vector<std::string> args, const TempDir& dir) {
+  args.insert(args.begin(), "colour");
+  return RunCli(args, dir.Path());
 }
 
 std::string Write(const TempDir& dir, const std::string& id, int32_t height,
@@ -48,7 +34,7 @@ const char* const kSeven = "(321, 360, 415, 566, 604, 643, 689) <nm>";
 TEST(CliColour, BitmapEqualsTheCorePictureUnderItsColourName) {
   TempDir dir;
   const std::string path = Write(dir, "M1CE", 78, kSeven);
-  const ColourRun run =
+  const CliRun run =
       RunColour({"--correct", "--vertical-travel", "11.5", "--stretch", "1,99", "M1CE.IMG"}, dir);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("Colour picture of M1CE on the grid of band 5:\n"), std::string::npos)
@@ -70,7 +56,7 @@ TEST(CliColour, BitmapEqualsTheCorePictureUnderItsColourName) {
   EXPECT_EQ(ReadFileBytes(dir.File("M1CE_689_604_415nm.bmp")), EncodeBmp(core.Image));
 
   // The reference and bands as asked, into the file named.
-  const ColourRun other =
+  const CliRun other =
       RunColour({"--bands", "3,1,4", "--reference", "4", "-o", "x.bmp", "M1CE.IMG"}, dir);
   ASSERT_EQ(other.status, 0) << other.err;
   EXPECT_NE(other.out.find("on the grid of band 4:\nred: band 4 (566 nm), the reference\n"),
@@ -100,11 +86,11 @@ TEST(CliColour, ProductsAndValuesThatCannotGiveOneStopWithStatusTwo) {
       {{"--band", "3", "M3CE.IMG"}, "is not used by the colour command"},
   };
   for (const auto& c : cases) {
-    const ColourRun run = RunColour(c.args, dir);
+    const CliRun run = RunColour(c.args, dir);
     EXPECT_EQ(run.status, 2) << c.says;
     EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
   }
-  const ColourRun help = RunColour({"--help"}, dir);
+  const CliRun help = RunColour({"--help"}, dir);
   EXPECT_EQ(help.status, 0);
   for (const char* option :
        {"--bands R,G,B", "--reference", "--stretch", "--vertical-travel", "auto",

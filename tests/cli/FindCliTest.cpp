@@ -6,28 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "support/CliRun.h"
 #include "support/IndexLines.h"
 #include "support/TestFiles.h"
 
 namespace quelmar::testing {
 namespace {
 
-struct FindRun {
-  int status = -1;
-  std::string out, err;
-};
-
-FindRun Find(const std::vector<std::string>& args) {
-  TempDir capture;
-  std::string command = std::string("'") + QUELMAR_CLI + "' find";
-  for (const std::string& a : args) command += " '" + a + "'";
-  command += " >'" + capture.File("out") + "' 2>'" + capture.File("err") + "'";
-  const int raw = std::system(command.c_str());
-  FindRun run;
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.out = ReadFileBytes(capture.File("out"));
-  run.err = ReadFileBytes(capture.File("err"));
-  return run;
+CliRun Find(std::vector<std::string> args) {
+  args.insert(args.begin(), "find");
+  return RunCli(args);
 }
 
 class FindCli : public ::testing::Test {
@@ -55,7 +43,7 @@ class FindCli : public ::testing::Test {
 
 TEST_F(FindCli, ListsHitsAsTableOrColumnsAndCountsSkippedLines) {
   // Incidence: cos i = cos 15 cos 60 (a) and cos 15 cos 70 (b).
-  FindRun run = Find({"--lat", "15", "--lon", "35", "--index", index_});
+  CliRun run = Find({"--lat", "15", "--lon", "35", "--index", index_});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out,
             "Product       Start time               Incidence  Emission  Pixel (m)  File\n"
@@ -82,7 +70,7 @@ TEST_F(FindCli, ListsHitsAsTableOrColumnsAndCountsSkippedLines) {
 }
 
 TEST_F(FindCli, NoHitIsStatusOneAndBadRequestsAreStatusTwo) {
-  FindRun run = Find({"--lat", "15", "--lon", "35", "--index", index_, "--from", "2011-01-01"});
+  CliRun run = Find({"--lat", "15", "--lon", "35", "--index", index_, "--from", "2011-01-01"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   run = Find({"--lat", "15", "--lon", "35", "--index", dir_.File("none.TAB")});
