@@ -130,8 +130,7 @@ CalendarTime ToCalendarTime(IndexTime time) {
   return out;
 }
 
-std::optional<SupportDataInfo> FindIndexRecord(const std::string& indexPath,
-                                               std::string_view productId) {
+std::ifstream OpenIndexFile(const std::string& indexPath) {
   namespace fs = std::filesystem;
   const fs::path path = FsPath(indexPath);
   std::error_code ec;
@@ -143,6 +142,12 @@ std::optional<SupportDataInfo> FindIndexRecord(const std::string& indexPath,
     const int error = errno;
     throw FileError("Cannot open the index file \"" + indexPath + "\": " + ErrnoText(error));
   }
+  return in;
+}
+
+std::optional<SupportDataInfo> FindIndexRecord(const std::string& indexPath,
+                                               std::string_view productId) {
+  std::ifstream in = OpenIndexFile(indexPath);
   // An empty identifier's first occurrence is always at position 1: no line can match.
   if (productId.empty()) return std::nullopt;
   if (productId.find('\n') != std::string_view::npos) return std::nullopt;  // no line holds it
@@ -180,7 +185,8 @@ std::optional<SupportDataInfo> FindIndexRecord(const std::string& indexPath,
   };
   // Blocks of 1 MiB keep the number of reads small; a small file gets a block just past its
   // size, so that one read finds its end.
-  const uintmax_t fileSize = fs::file_size(path, ec);
+  std::error_code ec;
+  const uintmax_t fileSize = std::filesystem::file_size(FsPath(indexPath), ec);
   const size_t blockSize =
       ec ? size_t{1} << 20
          : static_cast<size_t>(std::clamp<uintmax_t>(fileSize + 1, 4096, uintmax_t{1} << 20));

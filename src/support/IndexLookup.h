@@ -2,6 +2,7 @@
 // The product's line in the archive's cumulative index table CUMINDEX.TAB: times and geometry
 // cut out at fixed positions.
 #include <cstdint>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,6 +51,10 @@ struct CalendarTime {
 // date and time.
 IndexTime ParseIndexTime(std::string_view text);
 CalendarTime ToCalendarTime(IndexTime time);
+
+// The index file opened for reading in binary mode; FileError (naming the file) when it is a
+// folder or cannot be opened.
+std::ifstream OpenIndexFile(const std::string& indexPath);
 
 // The first line of the index whose first occurrence of `productId` starts at position 2 or
 // later, with its fields cut out (Available set); nothing when no line matches. FileError when

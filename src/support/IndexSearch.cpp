@@ -1,14 +1,12 @@
 #include "support/IndexSearch.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <system_error>
 
 #include "support/BlockReader.h"
+#include "support/IndexLookup.h"
 #include "util/Errors.h"
 #include "util/Paths.h"
 
@@ -18,10 +16,6 @@ namespace {
 
 // Every field the search reads lies within the first kLineHead characters of a line.
 constexpr size_t kLineHead = 1024;
-
-std::string ErrnoText(int error) {
-  return std::error_code(error, std::generic_category()).message();
-}
 
 std::string TimeWithoutQuotes(std::string_view text) {
   while (!text.empty() && (text.front() == '"' || text.front() == ' ')) text.remove_prefix(1);
@@ -87,17 +81,7 @@ std::optional<SearchHit> SearchLine(std::string_view line, const SearchRequest& 
 SearchResult SearchIndex(const std::string& indexPath, const SearchRequest& request) {
   const std::string problem = SearchRequestProblem(request);
   if (!problem.empty()) throw RangeError("Cannot search the index: " + problem);
-  namespace fs = std::filesystem;
-  const fs::path path = FsPath(indexPath);
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) {
-    throw FileError("Cannot read the index file \"" + indexPath + "\": it is a folder");
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    const int error = errno;
-    throw FileError("Cannot open the index file \"" + indexPath + "\": " + ErrnoText(error));
-  }
+  std::ifstream in = OpenIndexFile(indexPath);
 
   SearchResult result;
   const auto takeLine = [&](std::string_view line) {
