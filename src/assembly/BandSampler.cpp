@@ -182,55 +182,130 @@ inline bool BandSampler::SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& r
   return true;
 }
 
-void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out) const {
-  std::fill(out, out + count, int16_t{-1});
+BandSampler::RowContext BandSampler::ContextOf(Real y) const {
+  RowContext c;
+  c.yf = Fixed16(y);
+  c.start = Fixed16(start_);
+  c.rowStep = request_.Invert ? -std::ptrdiff_t{wsrc_} : wsrc_;
+  c.topInFramelet = request_.Invert ? strip_.B - 1 : strip_.T;
+  // The framelet a stack would take the row from: the last one that begins at or above it.
+  c.rowFramelet = std::max<int64_t>(
+      std::upper_bound(rowAt_.begin(), rowAt_.end(), c.yf) - rowAt_.begin() - 1, 0);
+  return c;
+}
+
+int16_t BandSampler::SamplePoint(const RowContext& c, int64_t x) const {
   const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight, h = strip_.H;
-  const int64_t yf = Fixed16(y), start = Fixed16(start_);
   const int64_t lines = product_.Rows.Lines();
   const int32_t colLo = firstColumn_ * 256, colHi = lastColumn_ * 256, rowHi = (h - 1) * 256;
-  const std::ptrdiff_t rowStep = request_.Invert ? -std::ptrdiff_t{wsrc_} : wsrc_;
-  const int32_t topInFramelet = request_.Invert ? strip_.B - 1 : strip_.T;
-  // The framelet a stack would take the row from: the last one that begins at or above it.
-  const int64_t rowFramelet =
-      std::max<int64_t>(std::upper_bound(rowAt_.begin(), rowAt_.end(), yf) - rowAt_.begin() - 1, 0);
-  int64_t x = Fixed16(x0);
-  const int64_t step = Fixed16(dx);
-  for (int32_t i = 0; i < count; ++i, x += step) {
-    // The framelet whose band holds the point's source: the stack's, moved by how far the
-    // correction reads the band's rows from elsewhere; then its neighbours.
-    int64_t f = rowFramelet;
-    if (!drop_.empty()) {
-      const int64_t a =
-          std::clamp<int64_t>((x - start - colAt_[static_cast<size_t>(f)]) >> 16, 0, stripWidth_);
-      const int64_t y = yf - drop_[static_cast<size_t>(a)];
-      while (f > 0 && y < rowAt_[static_cast<size_t>(f)]) --f;
-      while (f < fc - 1 && y >= rowAt_[static_cast<size_t>(f) + 1]) ++f;
-    }
-    int32_t col = 0, row = 0;
-    bool found = false;
-    const int64_t tries[] = {f, f + 1, f - 1};
-    for (const int64_t tryF : tries) {
-      if (tryF < 0 || tryF >= fc) continue;
-      const auto k = static_cast<size_t>(tryF);
-      if (!SourceOf(x - start - colAt_[k], yf - rowAt_[k], col, row)) continue;
-      if (row < -128 || row > rowHi + 128) continue;
-      f = tryF;
-      found = true;
-      break;
-    }
-    if (!found || col < colLo - 128 || col > colHi + 128) continue;
-    col = std::clamp(col, colLo, colHi);
-    row = std::clamp(row, 0, rowHi);
-    const int64_t top = f * fh + topInFramelet;
-    if (top >= lines || top + (h - 1) * (request_.Invert ? -1 : 1) >= lines) continue;
-    const int32_t c0 = col >> 8, fx = col & 255, r0 = row >> 8, fy = row & 255;
-    const int32_t c1 = std::min(c0 + 1, lastColumn_);
-    const uint8_t* s0 = product_.Rows.Row(static_cast<int32_t>(top)) + r0 * rowStep;
-    const uint8_t* s1 = r0 + 1 <= h - 1 ? s0 + rowStep : s0;
-    const int32_t upper = s0[c0] * (256 - fx) + s0[c1] * fx;
-    const int32_t lower = s1[c0] * (256 - fx) + s1[c1] * fx;
-    out[i] = static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
+  // The framelet whose band holds the point's source: the stack's, moved by how far the
+  // correction reads the band's rows from elsewhere; then its neighbours.
+  int64_t f = c.rowFramelet;
+  if (!drop_.empty()) {
+    const int64_t a =
+        std::clamp<int64_t>((x - c.start - colAt_[static_cast<size_t>(f)]) >> 16, 0, stripWidth_);
+    const int64_t y = c.yf - drop_[static_cast<size_t>(a)];
+    while (f > 0 && y < rowAt_[static_cast<size_t>(f)]) --f;
+    while (f < fc - 1 && y >= rowAt_[static_cast<size_t>(f) + 1]) ++f;
   }
+  int32_t col = 0, row = 0;
+  bool found = false;
+  const int64_t tries[] = {f, f + 1, f - 1};
+  for (const int64_t tryF : tries) {
+    if (tryF < 0 || tryF >= fc) continue;
+    const auto k = static_cast<size_t>(tryF);
+    if (!SourceOf(x - c.start - colAt_[k], c.yf - rowAt_[k], col, row)) continue;
+    if (row < -128 || row > rowHi + 128) continue;
+    f = tryF;
+    found = true;
+    break;
+  }
+  if (!found || col < colLo - 128 || col > colHi + 128) return -1;
+  col = std::clamp(col, colLo, colHi);
+  row = std::clamp(row, 0, rowHi);
+  const int64_t top = f * fh + c.topInFramelet;
+  if (top >= lines || top + (h - 1) * (request_.Invert ? -1 : 1) >= lines) return -1;
+  const int32_t c0 = col >> 8, fx = col & 255, r0 = row >> 8, fy = row & 255;
+  const int32_t c1 = std::min(c0 + 1, lastColumn_);
+  const uint8_t* s0 = product_.Rows.Row(static_cast<int32_t>(top)) + r0 * c.rowStep;
+  const uint8_t* s1 = r0 + 1 <= h - 1 ? s0 + c.rowStep : s0;
+  const int32_t upper = s0[c0] * (256 - fx) + s0[c1] * fx;
+  const int32_t lower = s1[c0] * (256 - fx) + s1[c1] * fx;
+  return static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
+}
+
+void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out) const {
+  const RowContext c = ContextOf(y);
+  const int64_t x = Fixed16(x0), step = Fixed16(dx);
+  if (corrected_ || step <= 0 || !SamplePlainRow(c, x, step, count, out)) {
+    for (int32_t i = 0; i < count; ++i) out[i] = SamplePoint(c, x + step * i);
+  }
+}
+
+bool BandSampler::SamplePlainRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
+                                 int16_t* out) const {
+  // Without a correction, every point of the row comes from the first framelet (the stack's,
+  // then its neighbours) whose band holds the row, wherever that framelet's strip reaches.
+  const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight, h = strip_.H;
+  const int32_t rowHi = (h - 1) * 256;
+  int64_t f = -1;
+  int32_t row = 0;
+  for (const int64_t tryF : {c.rowFramelet, c.rowFramelet + 1, c.rowFramelet - 1}) {
+    if (tryF < 0 || tryF >= fc) continue;
+    row = static_cast<int32_t>((c.yf - rowAt_[static_cast<size_t>(tryF)]) >> 8);
+    if (row < -128 || row > rowHi + 128) continue;
+    f = tryF;
+    break;
+  }
+  if (f < 0) {
+    std::fill(out, out + count, int16_t{-1});
+    return true;
+  }
+  const int64_t top = f * fh + c.topInFramelet;
+  const int64_t lines = product_.Rows.Lines();
+  if (top >= lines || top + (h - 1) * (request_.Invert ? -1 : 1) >= lines) return false;
+  // Points with x - base in 0..maxStrip read column (x - base) / 65536 of the band; those in
+  // firstColumn_ .. lastColumn_ - 1 (no clamping, a right neighbour) take the quick blend.
+  const int64_t base = c.start + colAt_[static_cast<size_t>(f)];
+  const int64_t lo = int64_t{firstColumn_} * kOne, hi = int64_t{lastColumn_} * kOne;
+  const auto firstAtOrAbove = [&](int64_t bound) {
+    const int64_t d = bound - (x - base);
+    const int64_t i = d <= 0 ? 0 : (d + step - 1) / step;
+    return static_cast<int32_t>(std::clamp<int64_t>(i, 0, count));
+  };
+  const int32_t ia = firstAtOrAbove(lo), ib = std::max(ia, firstAtOrAbove(hi));
+  for (int32_t i = 0; i < ia; ++i) out[i] = SamplePoint(c, x + step * i);
+  for (int32_t i = ib; i < count; ++i) out[i] = SamplePoint(c, x + step * i);
+  if (ia == ib) return true;
+  row = std::clamp(row, 0, rowHi);
+  const int32_t r0 = row >> 8, fy = row & 255;
+  const uint8_t* s0 = product_.Rows.Row(static_cast<int32_t>(top)) + r0 * c.rowStep;
+  const uint8_t* s1 = r0 + 1 <= h - 1 ? s0 + c.rowStep : s0;
+  const int32_t wy0 = 256 - fy, wy1 = fy;
+  const int64_t xa = x - base + step * ia;
+  if (step == kOne) {
+    // Whole-column steps: one horizontal weight for the run; the blend vectorises.
+    const int32_t fx = static_cast<int32_t>((xa >> 8) & 255), wx0 = 256 - fx;
+    const uint8_t* a0 = s0 + (xa >> 16);
+    const uint8_t* a1 = s1 + (xa >> 16);
+    int16_t* o = out + ia;
+    const int32_t n = ib - ia;
+    for (int32_t i = 0; i < n; ++i) {
+      const int32_t upper = a0[i] * wx0 + a0[i + 1] * fx;
+      const int32_t lower = a1[i] * wx0 + a1[i + 1] * fx;
+      o[i] = static_cast<int16_t>((upper * wy0 + lower * wy1 + 2048) >> 12);
+    }
+    return true;
+  }
+  int64_t xp = xa;
+  for (int32_t i = ia; i < ib; ++i, xp += step) {
+    const auto col = static_cast<int32_t>(xp >> 8);
+    const int32_t c0 = col >> 8, fx = col & 255;
+    const int32_t upper = s0[c0] * (256 - fx) + s0[c0 + 1] * fx;
+    const int32_t lower = s1[c0] * (256 - fx) + s1[c0 + 1] * fx;
+    out[i] = static_cast<int16_t>((upper * wy0 + lower * wy1 + 2048) >> 12);
+  }
+  return true;
 }
 
 }  // namespace quelmar

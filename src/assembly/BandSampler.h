@@ -5,6 +5,7 @@
 // columns plus F x horizontal travel. Samples are bilinear between the framelet's own rows and
 // columns (an ultraviolet band on its binned grid), never taken from a whole-row stack.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -70,6 +71,21 @@ class BandSampler {
   static constexpr int32_t kRowSteps = 32;  // maps per band row of a corrected band
   static constexpr int64_t kOne = 65536;    // 1.0 in the fixed-point positions
 
+  // What every point of one output row shares.
+  struct RowContext {
+    int64_t yf = 0;     // the row, 1/65536 rows
+    int64_t start = 0;  // start_, 1/65536 columns
+    std::ptrdiff_t rowStep = 0;
+    int32_t topInFramelet = 0;
+    int64_t rowFramelet = 0;  // the framelet a stack takes the row from
+  };
+  RowContext ContextOf(Real y) const;
+  // One point (x in 1/65536 columns) of the row: value x 16, -1 for no data.
+  int16_t SamplePoint(const RowContext& c, int64_t x) const;
+  // A row of an uncorrected band, the run inside the band's columns blended in one go; false
+  // where the row must be taken point by point.
+  bool SamplePlainRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
+                      int16_t* out) const;
   void BuildMaps(const CorrectionConstants& constants, std::vector<Real> table);
   // The source (1/256 pixels) of output strip position x (1/65536 pixels) on output band row b
   // (1/65536 rows, 0-based): false where there is none.

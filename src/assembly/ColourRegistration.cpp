@@ -22,15 +22,20 @@ ChannelTransform PredictedTransform(const BandPlacement& reference, const BandPl
   return t;
 }
 
+void SampleChannelRow(const BandSampler& band, const ChannelTransform& t, int32_t width,
+                      int32_t row, int16_t* out) {
+  const auto r = static_cast<Real>(row);
+  const Real along = r - t.MiddleRow;
+  const Real y = t.YStep * r + t.Y0 + t.Dy + t.DyPerRow * along;
+  const Real x0 = t.X0 + t.Dx + t.DxPerRow * along;
+  band.SampleRow(y, x0, t.XStep, width, out);
+}
+
 std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& t,
                                    int32_t width, int32_t firstRow, int32_t count) {
   std::vector<int16_t> plane(static_cast<size_t>(width) * static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
-    const Real row = static_cast<Real>(firstRow + i);
-    const Real along = row - t.MiddleRow;
-    const Real y = t.YStep * row + t.Y0 + t.Dy + t.DyPerRow * along;
-    const Real x0 = t.X0 + t.Dx + t.DxPerRow * along;
-    band.SampleRow(y, x0, t.XStep, width, plane.data() + static_cast<size_t>(i) * width);
+    SampleChannelRow(band, t, width, firstRow + i, plane.data() + static_cast<size_t>(i) * width);
   }
   return plane;
 }
@@ -113,8 +118,8 @@ Real Median(std::vector<Real> v) {
 
 // The shifts of the band against the reference in windows along the strip: b(x, y) =
 // reference(x + Dx, y + Dy) for the band sampled with the transform.
-std::vector<WindowShift> MeasureWindows(const BandSampler& band,
-                                        const std::vector<int16_t>& reference, int32_t width,
+std::vector<WindowShift> MeasureWindows(const BandSampler& band, const BandSampler& reference,
+                                        const ChannelTransform& referenceTransform, int32_t width,
                                         int32_t height, const ChannelTransform& transform,
                                         int32_t reach, std::string& why) {
   const int32_t rows = std::min(height, kWindowRows);
@@ -126,14 +131,16 @@ std::vector<WindowShift> MeasureWindows(const BandSampler& band,
   search.ColumnStep = 2;
   search.MinOverlap = 256;
   const int32_t columns = std::min(width, kWindowColumns), column = (width - columns) / 2;
-  ChannelTransform part = transform;
+  ChannelTransform part = transform, referencePart = referenceTransform;
   part.X0 += transform.XStep * static_cast<Real>(column);
+  referencePart.X0 += referenceTransform.XStep * static_cast<Real>(column);
   std::vector<WindowShift> found;
   for (int32_t w = 0; w < windows; ++w) {
     const int32_t first = windows == 1
                               ? (height - rows) / 2
                               : static_cast<int32_t>(int64_t{height - rows} * w / (windows - 1));
-    const GreyImage a = GreyOf(reference, width, first, rows, column, columns);
+    const GreyImage a = GreyOf(SampleChannel(reference, referencePart, columns, first, rows),
+                               columns, 0, rows, 0, columns);
     GreyImage b =
         GreyOf(SampleChannel(band, part, columns, first, rows), columns, 0, rows, 0, columns);
     MatchLevels(a, b);
@@ -198,15 +205,16 @@ Real Fold(const std::vector<WindowShift>& shifts, int32_t height, ChannelTransfo
 
 }  // namespace
 
-void RegisterChannel(const BandSampler& band, const std::vector<int16_t>& reference, int32_t width,
-                     int32_t height, ChannelTransform& transform, ChannelRegistration& record) {
+void RegisterChannel(const BandSampler& band, const BandSampler& reference,
+                     const ChannelTransform& referenceTransform, int32_t width, int32_t height,
+                     ChannelTransform& transform, ChannelRegistration& record) {
   std::string why = "no windows to compare";
   // First a wide search from the geometry's offset, then a narrow one from what it found: what
   // that still finds is the residual (and is taken out too).
   const int32_t reaches[] = {6, 1};
   for (size_t pass = 0; pass < 2; ++pass) {
-    const std::vector<WindowShift> shifts =
-        MeasureWindows(band, reference, width, height, transform, reaches[pass], why);
+    const std::vector<WindowShift> shifts = MeasureWindows(
+        band, reference, referenceTransform, width, height, transform, reaches[pass], why);
     if (shifts.empty()) {
       if (pass == 0) {
         record.Measured = false;
