@@ -48,6 +48,33 @@ constexpr int32_t kMaxWindows = 10;  // windows along the strip, evenly spread
 // has data and the correction is at its best.
 constexpr int32_t kWindowColumns = 448;
 
+// One pass of measuring over the windows: how far from the present offset it searches, on
+// windows reduced by how much.
+struct WindowPass {
+  int32_t Reach;       // whole pixels (of the reduced windows) searched either way
+  int32_t Scale;       // 1, or 2 for windows of the means of 2 x 2 pixels
+  int32_t ColumnStep;  // the refinement compares every ColumnStep-th column
+  double Tolerance;    // the refinement stops once a step moves less than this (reduced pixels)
+};
+// First a wide search from the geometry's offset on windows of half the size (it only needs to
+// land within a fraction of a pixel), then a narrow one from what it found on the full windows:
+// what that still finds is the residual (and is taken out too).
+constexpr WindowPass kPasses[] = {{3, 2, 2, 0.01}, {1, 1, 2, 1e-3}};
+
+// The image of the means of its 2 x 2 pixels (no data where any of the four has none).
+GreyImage Halved(const GreyImage& image) {
+  GreyImage half(image.Width / 2, image.Height / 2);
+  for (int32_t y = 0; y < half.Height; ++y) {
+    const float* r0 = image.Row(2 * y);
+    const float* r1 = image.Row(2 * y + 1);
+    float* out = half.Row(y);
+    for (int32_t x = 0; x < half.Width; ++x) {
+      out[x] = (r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1]) * 0.25f;
+    }
+  }
+  return half;
+}
+
 // Rows first..first + count - 1, columns column..column + columns - 1 of a plane (values x 16,
 // `width` columns) as grey levels, no data as NaN.
 GreyImage GreyOf(const std::vector<int16_t>& plane, int32_t width, int32_t first, int32_t count,
@@ -121,15 +148,18 @@ Real Median(std::vector<Real> v) {
 std::vector<WindowShift> MeasureWindows(const BandSampler& band, const BandSampler& reference,
                                         const ChannelTransform& referenceTransform, int32_t width,
                                         int32_t height, const ChannelTransform& transform,
-                                        int32_t reach, std::string& why) {
+                                        const WindowPass& pass,
+                                        std::vector<GreyImage>& referenceWindows,
+                                        std::string& why) {
   const int32_t rows = std::min(height, kWindowRows);
   const int32_t windows = std::clamp(height / std::max(rows, 1), 1, kMaxWindows);
   ShiftSearch search;
-  search.MinDx = search.MinDy = -reach;
-  search.MaxDx = search.MaxDy = reach;
+  search.MinDx = search.MinDy = -pass.Reach;
+  search.MaxDx = search.MaxDy = pass.Reach;
   search.Step = 2;
-  search.ColumnStep = 2;
-  search.MinOverlap = 256;
+  search.ColumnStep = pass.ColumnStep;
+  search.Tolerance = pass.Tolerance;
+  search.MinOverlap = 256 / (pass.Scale * pass.Scale);
   const int32_t columns = std::min(width, kWindowColumns), column = (width - columns) / 2;
   ChannelTransform part = transform, referencePart = referenceTransform;
   part.X0 += transform.XStep * static_cast<Real>(column);
@@ -139,12 +169,25 @@ std::vector<WindowShift> MeasureWindows(const BandSampler& band, const BandSampl
     const int32_t first = windows == 1
                               ? (height - rows) / 2
                               : static_cast<int32_t>(int64_t{height - rows} * w / (windows - 1));
-    const GreyImage a = GreyOf(SampleChannel(reference, referencePart, columns, first, rows),
-                               columns, 0, rows, 0, columns);
+    // The reference's windows are the same in every pass.
+    if (referenceWindows.size() <= static_cast<size_t>(w)) {
+      referenceWindows.push_back(
+          GreyOf(SampleChannel(reference, referencePart, columns, first, rows), columns, 0, rows, 0,
+                 columns));
+    }
     GreyImage b =
         GreyOf(SampleChannel(band, part, columns, first, rows), columns, 0, rows, 0, columns);
+    const GreyImage& full = referenceWindows[static_cast<size_t>(w)];
+    GreyImage reduced;
+    if (pass.Scale == 2) {
+      reduced = Halved(full);
+      b = Halved(b);
+    }
+    const GreyImage& a = pass.Scale == 2 ? reduced : full;
     MatchLevels(a, b);
-    const ShiftEstimate e = EstimateShift(a, b, search);
+    ShiftEstimate e = EstimateShift(a, b, search);
+    e.Dx *= pass.Scale;
+    e.Dy *= pass.Scale;
     if (!e.Found()) {
       why = MatchVerdictText(e.Verdict);
       continue;
@@ -209,12 +252,11 @@ void RegisterChannel(const BandSampler& band, const BandSampler& reference,
                      const ChannelTransform& referenceTransform, int32_t width, int32_t height,
                      ChannelTransform& transform, ChannelRegistration& record) {
   std::string why = "no windows to compare";
-  // First a wide search from the geometry's offset, then a narrow one from what it found: what
-  // that still finds is the residual (and is taken out too).
-  const int32_t reaches[] = {6, 1};
+  std::vector<GreyImage> referenceWindows;
   for (size_t pass = 0; pass < 2; ++pass) {
-    const std::vector<WindowShift> shifts = MeasureWindows(
-        band, reference, referenceTransform, width, height, transform, reaches[pass], why);
+    const std::vector<WindowShift> shifts =
+        MeasureWindows(band, reference, referenceTransform, width, height, transform, kPasses[pass],
+                       referenceWindows, why);
     if (shifts.empty()) {
       if (pass == 0) {
         record.Measured = false;
