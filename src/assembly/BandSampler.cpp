@@ -237,8 +237,92 @@ int16_t BandSampler::SamplePoint(const RowContext& c, int64_t x) const {
 void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out) const {
   const RowContext c = ContextOf(y);
   const int64_t x = Fixed16(x0), step = Fixed16(dx);
-  if (corrected_ || step <= 0 || !SamplePlainRow(c, x, step, count, out)) {
+  if (corrected_) {
+    SampleCorrectedRow(c, x, step, count, out);
+  } else if (step <= 0 || !SamplePlainRow(c, x, step, count, out)) {
     for (int32_t i = 0; i < count; ++i) out[i] = SamplePoint(c, x + step * i);
+  }
+}
+
+void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
+                                     int16_t* out) const {
+  // What SamplePoint works out for each point, with what depends on the framelet alone worked
+  // out once per row for the framelets around the stack's: each one's map row, where its strip
+  // begins and where its band lies in the product.
+  const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight, h = strip_.H;
+  const int64_t lines = product_.Rows.Lines();
+  const int32_t colLo = firstColumn_ * 256, colHi = lastColumn_ * 256, rowHi = (h - 1) * 256;
+  const int64_t maxStrip = int64_t{stripWidth_ - 1} * kOne;
+  const size_t entries = static_cast<size_t>(stripWidth_) + 1;
+  constexpr int64_t kReach = 8;
+  struct Near {
+    const MapEntry* map = nullptr;  // null: the row is beyond the framelet's maps
+    const uint8_t* band = nullptr;  // null: the framelet's band is beyond the product
+    int64_t base = 0;               // where its strip begins, 1/65536 columns
+  };
+  std::array<Near, 2 * kReach + 1> near{};
+  const int64_t f0 = c.rowFramelet;
+  for (int64_t d = -kReach; d <= kReach; ++d) {
+    const int64_t k = f0 + d;
+    if (k < 0 || k >= fc) continue;
+    Near& n = near[static_cast<size_t>(d + kReach)];
+    n.base = c.start + colAt_[static_cast<size_t>(k)];
+    const int64_t q =
+        (((c.yf - rowAt_[static_cast<size_t>(k)]) * kRowSteps + kOne / 2) >> 16) - firstMap_;
+    if (q >= 0 && q < mapCount_) n.map = maps_.data() + static_cast<size_t>(q) * entries;
+    const int64_t top = k * fh + c.topInFramelet;
+    if (top < lines && top + (h - 1) * (request_.Invert ? -1 : 1) < lines) {
+      n.band = product_.Rows.Row(static_cast<int32_t>(top));
+    }
+  }
+  const Near& home = near[kReach];
+  for (int32_t i = 0; i < count; ++i) {
+    const int64_t xi = x + step * i;
+    // The framelet whose band holds the point's source, as SamplePoint finds it.
+    int64_t f = f0;
+    {
+      const int64_t a = std::clamp<int64_t>((xi - home.base) >> 16, 0, stripWidth_);
+      const int64_t y = c.yf - drop_[static_cast<size_t>(a)];
+      while (f > 0 && y < rowAt_[static_cast<size_t>(f)]) --f;
+      while (f < fc - 1 && y >= rowAt_[static_cast<size_t>(f) + 1]) ++f;
+    }
+    if (f - 1 < f0 - kReach || f + 1 > f0 + kReach) {
+      out[i] = SamplePoint(c, xi);
+      continue;
+    }
+    int32_t col = 0, row = 0;
+    const Near* from = nullptr;
+    for (const int64_t k : {f, f + 1, f - 1}) {
+      if (k < 0 || k >= fc) continue;
+      const Near& n = near[static_cast<size_t>(k - f0 + kReach)];
+      if (n.map == nullptr) continue;
+      const int64_t xp = xi - n.base;
+      if (xp < -kOne / 2 || xp > maxStrip + kOne / 2) continue;
+      const int64_t xs = std::clamp<int64_t>(xp, 0, maxStrip);
+      const auto a = static_cast<size_t>(xs >> 16);
+      const int64_t t = xs & (kOne - 1);
+      const MapEntry e0 = n.map[a], e1 = n.map[a + 1];
+      if (e0.col == kNone || e1.col == kNone) continue;
+      const auto r = static_cast<int32_t>(e0.row + (((e1.row - e0.row) * t) >> 16));
+      if (r < -128 || r > rowHi + 128) continue;
+      col = static_cast<int32_t>(e0.col + (((e1.col - e0.col) * t) >> 16));
+      row = r;
+      from = &n;
+      break;
+    }
+    if (from == nullptr || from->band == nullptr || col < colLo - 128 || col > colHi + 128) {
+      out[i] = -1;
+      continue;
+    }
+    col = std::clamp(col, colLo, colHi);
+    row = std::clamp(row, 0, rowHi);
+    const int32_t c0 = col >> 8, fx = col & 255, r0 = row >> 8, fy = row & 255;
+    const int32_t c1 = std::min(c0 + 1, lastColumn_);
+    const uint8_t* s0 = from->band + r0 * c.rowStep;
+    const uint8_t* s1 = r0 + 1 <= h - 1 ? s0 + c.rowStep : s0;
+    const int32_t upper = s0[c0] * (256 - fx) + s0[c1] * fx;
+    const int32_t lower = s1[c0] * (256 - fx) + s1[c1] * fx;
+    out[i] = static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
   }
 }
 

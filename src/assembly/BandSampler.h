@@ -86,6 +86,10 @@ class BandSampler {
   // where the row must be taken point by point.
   bool SamplePlainRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
                       int16_t* out) const;
+  // A row of a corrected band: as point by point, with what each nearby framelet holds for the
+  // row worked out once.
+  void SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
+                          int16_t* out) const;
   void BuildMaps(const CorrectionConstants& constants, std::vector<Real> table);
   // The source (1/256 pixels) of output strip position x (1/65536 pixels) on output band row b
   // (1/65536 rows, 0-based): false where there is none.
