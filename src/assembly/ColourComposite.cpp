@@ -1,8 +1,10 @@
 #include "assembly/ColourComposite.h"
 
 #include <algorithm>
+#include <exception>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "assembly/BandSampler.h"
 #include "assembly/CameraSettings.h"
@@ -220,13 +222,45 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
     }
     return result;
   }
-  // Row by row: the three channels' samples of a row, then its pixels.
-  std::vector<int16_t> rows(static_cast<size_t>(width) * 3);
-  const std::array<int16_t*, 3> row{rows.data(), rows.data() + width, rows.data() + 2 * width};
-  for (int32_t y = 0; y < height; ++y) {
-    for (size_t c = 0; c < 3; ++c) SampleChannelRow(*samplers[c], transforms[c], width, y, row[c]);
-    ComposeRow({row[0], row[1], row[2]}, nullptr, noData, width, picture.Row(y));
-    std::fill(picture.Row(y) + 3 * width, picture.Row(y) + picture.Stride(), uint8_t{0});
+  // Row by row: the three channels' samples of a row, then its pixels; a large picture by every
+  // core at once, each taking a band of rows.
+  const auto compose = [&](int32_t first, int32_t last) {
+    std::vector<int16_t> rows(static_cast<size_t>(width) * 3);
+    const std::array<int16_t*, 3> row{rows.data(), rows.data() + width, rows.data() + 2 * width};
+    for (int32_t y = first; y < last; ++y) {
+      for (size_t c = 0; c < 3; ++c) {
+        SampleChannelRow(*samplers[c], transforms[c], width, y, row[c]);
+      }
+      ComposeRow({row[0], row[1], row[2]}, nullptr, noData, width, picture.Row(y));
+      std::fill(picture.Row(y) + 3 * width, picture.Row(y) + picture.Stride(), uint8_t{0});
+    }
+  };
+  const unsigned cores = request.Threads > 0 ? static_cast<unsigned>(request.Threads)
+                                             : std::thread::hardware_concurrency();
+  const int32_t parts = int64_t{width} * height < (int64_t{1} << 20)
+                            ? 1
+                            : static_cast<int32_t>(std::clamp(cores, 1u, 8u));
+  std::vector<std::thread> helpers;
+  std::vector<std::exception_ptr> failures(static_cast<size_t>(parts));
+  for (int32_t k = 1; k < parts; ++k) {
+    const auto first = static_cast<int32_t>(int64_t{height} * k / parts);
+    const auto last = static_cast<int32_t>(int64_t{height} * (k + 1) / parts);
+    helpers.emplace_back([&compose, &failures, k, first, last] {
+      try {
+        compose(first, last);
+      } catch (...) {
+        failures[static_cast<size_t>(k)] = std::current_exception();
+      }
+    });
+  }
+  try {
+    compose(0, static_cast<int32_t>(height / parts));
+  } catch (...) {
+    failures[0] = std::current_exception();
+  }
+  for (std::thread& t : helpers) t.join();
+  for (const std::exception_ptr& e : failures) {
+    if (e) std::rethrow_exception(e);
   }
   return result;
 }
