@@ -87,6 +87,32 @@ void ComposeRow(const std::array<const int16_t*, 3>& in,
   }
 }
 
+// Runs task(0) .. task(parts - 1), each on a thread of its own but the first, and throws the
+// first failure once all have ended.
+template <typename Task>
+void RunParts(int32_t parts, const Task& task) {
+  std::vector<std::exception_ptr> failures(static_cast<size_t>(std::max(parts, 1)));
+  std::vector<std::thread> helpers;
+  for (int32_t k = 1; k < parts; ++k) {
+    helpers.emplace_back([&task, &failures, k] {
+      try {
+        task(k);
+      } catch (...) {
+        failures[static_cast<size_t>(k)] = std::current_exception();
+      }
+    });
+  }
+  try {
+    task(0);
+  } catch (...) {
+    failures[0] = std::current_exception();
+  }
+  for (std::thread& t : helpers) t.join();
+  for (const std::exception_ptr& e : failures) {
+    if (e) std::rethrow_exception(e);
+  }
+}
+
 }  // namespace
 
 std::optional<std::array<int32_t, 3>> DefaultColourBands(const LoadedProduct& product) {
@@ -195,15 +221,23 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
     record.Reference = c == ref;
     transforms[c] = PredictedTransform(reference.Placement(), s.Placement(), height);
   }
-  for (size_t c = 0; c < 3; ++c) {
-    if (c == ref) continue;
-    if (request.MeasureOffsets) {
-      RegisterChannel(*samplers[c], reference, transforms[ref], width, height, transforms[c],
-                      result.Channels[c]);
-    } else {
-      result.Channels[c].Note = "not measured";
+  const unsigned cores = request.Threads > 0 ? static_cast<unsigned>(request.Threads)
+                                             : std::thread::hardware_concurrency();
+  // The two other channels are measured at once where there are two cores.
+  const std::array<size_t, 2> others{ref == 0 ? size_t{1} : 0, ref == 2 ? size_t{1} : 2};
+  const auto measure = [&](int32_t k) {
+    for (int32_t j = 0; j < 2; ++j) {
+      if (cores >= 2 && j != k) continue;
+      const size_t c = others[static_cast<size_t>(j)];
+      if (request.MeasureOffsets) {
+        RegisterChannel(*samplers[c], reference, transforms[ref], width, height, transforms[c],
+                        result.Channels[c]);
+      } else {
+        result.Channels[c].Note = "not measured";
+      }
     }
-  }
+  };
+  RunParts(cores >= 2 && request.MeasureOffsets ? 2 : 1, measure);
 
   const std::array<uint8_t, 3> noData = ColorToBgr(settings.NoDataColor);
   Picture& picture = result.Image;
@@ -235,33 +269,13 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
       std::fill(picture.Row(y) + 3 * width, picture.Row(y) + picture.Stride(), uint8_t{0});
     }
   };
-  const unsigned cores = request.Threads > 0 ? static_cast<unsigned>(request.Threads)
-                                             : std::thread::hardware_concurrency();
   const int32_t parts = int64_t{width} * height < (int64_t{1} << 20)
                             ? 1
                             : static_cast<int32_t>(std::clamp(cores, 1u, 8u));
-  std::vector<std::thread> helpers;
-  std::vector<std::exception_ptr> failures(static_cast<size_t>(parts));
-  for (int32_t k = 1; k < parts; ++k) {
-    const auto first = static_cast<int32_t>(int64_t{height} * k / parts);
-    const auto last = static_cast<int32_t>(int64_t{height} * (k + 1) / parts);
-    helpers.emplace_back([&compose, &failures, k, first, last] {
-      try {
-        compose(first, last);
-      } catch (...) {
-        failures[static_cast<size_t>(k)] = std::current_exception();
-      }
-    });
-  }
-  try {
-    compose(0, static_cast<int32_t>(height / parts));
-  } catch (...) {
-    failures[0] = std::current_exception();
-  }
-  for (std::thread& t : helpers) t.join();
-  for (const std::exception_ptr& e : failures) {
-    if (e) std::rethrow_exception(e);
-  }
+  RunParts(parts, [&](int32_t k) {
+    compose(static_cast<int32_t>(int64_t{height} * k / parts),
+            static_cast<int32_t>(int64_t{height} * (k + 1) / parts));
+  });
   return result;
 }
 
