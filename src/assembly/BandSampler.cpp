@@ -290,6 +290,30 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
       out[i] = SamplePoint(c, xi);
       continue;
     }
+    {
+      // Most points: that framelet's source lies inside its band, away from the band's last row
+      // and column, and is blended without further checks.
+      const Near& n = near[static_cast<size_t>(f - f0 + kReach)];
+      const int64_t xp = xi - n.base;
+      if (n.map != nullptr && n.band != nullptr && xp >= 0 && xp < maxStrip) {
+        const auto a = static_cast<size_t>(xp >> 16);
+        const int64_t t = xp & (kOne - 1);
+        const MapEntry e0 = n.map[a], e1 = n.map[a + 1];
+        if (e0.col != kNone && e1.col != kNone) {
+          const auto r = static_cast<int32_t>(e0.row + (((e1.row - e0.row) * t) >> 16));
+          const auto q = static_cast<int32_t>(e0.col + (((e1.col - e0.col) * t) >> 16));
+          if (r >= 0 && r < rowHi && q >= colLo && q < colHi) {
+            const int32_t c0 = q >> 8, fx = q & 255, fy = r & 255;
+            const uint8_t* s0 = n.band + (r >> 8) * c.rowStep;
+            const uint8_t* s1 = s0 + c.rowStep;
+            const int32_t upper = s0[c0] * (256 - fx) + s0[c0 + 1] * fx;
+            const int32_t lower = s1[c0] * (256 - fx) + s1[c0 + 1] * fx;
+            out[i] = static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
+            continue;
+          }
+        }
+      }
+    }
     int32_t col = 0, row = 0;
     const Near* from = nullptr;
     for (const int64_t k : {f, f + 1, f - 1}) {
