@@ -244,8 +244,66 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   }
 }
 
+namespace {
+constexpr int64_t kReach = 8;  // framelets either side of the stack's that a corrected row reads
+constexpr uint8_t kValue = 0, kNoData = 1, kPoint = 2;
+constexpr size_t kCachedRows = 32;
+}  // namespace
+
+void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out,
+                            RowCache& cache) const {
+  const RowContext c = ContextOf(y);
+  const int64_t x = Fixed16(x0), step = Fixed16(dx);
+  const int64_t f0 = c.rowFramelet;
+  const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight;
+  const int64_t lastTop = (f0 + kReach) * fh + c.topInFramelet;
+  const int64_t lastRow = lastTop + (strip_.H - 1) * (request_.Invert ? -1 : 1);
+  if (!corrected_ || count <= 0 || f0 - kReach < 0 || f0 + kReach >= fc ||
+      lastTop >= product_.Rows.Lines() || lastRow >= product_.Rows.Lines()) {
+    SampleRow(y, x0, dx, count, out);
+    return;
+  }
+  // What the row's points read depends on these alone.
+  thread_local std::vector<int64_t> key;
+  key.clear();
+  const auto f = static_cast<size_t>(f0);
+  key.push_back(c.yf - rowAt_[f]);
+  key.push_back(x - c.start - colAt_[f]);
+  key.push_back(step);
+  key.push_back(count);
+  for (int64_t d = -kReach; d <= kReach; ++d) {
+    key.push_back(rowAt_[static_cast<size_t>(f0 + d)] - rowAt_[f]);
+    key.push_back(colAt_[static_cast<size_t>(f0 + d)] - colAt_[f]);
+  }
+  const uint8_t* band = product_.Rows.Row(static_cast<int32_t>(f0 * fh + c.topInFramelet));
+  for (const RowCache::Row& row : cache.rows_) {
+    if (row.key != key) continue;
+    const std::ptrdiff_t down = c.rowStep;
+    const RowCache::Entry* e = row.entries.data();
+    for (int32_t i = 0; i < count; ++i) {
+      if (e[i].state != kValue) {
+        out[i] = e[i].state == kNoData ? int16_t{-1} : SamplePoint(c, x + step * i);
+        continue;
+      }
+      const uint8_t* s0 = band + e[i].offset;
+      const uint8_t* s1 = s0 + (e[i].fy != 0 ? down : 0);
+      const int32_t fx = e[i].fx, fy = e[i].fy, r = e[i].right;
+      const int32_t upper = s0[0] * (256 - fx) + s0[r] * fx;
+      const int32_t lower = s1[0] * (256 - fx) + s1[r] * fx;
+      out[i] = static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
+    }
+    return;
+  }
+  if (cache.rows_.size() < kCachedRows) cache.rows_.emplace_back();
+  RowCache::Row& row = cache.rows_[cache.next_];
+  cache.next_ = (cache.next_ + 1) % kCachedRows;
+  row.key = key;
+  row.entries.resize(static_cast<size_t>(count));
+  SampleCorrectedRow(c, x, step, count, out, row.entries.data());
+}
+
 void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
-                                     int16_t* out) const {
+                                     int16_t* out, RowCache::Entry* record) const {
   // What SamplePoint works out for each point, with what depends on the framelet alone worked
   // out once per row for the framelets around the stack's: each one's map row, where its strip
   // begins and where its band lies in the product.
@@ -254,7 +312,6 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
   const int32_t colLo = firstColumn_ * 256, colHi = lastColumn_ * 256, rowHi = (h - 1) * 256;
   const int64_t maxStrip = int64_t{stripWidth_ - 1} * kOne;
   const size_t entries = static_cast<size_t>(stripWidth_) + 1;
-  constexpr int64_t kReach = 8;
   struct Near {
     const MapEntry* map = nullptr;  // null: the row is beyond the framelet's maps
     const uint8_t* band = nullptr;  // null: the framelet's band is beyond the product
@@ -288,6 +345,7 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
     }
     if (f - 1 < f0 - kReach || f + 1 > f0 + kReach) {
       out[i] = SamplePoint(c, xi);
+      if (record != nullptr) record[i] = {0, 0, 0, 0, kPoint};
       continue;
     }
     {
@@ -309,6 +367,10 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
             const int32_t upper = s0[c0] * (256 - fx) + s0[c0 + 1] * fx;
             const int32_t lower = s1[c0] * (256 - fx) + s1[c0 + 1] * fx;
             out[i] = static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
+            if (record != nullptr) {
+              record[i] = {static_cast<int32_t>(s0 + c0 - home.band), static_cast<uint8_t>(fx),
+                           static_cast<uint8_t>(fy), 1, kValue};
+            }
             continue;
           }
         }
@@ -336,6 +398,7 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
     }
     if (from == nullptr || from->band == nullptr || col < colLo - 128 || col > colHi + 128) {
       out[i] = -1;
+      if (record != nullptr) record[i] = {0, 0, 0, 0, kNoData};
       continue;
     }
     col = std::clamp(col, colLo, colHi);
@@ -347,6 +410,10 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
     const int32_t upper = s0[c0] * (256 - fx) + s0[c1] * fx;
     const int32_t lower = s1[c0] * (256 - fx) + s1[c1] * fx;
     out[i] = static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
+    if (record != nullptr) {
+      record[i] = {static_cast<int32_t>(s0 + c0 - home.band), static_cast<uint8_t>(fx),
+                   static_cast<uint8_t>(fy), static_cast<uint8_t>(c1 - c0), kValue};
+    }
   }
 }
 

@@ -62,6 +62,27 @@ class BandSampler {
   // band has no data there.
   void SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out) const;
 
+  // Where the points of corrected rows read their samples, kept for rows that read alike (the
+  // same place within a framelet, travel and columns): a caller sampling many rows of one band
+  // keeps one (one per thread) and passes it to every row.
+  class RowCache {
+   private:
+    friend class BandSampler;
+    struct Entry {
+      int32_t offset;  // of the upper left sample from the stack's framelet's band
+      uint8_t fx, fy;
+      uint8_t right;  // 1: the right neighbour is blended in
+      uint8_t state;  // kValue, kNoData or kPoint (work the point out again)
+    };
+    struct Row {
+      std::vector<int64_t> key;
+      std::vector<Entry> entries;
+    };
+    std::vector<Row> rows_;
+    size_t next_ = 0;
+  };
+  void SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out, RowCache& cache) const;
+
  private:
   struct MapEntry {
     int32_t col;  // source column in 1/256 pixels; kNone for no source
@@ -88,8 +109,10 @@ class BandSampler {
                       int16_t* out) const;
   // A row of a corrected band: as point by point, with what each nearby framelet holds for the
   // row worked out once.
-  void SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
-                          int16_t* out) const;
+  // With `record`, also notes where each point reads (relative to the band of the stack's
+  // framelet, which must lie in the product) for the row cache.
+  void SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count, int16_t* out,
+                          RowCache::Entry* record = nullptr) const;
   void BuildMaps(const CorrectionConstants& constants, std::vector<Real> table);
   // The source (1/256 pixels) of output strip position x (1/65536 pixels) on output band row b
   // (1/65536 rows, 0-based): false where there is none.

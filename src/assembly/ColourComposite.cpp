@@ -261,9 +261,10 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
   const auto compose = [&](int32_t first, int32_t last) {
     std::vector<int16_t> rows(static_cast<size_t>(width) * 3);
     const std::array<int16_t*, 3> row{rows.data(), rows.data() + width, rows.data() + 2 * width};
+    std::array<BandSampler::RowCache, 3> caches;
     for (int32_t y = first; y < last; ++y) {
       for (size_t c = 0; c < 3; ++c) {
-        SampleChannelRow(*samplers[c], transforms[c], width, y, row[c]);
+        SampleChannelRow(*samplers[c], transforms[c], width, y, row[c], caches[c]);
       }
       ComposeRow({row[0], row[1], row[2]}, nullptr, noData, width, picture.Row(y));
       std::fill(picture.Row(y) + 3 * width, picture.Row(y) + picture.Stride(), uint8_t{0});

@@ -31,6 +31,15 @@ void SampleChannelRow(const BandSampler& band, const ChannelTransform& t, int32_
   band.SampleRow(y, x0, t.XStep, width, out);
 }
 
+void SampleChannelRow(const BandSampler& band, const ChannelTransform& t, int32_t width,
+                      int32_t row, int16_t* out, BandSampler::RowCache& cache) {
+  const auto r = static_cast<Real>(row);
+  const Real along = r - t.MiddleRow;
+  const Real y = t.YStep * r + t.Y0 + t.Dy + t.DyPerRow * along;
+  const Real x0 = t.X0 + t.Dx + t.DxPerRow * along;
+  band.SampleRow(y, x0, t.XStep, width, out, cache);
+}
+
 std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& t,
                                    int32_t width, int32_t firstRow, int32_t count) {
   std::vector<int16_t> plane(static_cast<size_t>(width) * static_cast<size_t>(count));

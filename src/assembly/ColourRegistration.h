@@ -30,8 +30,10 @@ std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransfo
                                    int32_t width, int32_t firstRow, int32_t count);
 
 // One row of the reference grid (width columns) sampled from the band into out.
+// One row of the reference grid (width columns) sampled from the band into out, reusing what
+// the cache holds of earlier rows.
 void SampleChannelRow(const BandSampler& band, const ChannelTransform& transform, int32_t width,
-                      int32_t row, int16_t* out);
+                      int32_t row, int16_t* out, BandSampler::RowCache& cache);
 
 // Measures the band against the reference band (sampled with its own transform on the reference
 // grid of width x height pixels) and folds the correction into `transform`; fills the
