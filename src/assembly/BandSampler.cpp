@@ -112,29 +112,16 @@ void BandSampler::BuildMaps(const CorrectionConstants& constants, std::vector<Re
   geometry.SearchWidth();
   stripWidth_ = geometry.Width();
   const Real outC = geometry.OutputCentre(), srcC = geometry.SourceCentre();
-  const Real half = static_cast<Real>(strip_.H) / 2;
-  const auto last = static_cast<Real>(table.size() - 1);
+  mapSource_ = MapSource{std::move(table), static_cast<Real>(strip_.H) / 2, constants.OffsetPixels,
+                         outC, srcC};
   const auto entries = static_cast<size_t>(stripWidth_) + 1;
-  // Source column and band row of output column a on output band row b (0-based).
-  const auto source = [&](Real a, Real b, Real& col, Real& row) {
-    const Real deltaY = half + constants.OffsetPixels - (b + 1);
-    const Real deltaX = a - outC;
-    const Real rho = std::sqrt(deltaX * deltaX + deltaY * deltaY);
-    if (!(rho <= last)) return false;
-    const auto i = static_cast<size_t>(rho);
-    const Real t = rho - static_cast<Real>(i);
-    const Real f = i + 1 < table.size() ? table[i] + (table[i + 1] - table[i]) * t : table[i];
-    col = srcC + deltaX * (1 + f);
-    row = request_.CorrectVertically ? b - deltaY * f + static_cast<Real>(request_.Shift) : b;
-    return true;
-  };
   // How far the middle row moves decides how far beyond the band the maps must reach.
   drop_.assign(entries, 0);
   Real lowest = 0, highest = 0;
   const Real middle = (static_cast<Real>(strip_.H) - 1) / 2;
   for (size_t a = 0; a < entries; ++a) {
     Real col = 0, row = 0;
-    if (!source(static_cast<Real>(a), middle, col, row)) continue;
+    if (!Source(static_cast<Real>(a), middle, col, row)) continue;
     const Real drop = middle - row;  // output row minus source row
     lowest = std::min(lowest, drop);
     highest = std::max(highest, drop);
@@ -143,20 +130,44 @@ void BandSampler::BuildMaps(const CorrectionConstants& constants, std::vector<Re
   firstMap_ = static_cast<int32_t>(std::floor((lowest - 1) * kRowSteps));
   const auto lastMap = static_cast<int32_t>(std::ceil((strip_.H + highest) * kRowSteps));
   mapCount_ = lastMap - firstMap_ + 1;
+  // The maps themselves are worked out when a row first needs them: a picture whose rows lie
+  // at one place within the band rows needs one map in kRowSteps.
   maps_.assign(static_cast<size_t>(mapCount_) * entries, MapEntry{kNone, 0});
-  for (int32_t q = 0; q < mapCount_; ++q) {
+  mapDone_ = std::make_unique<std::once_flag[]>(static_cast<size_t>(mapCount_));
+}
+
+bool BandSampler::Source(Real a, Real b, Real& col, Real& row) const {
+  const MapSource& m = mapSource_;
+  const Real deltaY = m.Half + m.Offset - (b + 1);
+  const Real deltaX = a - m.OutputCentre;
+  const Real rho = std::sqrt(deltaX * deltaX + deltaY * deltaY);
+  const auto last = static_cast<Real>(m.Table.size() - 1);
+  if (!(rho <= last)) return false;
+  const auto i = static_cast<size_t>(rho);
+  const Real t = rho - static_cast<Real>(i);
+  const Real f =
+      i + 1 < m.Table.size() ? m.Table[i] + (m.Table[i + 1] - m.Table[i]) * t : m.Table[i];
+  col = m.SourceCentre + deltaX * (1 + f);
+  row = request_.CorrectVertically ? b - deltaY * f + static_cast<Real>(request_.Shift) : b;
+  return true;
+}
+
+const BandSampler::MapEntry* BandSampler::MapRow(int64_t q) const {
+  const auto entries = static_cast<size_t>(stripWidth_) + 1;
+  MapEntry* out = maps_.data() + static_cast<size_t>(q) * entries;
+  std::call_once(mapDone_[static_cast<size_t>(q)], [&] {
     const Real b = static_cast<Real>(firstMap_ + q) / kRowSteps;
-    MapEntry* out = maps_.data() + static_cast<size_t>(q) * entries;
     for (size_t a = 0; a < entries; ++a) {
       Real col = 0, row = 0;
       int32_t c = 0, r = 0;
-      if (!source(static_cast<Real>(a), b, col, row) || !RoundFitsInt32(col * 256, c) ||
+      if (!Source(static_cast<Real>(a), b, col, row) || !RoundFitsInt32(col * 256, c) ||
           !RoundFitsInt32(row * 256, r)) {
         continue;
       }
       out[a] = MapEntry{c, r};
     }
-  }
+  });
+  return out;
 }
 
 inline bool BandSampler::SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& row) const {
@@ -171,8 +182,7 @@ inline bool BandSampler::SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& r
   // The map of the nearest 1/32 row.
   const int64_t q = ((b * kRowSteps + kOne / 2) >> 16) - firstMap_;
   if (q < 0 || q >= mapCount_) return false;
-  const MapEntry* map =
-      maps_.data() + static_cast<size_t>(q) * (static_cast<size_t>(stripWidth_) + 1);
+  const MapEntry* map = MapRow(q);
   const auto a = static_cast<size_t>(xs >> 16);
   const int64_t t = xs & (kOne - 1);
   const MapEntry e0 = map[a], e1 = map[a + 1];
@@ -311,7 +321,6 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
   const int64_t lines = product_.Rows.Lines();
   const int32_t colLo = firstColumn_ * 256, colHi = lastColumn_ * 256, rowHi = (h - 1) * 256;
   const int64_t maxStrip = int64_t{stripWidth_ - 1} * kOne;
-  const size_t entries = static_cast<size_t>(stripWidth_) + 1;
   struct Near {
     const MapEntry* map = nullptr;  // null: the row is beyond the framelet's maps
     const uint8_t* band = nullptr;  // null: the framelet's band is beyond the product
@@ -326,7 +335,7 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
     n.base = c.start + colAt_[static_cast<size_t>(k)];
     const int64_t q =
         (((c.yf - rowAt_[static_cast<size_t>(k)]) * kRowSteps + kOne / 2) >> 16) - firstMap_;
-    if (q >= 0 && q < mapCount_) n.map = maps_.data() + static_cast<size_t>(q) * entries;
+    if (q >= 0 && q < mapCount_) n.map = MapRow(q);
     const int64_t top = k * fh + c.topInFramelet;
     if (top < lines && top + (h - 1) * (request_.Invert ? -1 : 1) < lines) {
       n.band = product_.Rows.Row(static_cast<int32_t>(top));

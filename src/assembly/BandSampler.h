@@ -7,6 +7,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -114,6 +116,10 @@ class BandSampler {
   void SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count, int16_t* out,
                           RowCache::Entry* record = nullptr) const;
   void BuildMaps(const CorrectionConstants& constants, std::vector<Real> table);
+  // The source column and band row of output column a on output band row b (0-based).
+  bool Source(Real a, Real b, Real& col, Real& row) const;
+  // Map row q (from firstMap_), worked out on first use.
+  const MapEntry* MapRow(int64_t q) const;
   // The source (1/256 pixels) of output strip position x (1/65536 pixels) on output band row b
   // (1/65536 rows, 0-based): false where there is none.
   [[gnu::always_inline]] inline bool SourceOf(int64_t x, int64_t b, int32_t& col,
@@ -139,7 +145,16 @@ class BandSampler {
   // Corrected: maps for output band rows firstMap_ / kRowSteps .. (firstMap_ + mapCount_ - 1) /
   // kRowSteps (beyond the band where a vertical correction brings rows in from beyond it), each
   // of stripWidth_ + 1 entries.
-  std::vector<MapEntry> maps_;
+  mutable std::vector<MapEntry> maps_;         // rows filled in by MapRow
+  std::unique_ptr<std::once_flag[]> mapDone_;  // a map row is worked out once, when first read
+  // What the maps are worked out from.
+  struct MapSource {
+    std::vector<Real> Table;  // the radial correction table
+    Real Half = 0;            // half the band's height
+    Real Offset = 0;          // the band's offset from the detector's centre line
+    Real OutputCentre = 0, SourceCentre = 0;
+  };
+  MapSource mapSource_;
   int32_t firstMap_ = 0;
   int32_t mapCount_ = 0;
   // Per output strip column: how far down the band's middle row is read from (1/65536 rows), to
