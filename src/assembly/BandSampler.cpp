@@ -132,7 +132,8 @@ void BandSampler::BuildMaps(const CorrectionConstants& constants, std::vector<Re
   mapCount_ = lastMap - firstMap_ + 1;
   // The maps themselves are worked out when a row first needs them: a picture whose rows lie
   // at one place within the band rows needs one map in kRowSteps.
-  maps_.assign(static_cast<size_t>(mapCount_) * entries, MapEntry{kNone, 0});
+  // Left unset (and the memory untouched) until MapRow fills a row in.
+  maps_.reset(new MapEntry[static_cast<size_t>(mapCount_) * entries]);
   mapDone_ = std::make_unique<std::once_flag[]>(static_cast<size_t>(mapCount_));
 }
 
@@ -154,7 +155,7 @@ bool BandSampler::Source(Real a, Real b, Real& col, Real& row) const {
 
 const BandSampler::MapEntry* BandSampler::MapRow(int64_t q) const {
   const auto entries = static_cast<size_t>(stripWidth_) + 1;
-  MapEntry* out = maps_.data() + static_cast<size_t>(q) * entries;
+  MapEntry* out = maps_.get() + static_cast<size_t>(q) * entries;
   std::call_once(mapDone_[static_cast<size_t>(q)], [&] {
     const Real b = static_cast<Real>(firstMap_ + q) / kRowSteps;
     for (size_t a = 0; a < entries; ++a) {
@@ -162,6 +163,7 @@ const BandSampler::MapEntry* BandSampler::MapRow(int64_t q) const {
       int32_t c = 0, r = 0;
       if (!Source(static_cast<Real>(a), b, col, row) || !RoundFitsInt32(col * 256, c) ||
           !RoundFitsInt32(row * 256, r)) {
+        out[a] = MapEntry{kNone, 0};
         continue;
       }
       out[a] = MapEntry{c, r};

@@ -145,7 +145,7 @@ class BandSampler {
   // Corrected: maps for output band rows firstMap_ / kRowSteps .. (firstMap_ + mapCount_ - 1) /
   // kRowSteps (beyond the band where a vertical correction brings rows in from beyond it), each
   // of stripWidth_ + 1 entries.
-  mutable std::vector<MapEntry> maps_;         // rows filled in by MapRow
+  std::unique_ptr<MapEntry[]> maps_;           // rows filled in by MapRow
   std::unique_ptr<std::once_flag[]> mapDone_;  // a map row is worked out once, when first read
   // What the maps are worked out from.
   struct MapSource {
