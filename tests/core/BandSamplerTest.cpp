@@ -19,8 +19,7 @@ namespace {
 using testing::ScriptedPort;
 using testing::TempDir;
 
-TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {
-  TempDir dir;
+LoadedProduct SimulatedColourProduct(const TempDir& dir) {
   sim::SimulatorOptions options;
   options.kind = sim::ProductKind::CE;
   options.framelets = 40;
@@ -30,7 +29,15 @@ TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {
   testing::WriteFileBytes(path, sim::ProductFileBytes(simulated));
   ScriptedPort port;
   LoadedProduct product;
-  ASSERT_EQ(LoadEdrProduct(path, product, port, nullptr), LoadOutcome::ImageRead);
+  EXPECT_EQ(LoadEdrProduct(path, product, port, nullptr), LoadOutcome::ImageRead);
+  return product;
+}
+
+TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {
+  TempDir dir;
+  const LoadedProduct product = SimulatedColourProduct(dir);
+  ASSERT_TRUE(product.HasImage());
+  ScriptedPort port;
   const CameraSettings settings = ReadCameraSettings(dir.File("no-settings-here.ini"));
 
   // Without a horizontal travel the rows of every framelet read alike; with one they do not.
@@ -63,6 +70,44 @@ TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {
           EXPECT_GT(compared, int64_t{sampler.StackHeight()} * sampler.StackWidth() / 2);
         }
       }
+    }
+  }
+}
+
+// An uncorrected row blends the run inside the band in one go: each of its points reads what it
+// reads alone (a row of one point, taken with a column step that the run does not take).
+TEST(BandSampler, UncorrectedRowsReadWhatTheirPointsReadAlone) {
+  TempDir dir;
+  const LoadedProduct product = SimulatedColourProduct(dir);
+  ASSERT_TRUE(product.HasImage());
+  ScriptedPort port;
+  const CameraSettings settings = ReadCameraSettings(dir.File("no-settings-here.ini"));
+  for (const bool invert : {false, true}) {
+    for (const int32_t band : {1, 5}) {
+      const bool uv = band <= 2;
+      BandSamplerRequest request;
+      request.Band = band;
+      request.VerticalTravel = uv ? 11.3L / 4 : 11.3L;
+      request.HorizontalTravel = uv ? -0.1L : -0.4L;
+      request.Invert = invert;
+      const BandSampler sampler(product, request, settings, port);
+      // An ultraviolet band's samples lie in the middle 128 columns of the product's rows.
+      const int32_t width = uv ? 4 * 140 : sampler.StackWidth() + 6;
+      const Real dx = uv ? 0.25L : 1;
+      std::vector<int16_t> row(static_cast<size_t>(width));
+      int64_t compared = 0;
+      for (int32_t r = -2; r < sampler.StackHeight() + 2; r += 3) {
+        const Real y = r + 0.61L, x0 = uv ? 282.27L : -3.27L;
+        sampler.SampleRow(y, x0, dx, width, row.data());
+        for (int32_t i = 0; i < width; ++i) {
+          int16_t alone = 0;
+          sampler.SampleRow(y, x0 + dx * i, 3, 1, &alone);
+          ASSERT_EQ(row[static_cast<size_t>(i)], alone)
+              << "band " << band << " row " << r << " point " << i;
+          compared += alone >= 0;
+        }
+      }
+      EXPECT_GT(compared, int64_t{sampler.StackHeight()} * (uv ? 4 * 128 : width) / 6);
     }
   }
 }
