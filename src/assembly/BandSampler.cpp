@@ -264,15 +264,32 @@ constexpr size_t kCachedRows = 32;
 
 void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out,
                             RowCache& cache) const {
-  const RowContext c = ContextOf(y);
-  const int64_t x = Fixed16(x0), step = Fixed16(dx);
+  RowContext c = ContextOf(y);
+  int64_t x = Fixed16(x0);
+  const int64_t step = Fixed16(dx);
+  if (corrected_) {
+    // The row is read at the nearest 1/32 row of the stack's framelet (its maps are that fine)
+    // and its first column at the nearest 1/256: rows of a band that drifts slowly along the
+    // strip then read alike for long stretches.
+    const int64_t top = rowAt_[static_cast<size_t>(c.rowFramelet)];
+    const int64_t left = c.start + colAt_[static_cast<size_t>(c.rowFramelet)];
+    static_assert(kOne / kRowSteps == 1 << 11, "a map row is 2048 / 65536 rows");
+    c.yf = top + (((c.yf - top + kOne / kRowSteps / 2) >> 11) << 11);
+    x = left + (((x - left + 128) >> 8) << 8);
+    c.rowFramelet = std::max<int64_t>(
+        std::upper_bound(rowAt_.begin(), rowAt_.end(), c.yf) - rowAt_.begin() - 1, 0);
+  }
   const int64_t f0 = c.rowFramelet;
   const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight;
   const int64_t lastTop = (f0 + kReach) * fh + c.topInFramelet;
   const int64_t lastRow = lastTop + (strip_.H - 1) * (request_.Invert ? -1 : 1);
-  if (!corrected_ || count <= 0 || f0 - kReach < 0 || f0 + kReach >= fc ||
-      lastTop >= product_.Rows.Lines() || lastRow >= product_.Rows.Lines()) {
+  if (!corrected_) {
     SampleRow(y, x0, dx, count, out);
+    return;
+  }
+  if (count <= 0 || f0 - kReach < 0 || f0 + kReach >= fc || lastTop >= product_.Rows.Lines() ||
+      lastRow >= product_.Rows.Lines()) {
+    SampleCorrectedRow(c, x, step, count, out);
     return;
   }
   // What the row's points read depends on these alone.

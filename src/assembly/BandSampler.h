@@ -66,7 +66,8 @@ class BandSampler {
 
   // Where the points of corrected rows read their samples, kept for rows that read alike (the
   // same place within a framelet, travel and columns): a caller sampling many rows of one band
-  // keeps one (one per thread) and passes it to every row.
+  // keeps one (one per thread) and passes it to every row. With a cache, a corrected row is read
+  // at the nearest 1/32 row (as fine as its maps) and 1/256 column.
   class RowCache {
    private:
     friend class BandSampler;

@@ -52,7 +52,7 @@ std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransfo
 namespace {
 
 constexpr int32_t kWindowRows = 96;  // rows of one measuring window
-constexpr int32_t kMaxWindows = 6;  // windows along the strip, evenly spread
+constexpr int32_t kMaxWindows = 6;   // windows along the strip, evenly spread
 // Columns of a window: the middle of the picture, where every band (an ultraviolet one too)
 // has data and the correction is at its best.
 constexpr int32_t kWindowColumns = 448;
