@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <exception>
+#include <string>
 
 #include "BenchFixtures.h"
 #include "Floors.h"
@@ -23,13 +24,14 @@ double Seconds(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void ColourCase(benchmark::State& state, bool corrected) {
+void ColourCase(benchmark::State& state, bool corrected, int32_t threads) {
   const BenchProduct& product = ColourProduct();
   ColourRequest colour;
   colour.Bands = {7, 5, 3};
   colour.VerticalTravel = 11;
   colour.CorrectDistortion = colour.CorrectVertically = corrected;
   colour.SettingsPath = DefaultSettingsPath();
+  colour.Threads = threads;
   PictureRequest stack;
   stack.Stacked = true;
   stack.VerticalTravel = 11;
@@ -68,14 +70,20 @@ void ColourCase(benchmark::State& state, bool corrected) {
   state.counters["bytes"] = static_cast<double>(bytes);
 }
 
-// Registered with the other cases' settings: milliseconds, real time.
+// Registered with the other cases' settings: milliseconds, real time. The picture is sampled
+// by every core, and (the ".../one-core" cases) by one.
 const bool kRegistered = [] {
   for (const bool corrected : {true, false}) {
-    benchmark::RegisterBenchmark(
-        corrected ? "ColourCorrectedHV/CE/against-stack" : "Colour/CE/against-stack",
-        [corrected](benchmark::State& s) { ColourCase(s, corrected); })
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
+    for (const int32_t threads : {0, 1}) {
+      const std::string name = std::string(corrected ? "ColourCorrectedHV/CE/against-stack"
+                                                     : "Colour/CE/against-stack") +
+                               (threads == 1 ? "/one-core" : "");
+      benchmark::RegisterBenchmark(
+          name.c_str(),
+          [corrected, threads](benchmark::State& s) { ColourCase(s, corrected, threads); })
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime();
+    }
   }
   return true;
 }();

@@ -112,29 +112,16 @@ void BandSampler::BuildMaps(const CorrectionConstants& constants, std::vector<Re
   geometry.SearchWidth();
   stripWidth_ = geometry.Width();
   const Real outC = geometry.OutputCentre(), srcC = geometry.SourceCentre();
-  const Real half = static_cast<Real>(strip_.H) / 2;
-  const auto last = static_cast<Real>(table.size() - 1);
+  mapSource_ = MapSource{std::move(table), static_cast<Real>(strip_.H) / 2, constants.OffsetPixels,
+                         outC, srcC};
   const auto entries = static_cast<size_t>(stripWidth_) + 1;
-  // Source column and band row of output column a on output band row b (0-based).
-  const auto source = [&](Real a, Real b, Real& col, Real& row) {
-    const Real deltaY = half + constants.OffsetPixels - (b + 1);
-    const Real deltaX = a - outC;
-    const Real rho = std::sqrt(deltaX * deltaX + deltaY * deltaY);
-    if (!(rho <= last)) return false;
-    const auto i = static_cast<size_t>(rho);
-    const Real t = rho - static_cast<Real>(i);
-    const Real f = i + 1 < table.size() ? table[i] + (table[i + 1] - table[i]) * t : table[i];
-    col = srcC + deltaX * (1 + f);
-    row = request_.CorrectVertically ? b - deltaY * f + static_cast<Real>(request_.Shift) : b;
-    return true;
-  };
   // How far the middle row moves decides how far beyond the band the maps must reach.
   drop_.assign(entries, 0);
   Real lowest = 0, highest = 0;
   const Real middle = (static_cast<Real>(strip_.H) - 1) / 2;
   for (size_t a = 0; a < entries; ++a) {
     Real col = 0, row = 0;
-    if (!source(static_cast<Real>(a), middle, col, row)) continue;
+    if (!Source(static_cast<Real>(a), middle, col, row)) continue;
     const Real drop = middle - row;  // output row minus source row
     lowest = std::min(lowest, drop);
     highest = std::max(highest, drop);
@@ -143,20 +130,46 @@ void BandSampler::BuildMaps(const CorrectionConstants& constants, std::vector<Re
   firstMap_ = static_cast<int32_t>(std::floor((lowest - 1) * kRowSteps));
   const auto lastMap = static_cast<int32_t>(std::ceil((strip_.H + highest) * kRowSteps));
   mapCount_ = lastMap - firstMap_ + 1;
-  maps_.assign(static_cast<size_t>(mapCount_) * entries, MapEntry{kNone, 0});
-  for (int32_t q = 0; q < mapCount_; ++q) {
+  // The maps themselves are worked out when a row first needs them: a picture whose rows lie
+  // at one place within the band rows needs one map in kRowSteps.
+  // Left unset (and the memory untouched) until MapRow fills a row in.
+  maps_.reset(new MapEntry[static_cast<size_t>(mapCount_) * entries]);
+  mapDone_ = std::make_unique<std::once_flag[]>(static_cast<size_t>(mapCount_));
+}
+
+bool BandSampler::Source(Real a, Real b, Real& col, Real& row) const {
+  const MapSource& m = mapSource_;
+  const Real deltaY = m.Half + m.Offset - (b + 1);
+  const Real deltaX = a - m.OutputCentre;
+  const Real rho = std::sqrt(deltaX * deltaX + deltaY * deltaY);
+  const auto last = static_cast<Real>(m.Table.size() - 1);
+  if (!(rho <= last)) return false;
+  const auto i = static_cast<size_t>(rho);
+  const Real t = rho - static_cast<Real>(i);
+  const Real f =
+      i + 1 < m.Table.size() ? m.Table[i] + (m.Table[i + 1] - m.Table[i]) * t : m.Table[i];
+  col = m.SourceCentre + deltaX * (1 + f);
+  row = request_.CorrectVertically ? b - deltaY * f + static_cast<Real>(request_.Shift) : b;
+  return true;
+}
+
+const BandSampler::MapEntry* BandSampler::MapRow(int64_t q) const {
+  const auto entries = static_cast<size_t>(stripWidth_) + 1;
+  MapEntry* out = maps_.get() + static_cast<size_t>(q) * entries;
+  std::call_once(mapDone_[static_cast<size_t>(q)], [&] {
     const Real b = static_cast<Real>(firstMap_ + q) / kRowSteps;
-    MapEntry* out = maps_.data() + static_cast<size_t>(q) * entries;
     for (size_t a = 0; a < entries; ++a) {
       Real col = 0, row = 0;
       int32_t c = 0, r = 0;
-      if (!source(static_cast<Real>(a), b, col, row) || !RoundFitsInt32(col * 256, c) ||
+      if (!Source(static_cast<Real>(a), b, col, row) || !RoundFitsInt32(col * 256, c) ||
           !RoundFitsInt32(row * 256, r)) {
+        out[a] = MapEntry{kNone, 0};
         continue;
       }
       out[a] = MapEntry{c, r};
     }
-  }
+  });
+  return out;
 }
 
 inline bool BandSampler::SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& row) const {
@@ -171,8 +184,7 @@ inline bool BandSampler::SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& r
   // The map of the nearest 1/32 row.
   const int64_t q = ((b * kRowSteps + kOne / 2) >> 16) - firstMap_;
   if (q < 0 || q >= mapCount_) return false;
-  const MapEntry* map =
-      maps_.data() + static_cast<size_t>(q) * (static_cast<size_t>(stripWidth_) + 1);
+  const MapEntry* map = MapRow(q);
   const auto a = static_cast<size_t>(xs >> 16);
   const int64_t t = xs & (kOne - 1);
   const MapEntry e0 = map[a], e1 = map[a + 1];
@@ -182,55 +194,321 @@ inline bool BandSampler::SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& r
   return true;
 }
 
-void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out) const {
-  std::fill(out, out + count, int16_t{-1});
+BandSampler::RowContext BandSampler::ContextOf(Real y) const {
+  RowContext c;
+  c.yf = Fixed16(y);
+  c.start = Fixed16(start_);
+  c.rowStep = request_.Invert ? -std::ptrdiff_t{wsrc_} : wsrc_;
+  c.topInFramelet = request_.Invert ? strip_.B - 1 : strip_.T;
+  // The framelet a stack would take the row from: the last one that begins at or above it.
+  c.rowFramelet = std::max<int64_t>(
+      std::upper_bound(rowAt_.begin(), rowAt_.end(), c.yf) - rowAt_.begin() - 1, 0);
+  return c;
+}
+
+int16_t BandSampler::SamplePoint(const RowContext& c, int64_t x) const {
   const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight, h = strip_.H;
-  const int64_t yf = Fixed16(y), start = Fixed16(start_);
   const int64_t lines = product_.Rows.Lines();
   const int32_t colLo = firstColumn_ * 256, colHi = lastColumn_ * 256, rowHi = (h - 1) * 256;
-  const std::ptrdiff_t rowStep = request_.Invert ? -std::ptrdiff_t{wsrc_} : wsrc_;
-  const int32_t topInFramelet = request_.Invert ? strip_.B - 1 : strip_.T;
-  // The framelet a stack would take the row from: the last one that begins at or above it.
-  const int64_t rowFramelet =
-      std::max<int64_t>(std::upper_bound(rowAt_.begin(), rowAt_.end(), yf) - rowAt_.begin() - 1, 0);
+  // The framelet whose band holds the point's source: the stack's, moved by how far the
+  // correction reads the band's rows from elsewhere; then its neighbours.
+  int64_t f = c.rowFramelet;
+  if (!drop_.empty()) {
+    const int64_t a =
+        std::clamp<int64_t>((x - c.start - colAt_[static_cast<size_t>(f)]) >> 16, 0, stripWidth_);
+    const int64_t y = c.yf - drop_[static_cast<size_t>(a)];
+    while (f > 0 && y < rowAt_[static_cast<size_t>(f)]) --f;
+    while (f < fc - 1 && y >= rowAt_[static_cast<size_t>(f) + 1]) ++f;
+  }
+  int32_t col = 0, row = 0;
+  bool found = false;
+  const int64_t tries[] = {f, f + 1, f - 1};
+  for (const int64_t tryF : tries) {
+    if (tryF < 0 || tryF >= fc) continue;
+    const auto k = static_cast<size_t>(tryF);
+    if (!SourceOf(x - c.start - colAt_[k], c.yf - rowAt_[k], col, row)) continue;
+    if (row < -128 || row > rowHi + 128) continue;
+    f = tryF;
+    found = true;
+    break;
+  }
+  if (!found || col < colLo - 128 || col > colHi + 128) return -1;
+  col = std::clamp(col, colLo, colHi);
+  row = std::clamp(row, 0, rowHi);
+  const int64_t top = f * fh + c.topInFramelet;
+  if (top >= lines || top + (h - 1) * (request_.Invert ? -1 : 1) >= lines) return -1;
+  const int32_t c0 = col >> 8, fx = col & 255, r0 = row >> 8, fy = row & 255;
+  const int32_t c1 = std::min(c0 + 1, lastColumn_);
+  const uint8_t* s0 = product_.Rows.Row(static_cast<int32_t>(top)) + r0 * c.rowStep;
+  const uint8_t* s1 = r0 + 1 <= h - 1 ? s0 + c.rowStep : s0;
+  const int32_t upper = s0[c0] * (256 - fx) + s0[c1] * fx;
+  const int32_t lower = s1[c0] * (256 - fx) + s1[c1] * fx;
+  return static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
+}
+
+void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out) const {
+  const RowContext c = ContextOf(y);
+  const int64_t x = Fixed16(x0), step = Fixed16(dx);
+  if (corrected_) {
+    SampleCorrectedRow(c, x, step, count, out);
+  } else if (step <= 0 || !SamplePlainRow(c, x, step, count, out)) {
+    for (int32_t i = 0; i < count; ++i) out[i] = SamplePoint(c, x + step * i);
+  }
+}
+
+namespace {
+constexpr int64_t kReach = 8;  // framelets either side of the stack's that a corrected row reads
+constexpr uint8_t kValue = 0, kNoData = 1, kPoint = 2;
+constexpr size_t kCachedRows = 32;
+}  // namespace
+
+void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out,
+                            RowCache& cache) const {
+  RowContext c = ContextOf(y);
   int64_t x = Fixed16(x0);
   const int64_t step = Fixed16(dx);
-  for (int32_t i = 0; i < count; ++i, x += step) {
-    // The framelet whose band holds the point's source: the stack's, moved by how far the
-    // correction reads the band's rows from elsewhere; then its neighbours.
-    int64_t f = rowFramelet;
-    if (!drop_.empty()) {
-      const int64_t a =
-          std::clamp<int64_t>((x - start - colAt_[static_cast<size_t>(f)]) >> 16, 0, stripWidth_);
-      const int64_t y = yf - drop_[static_cast<size_t>(a)];
+  if (corrected_) {
+    // The row is read at the nearest 1/32 row of the stack's framelet (its maps are that fine)
+    // and its first column at the nearest 1/256: rows of a band that drifts slowly along the
+    // strip then read alike for long stretches.
+    const int64_t top = rowAt_[static_cast<size_t>(c.rowFramelet)];
+    const int64_t left = c.start + colAt_[static_cast<size_t>(c.rowFramelet)];
+    static_assert(kOne / kRowSteps == 1 << 11, "a map row is 2048 / 65536 rows");
+    c.yf = top + (((c.yf - top + kOne / kRowSteps / 2) >> 11) << 11);
+    x = left + (((x - left + 128) >> 8) << 8);
+    c.rowFramelet = std::max<int64_t>(
+        std::upper_bound(rowAt_.begin(), rowAt_.end(), c.yf) - rowAt_.begin() - 1, 0);
+  }
+  const int64_t f0 = c.rowFramelet;
+  const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight;
+  const int64_t lastTop = (f0 + kReach) * fh + c.topInFramelet;
+  const int64_t lastRow = lastTop + (strip_.H - 1) * (request_.Invert ? -1 : 1);
+  if (!corrected_) {
+    SampleRow(y, x0, dx, count, out);
+    return;
+  }
+  if (count <= 0 || f0 - kReach < 0 || f0 + kReach >= fc || lastTop >= product_.Rows.Lines() ||
+      lastRow >= product_.Rows.Lines()) {
+    SampleCorrectedRow(c, x, step, count, out);
+    return;
+  }
+  // What the row's points read depends on these alone.
+  thread_local std::vector<int64_t> key;
+  key.clear();
+  const auto f = static_cast<size_t>(f0);
+  key.push_back(c.yf - rowAt_[f]);
+  key.push_back(x - c.start - colAt_[f]);
+  key.push_back(step);
+  key.push_back(count);
+  for (int64_t d = -kReach; d <= kReach; ++d) {
+    key.push_back(rowAt_[static_cast<size_t>(f0 + d)] - rowAt_[f]);
+    key.push_back(colAt_[static_cast<size_t>(f0 + d)] - colAt_[f]);
+  }
+  const uint8_t* band = product_.Rows.Row(static_cast<int32_t>(f0 * fh + c.topInFramelet));
+  for (const RowCache::Row& row : cache.rows_) {
+    if (row.key != key) continue;
+    const std::ptrdiff_t down = c.rowStep;
+    const RowCache::Entry* e = row.entries.data();
+    for (int32_t i = 0; i < count; ++i) {
+      if (e[i].state != kValue) {
+        out[i] = e[i].state == kNoData ? int16_t{-1} : SamplePoint(c, x + step * i);
+        continue;
+      }
+      const uint8_t* s0 = band + e[i].offset;
+      const uint8_t* s1 = s0 + (e[i].fy != 0 ? down : 0);
+      const int32_t fx = e[i].fx, fy = e[i].fy, r = e[i].right;
+      const int32_t upper = s0[0] * (256 - fx) + s0[r] * fx;
+      const int32_t lower = s1[0] * (256 - fx) + s1[r] * fx;
+      out[i] = static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
+    }
+    return;
+  }
+  if (cache.rows_.size() < kCachedRows) cache.rows_.emplace_back();
+  RowCache::Row& row = cache.rows_[cache.next_];
+  cache.next_ = (cache.next_ + 1) % kCachedRows;
+  row.key = key;
+  row.entries.resize(static_cast<size_t>(count));
+  SampleCorrectedRow(c, x, step, count, out, row.entries.data());
+}
+
+void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
+                                     int16_t* out, RowCache::Entry* record) const {
+  // What SamplePoint works out for each point, with what depends on the framelet alone worked
+  // out once per row for the framelets around the stack's: each one's map row, where its strip
+  // begins and where its band lies in the product.
+  const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight, h = strip_.H;
+  const int64_t lines = product_.Rows.Lines();
+  const int32_t colLo = firstColumn_ * 256, colHi = lastColumn_ * 256, rowHi = (h - 1) * 256;
+  const int64_t maxStrip = int64_t{stripWidth_ - 1} * kOne;
+  struct Near {
+    const MapEntry* map = nullptr;  // null: the row is beyond the framelet's maps
+    const uint8_t* band = nullptr;  // null: the framelet's band is beyond the product
+    int64_t base = 0;               // where its strip begins, 1/65536 columns
+  };
+  std::array<Near, 2 * kReach + 1> near{};
+  const int64_t f0 = c.rowFramelet;
+  for (int64_t d = -kReach; d <= kReach; ++d) {
+    const int64_t k = f0 + d;
+    if (k < 0 || k >= fc) continue;
+    Near& n = near[static_cast<size_t>(d + kReach)];
+    n.base = c.start + colAt_[static_cast<size_t>(k)];
+    const int64_t q =
+        (((c.yf - rowAt_[static_cast<size_t>(k)]) * kRowSteps + kOne / 2) >> 16) - firstMap_;
+    if (q >= 0 && q < mapCount_) n.map = MapRow(q);
+    const int64_t top = k * fh + c.topInFramelet;
+    if (top < lines && top + (h - 1) * (request_.Invert ? -1 : 1) < lines) {
+      n.band = product_.Rows.Row(static_cast<int32_t>(top));
+    }
+  }
+  const Near& home = near[kReach];
+  for (int32_t i = 0; i < count; ++i) {
+    const int64_t xi = x + step * i;
+    // The framelet whose band holds the point's source, as SamplePoint finds it.
+    int64_t f = f0;
+    {
+      const int64_t a = std::clamp<int64_t>((xi - home.base) >> 16, 0, stripWidth_);
+      const int64_t y = c.yf - drop_[static_cast<size_t>(a)];
       while (f > 0 && y < rowAt_[static_cast<size_t>(f)]) --f;
       while (f < fc - 1 && y >= rowAt_[static_cast<size_t>(f) + 1]) ++f;
     }
+    if (f - 1 < f0 - kReach || f + 1 > f0 + kReach) {
+      out[i] = SamplePoint(c, xi);
+      if (record != nullptr) record[i] = {0, 0, 0, 0, kPoint};
+      continue;
+    }
+    {
+      // Most points: that framelet's source lies inside its band, away from the band's last row
+      // and column, and is blended without further checks.
+      const Near& n = near[static_cast<size_t>(f - f0 + kReach)];
+      const int64_t xp = xi - n.base;
+      if (n.map != nullptr && n.band != nullptr && xp >= 0 && xp < maxStrip) {
+        const auto a = static_cast<size_t>(xp >> 16);
+        const int64_t t = xp & (kOne - 1);
+        const MapEntry e0 = n.map[a], e1 = n.map[a + 1];
+        if (e0.col != kNone && e1.col != kNone) {
+          const auto r = static_cast<int32_t>(e0.row + (((e1.row - e0.row) * t) >> 16));
+          const auto q = static_cast<int32_t>(e0.col + (((e1.col - e0.col) * t) >> 16));
+          if (r >= 0 && r < rowHi && q >= colLo && q < colHi) {
+            const int32_t c0 = q >> 8, fx = q & 255, fy = r & 255;
+            const uint8_t* s0 = n.band + (r >> 8) * c.rowStep;
+            const uint8_t* s1 = s0 + c.rowStep;
+            const int32_t upper = s0[c0] * (256 - fx) + s0[c0 + 1] * fx;
+            const int32_t lower = s1[c0] * (256 - fx) + s1[c0 + 1] * fx;
+            out[i] = static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
+            if (record != nullptr) {
+              record[i] = {static_cast<int32_t>(s0 + c0 - home.band), static_cast<uint8_t>(fx),
+                           static_cast<uint8_t>(fy), 1, kValue};
+            }
+            continue;
+          }
+        }
+      }
+    }
     int32_t col = 0, row = 0;
-    bool found = false;
-    const int64_t tries[] = {f, f + 1, f - 1};
-    for (const int64_t tryF : tries) {
-      if (tryF < 0 || tryF >= fc) continue;
-      const auto k = static_cast<size_t>(tryF);
-      if (!SourceOf(x - start - colAt_[k], yf - rowAt_[k], col, row)) continue;
-      if (row < -128 || row > rowHi + 128) continue;
-      f = tryF;
-      found = true;
+    const Near* from = nullptr;
+    for (const int64_t k : {f, f + 1, f - 1}) {
+      if (k < 0 || k >= fc) continue;
+      const Near& n = near[static_cast<size_t>(k - f0 + kReach)];
+      if (n.map == nullptr) continue;
+      const int64_t xp = xi - n.base;
+      if (xp < -kOne / 2 || xp > maxStrip + kOne / 2) continue;
+      const int64_t xs = std::clamp<int64_t>(xp, 0, maxStrip);
+      const auto a = static_cast<size_t>(xs >> 16);
+      const int64_t t = xs & (kOne - 1);
+      const MapEntry e0 = n.map[a], e1 = n.map[a + 1];
+      if (e0.col == kNone || e1.col == kNone) continue;
+      const auto r = static_cast<int32_t>(e0.row + (((e1.row - e0.row) * t) >> 16));
+      if (r < -128 || r > rowHi + 128) continue;
+      col = static_cast<int32_t>(e0.col + (((e1.col - e0.col) * t) >> 16));
+      row = r;
+      from = &n;
       break;
     }
-    if (!found || col < colLo - 128 || col > colHi + 128) continue;
+    if (from == nullptr || from->band == nullptr || col < colLo - 128 || col > colHi + 128) {
+      out[i] = -1;
+      if (record != nullptr) record[i] = {0, 0, 0, 0, kNoData};
+      continue;
+    }
     col = std::clamp(col, colLo, colHi);
     row = std::clamp(row, 0, rowHi);
-    const int64_t top = f * fh + topInFramelet;
-    if (top >= lines || top + (h - 1) * (request_.Invert ? -1 : 1) >= lines) continue;
     const int32_t c0 = col >> 8, fx = col & 255, r0 = row >> 8, fy = row & 255;
     const int32_t c1 = std::min(c0 + 1, lastColumn_);
-    const uint8_t* s0 = product_.Rows.Row(static_cast<int32_t>(top)) + r0 * rowStep;
-    const uint8_t* s1 = r0 + 1 <= h - 1 ? s0 + rowStep : s0;
+    const uint8_t* s0 = from->band + r0 * c.rowStep;
+    const uint8_t* s1 = r0 + 1 <= h - 1 ? s0 + c.rowStep : s0;
     const int32_t upper = s0[c0] * (256 - fx) + s0[c1] * fx;
     const int32_t lower = s1[c0] * (256 - fx) + s1[c1] * fx;
     out[i] = static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
+    if (record != nullptr) {
+      record[i] = {static_cast<int32_t>(s0 + c0 - home.band), static_cast<uint8_t>(fx),
+                   static_cast<uint8_t>(fy), static_cast<uint8_t>(c1 - c0), kValue};
+    }
   }
+}
+
+bool BandSampler::SamplePlainRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
+                                 int16_t* out) const {
+  // Without a correction, every point of the row comes from the first framelet (the stack's,
+  // then its neighbours) whose band holds the row, wherever that framelet's strip reaches.
+  const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight, h = strip_.H;
+  const int32_t rowHi = (h - 1) * 256;
+  int64_t f = -1;
+  int32_t row = 0;
+  for (const int64_t tryF : {c.rowFramelet, c.rowFramelet + 1, c.rowFramelet - 1}) {
+    if (tryF < 0 || tryF >= fc) continue;
+    row = static_cast<int32_t>((c.yf - rowAt_[static_cast<size_t>(tryF)]) >> 8);
+    if (row < -128 || row > rowHi + 128) continue;
+    f = tryF;
+    break;
+  }
+  if (f < 0) {
+    std::fill(out, out + count, int16_t{-1});
+    return true;
+  }
+  const int64_t top = f * fh + c.topInFramelet;
+  const int64_t lines = product_.Rows.Lines();
+  if (top >= lines || top + (h - 1) * (request_.Invert ? -1 : 1) >= lines) return false;
+  // Points with x - base in 0..maxStrip read column (x - base) / 65536 of the band; those in
+  // firstColumn_ .. lastColumn_ - 1 (no clamping, a right neighbour) take the quick blend.
+  const int64_t base = c.start + colAt_[static_cast<size_t>(f)];
+  const int64_t lo = int64_t{firstColumn_} * kOne, hi = int64_t{lastColumn_} * kOne;
+  const auto firstAtOrAbove = [&](int64_t bound) {
+    const int64_t d = bound - (x - base);
+    const int64_t i = d <= 0 ? 0 : (d + step - 1) / step;
+    return static_cast<int32_t>(std::clamp<int64_t>(i, 0, count));
+  };
+  const int32_t ia = firstAtOrAbove(lo), ib = std::max(ia, firstAtOrAbove(hi));
+  for (int32_t i = 0; i < ia; ++i) out[i] = SamplePoint(c, x + step * i);
+  for (int32_t i = ib; i < count; ++i) out[i] = SamplePoint(c, x + step * i);
+  if (ia == ib) return true;
+  row = std::clamp(row, 0, rowHi);
+  const int32_t r0 = row >> 8, fy = row & 255;
+  const uint8_t* s0 = product_.Rows.Row(static_cast<int32_t>(top)) + r0 * c.rowStep;
+  const uint8_t* s1 = r0 + 1 <= h - 1 ? s0 + c.rowStep : s0;
+  const int32_t wy0 = 256 - fy, wy1 = fy;
+  const int64_t xa = x - base + step * ia;
+  if (step == kOne) {
+    // Whole-column steps: one horizontal weight for the run; the blend vectorises.
+    const int32_t fx = static_cast<int32_t>((xa >> 8) & 255), wx0 = 256 - fx;
+    const uint8_t* a0 = s0 + (xa >> 16);
+    const uint8_t* a1 = s1 + (xa >> 16);
+    int16_t* o = out + ia;
+    const int32_t n = ib - ia;
+    for (int32_t i = 0; i < n; ++i) {
+      const int32_t upper = a0[i] * wx0 + a0[i + 1] * fx;
+      const int32_t lower = a1[i] * wx0 + a1[i + 1] * fx;
+      o[i] = static_cast<int16_t>((upper * wy0 + lower * wy1 + 2048) >> 12);
+    }
+    return true;
+  }
+  int64_t xp = xa;
+  for (int32_t i = ia; i < ib; ++i, xp += step) {
+    const auto col = static_cast<int32_t>(xp >> 8);
+    const int32_t c0 = col >> 8, fx = col & 255;
+    const int32_t upper = s0[c0] * (256 - fx) + s0[c0 + 1] * fx;
+    const int32_t lower = s1[c0] * (256 - fx) + s1[c0 + 1] * fx;
+    out[i] = static_cast<int16_t>((upper * wy0 + lower * wy1 + 2048) >> 12);
+  }
+  return true;
 }
 
 }  // namespace quelmar

@@ -5,7 +5,10 @@
 // columns plus F x horizontal travel. Samples are bilinear between the framelet's own rows and
 // columns (an ultraviolet band on its binned grid), never taken from a whole-row stack.
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -61,6 +64,28 @@ class BandSampler {
   // band has no data there.
   void SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out) const;
 
+  // Where the points of corrected rows read their samples, kept for rows that read alike (the
+  // same place within a framelet, travel and columns): a caller sampling many rows of one band
+  // keeps one (one per thread) and passes it to every row. With a cache, a corrected row is read
+  // at the nearest 1/32 row (as fine as its maps) and 1/256 column.
+  class RowCache {
+   private:
+    friend class BandSampler;
+    struct Entry {
+      int32_t offset;  // of the upper left sample from the stack's framelet's band
+      uint8_t fx, fy;
+      uint8_t right;  // 1: the right neighbour is blended in
+      uint8_t state;  // kValue, kNoData or kPoint (work the point out again)
+    };
+    struct Row {
+      std::vector<int64_t> key;
+      std::vector<Entry> entries;
+    };
+    std::vector<Row> rows_;
+    size_t next_ = 0;
+  };
+  void SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out, RowCache& cache) const;
+
  private:
   struct MapEntry {
     int32_t col;  // source column in 1/256 pixels; kNone for no source
@@ -70,7 +95,32 @@ class BandSampler {
   static constexpr int32_t kRowSteps = 32;  // maps per band row of a corrected band
   static constexpr int64_t kOne = 65536;    // 1.0 in the fixed-point positions
 
+  // What every point of one output row shares.
+  struct RowContext {
+    int64_t yf = 0;     // the row, 1/65536 rows
+    int64_t start = 0;  // start_, 1/65536 columns
+    std::ptrdiff_t rowStep = 0;
+    int32_t topInFramelet = 0;
+    int64_t rowFramelet = 0;  // the framelet a stack takes the row from
+  };
+  RowContext ContextOf(Real y) const;
+  // One point (x in 1/65536 columns) of the row: value x 16, -1 for no data.
+  int16_t SamplePoint(const RowContext& c, int64_t x) const;
+  // A row of an uncorrected band, the run inside the band's columns blended in one go; false
+  // where the row must be taken point by point.
+  bool SamplePlainRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
+                      int16_t* out) const;
+  // A row of a corrected band: as point by point, with what each nearby framelet holds for the
+  // row worked out once.
+  // With `record`, also notes where each point reads (relative to the band of the stack's
+  // framelet, which must lie in the product) for the row cache.
+  void SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count, int16_t* out,
+                          RowCache::Entry* record = nullptr) const;
   void BuildMaps(const CorrectionConstants& constants, std::vector<Real> table);
+  // The source column and band row of output column a on output band row b (0-based).
+  bool Source(Real a, Real b, Real& col, Real& row) const;
+  // Map row q (from firstMap_), worked out on first use.
+  const MapEntry* MapRow(int64_t q) const;
   // The source (1/256 pixels) of output strip position x (1/65536 pixels) on output band row b
   // (1/65536 rows, 0-based): false where there is none.
   [[gnu::always_inline]] inline bool SourceOf(int64_t x, int64_t b, int32_t& col,
@@ -96,7 +146,16 @@ class BandSampler {
   // Corrected: maps for output band rows firstMap_ / kRowSteps .. (firstMap_ + mapCount_ - 1) /
   // kRowSteps (beyond the band where a vertical correction brings rows in from beyond it), each
   // of stripWidth_ + 1 entries.
-  std::vector<MapEntry> maps_;
+  std::unique_ptr<MapEntry[]> maps_;           // rows filled in by MapRow
+  std::unique_ptr<std::once_flag[]> mapDone_;  // a map row is worked out once, when first read
+  // What the maps are worked out from.
+  struct MapSource {
+    std::vector<Real> Table;  // the radial correction table
+    Real Half = 0;            // half the band's height
+    Real Offset = 0;          // the band's offset from the detector's centre line
+    Real OutputCentre = 0, SourceCentre = 0;
+  };
+  MapSource mapSource_;
   int32_t firstMap_ = 0;
   int32_t mapCount_ = 0;
   // Per output strip column: how far down the band's middle row is read from (1/65536 rows), to

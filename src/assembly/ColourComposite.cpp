@@ -1,8 +1,10 @@
 #include "assembly/ColourComposite.h"
 
 #include <algorithm>
+#include <exception>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "assembly/BandSampler.h"
 #include "assembly/CameraSettings.h"
@@ -50,6 +52,65 @@ std::array<std::array<int32_t, 2>, 3> StretchLimits(
     if (limits[c][1] <= limits[c][0]) limits[c][1] = limits[c][0] + 1;
   }
   return limits;
+}
+
+// One row of the picture from the channels' samples (values x 16, red first, -1 for no data),
+// through the stretch's limits when there are any.
+void ComposeRow(const std::array<const int16_t*, 3>& in,
+                const std::array<std::array<int32_t, 2>, 3>* limits,
+                const std::array<uint8_t, 3>& noData, int32_t width, uint8_t* out) {
+  const int16_t *r = in[0], *g = in[1], *b = in[2];
+  if (limits == nullptr) {
+    for (int32_t x = 0; x < width; ++x) {
+      uint8_t* px = out + 3 * x;
+      // Channel c (red first) goes to byte 2 - c (pictures hold blue, green, red).
+      const bool none = (r[x] | g[x] | b[x]) < 0;
+      px[0] = none ? noData[0] : static_cast<uint8_t>(std::min((b[x] + 8) >> 4, 255));
+      px[1] = none ? noData[1] : static_cast<uint8_t>(std::min((g[x] + 8) >> 4, 255));
+      px[2] = none ? noData[2] : static_cast<uint8_t>(std::min((r[x] + 8) >> 4, 255));
+    }
+    return;
+  }
+  for (int32_t x = 0; x < width; ++x) {
+    uint8_t* px = out + 3 * x;
+    if (r[x] < 0 || g[x] < 0 || b[x] < 0) {
+      px[0] = noData[0];
+      px[1] = noData[1];
+      px[2] = noData[2];
+      continue;
+    }
+    for (size_t c = 0; c < 3; ++c) {
+      const auto& l = (*limits)[c];
+      const int32_t v = (in[c][x] - l[0]) * 255 * 16 / (l[1] - l[0]);
+      px[2 - c] = static_cast<uint8_t>(std::clamp((v + 8) >> 4, 0, 255));
+    }
+  }
+}
+
+// Runs task(0) .. task(parts - 1), each on a thread of its own but the first, and throws the
+// first failure once all have ended.
+template <typename Task>
+void RunParts(int32_t parts, const Task& task) {
+  std::vector<std::exception_ptr> failures(static_cast<size_t>(std::max(parts, 1)));
+  std::vector<std::thread> helpers;
+  for (int32_t k = 1; k < parts; ++k) {
+    helpers.emplace_back([&task, &failures, k] {
+      try {
+        task(k);
+      } catch (...) {
+        failures[static_cast<size_t>(k)] = std::current_exception();
+      }
+    });
+  }
+  try {
+    task(0);
+  } catch (...) {
+    failures[0] = std::current_exception();
+  }
+  for (std::thread& t : helpers) t.join();
+  for (const std::exception_ptr& e : failures) {
+    if (e) std::rethrow_exception(e);
+  }
 }
 
 }  // namespace
@@ -160,45 +221,62 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
     record.Reference = c == ref;
     transforms[c] = PredictedTransform(reference.Placement(), s.Placement(), height);
   }
-  planes[ref] = SampleChannel(reference, transforms[ref], width, 0, height);
-  for (size_t c = 0; c < 3; ++c) {
-    if (c == ref) continue;
-    if (request.MeasureOffsets) {
-      RegisterChannel(*samplers[c], planes[ref], width, height, transforms[c], result.Channels[c]);
-    } else {
-      result.Channels[c].Note = "not measured";
+  const unsigned cores = request.Threads > 0 ? static_cast<unsigned>(request.Threads)
+                                             : std::thread::hardware_concurrency();
+  // The two other channels are measured at once where there are two cores.
+  const std::array<size_t, 2> others{ref == 0 ? size_t{1} : 0, ref == 2 ? size_t{1} : 2};
+  const auto measure = [&](int32_t k) {
+    for (int32_t j = 0; j < 2; ++j) {
+      if (cores >= 2 && j != k) continue;
+      const size_t c = others[static_cast<size_t>(j)];
+      if (request.MeasureOffsets) {
+        RegisterChannel(*samplers[c], reference, transforms[ref], width, height, transforms[c],
+                        result.Channels[c]);
+      } else {
+        result.Channels[c].Note = "not measured";
+      }
     }
-    planes[c] = SampleChannel(*samplers[c], transforms[c], width, 0, height);
-  }
+  };
+  RunParts(cores >= 2 && request.MeasureOffsets ? 2 : 1, measure);
 
-  std::array<std::array<int32_t, 2>, 3> limits{};
-  if (request.Stretch.Enabled) limits = StretchLimits(planes, request.Stretch);
   const std::array<uint8_t, 3> noData = ColorToBgr(settings.NoDataColor);
   Picture& picture = result.Image;
   picture.Resize(width, height);
-  for (int32_t y = 0; y < height; ++y) {
-    uint8_t* out = picture.Row(y);
-    const size_t at = static_cast<size_t>(y) * static_cast<size_t>(width);
-    for (int32_t x = 0; x < width; ++x) {
-      uint8_t* px = out + 3 * x;
-      const size_t i = at + static_cast<size_t>(x);
-      if (planes[0][i] < 0 || planes[1][i] < 0 || planes[2][i] < 0) {
-        px[0] = noData[0];
-        px[1] = noData[1];
-        px[2] = noData[2];
-        continue;
-      }
-      for (size_t c = 0; c < 3; ++c) {
-        int32_t v = planes[c][i];
-        if (request.Stretch.Enabled) {
-          v = (v - limits[c][0]) * 255 * 16 / (limits[c][1] - limits[c][0]);
-        }
-        // Channel c (red first) goes to byte 2 - c (pictures hold blue, green, red).
-        px[2 - c] = static_cast<uint8_t>(std::clamp((v + 8) >> 4, 0, 255));
-      }
+  if (request.Stretch.Enabled) {
+    // The stretch needs every channel's levels before the first pixel is written.
+    for (size_t c = 0; c < 3; ++c) {
+      planes[c] = SampleChannel(*samplers[c], transforms[c], width, 0, height);
     }
-    std::fill(out + 3 * width, out + picture.Stride(), uint8_t{0});
+    const auto limits = StretchLimits(planes, request.Stretch);
+    for (int32_t y = 0; y < height; ++y) {
+      const size_t at = static_cast<size_t>(y) * static_cast<size_t>(width);
+      ComposeRow({planes[0].data() + at, planes[1].data() + at, planes[2].data() + at}, &limits,
+                 noData, width, picture.Row(y));
+      std::fill(picture.Row(y) + 3 * width, picture.Row(y) + picture.Stride(), uint8_t{0});
+    }
+    return result;
   }
+  // Row by row: the three channels' samples of a row, then its pixels; a large picture by every
+  // core at once, each taking a band of rows.
+  const auto compose = [&](int32_t first, int32_t last) {
+    std::vector<int16_t> rows(static_cast<size_t>(width) * 3);
+    const std::array<int16_t*, 3> row{rows.data(), rows.data() + width, rows.data() + 2 * width};
+    std::array<BandSampler::RowCache, 3> caches;
+    for (int32_t y = first; y < last; ++y) {
+      for (size_t c = 0; c < 3; ++c) {
+        SampleChannelRow(*samplers[c], transforms[c], width, y, row[c], caches[c]);
+      }
+      ComposeRow({row[0], row[1], row[2]}, nullptr, noData, width, picture.Row(y));
+      std::fill(picture.Row(y) + 3 * width, picture.Row(y) + picture.Stride(), uint8_t{0});
+    }
+  };
+  const int32_t parts = int64_t{width} * height < (int64_t{1} << 20)
+                            ? 1
+                            : static_cast<int32_t>(std::clamp(cores, 1u, 8u));
+  RunParts(parts, [&](int32_t k) {
+    compose(static_cast<int32_t>(int64_t{height} * k / parts),
+            static_cast<int32_t>(int64_t{height} * (k + 1) / parts));
+  });
   return result;
 }
 

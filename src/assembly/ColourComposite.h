@@ -39,6 +39,7 @@ struct ColourRequest {
   std::string SettingsPath;
   ColourStretch Stretch;
   bool MeasureOffsets = true;  // false: the offsets the camera geometry predicts, unmeasured
+  int32_t Threads = 0;         // cores sampling the picture at once; 0: every core
 };
 
 // One channel's registration on the reference grid, in reference pixels: how far the band's

@@ -22,15 +22,29 @@ ChannelTransform PredictedTransform(const BandPlacement& reference, const BandPl
   return t;
 }
 
+void SampleChannelRow(const BandSampler& band, const ChannelTransform& t, int32_t width,
+                      int32_t row, int16_t* out) {
+  const auto r = static_cast<Real>(row);
+  const Real along = r - t.MiddleRow;
+  const Real y = t.YStep * r + t.Y0 + t.Dy + t.DyPerRow * along;
+  const Real x0 = t.X0 + t.Dx + t.DxPerRow * along;
+  band.SampleRow(y, x0, t.XStep, width, out);
+}
+
+void SampleChannelRow(const BandSampler& band, const ChannelTransform& t, int32_t width,
+                      int32_t row, int16_t* out, BandSampler::RowCache& cache) {
+  const auto r = static_cast<Real>(row);
+  const Real along = r - t.MiddleRow;
+  const Real y = t.YStep * r + t.Y0 + t.Dy + t.DyPerRow * along;
+  const Real x0 = t.X0 + t.Dx + t.DxPerRow * along;
+  band.SampleRow(y, x0, t.XStep, width, out, cache);
+}
+
 std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& t,
                                    int32_t width, int32_t firstRow, int32_t count) {
   std::vector<int16_t> plane(static_cast<size_t>(width) * static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
-    const Real row = static_cast<Real>(firstRow + i);
-    const Real along = row - t.MiddleRow;
-    const Real y = t.YStep * row + t.Y0 + t.Dy + t.DyPerRow * along;
-    const Real x0 = t.X0 + t.Dx + t.DxPerRow * along;
-    band.SampleRow(y, x0, t.XStep, width, plane.data() + static_cast<size_t>(i) * width);
+    SampleChannelRow(band, t, width, firstRow + i, plane.data() + static_cast<size_t>(i) * width);
   }
   return plane;
 }
@@ -38,10 +52,37 @@ std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransfo
 namespace {
 
 constexpr int32_t kWindowRows = 96;  // rows of one measuring window
-constexpr int32_t kMaxWindows = 10;  // windows along the strip, evenly spread
+constexpr int32_t kMaxWindows = 6;   // windows along the strip, evenly spread
 // Columns of a window: the middle of the picture, where every band (an ultraviolet one too)
 // has data and the correction is at its best.
 constexpr int32_t kWindowColumns = 448;
+
+// One pass of measuring over the windows: how far from the present offset it searches, on
+// windows reduced by how much.
+struct WindowPass {
+  int32_t Reach;       // whole pixels (of the reduced windows) searched either way
+  int32_t Scale;       // 1, or 2 for windows of the means of 2 x 2 pixels
+  int32_t ColumnStep;  // the refinement compares every ColumnStep-th column
+  double Tolerance;    // the refinement stops once a step moves less than this (reduced pixels)
+};
+// First a wide search from the geometry's offset on windows of half the size (it only needs to
+// land within a fraction of a pixel), then a narrow one from what it found on the full windows:
+// what that still finds is the residual (and is taken out too).
+constexpr WindowPass kPasses[] = {{3, 2, 2, 0.01}, {1, 1, 2, 1e-3}};
+
+// The image of the means of its 2 x 2 pixels (no data where any of the four has none).
+GreyImage Halved(const GreyImage& image) {
+  GreyImage half(image.Width / 2, image.Height / 2);
+  for (int32_t y = 0; y < half.Height; ++y) {
+    const float* r0 = image.Row(2 * y);
+    const float* r1 = image.Row(2 * y + 1);
+    float* out = half.Row(y);
+    for (int32_t x = 0; x < half.Width; ++x) {
+      out[x] = (r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1]) * 0.25f;
+    }
+  }
+  return half;
+}
 
 // Rows first..first + count - 1, columns column..column + columns - 1 of a plane (values x 16,
 // `width` columns) as grey levels, no data as NaN.
@@ -113,31 +154,49 @@ Real Median(std::vector<Real> v) {
 
 // The shifts of the band against the reference in windows along the strip: b(x, y) =
 // reference(x + Dx, y + Dy) for the band sampled with the transform.
-std::vector<WindowShift> MeasureWindows(const BandSampler& band,
-                                        const std::vector<int16_t>& reference, int32_t width,
+std::vector<WindowShift> MeasureWindows(const BandSampler& band, const BandSampler& reference,
+                                        const ChannelTransform& referenceTransform, int32_t width,
                                         int32_t height, const ChannelTransform& transform,
-                                        int32_t reach, std::string& why) {
+                                        const WindowPass& pass,
+                                        std::vector<GreyImage>& referenceWindows,
+                                        std::string& why) {
   const int32_t rows = std::min(height, kWindowRows);
   const int32_t windows = std::clamp(height / std::max(rows, 1), 1, kMaxWindows);
   ShiftSearch search;
-  search.MinDx = search.MinDy = -reach;
-  search.MaxDx = search.MaxDy = reach;
+  search.MinDx = search.MinDy = -pass.Reach;
+  search.MaxDx = search.MaxDy = pass.Reach;
   search.Step = 2;
-  search.ColumnStep = 2;
-  search.MinOverlap = 256;
+  search.ColumnStep = pass.ColumnStep;
+  search.Tolerance = pass.Tolerance;
+  search.MinOverlap = 256 / (pass.Scale * pass.Scale);
   const int32_t columns = std::min(width, kWindowColumns), column = (width - columns) / 2;
-  ChannelTransform part = transform;
+  ChannelTransform part = transform, referencePart = referenceTransform;
   part.X0 += transform.XStep * static_cast<Real>(column);
+  referencePart.X0 += referenceTransform.XStep * static_cast<Real>(column);
   std::vector<WindowShift> found;
   for (int32_t w = 0; w < windows; ++w) {
     const int32_t first = windows == 1
                               ? (height - rows) / 2
                               : static_cast<int32_t>(int64_t{height - rows} * w / (windows - 1));
-    const GreyImage a = GreyOf(reference, width, first, rows, column, columns);
+    // The reference's windows are the same in every pass.
+    if (referenceWindows.size() <= static_cast<size_t>(w)) {
+      referenceWindows.push_back(
+          GreyOf(SampleChannel(reference, referencePart, columns, first, rows), columns, 0, rows, 0,
+                 columns));
+    }
     GreyImage b =
         GreyOf(SampleChannel(band, part, columns, first, rows), columns, 0, rows, 0, columns);
+    const GreyImage& full = referenceWindows[static_cast<size_t>(w)];
+    GreyImage reduced;
+    if (pass.Scale == 2) {
+      reduced = Halved(full);
+      b = Halved(b);
+    }
+    const GreyImage& a = pass.Scale == 2 ? reduced : full;
     MatchLevels(a, b);
-    const ShiftEstimate e = EstimateShift(a, b, search);
+    ShiftEstimate e = EstimateShift(a, b, search);
+    e.Dx *= pass.Scale;
+    e.Dy *= pass.Scale;
     if (!e.Found()) {
       why = MatchVerdictText(e.Verdict);
       continue;
@@ -198,15 +257,15 @@ Real Fold(const std::vector<WindowShift>& shifts, int32_t height, ChannelTransfo
 
 }  // namespace
 
-void RegisterChannel(const BandSampler& band, const std::vector<int16_t>& reference, int32_t width,
-                     int32_t height, ChannelTransform& transform, ChannelRegistration& record) {
+void RegisterChannel(const BandSampler& band, const BandSampler& reference,
+                     const ChannelTransform& referenceTransform, int32_t width, int32_t height,
+                     ChannelTransform& transform, ChannelRegistration& record) {
   std::string why = "no windows to compare";
-  // First a wide search from the geometry's offset, then a narrow one from what it found: what
-  // that still finds is the residual (and is taken out too).
-  const int32_t reaches[] = {6, 1};
+  std::vector<GreyImage> referenceWindows;
   for (size_t pass = 0; pass < 2; ++pass) {
     const std::vector<WindowShift> shifts =
-        MeasureWindows(band, reference, width, height, transform, reaches[pass], why);
+        MeasureWindows(band, reference, referenceTransform, width, height, transform, kPasses[pass],
+                       referenceWindows, why);
     if (shifts.empty()) {
       if (pass == 0) {
         record.Measured = false;

@@ -29,9 +29,17 @@ ChannelTransform PredictedTransform(const BandPlacement& reference, const BandPl
 std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& transform,
                                    int32_t width, int32_t firstRow, int32_t count);
 
-// Measures the band against the reference plane (all rows of the grid, values x 16, -1 for no
-// data) and folds the correction into `transform`; fills the registration record.
-void RegisterChannel(const BandSampler& band, const std::vector<int16_t>& reference, int32_t width,
-                     int32_t height, ChannelTransform& transform, ChannelRegistration& record);
+// One row of the reference grid (width columns) sampled from the band into out.
+// One row of the reference grid (width columns) sampled from the band into out, reusing what
+// the cache holds of earlier rows.
+void SampleChannelRow(const BandSampler& band, const ChannelTransform& transform, int32_t width,
+                      int32_t row, int16_t* out, BandSampler::RowCache& cache);
+
+// Measures the band against the reference band (sampled with its own transform on the reference
+// grid of width x height pixels) and folds the correction into `transform`; fills the
+// registration record.
+void RegisterChannel(const BandSampler& band, const BandSampler& reference,
+                     const ChannelTransform& referenceTransform, int32_t width, int32_t height,
+                     ChannelTransform& transform, ChannelRegistration& record);
 
 }  // namespace quelmar

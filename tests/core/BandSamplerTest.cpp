@@ -1,0 +1,126 @@
+// A band read at sub-pixel positions: rows that reuse what earlier rows worked out (the row cache
+// of a corrected band) read exactly what the rows worked out afresh read, on products long
+// enough for the cache to be used, with and without a drift, for visible and ultraviolet bands.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "Simulator.h"
+#include "SimulatorFiles.h"
+#include "assembly/BandSampler.h"
+#include "assembly/CameraSettings.h"
+#include "product/EdrLoader.h"
+#include "support/ScriptedPort.h"
+#include "support/TestFiles.h"
+
+namespace quelmar {
+namespace {
+
+using testing::ScriptedPort;
+using testing::TempDir;
+
+LoadedProduct SimulatedColourProduct(const TempDir& dir) {
+  sim::SimulatorOptions options;
+  options.kind = sim::ProductKind::CE;
+  options.framelets = 40;
+  options.seed = 11;
+  const sim::SimulatedProduct simulated = sim::SimulateProduct(options);
+  const std::string path = dir.File(sim::ProductFileName(simulated));
+  testing::WriteFileBytes(path, sim::ProductFileBytes(simulated));
+  ScriptedPort port;
+  LoadedProduct product;
+  EXPECT_EQ(LoadEdrProduct(path, product, port, nullptr), LoadOutcome::ImageRead);
+  return product;
+}
+
+TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {
+  TempDir dir;
+  const LoadedProduct product = SimulatedColourProduct(dir);
+  ASSERT_TRUE(product.HasImage());
+  ScriptedPort port;
+  const CameraSettings settings = ReadCameraSettings(dir.File("no-settings-here.ini"));
+
+  // Without a horizontal travel the rows of every framelet read alike; with one they do not.
+  for (const bool invert : {false, true}) {
+    for (const int32_t band : {1, 5}) {
+      for (const Real across : {0.0L, 1.0L}) {
+        const bool uv = band <= 2;
+        BandSamplerRequest request;
+        request.Band = band;
+        request.VerticalTravel = uv ? 11.0L / 4 : 11;
+        request.HorizontalTravel = uv ? across / 4 : across;
+        request.Invert = invert;
+        request.CorrectDistortion = request.CorrectVertically = true;
+        const BandSampler sampler(product, request, settings, port);
+        const int32_t width = sampler.StackWidth() + 8;
+        // Whole rows at a fractional place, then a drift: rows read alike either way, at the
+        // nearest 1/32 row and 1/256 column, which changes a sample by little.
+        for (const Real drift : {0.0L, 0.0013L}) {
+          BandSampler::RowCache cache;
+          std::vector<int16_t> exact(static_cast<size_t>(width)), fresh(static_cast<size_t>(width)),
+              cached(static_cast<size_t>(width));
+          int64_t compared = 0, difference = 0;
+          for (int32_t row = 0; row < sampler.StackHeight(); ++row) {
+            const Real y = row + 0.37L + drift * row, x0 = -4.3L + drift * row;
+            const Real dx = uv ? 0.25L : 1;
+            BandSampler::RowCache empty;
+            sampler.SampleRow(y, x0, dx, width, exact.data());
+            sampler.SampleRow(y, x0, dx, width, fresh.data(), empty);
+            sampler.SampleRow(y, x0, dx, width, cached.data(), cache);
+            ASSERT_EQ(fresh, cached) << "band " << band << " row " << row << " drift " << drift;
+            for (size_t i = 0; i < exact.size(); ++i) {
+              if (exact[i] < 0 || cached[i] < 0) continue;
+              ++compared;
+              difference += std::abs(exact[i] - cached[i]);
+            }
+          }
+          // A mean difference below half a grey level (values x 16).
+          EXPECT_LT(static_cast<double>(difference) / static_cast<double>(compared), 8.0);
+          EXPECT_GT(compared, int64_t{sampler.StackHeight()} * sampler.StackWidth() / 2);
+        }
+      }
+    }
+  }
+}
+
+// An uncorrected row blends the run inside the band in one go: each of its points reads what it
+// reads alone (a row of one point, taken with a column step that the run does not take).
+TEST(BandSampler, UncorrectedRowsReadWhatTheirPointsReadAlone) {
+  TempDir dir;
+  const LoadedProduct product = SimulatedColourProduct(dir);
+  ASSERT_TRUE(product.HasImage());
+  ScriptedPort port;
+  const CameraSettings settings = ReadCameraSettings(dir.File("no-settings-here.ini"));
+  for (const bool invert : {false, true}) {
+    for (const int32_t band : {1, 5}) {
+      const bool uv = band <= 2;
+      BandSamplerRequest request;
+      request.Band = band;
+      request.VerticalTravel = uv ? 11.3L / 4 : 11.3L;
+      request.HorizontalTravel = uv ? -0.1L : -0.4L;
+      request.Invert = invert;
+      const BandSampler sampler(product, request, settings, port);
+      // An ultraviolet band's samples lie in the middle 128 columns of the product's rows.
+      const int32_t width = uv ? 4 * 140 : sampler.StackWidth() + 6;
+      const Real dx = uv ? 0.25L : 1;
+      std::vector<int16_t> row(static_cast<size_t>(width));
+      int64_t compared = 0;
+      for (int32_t r = -2; r < sampler.StackHeight() + 2; r += 3) {
+        const Real y = r + 0.61L, x0 = uv ? 282.27L : -3.27L;
+        sampler.SampleRow(y, x0, dx, width, row.data());
+        for (int32_t i = 0; i < width; ++i) {
+          int16_t alone = 0;
+          sampler.SampleRow(y, x0 + dx * i, 3, 1, &alone);
+          ASSERT_EQ(row[static_cast<size_t>(i)], alone)
+              << "band " << band << " row " << r << " point " << i;
+          compared += alone >= 0;
+        }
+      }
+      EXPECT_GT(compared, int64_t{sampler.StackHeight()} * (uv ? 4 * 128 : width) / 6);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quelmar
