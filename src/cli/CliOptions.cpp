@@ -7,8 +7,8 @@
 #include <system_error>
 #include <thread>
 
-#include "util/FilePlaces.h"
 #include "cli/ColourCommand.h"
+#include "util/FilePlaces.h"
 #include "util/Paths.h"
 #include "util/WinOps.h"
 

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "output/PictureFile.h"
 #include "cli/ColourOptions.h"
+#include "output/PictureFile.h"
 #include "util/Numbers.h"
 
 namespace quelmar::cli {

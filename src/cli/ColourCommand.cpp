@@ -195,9 +195,8 @@ void ColourWork(const CliOptions& options, const std::string& outputFolder,
   const PictureFormat format = options.format.value_or(PictureFormatOfPath(options.output));
   const std::string written =
       options.output.empty()
-          ? Utf8Of(FsPath(outputFolder) /
-                   FsPath(SafeFileName(
-                       WithPictureExtension(ColourFileName(product.ProductId, colour), format))))
+          ? Utf8Of(FsPath(outputFolder) / FsPath(SafeFileName(WithPictureExtension(
+                                              ColourFileName(product.ProductId, colour), format))))
           : options.output;
   const std::string refused = claims.Claim(written, options.overwrite);
   if (!refused.empty()) {
