@@ -13,6 +13,7 @@
 #include <string>
 
 #include "BenchFixtures.h"
+#include "BenchRegister.h"
 #include "Floors.h"
 #include "assembly/PictureBuilder.h"
 #include "output/BmpWriter.h"
@@ -247,33 +248,18 @@ void CalibrationCase(benchmark::State& state) {
       [&] { return AppendFloorSeconds(floorPath, record); });
 }
 
-// A case whose inputs cannot be made (a product that does not simulate or load) is reported as
-// failed with the reason, and the other cases still run.
-void Register(const std::string& name, std::function<void(benchmark::State&)> body) {
-  benchmark::RegisterBenchmark(name.c_str(),
-                               [body = std::move(body)](benchmark::State& state) {
-                                 try {
-                                   body(state);
-                                 } catch (const std::exception& e) {
-                                   state.SkipWithError(e.what());
-                                 }
-                               })
-      ->Unit(benchmark::kMillisecond)
-      ->UseRealTime();
-}
-
 void RegisterAll() {
   using Which = const BenchProduct& (*)();
   const std::pair<const char*, Which> products[] = {
       {"CE", &ColourProduct}, {"ME", &MonoProduct}, {"UE", &UvProduct}};
 
   for (const auto& [code, which] : products) {
-    Register(std::string("Load/") + code,
+    RegisterCase(std::string("Load/") + code,
              [which = which](benchmark::State& s) { LoadCase(s, which); });
   }
-  Register("Load/CE/first", FreshLoadCase);
+  RegisterCase("Load/CE/first", FreshLoadCase);
   for (const auto& [code, which] : products) {
-    Register(std::string("Raw/") + code, [which = which](benchmark::State& s) {
+    RegisterCase(std::string("Raw/") + code, [which = which](benchmark::State& s) {
       PictureCase(s, which, Stack{}, false, kCopyGoal);
     });
   }
@@ -281,28 +267,28 @@ void RegisterAll() {
   const std::pair<const char*, Which> visible[] = {{"CE", &ColourProduct}, {"ME", &MonoProduct}};
   for (const auto& [code, which] : visible) {
     const std::string tail = std::string("/") + code + "/travel:11";
-    Register("Stack" + tail, [which = which](benchmark::State& s) {
+    RegisterCase("Stack" + tail, [which = which](benchmark::State& s) {
       PictureCase(s, which, Stack{which().visibleBand, 11, false, false}, true, kCopyGoal);
     });
-    Register("StackCorrectedH" + tail, [which = which](benchmark::State& s) {
+    RegisterCase("StackCorrectedH" + tail, [which = which](benchmark::State& s) {
       PictureCase(s, which, Stack{which().visibleBand, 11, true, false}, true, kCorrectedGoal);
     });
-    Register("StackCorrectedHV" + tail, [which = which](benchmark::State& s) {
+    RegisterCase("StackCorrectedHV" + tail, [which = which](benchmark::State& s) {
       PictureCase(s, which, Stack{which().visibleBand, 11, true, true}, true, kCorrectedGoal);
     });
   }
   // Ultraviolet bands, corrected: the colour product's 321 nm band and the UV product's first.
   const std::pair<const char*, Which> uv[] = {{"CE", &ColourProduct}, {"UE", &UvProduct}};
   for (const auto& [code, which] : uv) {
-    Register(
+    RegisterCase(
         std::string("UvCorrectedH/") + code + "/travel:2.15", [which = which](benchmark::State& s) {
           PictureCase(s, which, Stack{which().uvBand, 2.15, true, false}, true, kCorrectedGoal);
         });
   }
-  Register("BmpEncode/CE415", BmpEncodeCase);
-  Register("BmpWrite/CE415", BmpWriteCase);
-  Register("Support/index:200000", SupportCase);
-  Register("CalibrationAppend", CalibrationCase);
+  RegisterCase("BmpEncode/CE415", BmpEncodeCase);
+  RegisterCase("BmpWrite/CE415", BmpWriteCase);
+  RegisterCase("Support/index:200000", SupportCase);
+  RegisterCase("CalibrationAppend", CalibrationCase);
 }
 
 }  // namespace

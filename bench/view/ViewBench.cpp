@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "BenchFixtures.h"
+#include "BenchRegister.h"
 #include "app/PictureView.h"
 #include "assembly/PictureBuilder.h"
 
@@ -138,19 +139,6 @@ void TravelStepCase(benchmark::State& state, bool whole) {
   Report(state, ms, kStepBudgetMs);
 }
 
-void Register(const std::string& name, std::function<void(benchmark::State&)> body) {
-  benchmark::RegisterBenchmark(name.c_str(),
-                               [body = std::move(body)](benchmark::State& state) {
-                                 try {
-                                   body(state);
-                                 } catch (const std::exception& e) {
-                                   state.SkipWithError(e.what());
-                                 }
-                               })
-      ->Unit(benchmark::kMillisecond)
-      ->UseRealTime();
-}
-
 void RegisterAll() {
   // From the whole 63,648-row strip in the frame to 16 screen pixels per picture pixel.
   const std::pair<const char*, double> zooms[] = {{"whole", kFrameHeight / 63648.0},
@@ -162,12 +150,12 @@ void RegisterAll() {
                                                   {"2.5", 2.5},
                                                   {"16", 16}};
   for (const auto& [name, zoom] : zooms) {
-    Register(std::string("Repaint/CE raw/zoom:") + name,
+    RegisterCase(std::string("Repaint/CE raw/zoom:") + name,
              [zoom = zoom](benchmark::State& s) { RepaintCase(s, zoom); });
   }
-  Register("TravelStep/CE corrected/zoom:1:1",
+  RegisterCase("TravelStep/CE corrected/zoom:1:1",
            [](benchmark::State& s) { TravelStepCase(s, false); });
-  Register("TravelStep/CE corrected/zoom:whole",
+  RegisterCase("TravelStep/CE corrected/zoom:whole",
            [](benchmark::State& s) { TravelStepCase(s, true); });
 }
 
