@@ -143,6 +143,48 @@ GreyImage StackStrips::Read(int32_t framelet, int32_t firstLine, int32_t lines) 
   return image;
 }
 
+GreyImage StackStrips::ReadColumns(int32_t framelet, int32_t firstLine, int32_t lines,
+                                   const std::vector<int32_t>& columns) const {
+  const LoadedProduct& p = *product_;
+  const auto width = static_cast<int32_t>(columns.size());
+  GreyImage image(width, lines);
+  const int64_t base = int64_t{framelet} * p.FrameletHeight;
+  const int64_t lastRow = int64_t{p.RowCount} - 1;
+  const int64_t wsrc = p.Rows.Width();
+  const int64_t first = base + strip_.T;
+  const bool whole = first + strip_.H - 1 <= lastRow;
+  const ByteStrip band{whole ? p.Rows.Row(static_cast<int32_t>(first)) : nullptr,
+                       static_cast<ptrdiff_t>(wsrc), static_cast<int32_t>(wsrc), strip_.H};
+  for (int32_t y = 0; y < lines; ++y) {
+    const int32_t line = firstLine + y + 1;  // 1..H
+    float* out = image.Row(y);
+    if (sourceX_.empty()) {
+      const int64_t source = invert_ ? base + strip_.B - line : base + strip_.T + line - 1;
+      const uint8_t* in = p.Rows.Row(static_cast<int32_t>(std::clamp<int64_t>(source, 0, lastRow)));
+      for (int32_t i = 0; i < width; ++i) {
+        const int32_t x = columns[static_cast<size_t>(i)];
+        if (x >= 0 && x < width_) out[i] = in[x];
+      }
+    } else {
+      if (!whole) continue;  // the last framelet cut short by the rows read
+      const float* sx = sourceX_.data() + static_cast<size_t>(line - 1) * width_;
+      const float* sy = sourceY_.data() + static_cast<size_t>(line - 1) * width_;
+      for (int32_t i = 0; i < width; ++i) {
+        const int32_t x = columns[static_cast<size_t>(i)];
+        if (x < 0 || x >= width_ || std::isnan(sx[x])) continue;  // stays NaN
+        out[i] = SampleBilinear(band, sx[x], sy[x]);
+      }
+    }
+    if (!hasData_.empty()) {
+      for (int32_t i = 0; i < width; ++i) {
+        const int32_t x = columns[static_cast<size_t>(i)];
+        if (x >= 0 && x < width_ && !hasData_[static_cast<size_t>(x)]) out[i] = kNaN;
+      }
+    }
+  }
+  return image;
+}
+
 int32_t StackStrips::FindEmptyColumns(int32_t sampled) {
   hasData_.clear();
   std::vector<uint8_t> seen(static_cast<size_t>(width_), 0);

@@ -49,6 +49,10 @@ class StackStrips {
 
   // Lines firstLine .. firstLine + lines - 1 (from 0) of framelet f's strip (from 0).
   GreyImage Read(int32_t framelet, int32_t firstLine, int32_t lines) const;
+  // The same lines at the given columns only, side by side in that order; a column of -1 (or
+  // outside the strip) has no data.
+  GreyImage ReadColumns(int32_t framelet, int32_t firstLine, int32_t lines,
+                        const std::vector<int32_t>& columns) const;
   // Marks as having no data every column that is 0 in each of up to `sampled` framelets spread
   // over the product (the zero columns beside the ultraviolet samples of a wide row); gives how
   // many columns keep data.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 
+#include "assembly/OverlapMatch.h"
 #include "assembly/SubpixelMatch.h"
 #include "util/Errors.h"
 
@@ -11,12 +12,15 @@ namespace quelmar {
 
 namespace {
 
-constexpr int32_t kSampledFramelets = 16;  // for the whole-band checks
-constexpr int32_t kCoarsePairs = 9;        // pairs searched over every whole-pixel travel
-constexpr int32_t kSideways = 4;           // whole columns searched either side
-constexpr int32_t kRefinedColumns = 176;   // columns per row used to refine a pair's travel
-constexpr int32_t kSmoothHalfWidth = 6;    // pairs either side in the smoothed profile
-constexpr Real kVaries = 0.1;              // pixels along the product
+constexpr int32_t kSampledFramelets = 16;   // for the whole-band checks
+constexpr int32_t kCoarsePairs = 9;         // pairs searched over every whole-pixel travel
+constexpr int32_t kSideways = 4;            // whole columns searched either side
+constexpr int32_t kRefinedColumns = 176;    // columns per row used to start the refinement
+constexpr int32_t kRuns = 4;                // runs of columns each pair is refined on
+constexpr int32_t kRunColumns = 48;         // consecutive columns in each run
+constexpr int32_t kRunGap = kSideways + 2;  // columns of no data between runs
+constexpr int32_t kSmoothHalfWidth = 6;     // pairs either side in the smoothed profile
+constexpr Real kVaries = 0.1;               // pixels along the product
 
 std::string Count(int32_t n, const char* one, const char* many) {
   return FormatInt(n) + " " + (n == 1 ? one : many);
@@ -148,6 +152,40 @@ std::string SceneProblem(const StackStrips& strips) {
   return {};
 }
 
+// The columns each pair is refined on: a few runs of consecutive columns spread over those where
+// every line of the strips has data, with columns of no data between the runs, wider than any
+// sideways travel, so that no shift pairs one run with another.
+std::vector<int32_t> RefinedColumns(const StackStrips& strips) {
+  const GreyImage g = strips.Read(strips.Framelets() / 2, 0, strips.Height());
+  std::vector<int32_t> full, some;
+  for (int32_t x = 0; x < g.Width; ++x) {
+    int32_t with = 0;
+    for (int32_t y = 0; y < g.Height; ++y) with += !std::isnan(g.At(x, y));
+    if (with == g.Height) full.push_back(x);
+    if (with > 0) some.push_back(x);
+  }
+  const std::vector<int32_t>& data = full.size() >= size_t{kRunColumns} ? full : some;
+  std::vector<int32_t> chosen;
+  const auto n = static_cast<int32_t>(data.size());
+  if (n <= kRuns * kRunColumns) {
+    chosen = data;
+  } else {
+    for (int32_t r = 0; r < kRuns; ++r) {
+      const int32_t centre = static_cast<int32_t>((int64_t{2 * r + 1} * n) / (2 * kRuns));
+      const int32_t first = std::clamp(centre - kRunColumns / 2, 0, n - kRunColumns);
+      for (int32_t i = first; i < first + kRunColumns; ++i)
+        if (chosen.empty() || data[static_cast<size_t>(i)] > chosen.back())
+          chosen.push_back(data[static_cast<size_t>(i)]);
+    }
+  }
+  std::vector<int32_t> columns;
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    if (i > 0 && chosen[i] != chosen[i - 1] + 1) columns.insert(columns.end(), kRunGap, -1);
+    columns.push_back(chosen[i]);
+  }
+  return columns;
+}
+
 }  // namespace
 
 bool TravelEstimate::Varies() const {
@@ -247,13 +285,15 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // Each pair refined from the start over the rows the overlap can reach; a pair that lands far
   // from it is searched afresh.
   const int32_t r0 = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2);
+  const std::vector<int32_t> columns = RefinedColumns(strips);
   e.Profile.resize(static_cast<size_t>(e.Pairs));
   verdicts.clear();
   double startX = h0, startY = v0;  // the previous pair's travel, when it was found near v0
   for (int32_t f = 0; f < e.Pairs; ++f) {
     ShiftEstimate s =
-        RefineShift(Softened(strips.Read(f, r0, h - r0)), Softened(strips.Read(f + 1, 0, h - r0)),
-                    startX, startY - r0, search);
+        RefineOverlap(PrepareStrip(Softened(strips.ReadColumns(f, r0, h - r0, columns))),
+                      PrepareStrip(Softened(strips.ReadColumns(f + 1, 0, h - r0, columns))), startX,
+                      startY - r0, search);
     s.Dy += r0;
     if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5) s = fullSearch(f);
     const bool near = s.Found() && std::fabs(s.Dy - v0) < 0.5 && std::fabs(s.Dx - h0) < 0.5;
