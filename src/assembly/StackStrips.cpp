@@ -39,6 +39,20 @@ double DetectorRadius(double rho, double k1, double k2, double s) {
   return d;
 }
 
+// SampleBilinear of a band at a position known to lie inside it (as the correction's maps
+// hold), inline: the same blend, without the checks.
+inline float BandSample(const ByteStrip& band, float sx, float sy) {
+  const double x = sx, y = sy;
+  const int32_t i = std::min(static_cast<int32_t>(x), band.width - 2);
+  const int32_t j = std::min(static_cast<int32_t>(y), band.height - 2);
+  const auto tx = static_cast<float>(x - i), ty = static_cast<float>(y - j);
+  const uint8_t* r0 = band.Row(j);
+  const uint8_t* r1 = band.Row(j + 1);
+  const float top = r0[i] + (static_cast<float>(r0[i + 1]) - r0[i]) * tx;
+  const float bottom = r1[i] + (static_cast<float>(r1[i + 1]) - r1[i]) * tx;
+  return top + (bottom - top) * ty;
+}
+
 }  // namespace
 
 std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const StripGeometry& g,
@@ -130,9 +144,10 @@ GreyImage StackStrips::Read(int32_t framelet, int32_t firstLine, int32_t lines) 
                            static_cast<int32_t>(wsrc), strip_.H};
       const float* sx = sourceX_.data() + static_cast<size_t>(line - 1) * width_;
       const float* sy = sourceY_.data() + static_cast<size_t>(line - 1) * width_;
+      const bool inlineBlend = band.width >= 2 && band.height >= 2;
       for (int32_t x = 0; x < width_; ++x) {
         if (std::isnan(sx[x])) continue;  // stays NaN
-        out[x] = SampleBilinear(band, sx[x], sy[x]);
+        out[x] = inlineBlend ? BandSample(band, sx[x], sy[x]) : SampleBilinear(band, sx[x], sy[x]);
       }
     }
     if (!hasData_.empty()) {
@@ -169,10 +184,11 @@ GreyImage StackStrips::ReadColumns(int32_t framelet, int32_t firstLine, int32_t 
       if (!whole) continue;  // the last framelet cut short by the rows read
       const float* sx = sourceX_.data() + static_cast<size_t>(line - 1) * width_;
       const float* sy = sourceY_.data() + static_cast<size_t>(line - 1) * width_;
+      const bool inlineBlend = band.width >= 2 && band.height >= 2;
       for (int32_t i = 0; i < width; ++i) {
         const int32_t x = columns[static_cast<size_t>(i)];
         if (x < 0 || x >= width_ || std::isnan(sx[x])) continue;  // stays NaN
-        out[i] = SampleBilinear(band, sx[x], sy[x]);
+        out[i] = inlineBlend ? BandSample(band, sx[x], sy[x]) : SampleBilinear(band, sx[x], sy[x]);
       }
     }
     if (!hasData_.empty()) {
