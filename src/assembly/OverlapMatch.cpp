@@ -9,7 +9,9 @@ namespace quelmar {
 
 namespace {
 
-constexpr int32_t kLanes = 8;  // sums kept apart per column of a block of this many
+constexpr int32_t kLanes = 8;
+constexpr float kNaN =
+    std::numeric_limits<float>::quiet_NaN();  // sums kept apart per column of a block of this many
 
 // A position along one axis as a pixel and the weight of the next one (as in SubpixelMatch).
 struct Tap {
@@ -157,11 +159,47 @@ Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy
   return sums;
 }
 
+// GradientsOf, quicker on strips with a few columns of no data: the central differences
+// everywhere first, then the careful rule only where they met no data or an edge.
+Gradients GradientsQuickly(const GreyImage& image) {
+  const int32_t w = image.Width, h = image.Height;
+  if (w < 3 || h < 3) return GradientsOf(image);
+  Gradients g{GreyImage(w, h), GreyImage(w, h)};
+  const auto difference = [](float before, float here, float after) {
+    if (!std::isnan(before) && !std::isnan(after)) return 0.5f * (after - before);
+    if (!std::isnan(after)) return after - here;
+    if (!std::isnan(before)) return here - before;
+    return 0.0f;
+  };
+  for (int32_t y = 0; y < h; ++y) {
+    const float* row = image.Row(y);
+    const float* up = y > 0 ? image.Row(y - 1) : nullptr;
+    const float* down = y + 1 < h ? image.Row(y + 1) : nullptr;
+    float* gx = g.X.Row(y);
+    float* gy = g.Y.Row(y);
+    for (int32_t x = 1; x + 1 < w; ++x) gx[x] = 0.5f * (row[x + 1] - row[x - 1]);
+    if (up != nullptr && down != nullptr)
+      for (int32_t x = 0; x < w; ++x) gy[x] = 0.5f * (down[x] - up[x]);
+    for (int32_t x = 0; x < w; ++x) {
+      const float here = row[x];
+      if (std::isnan(here)) {
+        gx[x] = gy[x] = kNaN;
+        continue;
+      }
+      if (x == 0 || x == w - 1 || std::isnan(gx[x]))
+        gx[x] = difference(x > 0 ? row[x - 1] : kNaN, here, x + 1 < w ? row[x + 1] : kNaN);
+      if (up == nullptr || down == nullptr || std::isnan(gy[x]))
+        gy[x] = difference(up ? up[x] : kNaN, here, down ? down[x] : kNaN);
+    }
+  }
+  return g;
+}
+
 }  // namespace
 
 MatchStrip PrepareStrip(GreyImage image) {
   MatchStrip s;
-  s.Slopes = GradientsOf(image);
+  s.Slopes = GradientsQuickly(image);
   s.Image = std::move(image);
   return s;
 }

@@ -158,44 +158,70 @@ GreyImage StackStrips::Read(int32_t framelet, int32_t firstLine, int32_t lines) 
   return image;
 }
 
-GreyImage StackStrips::ReadColumns(int32_t framelet, int32_t firstLine, int32_t lines,
-                                   const std::vector<int32_t>& columns) const {
+void StackStrips::SelectColumns(const std::vector<int32_t>& columns) {
+  selected_ = static_cast<int32_t>(columns.size());
+  const size_t n = static_cast<size_t>(lines_) * columns.size();
+  tapAt_.assign(n, -1);
+  tapX_.assign(n, 0.0f);
+  tapY_.assign(n, 0.0f);
+  const int32_t wsrc = product_->Rows.Width();
+  const bool blend = wsrc >= 2 && strip_.H >= 2;
+  for (int32_t line = 0; line < lines_; ++line) {
+    for (int32_t i = 0; i < selected_; ++i) {
+      const int32_t x = columns[static_cast<size_t>(i)];
+      const size_t at = static_cast<size_t>(line) * columns.size() + static_cast<size_t>(i);
+      if (x < 0 || x >= width_) continue;
+      if (!hasData_.empty() && !hasData_[static_cast<size_t>(x)]) continue;
+      if (sourceX_.empty()) {
+        tapAt_[at] = x;
+        continue;
+      }
+      const size_t source =
+          static_cast<size_t>(line) * static_cast<size_t>(width_) + static_cast<size_t>(x);
+      const float sx = sourceX_[source], sy = sourceY_[source];
+      if (std::isnan(sx) || !blend) continue;
+      // As BandSample.
+      const double px = sx, py = sy;
+      const int32_t ix = std::min(static_cast<int32_t>(px), wsrc - 2);
+      const int32_t iy = std::min(static_cast<int32_t>(py), strip_.H - 2);
+      tapAt_[at] = iy * wsrc + ix;
+      tapX_[at] = static_cast<float>(px - ix);
+      tapY_[at] = static_cast<float>(py - iy);
+    }
+  }
+}
+
+GreyImage StackStrips::ReadColumns(int32_t framelet, int32_t firstLine, int32_t lines) const {
   const LoadedProduct& p = *product_;
-  const auto width = static_cast<int32_t>(columns.size());
-  GreyImage image(width, lines);
+  GreyImage image(selected_, lines);
   const int64_t base = int64_t{framelet} * p.FrameletHeight;
   const int64_t lastRow = int64_t{p.RowCount} - 1;
-  const int64_t wsrc = p.Rows.Width();
+  const int32_t wsrc = p.Rows.Width();
   const int64_t first = base + strip_.T;
-  const bool whole = first + strip_.H - 1 <= lastRow;
-  const ByteStrip band{whole ? p.Rows.Row(static_cast<int32_t>(first)) : nullptr,
-                       static_cast<ptrdiff_t>(wsrc), static_cast<int32_t>(wsrc), strip_.H};
   for (int32_t y = 0; y < lines; ++y) {
     const int32_t line = firstLine + y + 1;  // 1..H
     float* out = image.Row(y);
+    const size_t row = static_cast<size_t>(line - 1) * static_cast<size_t>(selected_);
+    const int32_t* at = tapAt_.data() + row;
     if (sourceX_.empty()) {
       const int64_t source = invert_ ? base + strip_.B - line : base + strip_.T + line - 1;
       const uint8_t* in = p.Rows.Row(static_cast<int32_t>(std::clamp<int64_t>(source, 0, lastRow)));
-      for (int32_t i = 0; i < width; ++i) {
-        const int32_t x = columns[static_cast<size_t>(i)];
-        if (x >= 0 && x < width_) out[i] = in[x];
-      }
-    } else {
-      if (!whole) continue;  // the last framelet cut short by the rows read
-      const float* sx = sourceX_.data() + static_cast<size_t>(line - 1) * width_;
-      const float* sy = sourceY_.data() + static_cast<size_t>(line - 1) * width_;
-      const bool inlineBlend = band.width >= 2 && band.height >= 2;
-      for (int32_t i = 0; i < width; ++i) {
-        const int32_t x = columns[static_cast<size_t>(i)];
-        if (x < 0 || x >= width_ || std::isnan(sx[x])) continue;  // stays NaN
-        out[i] = inlineBlend ? BandSample(band, sx[x], sy[x]) : SampleBilinear(band, sx[x], sy[x]);
-      }
+      for (int32_t i = 0; i < selected_; ++i)
+        if (at[i] >= 0) out[i] = in[at[i]];
+      continue;
     }
-    if (!hasData_.empty()) {
-      for (int32_t i = 0; i < width; ++i) {
-        const int32_t x = columns[static_cast<size_t>(i)];
-        if (x >= 0 && x < width_ && !hasData_[static_cast<size_t>(x)]) out[i] = kNaN;
-      }
+    // The band's rows of this framelet (the last framelet may be cut short by the rows read).
+    if (first + strip_.H - 1 > lastRow) continue;
+    const uint8_t* band = p.Rows.Row(static_cast<int32_t>(first));
+    const float* tx = tapX_.data() + row;
+    const float* ty = tapY_.data() + row;
+    for (int32_t i = 0; i < selected_; ++i) {
+      if (at[i] < 0) continue;  // stays NaN
+      const uint8_t* r0 = band + at[i];
+      const uint8_t* r1 = r0 + wsrc;
+      const float top = r0[0] + (static_cast<float>(r0[1]) - r0[0]) * tx[i];
+      const float bottom = r1[0] + (static_cast<float>(r1[1]) - r1[0]) * tx[i];
+      out[i] = top + (bottom - top) * ty[i];
     }
   }
   return image;

@@ -285,7 +285,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // Each pair refined from the start over the rows the overlap can reach; a pair that lands far
   // from it is searched afresh.
   const int32_t r0 = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2);
-  const std::vector<int32_t> columns = RefinedColumns(strips);
+  strips.SelectColumns(RefinedColumns(strips));
   // Starting from the previous pair, a step or two is enough: once a step moves less than a
   // hundredth of a pixel, the one that follows would move less than a thousandth.
   ShiftSearch pairSearch = search;
@@ -294,10 +294,9 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   verdicts.clear();
   double startX = h0, startY = v0;  // the previous pair's travel, when it was found near v0
   for (int32_t f = 0; f < e.Pairs; ++f) {
-    ShiftEstimate s =
-        RefineOverlap(PrepareStrip(Softened(strips.ReadColumns(f, r0, h - r0, columns))),
-                      PrepareStrip(Softened(strips.ReadColumns(f + 1, 0, h - r0, columns))), startX,
-                      startY - r0, pairSearch);
+    ShiftEstimate s = RefineOverlap(PrepareStrip(Softened(strips.ReadColumns(f, r0, h - r0))),
+                                    PrepareStrip(Softened(strips.ReadColumns(f + 1, 0, h - r0))),
+                                    startX, startY - r0, pairSearch);
     s.Dy += r0;
     if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5) s = fullSearch(f);
     const bool near = s.Found() && std::fabs(s.Dy - v0) < 0.5 && std::fabs(s.Dx - h0) < 0.5;
