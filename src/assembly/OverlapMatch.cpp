@@ -177,6 +177,8 @@ Gradients GradientsQuickly(const GreyImage& image) {
     const float* down = y + 1 < h ? image.Row(y + 1) : nullptr;
     float* gx = g.X.Row(y);
     float* gy = g.Y.Row(y);
+    // Along the rows, central differences only: a one-sided one at the end of a run of columns
+    // would pull the sideways travel (the pairs counted there change with the shift).
     for (int32_t x = 1; x + 1 < w; ++x) gx[x] = 0.5f * (row[x + 1] - row[x - 1]);
     if (up != nullptr && down != nullptr)
       for (int32_t x = 0; x < w; ++x) gy[x] = 0.5f * (down[x] - up[x]);
@@ -186,8 +188,6 @@ Gradients GradientsQuickly(const GreyImage& image) {
         gx[x] = gy[x] = kNaN;
         continue;
       }
-      if (x == 0 || x == w - 1 || std::isnan(gx[x]))
-        gx[x] = difference(x > 0 ? row[x - 1] : kNaN, here, x + 1 < w ? row[x + 1] : kNaN);
       if (up == nullptr || down == nullptr || std::isnan(gy[x]))
         gy[x] = difference(up ? up[x] : kNaN, here, down ? down[x] : kNaN);
     }

@@ -12,12 +12,14 @@ namespace quelmar {
 
 namespace {
 
-constexpr int32_t kSampledFramelets = 16;   // for the whole-band checks
-constexpr int32_t kCoarsePairs = 9;         // pairs searched over every whole-pixel travel
-constexpr int32_t kSideways = 4;            // whole columns searched either side
-constexpr int32_t kRefinedColumns = 176;    // columns per row used to start the refinement
-constexpr int32_t kRuns = 4;                // runs of columns each pair is refined on
-constexpr int32_t kRunColumns = 48;         // consecutive columns in each run
+constexpr int32_t kSampledFramelets = 16;  // for the whole-band checks
+constexpr int32_t kCoarsePairs = 9;        // pairs searched over every whole-pixel travel
+constexpr int32_t kSideways = 4;           // whole columns searched either side
+constexpr int32_t kRefinedColumns = 176;   // columns per row used to start the refinement
+// The pairs of a product are refined on this many columns in all (spread over the pairs): a
+// long product on a few runs of columns per pair, a short one on every column.
+constexpr int64_t kColumnsInAll = 160000;
+constexpr int32_t kRunColumns = 40;         // consecutive columns in each run
 constexpr int32_t kRunGap = kSideways + 2;  // columns of no data between runs
 constexpr int32_t kSmoothHalfWidth = 6;     // pairs either side in the smoothed profile
 constexpr Real kVaries = 0.1;               // pixels along the product
@@ -152,10 +154,10 @@ std::string SceneProblem(const StackStrips& strips) {
   return {};
 }
 
-// The columns each pair is refined on: a few runs of consecutive columns spread over those where
-// every line of the strips has data, with columns of no data between the runs, wider than any
-// sideways travel, so that no shift pairs one run with another.
-std::vector<int32_t> RefinedColumns(const StackStrips& strips) {
+// The columns each pair is refined on: about `wanted` columns, in runs of consecutive columns
+// spread over those where every line of the strips has data, with columns of no data between
+// the runs, wider than any sideways travel, so that no shift pairs one run with another.
+std::vector<int32_t> RefinedColumns(const StackStrips& strips, int64_t wanted) {
   const GreyImage g = strips.Read(strips.Framelets() / 2, 0, strips.Height());
   std::vector<int32_t> full, some;
   for (int32_t x = 0; x < g.Width; ++x) {
@@ -167,11 +169,12 @@ std::vector<int32_t> RefinedColumns(const StackStrips& strips) {
   const std::vector<int32_t>& data = full.size() >= size_t{kRunColumns} ? full : some;
   std::vector<int32_t> chosen;
   const auto n = static_cast<int32_t>(data.size());
-  if (n <= kRuns * kRunColumns) {
+  const auto runs = static_cast<int32_t>(std::clamp<int64_t>(wanted / kRunColumns, 1, n));
+  if (n <= runs * kRunColumns) {
     chosen = data;
   } else {
-    for (int32_t r = 0; r < kRuns; ++r) {
-      const int32_t centre = static_cast<int32_t>((int64_t{2 * r + 1} * n) / (2 * kRuns));
+    for (int32_t r = 0; r < runs; ++r) {
+      const int32_t centre = static_cast<int32_t>((int64_t{2 * r + 1} * n) / (2 * runs));
       const int32_t first = std::clamp(centre - kRunColumns / 2, 0, n - kRunColumns);
       for (int32_t i = first; i < first + kRunColumns; ++i)
         if (chosen.empty() || data[static_cast<size_t>(i)] > chosen.back())
@@ -285,7 +288,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // Each pair refined from the start over the rows the overlap can reach; a pair that lands far
   // from it is searched afresh.
   const int32_t r0 = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2);
-  strips.SelectColumns(RefinedColumns(strips));
+  strips.SelectColumns(RefinedColumns(strips, kColumnsInAll / e.Pairs));
   // Starting from the previous pair, a step or two is enough: once a step moves less than a
   // hundredth of a pixel, the one that follows would move less than a thousandth.
   ShiftSearch pairSearch = search;
