@@ -9,7 +9,7 @@ namespace quelmar {
 
 namespace {
 
-constexpr int32_t kLanes = 8;
+constexpr int32_t kLanes = 4;
 constexpr float kNaN =
     std::numeric_limits<float>::quiet_NaN();  // sums kept apart per column of a block of this many
 

@@ -289,22 +289,27 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // from it is searched afresh.
   const int32_t r0 = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2);
   strips.SelectColumns(RefinedColumns(strips, kColumnsInAll / e.Pairs));
-  // Starting from the previous pair, a step or two is enough: once a step moves less than a
-  // hundredth of a pixel, the one that follows would move less than a thousandth.
+  // Starting from the travel of the pairs before, a step or two is enough: once a step moves
+  // less than a twentieth of a pixel, the one that follows would move a few thousandths, less
+  // than the scatter of one pair's travel.
   ShiftSearch pairSearch = search;
-  pairSearch.Tolerance = 0.01;
+  pairSearch.Tolerance = 0.05;
   e.Profile.resize(static_cast<size_t>(e.Pairs));
   verdicts.clear();
-  double startX = h0, startY = v0;  // the previous pair's travel, when it was found near v0
+  double startX = h0, startY = v0;  // a running mean of the travel of the pairs before
   for (int32_t f = 0; f < e.Pairs; ++f) {
     ShiftEstimate s = RefineOverlap(PrepareStrip(Softened(strips.ReadColumns(f, r0, h - r0))),
                                     PrepareStrip(Softened(strips.ReadColumns(f + 1, 0, h - r0))),
                                     startX, startY - r0, pairSearch);
     s.Dy += r0;
     if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5) s = fullSearch(f);
-    const bool near = s.Found() && std::fabs(s.Dy - v0) < 0.5 && std::fabs(s.Dx - h0) < 0.5;
-    startX = near ? s.Dx : h0;
-    startY = near ? s.Dy : v0;
+    if (s.Found()) {
+      // Close to the mean: part of the way toward it; far from it: the travel has moved on.
+      const bool near = std::fabs(s.Dy - startY) < 0.5 && std::fabs(s.Dx - startX) < 0.5;
+      const double weight = near ? 0.3 : 1.0;
+      startX += weight * (s.Dx - startX);
+      startY += weight * (s.Dy - startY);
+    }
     TravelPair& p = e.Profile[static_cast<size_t>(f)];
     ++verdicts[s.Verdict];
     p.Found = s.Found();
