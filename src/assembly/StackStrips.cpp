@@ -39,6 +39,20 @@ double DetectorRadius(double rho, double k1, double k2, double s) {
   return d;
 }
 
+// SampleBilinear of a band at a position known to lie inside it (as the correction's maps
+// hold), inline: the same blend, without the checks.
+inline float BandSample(const ByteStrip& band, float sx, float sy) {
+  const double x = sx, y = sy;
+  const int32_t i = std::min(static_cast<int32_t>(x), band.width - 2);
+  const int32_t j = std::min(static_cast<int32_t>(y), band.height - 2);
+  const auto tx = static_cast<float>(x - i), ty = static_cast<float>(y - j);
+  const uint8_t* r0 = band.Row(j);
+  const uint8_t* r1 = band.Row(j + 1);
+  const float top = r0[i] + (static_cast<float>(r0[i + 1]) - r0[i]) * tx;
+  const float bottom = r1[i] + (static_cast<float>(r1[i + 1]) - r1[i]) * tx;
+  return top + (bottom - top) * ty;
+}
+
 }  // namespace
 
 std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const StripGeometry& g,
@@ -130,14 +144,84 @@ GreyImage StackStrips::Read(int32_t framelet, int32_t firstLine, int32_t lines) 
                            static_cast<int32_t>(wsrc), strip_.H};
       const float* sx = sourceX_.data() + static_cast<size_t>(line - 1) * width_;
       const float* sy = sourceY_.data() + static_cast<size_t>(line - 1) * width_;
+      const bool inlineBlend = band.width >= 2 && band.height >= 2;
       for (int32_t x = 0; x < width_; ++x) {
         if (std::isnan(sx[x])) continue;  // stays NaN
-        out[x] = SampleBilinear(band, sx[x], sy[x]);
+        out[x] = inlineBlend ? BandSample(band, sx[x], sy[x]) : SampleBilinear(band, sx[x], sy[x]);
       }
     }
     if (!hasData_.empty()) {
       for (int32_t x = 0; x < width_; ++x)
         if (!hasData_[static_cast<size_t>(x)]) out[x] = std::numeric_limits<float>::quiet_NaN();
+    }
+  }
+  return image;
+}
+
+void StackStrips::SelectColumns(const std::vector<int32_t>& columns) {
+  selected_ = static_cast<int32_t>(columns.size());
+  const size_t n = static_cast<size_t>(lines_) * columns.size();
+  tapAt_.assign(n, -1);
+  tapX_.assign(n, 0.0f);
+  tapY_.assign(n, 0.0f);
+  const int32_t wsrc = product_->Rows.Width();
+  const bool blend = wsrc >= 2 && strip_.H >= 2;
+  for (int32_t line = 0; line < lines_; ++line) {
+    for (int32_t i = 0; i < selected_; ++i) {
+      const int32_t x = columns[static_cast<size_t>(i)];
+      const size_t at = static_cast<size_t>(line) * columns.size() + static_cast<size_t>(i);
+      if (x < 0 || x >= width_) continue;
+      if (!hasData_.empty() && !hasData_[static_cast<size_t>(x)]) continue;
+      if (sourceX_.empty()) {
+        tapAt_[at] = x;
+        continue;
+      }
+      const size_t source =
+          static_cast<size_t>(line) * static_cast<size_t>(width_) + static_cast<size_t>(x);
+      const float sx = sourceX_[source], sy = sourceY_[source];
+      if (std::isnan(sx) || !blend) continue;
+      // As BandSample.
+      const double px = sx, py = sy;
+      const int32_t ix = std::min(static_cast<int32_t>(px), wsrc - 2);
+      const int32_t iy = std::min(static_cast<int32_t>(py), strip_.H - 2);
+      tapAt_[at] = iy * wsrc + ix;
+      tapX_[at] = static_cast<float>(px - ix);
+      tapY_[at] = static_cast<float>(py - iy);
+    }
+  }
+}
+
+GreyImage StackStrips::ReadColumns(int32_t framelet, int32_t firstLine, int32_t lines) const {
+  const LoadedProduct& p = *product_;
+  GreyImage image(selected_, lines);
+  const int64_t base = int64_t{framelet} * p.FrameletHeight;
+  const int64_t lastRow = int64_t{p.RowCount} - 1;
+  const int32_t wsrc = p.Rows.Width();
+  const int64_t first = base + strip_.T;
+  for (int32_t y = 0; y < lines; ++y) {
+    const int32_t line = firstLine + y + 1;  // 1..H
+    float* out = image.Row(y);
+    const size_t row = static_cast<size_t>(line - 1) * static_cast<size_t>(selected_);
+    const int32_t* at = tapAt_.data() + row;
+    if (sourceX_.empty()) {
+      const int64_t source = invert_ ? base + strip_.B - line : base + strip_.T + line - 1;
+      const uint8_t* in = p.Rows.Row(static_cast<int32_t>(std::clamp<int64_t>(source, 0, lastRow)));
+      for (int32_t i = 0; i < selected_; ++i)
+        if (at[i] >= 0) out[i] = in[at[i]];
+      continue;
+    }
+    // The band's rows of this framelet (the last framelet may be cut short by the rows read).
+    if (first + strip_.H - 1 > lastRow) continue;
+    const uint8_t* band = p.Rows.Row(static_cast<int32_t>(first));
+    const float* tx = tapX_.data() + row;
+    const float* ty = tapY_.data() + row;
+    for (int32_t i = 0; i < selected_; ++i) {
+      if (at[i] < 0) continue;  // stays NaN
+      const uint8_t* r0 = band + at[i];
+      const uint8_t* r1 = r0 + wsrc;
+      const float top = r0[0] + (static_cast<float>(r0[1]) - r0[0]) * tx[i];
+      const float bottom = r1[0] + (static_cast<float>(r1[1]) - r1[0]) * tx[i];
+      out[i] = top + (bottom - top) * ty[i];
     }
   }
   return image;

@@ -49,6 +49,12 @@ class StackStrips {
 
   // Lines firstLine .. firstLine + lines - 1 (from 0) of framelet f's strip (from 0).
   GreyImage Read(int32_t framelet, int32_t firstLine, int32_t lines) const;
+  // Chooses the columns ReadColumns gives, side by side in this order; a column of -1 (or
+  // outside the strip) has no data. Where to sample each of them is worked out here, once; columns
+  // FindEmptyColumns found empty have no data.
+  void SelectColumns(const std::vector<int32_t>& columns);
+  // The same lines as Read at the selected columns only.
+  GreyImage ReadColumns(int32_t framelet, int32_t firstLine, int32_t lines) const;
   // Marks as having no data every column that is 0 in each of up to `sampled` framelets spread
   // over the product (the zero columns beside the ultraviolet samples of a wide row); gives how
   // many columns keep data.
@@ -66,6 +72,12 @@ class StackStrips {
   // the band's first stored row), NaN for none.
   std::vector<float> sourceX_, sourceY_;
   std::vector<uint8_t> hasData_;  // per column; empty: all
+  // The selected columns: per line and selected column, the first of the four samples blended
+  // (from the band's first stored sample; the column itself when not corrected), -1 for no
+  // data, and the blend's weights.
+  int32_t selected_ = 0;
+  std::vector<int32_t> tapAt_;
+  std::vector<float> tapX_, tapY_;
 };
 
 }  // namespace quelmar

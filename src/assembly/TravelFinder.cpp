@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 
+#include "assembly/OverlapMatch.h"
 #include "assembly/SubpixelMatch.h"
 #include "util/Errors.h"
 
@@ -14,9 +15,14 @@ namespace {
 constexpr int32_t kSampledFramelets = 16;  // for the whole-band checks
 constexpr int32_t kCoarsePairs = 9;        // pairs searched over every whole-pixel travel
 constexpr int32_t kSideways = 4;           // whole columns searched either side
-constexpr int32_t kRefinedColumns = 176;   // columns per row used to refine a pair's travel
-constexpr int32_t kSmoothHalfWidth = 6;    // pairs either side in the smoothed profile
-constexpr Real kVaries = 0.1;              // pixels along the product
+constexpr int32_t kRefinedColumns = 176;   // columns per row used to start the refinement
+// The pairs of a product are refined on this many columns in all (spread over the pairs): a
+// long product on a few runs of columns per pair, a short one on every column.
+constexpr int64_t kColumnsInAll = 240000;
+constexpr int32_t kRunColumns = 40;         // consecutive columns in each run
+constexpr int32_t kRunGap = kSideways + 2;  // columns of no data between runs
+constexpr int32_t kSmoothHalfWidth = 6;     // pairs either side in the smoothed profile
+constexpr Real kVaries = 0.1;               // pixels along the product
 
 std::string Count(int32_t n, const char* one, const char* many) {
   return FormatInt(n) + " " + (n == 1 ? one : many);
@@ -66,19 +72,16 @@ Real RobustMean(const std::vector<Real>& v) {
 }
 
 // Pairs without a value take the one interpolated between their found neighbours; then a
-// moving mean whose window shrinks symmetrically at the ends, so a steady change of the travel
-// along the product is kept as it is.
+// moving line fit, so a steady change of the travel along the product is kept as it is.
 std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Real fallback) {
   const auto n = static_cast<int32_t>(pairs.size());
-  std::vector<Real> filled(static_cast<size_t>(n), fallback);
-  std::vector<int32_t> known;
-  for (int32_t i = 0; i < n; ++i)
-    if (pairs[static_cast<size_t>(i)].Found) known.push_back(i);
   const auto value = [&](int32_t i) {
     const TravelPair& p = pairs[static_cast<size_t>(i)];
     return vertical ? p.Vertical : p.Horizontal;
   };
-  if (!known.empty()) {
+  const auto fill = [&](const std::vector<int32_t>& known) {
+    std::vector<Real> filled(static_cast<size_t>(n), fallback);
+    if (known.empty()) return filled;
     size_t next = 0;  // the first known pair at or after i
     for (int32_t i = 0; i < n; ++i) {
       while (next < known.size() && known[next] < i) ++next;
@@ -94,13 +97,62 @@ std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Re
       }
       filled[static_cast<size_t>(i)] = v;
     }
+    return filled;
+  };
+  const int32_t width = std::min(n, 2 * kSmoothHalfWidth + 1);
+  const auto windowStart = [&](int32_t i) {
+    return std::clamp(i - kSmoothHalfWidth, 0, n - width);
+  };
+  std::vector<int32_t> known;
+  for (int32_t i = 0; i < n; ++i)
+    if (pairs[static_cast<size_t>(i)].Found) known.push_back(i);
+  std::vector<Real> filled = fill(known);
+  // A pair far from the median of its neighbours (a stray match on a patch of little texture)
+  // would move the mean of its whole window: it is filled in like a pair not found.
+  if (!known.empty()) {
+    std::vector<Real> deviation(static_cast<size_t>(n), 0);
+    std::vector<Real> all;
+    const int32_t half = width / 2;
+    for (int32_t i : known) {
+      // The window's median, and its slope from the medians of its two halves: a steady change
+      // of the travel is no deviation.
+      const int32_t lo = windowStart(i);
+      const auto at = [&](int32_t j) { return filled.begin() + j; };
+      const Real middle = Median(std::vector<Real>(at(lo), at(lo + width)));
+      Real slope = 0;
+      if (half >= 2) {
+        const Real first = Median(std::vector<Real>(at(lo), at(lo + half)));
+        const Real last = Median(std::vector<Real>(at(lo + width - half), at(lo + width)));
+        slope = (last - first) / static_cast<Real>(width - half);
+      }
+      const Real expected = middle + slope * (static_cast<Real>(i - lo) - (width - 1) / 2.0L);
+      deviation[static_cast<size_t>(i)] = std::fabs(value(i) - expected);
+      all.push_back(deviation[static_cast<size_t>(i)]);
+    }
+    const Real gate = std::max<Real>(6 * 1.4826L * Median(all), 0.05L);
+    std::vector<int32_t> kept;
+    for (int32_t i : known)
+      if (deviation[static_cast<size_t>(i)] <= gate) kept.push_back(i);
+    if (kept.size() < known.size()) filled = fill(kept);
   }
+  // The line fitted to the pairs of a window of 2 k + 1 (centred where it can be, at the ends
+  // the first or last such window), taken at the pair: in the middle the window's mean, at the
+  // ends as many pairs averaged, and a steady change of the travel kept as it is.
   std::vector<Real> smooth(static_cast<size_t>(n));
   for (int32_t i = 0; i < n; ++i) {
-    const int32_t h = std::min({kSmoothHalfWidth, i, n - 1 - i});
+    const int32_t lo = windowStart(i), hi = lo + width - 1;
+    const Real middle = static_cast<Real>(lo + hi) / 2;
     Real sum = 0;
-    for (int32_t j = i - h; j <= i + h; ++j) sum += filled[static_cast<size_t>(j)];
-    smooth[static_cast<size_t>(i)] = sum / static_cast<Real>(2 * h + 1);
+    for (int32_t j = lo; j <= hi; ++j) sum += filled[static_cast<size_t>(j)];
+    const Real mean = sum / static_cast<Real>(width);
+    Real across = 0, spread = 0;
+    for (int32_t j = lo; j <= hi; ++j) {
+      const Real d = static_cast<Real>(j) - middle;
+      across += d * (filled[static_cast<size_t>(j)] - mean);
+      spread += d * d;
+    }
+    const Real slope = spread > 0 ? across / spread : 0;
+    smooth[static_cast<size_t>(i)] = mean + slope * (static_cast<Real>(i) - middle);
   }
   return smooth;
 }
@@ -146,6 +198,41 @@ std::string SceneProblem(const StackStrips& strips) {
   if (ss / static_cast<double>(n) - mean * mean < 0.25)
     return "the scene is featureless: every sample has the same grey level";
   return {};
+}
+
+// The columns each pair is refined on: about `wanted` columns, in runs of consecutive columns
+// spread over those where every line of the strips has data, with columns of no data between
+// the runs, wider than any sideways travel, so that no shift pairs one run with another.
+std::vector<int32_t> RefinedColumns(const StackStrips& strips, int64_t wanted) {
+  const GreyImage g = strips.Read(strips.Framelets() / 2, 0, strips.Height());
+  std::vector<int32_t> full, some;
+  for (int32_t x = 0; x < g.Width; ++x) {
+    int32_t with = 0;
+    for (int32_t y = 0; y < g.Height; ++y) with += !std::isnan(g.At(x, y));
+    if (with == g.Height) full.push_back(x);
+    if (with > 0) some.push_back(x);
+  }
+  const std::vector<int32_t>& data = full.size() >= size_t{kRunColumns} ? full : some;
+  std::vector<int32_t> chosen;
+  const auto n = static_cast<int32_t>(data.size());
+  const auto runs = static_cast<int32_t>(std::clamp<int64_t>(wanted / kRunColumns, 1, n));
+  if (n <= runs * kRunColumns) {
+    chosen = data;
+  } else {
+    for (int32_t r = 0; r < runs; ++r) {
+      const int32_t centre = static_cast<int32_t>((int64_t{2 * r + 1} * n) / (2 * runs));
+      const int32_t first = std::clamp(centre - kRunColumns / 2, 0, n - kRunColumns);
+      for (int32_t i = first; i < first + kRunColumns; ++i)
+        if (chosen.empty() || data[static_cast<size_t>(i)] > chosen.back())
+          chosen.push_back(data[static_cast<size_t>(i)]);
+    }
+  }
+  std::vector<int32_t> columns;
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    if (i > 0 && chosen[i] != chosen[i - 1] + 1) columns.insert(columns.end(), kRunGap, -1);
+    columns.push_back(chosen[i]);
+  }
+  return columns;
 }
 
 }  // namespace
@@ -247,18 +334,28 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // Each pair refined from the start over the rows the overlap can reach; a pair that lands far
   // from it is searched afresh.
   const int32_t r0 = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2);
+  strips.SelectColumns(RefinedColumns(strips, kColumnsInAll / e.Pairs));
+  // Starting from the travel of the pairs before, a step or two is enough: once a step moves
+  // less than a twentieth of a pixel, the one that follows would move a few thousandths, less
+  // than the scatter of one pair's travel.
+  ShiftSearch pairSearch = search;
+  pairSearch.Tolerance = 0.01;
   e.Profile.resize(static_cast<size_t>(e.Pairs));
   verdicts.clear();
-  double startX = h0, startY = v0;  // the previous pair's travel, when it was found near v0
+  double startX = h0, startY = v0;  // a running mean of the travel of the pairs before
   for (int32_t f = 0; f < e.Pairs; ++f) {
-    ShiftEstimate s =
-        RefineShift(Softened(strips.Read(f, r0, h - r0)), Softened(strips.Read(f + 1, 0, h - r0)),
-                    startX, startY - r0, search);
+    ShiftEstimate s = RefineOverlap(PrepareStrip(Softened(strips.ReadColumns(f, r0, h - r0))),
+                                    PrepareStrip(Softened(strips.ReadColumns(f + 1, 0, h - r0))),
+                                    startX, startY - r0, pairSearch);
     s.Dy += r0;
     if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5) s = fullSearch(f);
-    const bool near = s.Found() && std::fabs(s.Dy - v0) < 0.5 && std::fabs(s.Dx - h0) < 0.5;
-    startX = near ? s.Dx : h0;
-    startY = near ? s.Dy : v0;
+    if (s.Found()) {
+      // Close to the mean: part of the way toward it; far from it: the travel has moved on.
+      const bool near = std::fabs(s.Dy - startY) < 0.5 && std::fabs(s.Dx - startX) < 0.5;
+      const double weight = near ? 0.3 : 1.0;
+      startX += weight * (s.Dx - startX);
+      startY += weight * (s.Dy - startY);
+    }
     TravelPair& p = e.Profile[static_cast<size_t>(f)];
     ++verdicts[s.Verdict];
     p.Found = s.Found();

@@ -1,0 +1,252 @@
+#include "assembly/OverlapMatch.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+
+namespace quelmar {
+
+namespace {
+
+constexpr int32_t kLanes = 4;
+constexpr float kNaN =
+    std::numeric_limits<float>::quiet_NaN();  // sums kept apart per column of a block of this many
+
+// A position along one axis as a pixel and the weight of the next one (as in SubpixelMatch).
+struct Tap {
+  int32_t index = 0;
+  float t = 0;
+  bool inside = false;
+};
+
+Tap TapAt(double pos, int32_t size) {
+  Tap tap;
+  if (!(pos >= 0.0) || pos > static_cast<double>(size - 1) || size < 2) return tap;
+  const auto i = std::min(static_cast<int32_t>(std::floor(pos)), size - 2);
+  tap.index = i;
+  tap.t = static_cast<float>(pos - i);
+  tap.inside = true;
+  return tap;
+}
+
+struct Sums {
+  double hxx = 0, hxy = 0, hyy = 0;
+  double bx = 0, by = 0;
+  double rr = 0;
+  double s = 0, ss = 0;
+  int64_t n = 0;
+  int64_t saturated = 0;
+};
+
+// One lane set of a row's sums.
+struct Lanes {
+  float hxx[kLanes] = {}, hxy[kLanes] = {}, hyy[kLanes] = {}, bx[kLanes] = {}, by[kLanes] = {},
+        rr[kLanes] = {}, s[kLanes] = {}, ss[kLanes] = {}, sat[kLanes] = {}, n[kLanes] = {};
+};
+
+// The rows of one sampled pair: the two rows each image blends and their gradients.
+struct RowPair {
+  const float *a0, *a1, *ax0, *ax1, *ay0, *ay1;
+  const float *b0, *b1, *bx0, *bx1, *by0, *by1;
+  float txA, tyA, txB, tyB;
+};
+
+inline float Blend(const float* r0, const float* r1, int32_t i, float tx, float ty) {
+  const float top = r0[i] + (r0[i + 1] - r0[i]) * tx;
+  const float bottom = r1[i] + (r1[i + 1] - r1[i]) * tx;
+  return top + (bottom - top) * ty;
+}
+
+// The selects below work on the bits, not on comparisons of floats: a comparison may raise a
+// floating-point exception, which keeps the compiler from running the loop on vectors.
+inline uint32_t DataMask(float v) {
+  return (std::bit_cast<uint32_t>(v) & 0x7fffffffu) <= 0x7f800000u ? ~0u : 0u;  // not NaN
+}
+inline float Keep(float v, uint32_t mask) {
+  return std::bit_cast<float>(std::bit_cast<uint32_t>(v) & mask);
+}
+// 1 for a grey level of 254.5 or more (v is a grey level or 0, never NaN).
+inline float White(float v) {
+  return std::bit_cast<int32_t>(v) >= std::bit_cast<int32_t>(254.5f) ? 1.0f : 0.0f;
+}
+
+// Adds the pair at columns ia (in a) and ib (in b) into lane j.
+inline void AddPair(const RowPair& p, int32_t ia, int32_t ib, Lanes& l, int32_t j) {
+  const float va = Blend(p.a0, p.a1, ia, p.txA, p.tyA);
+  const float vb = Blend(p.b0, p.b1, ib, p.txB, p.tyB);
+  const float gx =
+      0.5f * (Blend(p.ax0, p.ax1, ia, p.txA, p.tyA) + Blend(p.bx0, p.bx1, ib, p.txB, p.tyB));
+  const float gy =
+      0.5f * (Blend(p.ay0, p.ay1, ia, p.txA, p.tyA) + Blend(p.by0, p.by1, ib, p.txB, p.tyB));
+  // Pairs without data count nothing.
+  const float diff = va - vb;
+  const uint32_t valid = DataMask(diff) & DataMask(gx) & DataMask(gy);
+  const float r = Keep(diff, valid), jx = Keep(gx, valid), jy = Keep(gy, valid);
+  const float pa = Keep(va, valid), pb = Keep(vb, valid);
+  l.hxx[j] += jx * jx;
+  l.hxy[j] += jx * jy;
+  l.hyy[j] += jy * jy;
+  l.bx[j] += jx * r;
+  l.by[j] += jy * r;
+  l.rr[j] += r * r;
+  l.s[j] += pa + pb;
+  l.ss[j] += pa * pa + pb * pb;
+  l.sat[j] += White(pa) + White(pb);
+  l.n[j] += Keep(1.0f, valid);
+}
+
+Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy) {
+  const GreyImage &a = sa.Image, &b = sb.Image;
+  const Gradients &ga = sa.Slopes, &gb = sb.Slopes;
+  Sums sums;
+  for (int phase = 0; phase < 4; ++phase) {
+    const int px = phase & 1, py = phase >> 1;
+    const double ax0 = dx / 2.0 + px / 2.0, bx0 = ax0 - dx;
+    const int32_t xFirst = static_cast<int32_t>(std::ceil(std::max(-ax0, -bx0)));
+    const int32_t xLast = static_cast<int32_t>(std::floor(
+        std::min(static_cast<double>(a.Width - 1) - ax0, static_cast<double>(b.Width - 1) - bx0)));
+    if (xLast < xFirst) continue;
+    const Tap txA = TapAt(xFirst + ax0, a.Width), txB = TapAt(xFirst + bx0, b.Width);
+    if (!txA.inside || !txB.inside) continue;
+    const int32_t shiftA = txA.index - xFirst, shiftB = txB.index - xFirst;
+    const int32_t xEnd = std::min({xLast, a.Width - 2 - shiftA, b.Width - 2 - shiftB});
+    const double ay0 = dy / 2.0 + py / 2.0, by0 = ay0 - dy;
+    const int32_t kFirst = static_cast<int32_t>(std::ceil(std::max(-ay0, -by0)));
+    const int32_t kLast = static_cast<int32_t>(std::floor(std::min(
+        static_cast<double>(a.Height - 1) - ay0, static_cast<double>(b.Height - 1) - by0)));
+    for (int32_t k = kFirst; k <= kLast; ++k) {
+      const Tap tyA = TapAt(k + ay0, a.Height), tyB = TapAt(k + by0, b.Height);
+      if (!tyA.inside || !tyB.inside) continue;
+      // A row blended with no weight is not read: it may have no data.
+      const int32_t nextA = tyA.t > 0 ? tyA.index + 1 : tyA.index;
+      const int32_t nextB = tyB.t > 0 ? tyB.index + 1 : tyB.index;
+      const RowPair p{a.Row(tyA.index),
+                      a.Row(nextA),
+                      ga.X.Row(tyA.index),
+                      ga.X.Row(nextA),
+                      ga.Y.Row(tyA.index),
+                      ga.Y.Row(nextA),
+                      b.Row(tyB.index),
+                      b.Row(nextB),
+                      gb.X.Row(tyB.index),
+                      gb.X.Row(nextB),
+                      gb.Y.Row(tyB.index),
+                      gb.Y.Row(nextB),
+                      txA.t,
+                      tyA.t,
+                      txB.t,
+                      tyB.t};
+      Lanes l;
+      int32_t x = xFirst;
+      for (; x + kLanes - 1 <= xEnd; x += kLanes)
+        for (int32_t j = 0; j < kLanes; ++j) AddPair(p, x + j + shiftA, x + j + shiftB, l, j);
+      for (int32_t j = 0; x <= xEnd; ++x, ++j) AddPair(p, x + shiftA, x + shiftB, l, j);
+      for (int32_t j = 0; j < kLanes; ++j) {
+        sums.hxx += l.hxx[j];
+        sums.hxy += l.hxy[j];
+        sums.hyy += l.hyy[j];
+        sums.bx += l.bx[j];
+        sums.by += l.by[j];
+        sums.rr += l.rr[j];
+        sums.s += l.s[j];
+        sums.ss += l.ss[j];
+        sums.saturated += static_cast<int64_t>(l.sat[j]);
+        sums.n += static_cast<int64_t>(l.n[j]);
+      }
+    }
+  }
+  return sums;
+}
+
+// GradientsOf, quicker on strips with a few columns of no data: the central differences
+// everywhere first, then the careful rule only where they met no data or an edge.
+Gradients GradientsQuickly(const GreyImage& image) {
+  const int32_t w = image.Width, h = image.Height;
+  if (w < 3 || h < 3) return GradientsOf(image);
+  Gradients g{GreyImage(w, h), GreyImage(w, h)};
+  const auto difference = [](float before, float here, float after) {
+    if (!std::isnan(before) && !std::isnan(after)) return 0.5f * (after - before);
+    if (!std::isnan(after)) return after - here;
+    if (!std::isnan(before)) return here - before;
+    return 0.0f;
+  };
+  for (int32_t y = 0; y < h; ++y) {
+    const float* row = image.Row(y);
+    const float* up = y > 0 ? image.Row(y - 1) : nullptr;
+    const float* down = y + 1 < h ? image.Row(y + 1) : nullptr;
+    float* gx = g.X.Row(y);
+    float* gy = g.Y.Row(y);
+    // Along the rows, central differences only: a one-sided one at the end of a run of columns
+    // would pull the sideways travel (the pairs counted there change with the shift).
+    for (int32_t x = 1; x + 1 < w; ++x) gx[x] = 0.5f * (row[x + 1] - row[x - 1]);
+    if (up != nullptr && down != nullptr)
+      for (int32_t x = 0; x < w; ++x) gy[x] = 0.5f * (down[x] - up[x]);
+    for (int32_t x = 0; x < w; ++x) {
+      const float here = row[x];
+      if (std::isnan(here)) {
+        gx[x] = gy[x] = kNaN;
+        continue;
+      }
+      if (up == nullptr || down == nullptr || std::isnan(gy[x]))
+        gy[x] = difference(up ? up[x] : kNaN, here, down ? down[x] : kNaN);
+    }
+  }
+  return g;
+}
+
+}  // namespace
+
+MatchStrip PrepareStrip(GreyImage image) {
+  MatchStrip s;
+  s.Slopes = GradientsQuickly(image);
+  s.Image = std::move(image);
+  return s;
+}
+
+ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,
+                            const ShiftSearch& search) {
+  ShiftEstimate e;
+  e.Dx = dx;
+  e.Dy = dy;
+  const double startX = dx, startY = dy;
+  const int64_t need = std::max(1, search.MinOverlap);
+  Sums s;
+  for (int32_t it = 0; it < std::max(1, search.MaxIterations); ++it) {
+    s = Accumulate(a, b, e.Dx, e.Dy);
+    e.Iterations = it + 1;
+    if (s.n < need) break;
+    const double det = s.hxx * s.hyy - s.hxy * s.hxy;
+    if (!(det > 0)) break;
+    const double stepX = -(s.hyy * s.bx - s.hxy * s.by) / det;
+    const double stepY = -(s.hxx * s.by - s.hxy * s.bx) / det;
+    e.Dx += std::clamp(stepX, -1.0, 1.0);
+    e.Dy += std::clamp(stepY, -1.0, 1.0);
+    if (std::hypot(stepX, stepY) < search.Tolerance) break;
+  }
+  e.Overlap = static_cast<int32_t>(std::min<int64_t>(s.n, std::numeric_limits<int32_t>::max()));
+  if (s.n < need) {
+    e.Verdict = MatchVerdict::NoOverlap;
+    return e;
+  }
+  const double n = static_cast<double>(s.n);
+  const double mean = s.s / (2 * n);
+  e.Contrast = std::sqrt(std::max(0.0, s.ss / (2 * n) - mean * mean));
+  e.Residual = std::sqrt(s.rr / n);
+  // The smaller eigenvalue of J^T J per pixel: how well the flattest direction pins the shift.
+  const double tr = (s.hxx + s.hyy) / n, det = (s.hxx * s.hyy - s.hxy * s.hxy) / (n * n);
+  const double smallest = tr / 2 - std::sqrt(std::max(0.0, tr * tr / 4 - det));
+  if (static_cast<double>(s.saturated) > search.MaxSaturated * 2 * n) {
+    e.Verdict = MatchVerdict::Saturated;
+  } else if (e.Contrast < search.MinContrast || !(smallest > 1e-3)) {
+    e.Verdict = MatchVerdict::NoTexture;
+  } else if (e.Residual > search.MaxResidualShare * e.Contrast * std::sqrt(2.0) ||
+             std::hypot(e.Dx - startX, e.Dy - startY) > 1.5 || !std::isfinite(e.Dx + e.Dy)) {
+    e.Verdict = MatchVerdict::NoMatch;
+  } else {
+    e.Verdict = MatchVerdict::Found;
+  }
+  return e;
+}
+
+}  // namespace quelmar

@@ -1,0 +1,26 @@
+#pragma once
+// The shift between two thin strips that overlap, refined from a start within about a pixel of
+// it, for the travel finder's hundreds of framelet pairs: the same measure as RefineShift
+// (Gauss-Newton steps on the mean square difference, both strips sampled half-way on the four
+// mirrored grids) on every column of the strips, with each strip's gradients computed once, and
+// the sums kept in several lanes so the processor's vectors do the work.
+#include "assembly/SubpixelMatch.h"
+
+namespace quelmar {
+
+// A strip ready to be matched: its grey levels and their gradients.
+struct MatchStrip {
+  GreyImage Image;
+  Gradients Slopes;
+};
+
+MatchStrip PrepareStrip(GreyImage image);
+
+// As RefineShift(a, b, dx, dy, search) with search.ColumnStep 1, the same verdicts and figures,
+// except that a column without data on both sides (the strips' first and last, those beside a
+// column of no data) is left out: its sideways slope would be one-sided. The sums add up in
+// another order, so the last digits may differ.
+ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,
+                            const ShiftSearch& search);
+
+}  // namespace quelmar
