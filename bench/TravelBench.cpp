@@ -1,5 +1,6 @@
 // Measuring the travel of the largest colour product's visible band, against stacking that band
 // with the same options: the command users run before the stack should take no longer than it.
+// The travel is measured on every core and, in the OneCore cases, on one.
 // Counters as in CommandBench.cpp, with the stack in the place of the floor:
 //   floor_ratio  median over iterations of (travel time / stack time); goal 1
 //   case_ms      median travel time; floor_ms median stack time; bytes the stack's picture
@@ -28,7 +29,7 @@ double SecondsOf(const std::function<void()>& run) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void TravelCase(benchmark::State& state, bool correct) {
+void TravelCase(benchmark::State& state, bool correct, int32_t threads) {
   const BenchProduct& product = ColourProduct();
   StripGeometry geometry;
   geometry.Band = product.visibleBand;
@@ -55,8 +56,9 @@ void TravelCase(benchmark::State& state, bool correct) {
   }
   FloorPairs pairs;
   for (auto _ : state) {
-    const double travel = SecondsOf(
-        [&] { benchmark::DoNotOptimize(MeasureTravel(product.loaded, geometry, port).Vertical); });
+    const double travel = SecondsOf([&] {
+      benchmark::DoNotOptimize(MeasureTravel(product.loaded, geometry, port, threads).Vertical);
+    });
     state.PauseTiming();
     pairs.Add(travel,
               SecondsOf([&] { DisplayImage(product.loaded, stack, port, shown, picture); }));
@@ -70,11 +72,11 @@ void TravelCase(benchmark::State& state, bool correct) {
   state.counters["vertical"] = static_cast<double>(first.Vertical);
 }
 
-void Register(const char* name, bool correct) {
+void Register(const char* name, bool correct, int32_t threads) {
   benchmark::RegisterBenchmark(name,
-                               [correct](benchmark::State& state) {
+                               [correct, threads](benchmark::State& state) {
                                  try {
-                                   TravelCase(state, correct);
+                                   TravelCase(state, correct, threads);
                                  } catch (const std::exception& e) {
                                    state.SkipWithError(e.what());
                                  }
@@ -85,8 +87,11 @@ void Register(const char* name, bool correct) {
 
 // Registered before the main runs, beside the commands' own cases.
 const bool kRegistered = [] {
-  Register("TravelVsStack/CE415", false);
-  Register("TravelVsStackCorrectedHV/CE415", true);
+  Register("TravelVsStack/CE415", false, 0);
+  Register("TravelVsStackCorrectedHV/CE415", true, 0);
+  // The same on one core.
+  Register("TravelVsStackOneCore/CE415", false, 1);
+  Register("TravelVsStackCorrectedHVOneCore/CE415", true, 1);
   return true;
 }();
 

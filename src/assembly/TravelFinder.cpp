@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <map>
+#include <thread>
 
 #include "assembly/OverlapMatch.h"
 #include "assembly/SubpixelMatch.h"
@@ -23,6 +25,7 @@ constexpr int32_t kRunColumns = 40;         // consecutive columns in each run
 constexpr int32_t kRunGap = kSideways + 2;  // columns of no data between runs
 constexpr int32_t kSmoothHalfWidth = 6;     // pairs either side in the smoothed profile
 constexpr Real kVaries = 0.1;               // pixels along the product
+constexpr int32_t kPairsToSplit = 48;       // pairs from which the refinement runs in two parts
 
 std::string Count(int32_t n, const char* one, const char* many) {
   return FormatInt(n) + " " + (n == 1 ? one : many);
@@ -235,6 +238,31 @@ std::vector<int32_t> RefinedColumns(const StackStrips& strips, int64_t wanted) {
   return columns;
 }
 
+// Runs task(0) .. task(parts - 1), each on a thread of its own but the first, and throws the
+// first failure once all have ended.
+template <typename Task>
+void RunParts(int32_t parts, const Task& task) {
+  std::vector<std::exception_ptr> failures(static_cast<size_t>(std::max(parts, 1)));
+  std::vector<std::thread> helpers;
+  for (int32_t k = 1; k < parts; ++k) {
+    helpers.emplace_back([&task, &failures, k] {
+      try {
+        task(k);
+      } catch (...) {
+        failures[static_cast<size_t>(k)] = std::current_exception();
+      }
+    });
+  }
+  try {
+    task(0);
+  } catch (...) {
+    failures[0] = std::current_exception();
+  }
+  for (std::thread& t : helpers) t.join();
+  for (const std::exception_ptr& f : failures)
+    if (f) std::rethrow_exception(f);
+}
+
 }  // namespace
 
 bool TravelEstimate::Varies() const {
@@ -252,7 +280,7 @@ TravelProfile ProfileOf(const TravelEstimate& estimate) {
 }
 
 TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& geometry,
-                             UserPort& port) {
+                             UserPort& port, int32_t threads) {
   TravelEstimate e;
   e.Band = geometry.Band;
   if (!product.HasImage()) {
@@ -341,29 +369,50 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   ShiftSearch pairSearch = search;
   pairSearch.Tolerance = 0.01;
   e.Profile.resize(static_cast<size_t>(e.Pairs));
-  verdicts.clear();
-  double startX = h0, startY = v0;  // a running mean of the travel of the pairs before
-  for (int32_t f = 0; f < e.Pairs; ++f) {
-    ShiftEstimate s = RefineOverlap(PrepareStrip(Softened(strips.ReadColumns(f, r0, h - r0))),
-                                    PrepareStrip(Softened(strips.ReadColumns(f + 1, 0, h - r0))),
-                                    startX, startY - r0, pairSearch);
-    s.Dy += r0;
-    if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5) s = fullSearch(f);
-    if (s.Found()) {
-      // Close to the mean: part of the way toward it; far from it: the travel has moved on.
-      const bool near = std::fabs(s.Dy - startY) < 0.5 && std::fabs(s.Dx - startX) < 0.5;
-      const double weight = near ? 0.3 : 1.0;
-      startX += weight * (s.Dx - startX);
-      startY += weight * (s.Dy - startY);
+  // Pairs first .. last - 1, each started from a running mean of the travel of the pairs before
+  // it in the same part.
+  const auto refine = [&](int32_t first, int32_t last, std::map<MatchVerdict, int32_t>& seen) {
+    double startX = h0, startY = v0;
+    for (int32_t f = first; f < last; ++f) {
+      ShiftEstimate s = RefineOverlap(PrepareStrip(Softened(strips.ReadColumns(f, r0, h - r0))),
+                                      PrepareStrip(Softened(strips.ReadColumns(f + 1, 0, h - r0))),
+                                      startX, startY - r0, pairSearch);
+      s.Dy += r0;
+      if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5) s = fullSearch(f);
+      if (s.Found()) {
+        // Close to the mean: part of the way toward it; far from it: the travel has moved on.
+        const bool near = std::fabs(s.Dy - startY) < 0.5 && std::fabs(s.Dx - startX) < 0.5;
+        const double weight = near ? 0.3 : 1.0;
+        startX += weight * (s.Dx - startX);
+        startY += weight * (s.Dy - startY);
+      }
+      TravelPair& p = e.Profile[static_cast<size_t>(f)];
+      ++seen[s.Verdict];
+      p.Found = s.Found();
+      p.Vertical = s.Dy;
+      p.Horizontal = s.Dx;
+      p.Residual = s.Residual;
+      if (!p.Found) p.Problem = ReasonOf(s.Verdict, h);
     }
-    TravelPair& p = e.Profile[static_cast<size_t>(f)];
-    ++verdicts[s.Verdict];
-    p.Found = s.Found();
-    p.Vertical = s.Dy;
-    p.Horizontal = s.Dx;
-    p.Residual = s.Residual;
-    if (!p.Found) p.Problem = ReasonOf(s.Verdict, h);
+  };
+  // A long product's pairs are refined in two halves, each on a core of its own where there are
+  // two; the halves are the same on one core, so the travel found does not depend on the cores.
+  const int32_t parts = e.Pairs >= kPairsToSplit ? 2 : 1;
+  std::vector<std::map<MatchVerdict, int32_t>> seen(static_cast<size_t>(parts));
+  const auto part = [&](int32_t k) {
+    refine(static_cast<int32_t>(int64_t{k} * e.Pairs / parts),
+           static_cast<int32_t>(int64_t{k + 1} * e.Pairs / parts), seen[static_cast<size_t>(k)]);
+  };
+  const unsigned cores =
+      threads > 0 ? static_cast<unsigned>(threads) : std::thread::hardware_concurrency();
+  if (cores >= 2) {
+    RunParts(parts, part);
+  } else {
+    for (int32_t k = 0; k < parts; ++k) part(k);
   }
+  verdicts.clear();
+  for (const auto& m : seen)
+    for (const auto& [verdict, n] : m) verdicts[verdict] += n;
 
   std::vector<Real> vs, hs, residuals;
   for (const TravelPair& p : e.Profile) {

@@ -55,9 +55,10 @@ TravelProfile ProfileOf(const TravelEstimate& estimate);
 
 // Measures the travel of one band with the picture options of the stack it is for. Never makes
 // a number up: a product that cannot tell gives Found false and the reason. RangeError for a
-// band outside the product; nothing loaded gives "no image data".
+// band outside the product; nothing loaded gives "no image data". `threads` 0 uses every core,
+// 1 only this thread; the result is the same either way.
 TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& geometry,
-                             UserPort& port);
+                             UserPort& port, int32_t threads = 0);
 
 // "Travel found: vertical 10.874, horizontal -0.312 pixels (band 3, 815 framelet pairs)" or
 // "Travel not found (band 3): <reason>".

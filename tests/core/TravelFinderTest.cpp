@@ -140,6 +140,17 @@ TEST(TravelFinder, FollowsATravelThatChangesAlongTheProduct) {
   EXPECT_LT(worst, 0.05);
   EXPECT_TRUE(e.Varies());
   EXPECT_NEAR(static_cast<double>(e.VerticalMax - e.VerticalMin), 1.5, 0.1);
+  // Its pairs are refined in two parts: on one core or two, the same travels.
+  for (int32_t threads : {1, 2}) {
+    ScriptedPort port;
+    const TravelEstimate again = MeasureTravel(Load(p, dir), Corrected(3, dir), port, threads);
+    ASSERT_EQ(again.Profile.size(), e.Profile.size());
+    for (size_t i = 0; i < e.Profile.size(); ++i) {
+      EXPECT_EQ(again.Profile[i].Vertical, e.Profile[i].Vertical) << i;
+      EXPECT_EQ(again.Profile[i].Horizontal, e.Profile[i].Horizontal) << i;
+    }
+    EXPECT_EQ(again.Vertical, e.Vertical);
+  }
 }
 
 // Framelets stored upside down, stacked with inversion, are the same strips: the same travel.
