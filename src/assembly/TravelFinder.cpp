@@ -365,9 +365,9 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   strips.SelectColumns(RefinedColumns(strips, kColumnsInAll / e.Pairs));
   // Starting from the travel of the pairs before, a step or two is enough: once a step moves
   // less than a twentieth of a pixel, the one that follows would move a few thousandths, less
-  // than the scatter of one pair's travel.
+  // than the scatter of one pair's travel, so that step is the last.
   ShiftSearch pairSearch = search;
-  pairSearch.Tolerance = 0.01;
+  pairSearch.Tolerance = 0.05;
   e.Profile.resize(static_cast<size_t>(e.Pairs));
   // Pairs first .. last - 1, each started from a running mean of the travel of the pairs before
   // it in the same part.
