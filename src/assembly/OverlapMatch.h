@@ -23,4 +23,9 @@ MatchStrip PrepareStrip(GreyImage image);
 ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,
                             const ShiftSearch& search);
 
+// Whether the match uses the processor's wider vectors where it has them (the default). Turned
+// off, it takes the path processors without them take, with the same results: the tests check
+// both. Not for use while a match runs.
+void UseWideVectors(bool use);
+
 }  // namespace quelmar

@@ -56,6 +56,16 @@ TEST(OverlapMatch, AgreesWithTheGeneralMatchOnThinOverlaps) {
       ASSERT_TRUE(quick.Found()) << MatchVerdictText(quick.Verdict);
       EXPECT_NEAR(quick.Dx, dx, 0.01);
       EXPECT_NEAR(quick.Dy, dy, 0.01);
+      // Without the wider vectors, the very same sums.
+      UseWideVectors(false);
+      const ShiftEstimate plain =
+          RefineOverlap(PrepareStrip(a), PrepareStrip(b), dx + 0.3, dy - 0.3, search);
+      UseWideVectors(true);
+      EXPECT_EQ(plain.Dx, quick.Dx);
+      EXPECT_EQ(plain.Dy, quick.Dy);
+      EXPECT_EQ(plain.Residual, quick.Residual);
+      EXPECT_EQ(plain.Contrast, quick.Contrast);
+      EXPECT_EQ(plain.Overlap, quick.Overlap);
       if (runs) continue;  // the general match uses the columns beside a gap too
       const ShiftEstimate general = RefineShift(a, b, dx + 0.3, dy - 0.3, search);
       EXPECT_NEAR(quick.Dx, general.Dx, 1e-3);
