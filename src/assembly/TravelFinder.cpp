@@ -265,10 +265,38 @@ void RunParts(int32_t parts, const Task& task) {
 
 }  // namespace
 
+namespace {
+
+// How much the least-squares line through a profile changes from its first pair to its last.
+Real TrendChange(const std::vector<Real>& profile) {
+  const auto n = static_cast<Real>(profile.size());
+  if (profile.size() < 2) return 0;
+  Real sx = 0, sy = 0, sxx = 0, sxy = 0;
+  for (size_t i = 0; i < profile.size(); ++i) {
+    const auto x = static_cast<Real>(i);
+    sx += x;
+    sy += profile[i];
+    sxx += x * x;
+    sxy += x * profile[i];
+  }
+  const Real denominator = n * sxx - sx * sx;
+  return denominator > 0 ? std::fabs((n * sxy - sx * sy) / denominator) * (n - 1) : 0;
+}
+
+}  // namespace
+
 bool TravelEstimate::Varies() const {
   if (!Found) return false;
+  // A travel that changes along a product (the altitude drifting over an elliptical orbit) moves
+  // its profile's extremes apart and also tilts the profile as a whole. Scene-dependent wander
+  // of the pairs' measurements, which over a long steady product can spread the smoothed profile
+  // by a few tenths in the detector's own geometry, does only the first.
   const Real allowed = kVaries + 3 * ProfileNoise;
-  return VerticalMax - VerticalMin > allowed || HorizontalMax - HorizontalMin > allowed;
+  const auto along = [&](Real min, Real max, const std::vector<Real>& smooth) {
+    return max - min > allowed && TrendChange(smooth) > kVaries;
+  };
+  return along(VerticalMin, VerticalMax, SmoothVertical) ||
+         along(HorizontalMin, HorizontalMax, SmoothHorizontal);
 }
 
 TravelProfile ProfileOf(const TravelEstimate& estimate) {

@@ -153,6 +153,30 @@ TEST(TravelFinder, FollowsATravelThatChangesAlongTheProduct) {
   }
 }
 
+// In the detector's own geometry the pairs of a long steady product wander with the scene by a
+// few tenths; that is not a travel that changes along the product. A slow change of 0.3 rows
+// is one, in every geometry.
+TEST(TravelFinder, OnlyATravelThatChangesAlongTheProductVaries) {
+  TempDir dir;
+  sim::SimulatorOptions o;
+  o.kind = ProductKind::VE;
+  o.framelets = 300;
+  o.seed = 8;
+  StripGeometry detector = Corrected(1, dir);
+  detector.CorrectDistortion = detector.CorrectVertically = false;
+  StripGeometry across = Corrected(1, dir);
+  across.CorrectVertically = false;
+  const LoadedProduct steady = Load(sim::SimulateProduct(o), dir);
+  o.travelEnd = 10.7;
+  const LoadedProduct changing = Load(sim::SimulateProduct(o), dir);
+  for (const StripGeometry& g : {detector, across, Corrected(1, dir)}) {
+    const TravelEstimate s = Measure(steady, g), c = Measure(changing, g);
+    ASSERT_TRUE(s.Found && c.Found);
+    EXPECT_FALSE(s.Varies()) << s.VerticalMin << " to " << s.VerticalMax;
+    EXPECT_TRUE(c.Varies()) << c.VerticalMin << " to " << c.VerticalMax;
+  }
+}
+
 // Framelets stored upside down, stacked with inversion, are the same strips: the same travel.
 TEST(TravelFinder, InvertedFramelets) {
   TempDir dir;
