@@ -482,16 +482,8 @@ bool BandSampler::SamplePlainRow(const RowContext& c, int64_t x, int64_t step, i
   const int64_t xa = x - base + step * ia;
   if (step == kOne) {
     // Whole-column steps: one horizontal weight for the run; the blend vectorises.
-    const int32_t fx = static_cast<int32_t>((xa >> 8) & 255), wx0 = 256 - fx;
-    const uint8_t* a0 = s0 + (xa >> 16);
-    const uint8_t* a1 = s1 + (xa >> 16);
-    int16_t* o = out + ia;
-    const int32_t n = ib - ia;
-    for (int32_t i = 0; i < n; ++i) {
-      const int32_t upper = a0[i] * wx0 + a0[i + 1] * fx;
-      const int32_t lower = a1[i] * wx0 + a1[i + 1] * fx;
-      o[i] = static_cast<int16_t>((upper * wy0 + lower * wy1 + 2048) >> 12);
-    }
+    const auto fx = static_cast<int32_t>((xa >> 8) & 255);
+    BlendRun(s0 + (xa >> 16), s1 + (xa >> 16), fx, wy1, ib - ia, out + ia);
     return true;
   }
   int64_t xp = xa;
