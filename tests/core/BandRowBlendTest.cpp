@@ -1,12 +1,16 @@
 // The vector blends of colour rows give exactly what one point at a time gives: every weight
 // from 0 to 255 (the edges included), runs of every length around the vector widths, reads that
-// end on the last byte of the image, and rows whose points are not all plain blends.
+// end on the last byte of the image, and rows whose points are not all plain blends; and the
+// pixels of a colour row, no data and the brightest levels included.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <vector>
 
 #include "assembly/BandRowBlend.h"
+#include "assembly/ColourRowPack.h"
 
 namespace quelmar {
 namespace {
@@ -86,6 +90,32 @@ TEST(BandRowBlend, CachedRowsBlendAsPointsDoAndLeaveThePointsToWorkOut) {
     reads[45].state = kCachedValue;
     EXPECT_FALSE(BlendCachedRow(band, down, readable, reads.data(),
                                 static_cast<int32_t>(reads.size()), out.data()));
+  }
+}
+
+TEST(BandRowBlend, ColourRowsPackAsPixelsDoOneAtATime) {
+  const std::array<uint8_t, 3> noData{10, 20, 30};
+  for (const int32_t width : {0, 5, 16, 37}) {
+    std::array<std::vector<int16_t>, 3> channel;
+    for (size_t c = 0; c < 3; ++c) {
+      for (int32_t x = 0; x < width; ++x) {
+        const int32_t v = (x * 977 + static_cast<int32_t>(c) * 311) % 4200;  // up to 4080+
+        channel[c].push_back(static_cast<int16_t>((x + static_cast<int32_t>(c)) % 7 == 0 ? -1 : v));
+      }
+      channel[c].resize(static_cast<size_t>(width) + 1);
+    }
+    std::vector<uint8_t> out(3 * static_cast<size_t>(width) + 1, 99);
+    PackColourRow(channel[0].data(), channel[1].data(), channel[2].data(), noData, width,
+                  out.data());
+    for (int32_t x = 0; x < width; ++x) {
+      const auto i = static_cast<size_t>(x);
+      const bool none = channel[0][i] < 0 || channel[1][i] < 0 || channel[2][i] < 0;
+      for (size_t c = 0; c < 3; ++c) {
+        const int32_t want = none ? noData[2 - c] : std::min((channel[c][i] + 8) >> 4, 255);
+        ASSERT_EQ(out[3 * i + 2 - c], want) << "width " << width << " pixel " << x;
+      }
+    }
+    EXPECT_EQ(out.back(), 99) << "written beyond the row";
   }
 }
 
