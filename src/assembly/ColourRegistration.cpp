@@ -43,8 +43,10 @@ void SampleChannelRow(const BandSampler& band, const ChannelTransform& t, int32_
 std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& t,
                                    int32_t width, int32_t firstRow, int32_t count) {
   std::vector<int16_t> plane(static_cast<size_t>(width) * static_cast<size_t>(count));
+  BandSampler::RowCache cache;  // rows read as the picture's rows are
   for (int32_t i = 0; i < count; ++i) {
-    SampleChannelRow(band, t, width, firstRow + i, plane.data() + static_cast<size_t>(i) * width);
+    SampleChannelRow(band, t, width, firstRow + i, plane.data() + static_cast<size_t>(i) * width,
+                     cache);
   }
   return plane;
 }
