@@ -53,11 +53,19 @@ __attribute__((target("avx2"))) inline __m256i SamplePairs(__m256i g) {
                          _mm256_slli_epi32(_mm256_and_si256(g, _mm256_set1_epi32(0xFF00)), 8));
 }
 
-// Eight points at a time: each point's two sample pairs fetched by one gather per row, the
-// blend in 32-bit lanes, exactly as one at a time.
-__attribute__((target("avx2"))) bool BlendGathered(const uint8_t* band, std::ptrdiff_t down,
-                                                   std::ptrdiff_t readable, const CachedRead* reads,
-                                                   int32_t count, int16_t* out) {
+// p[i] and p[i + 1] for i in 0..7 as lane i's two 16-bit halves (reads p[0..8]).
+__attribute__((target("avx2"))) inline __m256i Neighbours(const uint8_t* p) {
+  const __m128i w0 = _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+  const __m128i w1 = _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 1)));
+  return _mm256_set_m128i(_mm_unpackhi_epi16(w0, w1), _mm_unpacklo_epi16(w0, w1));
+}
+
+// Eight points at a time: each point's two pairs of samples (a row and the next) fetched, then
+// the blend in 32-bit lanes, exactly as one at a time. (The processors' gather instructions are
+// slower here than fetching the pairs one by one.)
+__attribute__((target("avx2"))) bool BlendEight(const uint8_t* band, std::ptrdiff_t down,
+                                                std::ptrdiff_t readable, const CachedRead* reads,
+                                                int32_t count, int16_t* out) {
   static_assert(sizeof(CachedRead) == 8, "a read is an offset and four bytes");
   const __m256i split = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
   const __m256i byteMask = _mm256_set1_epi32(0xFF);
@@ -65,6 +73,7 @@ __attribute__((target("avx2"))) bool BlendGathered(const uint8_t* band, std::ptr
   const __m256i half = _mm256_set1_epi32(2048);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i step = _mm256_set1_epi32(static_cast<int32_t>(down));
+  const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   const __m256i last =
       _mm256_set1_epi32(static_cast<int32_t>(std::min<std::ptrdiff_t>(readable - 4, INT32_MAX)));
   bool points = false;
@@ -90,19 +99,33 @@ __attribute__((target("avx2"))) bool BlendGathered(const uint8_t* band, std::ptr
       points |= BlendScalar(band, down, reads, i, i + 8, out);
       continue;
     }
-    alignas(32) int32_t at[8], lowAt[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(at), offsets);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lowAt), lowerAt);
-    const __m256i g0 = _mm256_setr_epi32(Pair(band + at[0]), Pair(band + at[1]), Pair(band + at[2]),
-                                         Pair(band + at[3]), Pair(band + at[4]), Pair(band + at[5]),
-                                         Pair(band + at[6]), Pair(band + at[7]));
-    const __m256i g1 = _mm256_setr_epi32(
-        Pair(band + lowAt[0]), Pair(band + lowAt[1]), Pair(band + lowAt[2]), Pair(band + lowAt[3]),
-        Pair(band + lowAt[4]), Pair(band + lowAt[5]), Pair(band + lowAt[6]), Pair(band + lowAt[7]));
+    // Most runs of eight points read eight neighbouring pairs of samples (the correction moves
+    // a column by a fraction of a pixel every few columns): those are loaded whole.
+    __m256i pairs0, pairs1;
+    const __m256i first =
+        _mm256_add_epi32(_mm256_broadcastd_epi32(_mm256_castsi256_si128(offsets)), iota);
+    const __m256i firstLow =
+        _mm256_add_epi32(_mm256_broadcastd_epi32(_mm256_castsi256_si128(lowerAt)), iota);
+    if (_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi32(offsets, first),
+                                              _mm256_cmpeq_epi32(lowerAt, firstLow))) == -1) {
+      pairs0 = Neighbours(band + _mm256_cvtsi256_si32(offsets));
+      pairs1 = Neighbours(band + _mm256_cvtsi256_si32(lowerAt));
+    } else {
+      alignas(32) int32_t at[8], lowAt[8];
+      _mm256_store_si256(reinterpret_cast<__m256i*>(at), offsets);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(lowAt), lowerAt);
+      pairs0 = SamplePairs(_mm256_setr_epi32(
+          Pair(band + at[0]), Pair(band + at[1]), Pair(band + at[2]), Pair(band + at[3]),
+          Pair(band + at[4]), Pair(band + at[5]), Pair(band + at[6]), Pair(band + at[7])));
+      pairs1 = SamplePairs(_mm256_setr_epi32(Pair(band + lowAt[0]), Pair(band + lowAt[1]),
+                                             Pair(band + lowAt[2]), Pair(band + lowAt[3]),
+                                             Pair(band + lowAt[4]), Pair(band + lowAt[5]),
+                                             Pair(band + lowAt[6]), Pair(band + lowAt[7])));
+    }
     // Each lane's two samples as 16-bit halves, against the weights 256 - fx and fx.
     const __m256i weights = _mm256_or_si256(_mm256_sub_epi32(full, fx), _mm256_slli_epi32(fx, 16));
-    const __m256i upper = _mm256_madd_epi16(SamplePairs(g0), weights);
-    const __m256i lower = _mm256_madd_epi16(SamplePairs(g1), weights);
+    const __m256i upper = _mm256_madd_epi16(pairs0, weights);
+    const __m256i lower = _mm256_madd_epi16(pairs1, weights);
     const __m256i sum =
         _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(upper, _mm256_sub_epi32(full, fy)),
                                           _mm256_mullo_epi32(lower, fy)),
@@ -152,11 +175,11 @@ __attribute__((target("avx2"))) int32_t BlendRunWide(const uint8_t* upper, const
   return i;
 }
 
-bool ProcessorGathers() {
+bool ProcessorHasWideVectors() {
   __builtin_cpu_init();  // static initialisers may run before the processor model is read
   return __builtin_cpu_supports("avx2");
 }
-const bool kGathers = ProcessorGathers();
+const bool kWideVectors = ProcessorHasWideVectors();
 #endif
 
 }  // namespace
@@ -164,7 +187,7 @@ const bool kGathers = ProcessorGathers();
 bool BlendCachedRow(const uint8_t* band, std::ptrdiff_t down, std::ptrdiff_t readable,
                     const CachedRead* reads, int32_t count, int16_t* out) {
 #if QUELMAR_X86_VECTORS
-  if (kGathers) return BlendGathered(band, down, readable, reads, count, out);
+  if (kWideVectors) return BlendEight(band, down, readable, reads, count, out);
 #endif
   (void)readable;
   return BlendScalar(band, down, reads, 0, count, out);
@@ -174,7 +197,7 @@ void BlendRun(const uint8_t* upper, const uint8_t* lower, int32_t fx, int32_t fy
               int16_t* out) {
   int32_t i = 0;
 #if QUELMAR_X86_VECTORS
-  if (kGathers) i = BlendRunWide(upper, lower, fx, fy, n, out);
+  if (kWideVectors) i = BlendRunWide(upper, lower, fx, fy, n, out);
 #endif
   const int32_t wx0 = 256 - fx, wy0 = 256 - fy;
   for (; i < n; ++i) {

@@ -57,39 +57,44 @@ TEST(BandRowBlend, CachedRowsBlendAsPointsDoAndLeaveThePointsToWorkOut) {
   const std::vector<uint8_t> image = Samples(static_cast<size_t>(width * rows));
   const uint8_t* band = image.data() + width;  // reads reach one row up and to the image's end
   const auto readable = static_cast<std::ptrdiff_t>(image.size()) - width;
-  for (const std::ptrdiff_t down : {std::ptrdiff_t{width}, -std::ptrdiff_t{width}}) {
-    std::vector<CachedRead> reads;
-    for (int32_t i = 0; i < 53; ++i) {
-      CachedRead r{};
-      r.offset = (i * 7) % (width * 3);
-      r.fx = static_cast<uint8_t>(i * 37);
-      r.fy = static_cast<uint8_t>(i % 5 == 0 ? 0 : i * 53);
-      r.right = 1;
-      r.state = kCachedValue;
-      reads.push_back(r);
-    }
-    // The last sample of the image, with no right neighbour.
-    reads[20] = {static_cast<int32_t>(readable - 1), 0, 0, 0, kCachedValue};
-    reads[21].state = kCachedNoData;
-    reads[45].state = kCachedPoint;
-    std::vector<int16_t> out(reads.size(), -7);
-    EXPECT_TRUE(BlendCachedRow(band, down, readable, reads.data(),
-                               static_cast<int32_t>(reads.size()), out.data()));
-    for (size_t i = 0; i < reads.size(); ++i) {
-      const CachedRead& r = reads[i];
-      if (r.state == kCachedPoint) {
-        EXPECT_EQ(out[i], -7);
-      } else if (r.state == kCachedNoData) {
-        EXPECT_EQ(out[i], -1);
-      } else {
-        const uint8_t* s0 = band + r.offset;
-        EXPECT_EQ(out[i], OnePoint(s0, s0 + (r.fy != 0 ? down : 0), r.fx, r.fy, r.right))
-            << "point " << i;
+  // Points that read scattered samples, and runs that read neighbouring ones (the lower row
+  // taken in whole runs of eight, or not).
+  for (const bool neighbours : {false, true}) {
+    for (const std::ptrdiff_t down : {std::ptrdiff_t{width}, -std::ptrdiff_t{width}}) {
+      std::vector<CachedRead> reads;
+      for (int32_t i = 0; i < 53; ++i) {
+        CachedRead r{};
+        r.offset = neighbours ? 30 + i : (i * 7) % (width * 3);
+        r.fx = static_cast<uint8_t>(i * 37);
+        r.fy = static_cast<uint8_t>(neighbours ? (i / 8 % 2 == 0 ? 0 : 77 + i)
+                                               : (i % 5 == 0 ? 0 : i * 53));
+        r.right = 1;
+        r.state = kCachedValue;
+        reads.push_back(r);
       }
+      // The last sample of the image, with no right neighbour.
+      reads[20] = {static_cast<int32_t>(readable - 1), 0, 0, 0, kCachedValue};
+      reads[21].state = kCachedNoData;
+      reads[45].state = kCachedPoint;
+      std::vector<int16_t> out(reads.size(), -7);
+      EXPECT_TRUE(BlendCachedRow(band, down, readable, reads.data(),
+                                 static_cast<int32_t>(reads.size()), out.data()));
+      for (size_t i = 0; i < reads.size(); ++i) {
+        const CachedRead& r = reads[i];
+        if (r.state == kCachedPoint) {
+          EXPECT_EQ(out[i], -7);
+        } else if (r.state == kCachedNoData) {
+          EXPECT_EQ(out[i], -1);
+        } else {
+          const uint8_t* s0 = band + r.offset;
+          EXPECT_EQ(out[i], OnePoint(s0, s0 + (r.fy != 0 ? down : 0), r.fx, r.fy, r.right))
+              << "point " << i;
+        }
+      }
+      reads[45].state = kCachedValue;
+      EXPECT_FALSE(BlendCachedRow(band, down, readable, reads.data(),
+                                  static_cast<int32_t>(reads.size()), out.data()));
     }
-    reads[45].state = kCachedValue;
-    EXPECT_FALSE(BlendCachedRow(band, down, readable, reads.data(),
-                                static_cast<int32_t>(reads.size()), out.data()));
   }
 }
 
