@@ -258,7 +258,7 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
 
 namespace {
 constexpr int64_t kReach = 8;  // framelets either side of the stack's that a corrected row reads
-constexpr uint8_t kValue = 0, kNoData = 1, kPoint = 2;
+constexpr uint8_t kValue = kCachedValue, kNoData = kCachedNoData, kPoint = kCachedPoint;
 constexpr size_t kCachedRows = 32;
 }  // namespace
 
@@ -307,19 +307,13 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   const uint8_t* band = product_.Rows.Row(static_cast<int32_t>(f0 * fh + c.topInFramelet));
   for (const RowCache::Row& row : cache.rows_) {
     if (row.key != key) continue;
-    const std::ptrdiff_t down = c.rowStep;
+    const std::ptrdiff_t readable =
+        product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
     const RowCache::Entry* e = row.entries.data();
-    for (int32_t i = 0; i < count; ++i) {
-      if (e[i].state != kValue) {
-        out[i] = e[i].state == kNoData ? int16_t{-1} : SamplePoint(c, x + step * i);
-        continue;
+    if (BlendCachedRow(band, c.rowStep, readable, e, count, out)) {
+      for (int32_t i = 0; i < count; ++i) {
+        if (e[i].state == kPoint) out[i] = SamplePoint(c, x + step * i);
       }
-      const uint8_t* s0 = band + e[i].offset;
-      const uint8_t* s1 = s0 + (e[i].fy != 0 ? down : 0);
-      const int32_t fx = e[i].fx, fy = e[i].fy, r = e[i].right;
-      const int32_t upper = s0[0] * (256 - fx) + s0[r] * fx;
-      const int32_t lower = s1[0] * (256 - fx) + s1[r] * fx;
-      out[i] = static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
     }
     return;
   }
@@ -488,16 +482,8 @@ bool BandSampler::SamplePlainRow(const RowContext& c, int64_t x, int64_t step, i
   const int64_t xa = x - base + step * ia;
   if (step == kOne) {
     // Whole-column steps: one horizontal weight for the run; the blend vectorises.
-    const int32_t fx = static_cast<int32_t>((xa >> 8) & 255), wx0 = 256 - fx;
-    const uint8_t* a0 = s0 + (xa >> 16);
-    const uint8_t* a1 = s1 + (xa >> 16);
-    int16_t* o = out + ia;
-    const int32_t n = ib - ia;
-    for (int32_t i = 0; i < n; ++i) {
-      const int32_t upper = a0[i] * wx0 + a0[i + 1] * fx;
-      const int32_t lower = a1[i] * wx0 + a1[i + 1] * fx;
-      o[i] = static_cast<int16_t>((upper * wy0 + lower * wy1 + 2048) >> 12);
-    }
+    const auto fx = static_cast<int32_t>((xa >> 8) & 255);
+    BlendRun(s0 + (xa >> 16), s1 + (xa >> 16), fx, wy1, ib - ia, out + ia);
     return true;
   }
   int64_t xp = xa;

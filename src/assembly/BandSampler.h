@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "assembly/BandRowBlend.h"
 #include "assembly/BandRowBounds.h"
 #include "assembly/CameraSettings.h"
 #include "product/LoadedProduct.h"
@@ -71,12 +72,8 @@ class BandSampler {
   class RowCache {
    private:
     friend class BandSampler;
-    struct Entry {
-      int32_t offset;  // of the upper left sample from the stack's framelet's band
-      uint8_t fx, fy;
-      uint8_t right;  // 1: the right neighbour is blended in
-      uint8_t state;  // kValue, kNoData or kPoint (work the point out again)
-    };
+    // Offsets from the band of the stack's framelet.
+    using Entry = CachedRead;
     struct Row {
       std::vector<int64_t> key;
       std::vector<Entry> entries;

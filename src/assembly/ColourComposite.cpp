@@ -9,6 +9,7 @@
 #include "assembly/BandSampler.h"
 #include "assembly/CameraSettings.h"
 #include "assembly/ColourRegistration.h"
+#include "assembly/ColourRowPack.h"
 #include "assembly/RgbLibrary.h"
 #include "util/Errors.h"
 
@@ -61,14 +62,7 @@ void ComposeRow(const std::array<const int16_t*, 3>& in,
                 const std::array<uint8_t, 3>& noData, int32_t width, uint8_t* out) {
   const int16_t *r = in[0], *g = in[1], *b = in[2];
   if (limits == nullptr) {
-    for (int32_t x = 0; x < width; ++x) {
-      uint8_t* px = out + 3 * x;
-      // Channel c (red first) goes to byte 2 - c (pictures hold blue, green, red).
-      const bool none = (r[x] | g[x] | b[x]) < 0;
-      px[0] = none ? noData[0] : static_cast<uint8_t>(std::min((b[x] + 8) >> 4, 255));
-      px[1] = none ? noData[1] : static_cast<uint8_t>(std::min((g[x] + 8) >> 4, 255));
-      px[2] = none ? noData[2] : static_cast<uint8_t>(std::min((r[x] + 8) >> 4, 255));
-    }
+    PackColourRow(r, g, b, noData, width, out);
     return;
   }
   for (int32_t x = 0; x < width; ++x) {

@@ -43,8 +43,10 @@ void SampleChannelRow(const BandSampler& band, const ChannelTransform& t, int32_
 std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& t,
                                    int32_t width, int32_t firstRow, int32_t count) {
   std::vector<int16_t> plane(static_cast<size_t>(width) * static_cast<size_t>(count));
+  BandSampler::RowCache cache;  // rows read as the picture's rows are
   for (int32_t i = 0; i < count; ++i) {
-    SampleChannelRow(band, t, width, firstRow + i, plane.data() + static_cast<size_t>(i) * width);
+    SampleChannelRow(band, t, width, firstRow + i, plane.data() + static_cast<size_t>(i) * width,
+                     cache);
   }
   return plane;
 }
@@ -66,9 +68,56 @@ struct WindowPass {
   double Tolerance;    // the refinement stops once a step moves less than this (reduced pixels)
 };
 // First a wide search from the geometry's offset on windows of half the size (it only needs to
-// land within a fraction of a pixel), then a narrow one from what it found on the full windows:
-// what that still finds is the residual (and is taken out too).
-constexpr WindowPass kPasses[] = {{3, 2, 2, 0.01}, {1, 1, 2, 1e-3}};
+// land within a fraction of a pixel), then on the full windows read from what it found, the
+// fraction left (SmallShift; the search figures of that pass are not used): that is the
+// residual (and is taken out too).
+constexpr WindowPass kPasses[] = {{3, 2, 2, 0.01}, {1, 1, 2, 1e-3}, {1, 1, 2, 1e-3}};
+
+// The reference's windows, the same in every pass, and their gradients.
+struct ReferenceWindows {
+  std::vector<GreyImage> Images;
+  std::vector<Gradients> Slopes;
+};
+
+// What is left of a shift of a fraction of a pixel between a and b (b(x, y) = a(x + Dx, y + Dy))
+// once the band has been read where the wide search put it: in one least-squares step on the
+// difference of the two windows, against the mean of their gradients. With the mean of both
+// gradients the step is exact to the second order of the shift, with no image read between its
+// pixels (so no blend pulls it toward whole pixels).
+ShiftEstimate SmallShift(const GreyImage& a, const Gradients& ga, const GreyImage& b,
+                         int32_t minOverlap) {
+  const Gradients gb = GradientsOf(b);
+  double sxx = 0, sxy = 0, syy = 0, sxd = 0, syd = 0;
+  int32_t n = 0;
+  const size_t count = a.Values.size();
+  for (size_t i = 0; i < count; ++i) {
+    const float gx = 0.5f * (ga.X.Values[i] + gb.X.Values[i]);
+    const float gy = 0.5f * (ga.Y.Values[i] + gb.Y.Values[i]);
+    const float d = b.Values[i] - a.Values[i];
+    if (std::isnan(gx) || std::isnan(gy) || std::isnan(d)) continue;
+    sxx += static_cast<double>(gx) * gx;
+    sxy += static_cast<double>(gx) * gy;
+    syy += static_cast<double>(gy) * gy;
+    sxd += static_cast<double>(gx) * d;
+    syd += static_cast<double>(gy) * d;
+    ++n;
+  }
+  ShiftEstimate e;
+  e.Overlap = n;
+  if (n < minOverlap) return e;
+  // Flat windows, or texture in one direction only, cannot tell the shift.
+  const double det = sxx * syy - sxy * sxy;
+  const double trace = sxx + syy;
+  if (!(det > 1e-6 * trace * trace) || !(trace > 1e-3 * n)) {
+    e.Verdict = MatchVerdict::NoTexture;
+    return e;
+  }
+  e.Dx = (syy * sxd - sxy * syd) / det;
+  e.Dy = (sxx * syd - sxy * sxd) / det;
+  e.Verdict =
+      std::fabs(e.Dx) <= 1 && std::fabs(e.Dy) <= 1 ? MatchVerdict::Found : MatchVerdict::NoMatch;
+  return e;
+}
 
 // The image of the means of its 2 x 2 pixels (no data where any of the four has none).
 GreyImage Halved(const GreyImage& image) {
@@ -157,8 +206,7 @@ Real Median(std::vector<Real> v) {
 std::vector<WindowShift> MeasureWindows(const BandSampler& band, const BandSampler& reference,
                                         const ChannelTransform& referenceTransform, int32_t width,
                                         int32_t height, const ChannelTransform& transform,
-                                        const WindowPass& pass,
-                                        std::vector<GreyImage>& referenceWindows,
+                                        const WindowPass& pass, ReferenceWindows& referenceWindows,
                                         std::string& why) {
   const int32_t rows = std::min(height, kWindowRows);
   const int32_t windows = std::clamp(height / std::max(rows, 1), 1, kMaxWindows);
@@ -179,14 +227,14 @@ std::vector<WindowShift> MeasureWindows(const BandSampler& band, const BandSampl
                               ? (height - rows) / 2
                               : static_cast<int32_t>(int64_t{height - rows} * w / (windows - 1));
     // The reference's windows are the same in every pass.
-    if (referenceWindows.size() <= static_cast<size_t>(w)) {
-      referenceWindows.push_back(
+    if (referenceWindows.Images.size() <= static_cast<size_t>(w)) {
+      referenceWindows.Images.push_back(
           GreyOf(SampleChannel(reference, referencePart, columns, first, rows), columns, 0, rows, 0,
                  columns));
     }
     GreyImage b =
         GreyOf(SampleChannel(band, part, columns, first, rows), columns, 0, rows, 0, columns);
-    const GreyImage& full = referenceWindows[static_cast<size_t>(w)];
+    const GreyImage& full = referenceWindows.Images[static_cast<size_t>(w)];
     GreyImage reduced;
     if (pass.Scale == 2) {
       reduced = Halved(full);
@@ -194,7 +242,15 @@ std::vector<WindowShift> MeasureWindows(const BandSampler& band, const BandSampl
     }
     const GreyImage& a = pass.Scale == 2 ? reduced : full;
     MatchLevels(a, b);
-    ShiftEstimate e = EstimateShift(a, b, search);
+    ShiftEstimate e;
+    if (pass.Scale == 1) {
+      if (referenceWindows.Slopes.size() <= static_cast<size_t>(w)) {
+        referenceWindows.Slopes.push_back(GradientsOf(full));
+      }
+      e = SmallShift(a, referenceWindows.Slopes[static_cast<size_t>(w)], b, search.MinOverlap);
+    } else {
+      e = EstimateShift(a, b, search);
+    }
     e.Dx *= pass.Scale;
     e.Dy *= pass.Scale;
     if (!e.Found()) {
@@ -261,8 +317,8 @@ void RegisterChannel(const BandSampler& band, const BandSampler& reference,
                      const ChannelTransform& referenceTransform, int32_t width, int32_t height,
                      ChannelTransform& transform, ChannelRegistration& record) {
   std::string why = "no windows to compare";
-  std::vector<GreyImage> referenceWindows;
-  for (size_t pass = 0; pass < 2; ++pass) {
+  ReferenceWindows referenceWindows;
+  for (size_t pass = 0; pass < std::size(kPasses); ++pass) {
     const std::vector<WindowShift> shifts =
         MeasureWindows(band, reference, referenceTransform, width, height, transform, kPasses[pass],
                        referenceWindows, why);

@@ -1,0 +1,128 @@
+// The vector blends of colour rows give exactly what one point at a time gives: every weight
+// from 0 to 255 (the edges included), runs of every length around the vector widths, reads that
+// end on the last byte of the image, and rows whose points are not all plain blends; and the
+// pixels of a colour row, no data and the brightest levels included.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "assembly/BandRowBlend.h"
+#include "assembly/ColourRowPack.h"
+
+namespace quelmar {
+namespace {
+
+int16_t OnePoint(const uint8_t* s0, const uint8_t* s1, int32_t fx, int32_t fy, int32_t right) {
+  const int32_t upper = s0[0] * (256 - fx) + s0[right] * fx;
+  const int32_t lower = s1[0] * (256 - fx) + s1[right] * fx;
+  return static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
+}
+
+std::vector<uint8_t> Samples(size_t n) {
+  std::vector<uint8_t> v(n);
+  uint32_t x = 12345;
+  for (uint8_t& b : v) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(x >> 16);
+  }
+  v[0] = 255;
+  v[1] = 255;
+  return v;
+}
+
+TEST(BandRowBlend, RunsBlendAsPointsDoForEveryWeightAndLength) {
+  const std::vector<uint8_t> image = Samples(200);
+  const uint8_t* upper = image.data();
+  const uint8_t* lower = image.data() + 100;
+  for (int32_t n : {0, 1, 7, 15, 16, 17, 31, 33, 98}) {
+    for (int32_t fx = 0; fx < 256; fx += n == 33 ? 1 : 51) {
+      for (int32_t fy = 0; fy < 256; fy += n == 33 ? 5 : 85) {
+        std::vector<int16_t> out(static_cast<size_t>(n) + 1, -7);
+        BlendRun(upper, lower, fx, fy, n, out.data());
+        for (int32_t i = 0; i < n; ++i) {
+          ASSERT_EQ(out[static_cast<size_t>(i)], OnePoint(upper + i, lower + i, fx, fy, 1))
+              << "n " << n << " fx " << fx << " fy " << fy << " point " << i;
+        }
+        EXPECT_EQ(out[static_cast<size_t>(n)], -7) << "written beyond the run";
+      }
+    }
+  }
+}
+
+TEST(BandRowBlend, CachedRowsBlendAsPointsDoAndLeaveThePointsToWorkOut) {
+  const int32_t width = 40, rows = 6;
+  const std::vector<uint8_t> image = Samples(static_cast<size_t>(width * rows));
+  const uint8_t* band = image.data() + width;  // reads reach one row up and to the image's end
+  const auto readable = static_cast<std::ptrdiff_t>(image.size()) - width;
+  // Points that read scattered samples, and runs that read neighbouring ones (the lower row
+  // taken in whole runs of eight, or not).
+  for (const bool neighbours : {false, true}) {
+    for (const std::ptrdiff_t down : {std::ptrdiff_t{width}, -std::ptrdiff_t{width}}) {
+      std::vector<CachedRead> reads;
+      for (int32_t i = 0; i < 53; ++i) {
+        CachedRead r{};
+        r.offset = neighbours ? 30 + i : (i * 7) % (width * 3);
+        r.fx = static_cast<uint8_t>(i * 37);
+        r.fy = static_cast<uint8_t>(neighbours ? (i / 8 % 2 == 0 ? 0 : 77 + i)
+                                               : (i % 5 == 0 ? 0 : i * 53));
+        r.right = 1;
+        r.state = kCachedValue;
+        reads.push_back(r);
+      }
+      // The last sample of the image, with no right neighbour.
+      reads[20] = {static_cast<int32_t>(readable - 1), 0, 0, 0, kCachedValue};
+      reads[21].state = kCachedNoData;
+      reads[45].state = kCachedPoint;
+      std::vector<int16_t> out(reads.size(), -7);
+      EXPECT_TRUE(BlendCachedRow(band, down, readable, reads.data(),
+                                 static_cast<int32_t>(reads.size()), out.data()));
+      for (size_t i = 0; i < reads.size(); ++i) {
+        const CachedRead& r = reads[i];
+        if (r.state == kCachedPoint) {
+          EXPECT_EQ(out[i], -7);
+        } else if (r.state == kCachedNoData) {
+          EXPECT_EQ(out[i], -1);
+        } else {
+          const uint8_t* s0 = band + r.offset;
+          EXPECT_EQ(out[i], OnePoint(s0, s0 + (r.fy != 0 ? down : 0), r.fx, r.fy, r.right))
+              << "point " << i;
+        }
+      }
+      reads[45].state = kCachedValue;
+      EXPECT_FALSE(BlendCachedRow(band, down, readable, reads.data(),
+                                  static_cast<int32_t>(reads.size()), out.data()));
+    }
+  }
+}
+
+TEST(BandRowBlend, ColourRowsPackAsPixelsDoOneAtATime) {
+  const std::array<uint8_t, 3> noData{10, 20, 30};
+  for (const int32_t width : {0, 5, 16, 37}) {
+    std::array<std::vector<int16_t>, 3> channel;
+    for (size_t c = 0; c < 3; ++c) {
+      for (int32_t x = 0; x < width; ++x) {
+        const int32_t v = (x * 977 + static_cast<int32_t>(c) * 311) % 4200;  // up to 4080+
+        channel[c].push_back(static_cast<int16_t>((x + static_cast<int32_t>(c)) % 7 == 0 ? -1 : v));
+      }
+      channel[c].resize(static_cast<size_t>(width) + 1);
+    }
+    std::vector<uint8_t> out(3 * static_cast<size_t>(width) + 1, 99);
+    PackColourRow(channel[0].data(), channel[1].data(), channel[2].data(), noData, width,
+                  out.data());
+    for (int32_t x = 0; x < width; ++x) {
+      const auto i = static_cast<size_t>(x);
+      const bool none = channel[0][i] < 0 || channel[1][i] < 0 || channel[2][i] < 0;
+      for (size_t c = 0; c < 3; ++c) {
+        const int32_t want = none ? noData[2 - c] : std::min((channel[c][i] + 8) >> 4, 255);
+        ASSERT_EQ(out[3 * i + 2 - c], want) << "width " << width << " pixel " << x;
+      }
+    }
+    EXPECT_EQ(out.back(), 99) << "written beyond the row";
+  }
+}
+
+}  // namespace
+}  // namespace quelmar
