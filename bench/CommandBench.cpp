@@ -255,7 +255,7 @@ void RegisterAll() {
 
   for (const auto& [code, which] : products) {
     RegisterCase(std::string("Load/") + code,
-             [which = which](benchmark::State& s) { LoadCase(s, which); });
+                 [which = which](benchmark::State& s) { LoadCase(s, which); });
   }
   RegisterCase("Load/CE/first", FreshLoadCase);
   for (const auto& [code, which] : products) {

@@ -151,12 +151,12 @@ void RegisterAll() {
                                                   {"16", 16}};
   for (const auto& [name, zoom] : zooms) {
     RegisterCase(std::string("Repaint/CE raw/zoom:") + name,
-             [zoom = zoom](benchmark::State& s) { RepaintCase(s, zoom); });
+                 [zoom = zoom](benchmark::State& s) { RepaintCase(s, zoom); });
   }
   RegisterCase("TravelStep/CE corrected/zoom:1:1",
-           [](benchmark::State& s) { TravelStepCase(s, false); });
+               [](benchmark::State& s) { TravelStepCase(s, false); });
   RegisterCase("TravelStep/CE corrected/zoom:whole",
-           [](benchmark::State& s) { TravelStepCase(s, true); });
+               [](benchmark::State& s) { TravelStepCase(s, true); });
 }
 
 }  // namespace

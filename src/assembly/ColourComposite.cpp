@@ -12,6 +12,7 @@
 #include "assembly/ColourRowPack.h"
 #include "assembly/RgbLibrary.h"
 #include "util/Errors.h"
+#include "util/RunParts.h"
 
 namespace quelmar {
 
@@ -78,32 +79,6 @@ void ComposeRow(const std::array<const int16_t*, 3>& in,
       const int32_t v = (in[c][x] - l[0]) * 255 * 16 / (l[1] - l[0]);
       px[2 - c] = static_cast<uint8_t>(std::clamp((v + 8) >> 4, 0, 255));
     }
-  }
-}
-
-// Runs task(0) .. task(parts - 1), each on a thread of its own but the first, and throws the
-// first failure once all have ended.
-template <typename Task>
-void RunParts(int32_t parts, const Task& task) {
-  std::vector<std::exception_ptr> failures(static_cast<size_t>(std::max(parts, 1)));
-  std::vector<std::thread> helpers;
-  for (int32_t k = 1; k < parts; ++k) {
-    helpers.emplace_back([&task, &failures, k] {
-      try {
-        task(k);
-      } catch (...) {
-        failures[static_cast<size_t>(k)] = std::current_exception();
-      }
-    });
-  }
-  try {
-    task(0);
-  } catch (...) {
-    failures[0] = std::current_exception();
-  }
-  for (std::thread& t : helpers) t.join();
-  for (const std::exception_ptr& e : failures) {
-    if (e) std::rethrow_exception(e);
   }
 }
 
