@@ -16,6 +16,7 @@
 
 #include "app/FindDialog.h"
 #include "app/QtUserPort.h"
+#include "assembly/CameraSettings.h"
 #include "assembly/PictureBuilder.h"
 #include "output/SaveCommand.h"
 #include "product/EdrLoader.h"
@@ -352,6 +353,10 @@ void TQuelmar_Form::RunCommand(const std::function<void()>& command) {
   }
 }
 
+std::string TQuelmar_Form::SettingsPath() {
+  return quelmar::ProgramFilePath(quelmar::FileRole::Settings, quelmar::kSettingsFileName);
+}
+
 void TQuelmar_Form::ShowImage(bool invert, bool stacked, Real verticalTravel, Real horizontalTravel,
                               const quelmar::TravelProfile& profile) {
   quelmar::PictureRequest request;
@@ -368,7 +373,7 @@ void TQuelmar_Form::ShowImage(bool invert, bool stacked, Real verticalTravel, Re
   request.ReadShift = [this] {
     return VertCorrection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
   };
-  request.SettingsPath = quelmar::ProgramFilePath(quelmar::FileRole::Settings, "Quelmar.ini");
+  request.SettingsPath = SettingsPath();
   const QSize before(picture.Width(), picture.Height());
   colourShown_ = false;
   quelmar::DisplayOutcome outcome;
@@ -485,7 +490,7 @@ void TQuelmar_Form::ShowColourImage(Real verticalTravel, Real horizontalTravel) 
       request.CorrectDistortion && CorrectVerticalDistortion_CheckBox->isChecked();
   if (request.CorrectVertically)
     request.Shift = VertCorrection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
-  request.SettingsPath = folder_ + "Quelmar.ini";
+  request.SettingsPath = SettingsPath();
   quelmar::ColourResult result = quelmar::BuildColourComposite(Product, request, *port_);
   const QSize before(picture.Width(), picture.Height());
   picture = std::move(result.Image);

@@ -136,6 +136,8 @@ class TQuelmar_Form : public QWidget {
   void ShowImage(bool invert, bool stacked, quelmar::Real verticalTravel,
                  quelmar::Real horizontalTravel, const quelmar::TravelProfile& profile = {});
   void FitOuterSize();
+  // The settings file every picture reads: beside the program, else in the user's folder.
+  static std::string SettingsPath();
   void PlaceBottomStrip();
   // Stack with "Colour" ticked: the three bands' colour picture, shown and recorded for Save.
   void ShowColourImage(quelmar::Real verticalTravel, quelmar::Real horizontalTravel);

@@ -12,7 +12,7 @@ void TQuelmar_Form::FindTravel_ButtonClick() {
     geometry.CorrectDistortion = CorrectDistortion_CheckBox->isChecked();
     geometry.CorrectVertically =
         geometry.CorrectDistortion && CorrectVerticalDistortion_CheckBox->isChecked();
-    geometry.SettingsPath = folder_ + "Quelmar.ini";
+    geometry.SettingsPath = SettingsPath();
     quelmar::TravelEstimate estimate;
     if (!Product.HasImage()) {
       estimate.Band = 1;

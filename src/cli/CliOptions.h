@@ -37,8 +37,8 @@ struct CliOptions {
   bool correctVertically = false;
   int32_t shift = 0;
 
-  std::string settingsPath;  // absolute; "Quelmar.ini" beside the program by default
-  std::string indexPath;     // absolute; "CUMINDEX.TAB" beside the program by default
+  std::string settingsPath;  // absolute; by default "Quelmar.ini" where the program keeps it
+  std::string indexPath;     // absolute; by default "CUMINDEX.TAB" where the program keeps it
   std::string calFile;       // absolute; empty: no calibration records
 
   std::string output;     // -o: absolute path of the one bitmap; empty when not given

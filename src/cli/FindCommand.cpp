@@ -9,6 +9,7 @@
 
 #include "cli/BatchPort.h"
 #include "cli/CliOptions.h"
+#include "util/FilePlaces.h"
 #include "util/Numbers.h"
 #include "util/Paths.h"
 #include "util/WinOps.h"
@@ -42,7 +43,8 @@ Options
   --to DATE             only observations starting at or before DATE (a bare date: to its end)
   --near-incidence I    sort by closeness of the incidence angle to I (default: by start time)
   --limit N             list only the first N products after sorting (default: all)
-  --index CUMINDEX.TAB  the index (default: CUMINDEX.TAB beside the program)
+  --index CUMINDEX.TAB  the index (default: CUMINDEX.TAB beside the program, else in the
+                        user's data folder, as "quelmar-cli --help" says under Files)
   --tsv                 tab-separated columns under a header line, instead of the table
   -h, --help            this help
 
@@ -218,7 +220,8 @@ FindOptions ParseFindArguments(const std::vector<std::string>& args) {
   }
   const std::string problem = SearchRequestProblem(o.request);
   if (!problem.empty()) throw UsageError(problem, kCommand);
-  o.indexPath = index.empty() ? ExecutableFolder() + "CUMINDEX.TAB" : AbsolutePath(index);
+  o.indexPath =
+      index.empty() ? ProgramFilePath(FileRole::Data, "CUMINDEX.TAB") : AbsolutePath(index);
   return o;
 }
 

@@ -9,7 +9,7 @@ namespace quelmar::cli {
 
 struct FindOptions {
   SearchRequest request;
-  std::string indexPath;  // absolute; "CUMINDEX.TAB" beside the program by default
+  std::string indexPath;  // absolute; by default "CUMINDEX.TAB" where the program keeps it
   bool tsv = false;
   bool help = false;
 };
