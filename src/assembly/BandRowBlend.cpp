@@ -1,4 +1,5 @@
 #include "assembly/BandRowBlend.h"
+#include "util/ProcessorFeatures.h"
 
 #include <algorithm>
 #include <climits>
@@ -175,10 +176,6 @@ __attribute__((target("avx2"))) int32_t BlendRunWide(const uint8_t* upper, const
   return i;
 }
 
-bool ProcessorHasWideVectors() {
-  __builtin_cpu_init();  // static initialisers may run before the processor model is read
-  return __builtin_cpu_supports("avx2");
-}
 const bool kWideVectors = ProcessorHasWideVectors();
 #endif
 

@@ -1,4 +1,5 @@
 #include "assembly/ColourRowPack.h"
+#include "util/ProcessorFeatures.h"
 
 #include <algorithm>
 
@@ -88,11 +89,7 @@ __attribute__((target("ssse3"))) int32_t PackShuffled(const int16_t* r, const in
   return x;
 }
 
-bool ProcessorShuffles() {
-  __builtin_cpu_init();  // static initialisers may run before the processor model is read
-  return __builtin_cpu_supports("ssse3");
-}
-const bool kShuffles = ProcessorShuffles();
+const bool kShuffles = ProcessorHasShuffles();
 #endif
 
 }  // namespace

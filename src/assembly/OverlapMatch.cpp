@@ -1,4 +1,5 @@
 #include "assembly/OverlapMatch.h"
+#include "util/ProcessorFeatures.h"
 
 #include <algorithm>
 #include <atomic>
@@ -175,10 +176,6 @@ __attribute__((target("avx2"))) int32_t WideRowSums(const RowPair& p, int32_t xF
   return x;
 }
 
-bool ProcessorHasWideVectors() {
-  __builtin_cpu_init();  // static initialisers may run before the processor model is read
-  return __builtin_cpu_supports("avx2");
-}
 const bool kHasWideVectors = ProcessorHasWideVectors();
 #endif
 std::atomic<bool> wideWanted{true};

@@ -21,6 +21,7 @@
 #include "assembly/Distortion.h"
 #include "assembly/RgbLibrary.h"
 #include "util/Errors.h"
+#include "util/ProcessorFeatures.h"
 
 namespace quelmar {
 
@@ -118,10 +119,6 @@ __attribute__((target("ssse3"))) void GreyRowShuffled(const uint8_t* src, uint8_
   GreyRowScalar(src + i, dst + 3 * static_cast<size_t>(i), count - i);
 }
 
-bool ProcessorHasShuffles() {
-  __builtin_cpu_init();  // static initialisers may run before the processor model is read
-  return __builtin_cpu_supports("ssse3");
-}
 const bool kHasShuffles = ProcessorHasShuffles();
 #endif
 std::atomic<bool> shufflesWanted{true};

@@ -1,0 +1,11 @@
+#pragma once
+// What the processor offers beyond the baseline the program is built for, asked once. The fast
+// picture and matching paths choose their byte shuffles (SSSE3) and 256-bit vectors (AVX2) by
+// these; elsewhere than on x86-64 both are false and the plain paths run.
+
+namespace quelmar {
+
+bool ProcessorHasShuffles();     // SSSE3
+bool ProcessorHasWideVectors();  // AVX2
+
+}  // namespace quelmar
