@@ -20,23 +20,6 @@ constexpr int32_t kLanes = 8;
 constexpr float kNaN =
     std::numeric_limits<float>::quiet_NaN();  // sums kept apart per column of a block of this many
 
-// A position along one axis as a pixel and the weight of the next one (as in SubpixelMatch).
-struct Tap {
-  int32_t index = 0;
-  float t = 0;
-  bool inside = false;
-};
-
-Tap TapAt(double pos, int32_t size) {
-  Tap tap;
-  if (!(pos >= 0.0) || pos > static_cast<double>(size - 1) || size < 2) return tap;
-  const auto i = std::min(static_cast<int32_t>(std::floor(pos)), size - 2);
-  tap.index = i;
-  tap.t = static_cast<float>(pos - i);
-  tap.inside = true;
-  return tap;
-}
-
 struct Sums {
   double hxx = 0, hxy = 0, hyy = 0;
   double bx = 0, by = 0;
@@ -184,66 +167,48 @@ Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy
   const GreyImage &a = sa.Image, &b = sb.Image;
   const Gradients &ga = sa.Slopes, &gb = sb.Slopes;
   Sums sums;
-  for (int phase = 0; phase < 4; ++phase) {
-    const int px = phase & 1, py = phase >> 1;
-    const double ax0 = dx / 2.0 + px / 2.0, bx0 = ax0 - dx;
-    const int32_t xFirst = static_cast<int32_t>(std::ceil(std::max(-ax0, -bx0)));
-    const int32_t xLast = static_cast<int32_t>(std::floor(
-        std::min(static_cast<double>(a.Width - 1) - ax0, static_cast<double>(b.Width - 1) - bx0)));
-    if (xLast < xFirst) continue;
-    const Tap txA = TapAt(xFirst + ax0, a.Width), txB = TapAt(xFirst + bx0, b.Width);
-    if (!txA.inside || !txB.inside) continue;
-    const int32_t shiftA = txA.index - xFirst, shiftB = txB.index - xFirst;
-    const int32_t xEnd = std::min({xLast, a.Width - 2 - shiftA, b.Width - 2 - shiftB});
-    const double ay0 = dy / 2.0 + py / 2.0, by0 = ay0 - dy;
-    const int32_t kFirst = static_cast<int32_t>(std::ceil(std::max(-ay0, -by0)));
-    const int32_t kLast = static_cast<int32_t>(std::floor(std::min(
-        static_cast<double>(a.Height - 1) - ay0, static_cast<double>(b.Height - 1) - by0)));
-    for (int32_t k = kFirst; k <= kLast; ++k) {
-      const Tap tyA = TapAt(k + ay0, a.Height), tyB = TapAt(k + by0, b.Height);
-      if (!tyA.inside || !tyB.inside) continue;
-      // A row blended with no weight is not read: it may have no data.
-      const int32_t nextA = tyA.t > 0 ? tyA.index + 1 : tyA.index;
-      const int32_t nextB = tyB.t > 0 ? tyB.index + 1 : tyB.index;
-      const RowPair p{a.Row(tyA.index),
-                      a.Row(nextA),
-                      ga.X.Row(tyA.index),
-                      ga.X.Row(nextA),
-                      ga.Y.Row(tyA.index),
-                      ga.Y.Row(nextA),
-                      b.Row(tyB.index),
-                      b.Row(nextB),
-                      gb.X.Row(tyB.index),
-                      gb.X.Row(nextB),
-                      gb.Y.Row(tyB.index),
-                      gb.Y.Row(nextB),
-                      txA.t,
-                      tyA.t,
-                      txB.t,
-                      tyB.t};
-      Lanes l;
-      int32_t x = xFirst;
+  ForEachMatchRow(a.Width, a.Height, b.Width, b.Height, dx, dy, [&](const MatchRow& m) {
+    const Tap &txA = m.xA, &txB = m.xB, &tyA = m.yA, &tyB = m.yB;
+    const int32_t xFirst = m.xFirst, xEnd = m.xEnd, shiftA = m.shiftA, shiftB = m.shiftB;
+    const int32_t nextA = m.nextA, nextB = m.nextB;
+    const RowPair p{a.Row(tyA.index),
+                    a.Row(nextA),
+                    ga.X.Row(tyA.index),
+                    ga.X.Row(nextA),
+                    ga.Y.Row(tyA.index),
+                    ga.Y.Row(nextA),
+                    b.Row(tyB.index),
+                    b.Row(nextB),
+                    gb.X.Row(tyB.index),
+                    gb.X.Row(nextB),
+                    gb.Y.Row(tyB.index),
+                    gb.Y.Row(nextB),
+                    txA.t,
+                    tyA.t,
+                    txB.t,
+                    tyB.t};
+    Lanes l;
+    int32_t x = xFirst;
 #if QUELMAR_X86_VECTORS
-      if (kHasWideVectors && wideWanted.load(std::memory_order_relaxed))
-        x = WideRowSums(p, xFirst, xEnd, shiftA, shiftB, l);
+    if (kHasWideVectors && wideWanted.load(std::memory_order_relaxed))
+      x = WideRowSums(p, xFirst, xEnd, shiftA, shiftB, l);
 #endif
-      for (; x + kLanes - 1 <= xEnd; x += kLanes)
-        for (int32_t j = 0; j < kLanes; ++j) AddPair(p, x + j + shiftA, x + j + shiftB, l, j);
-      for (int32_t j = 0; x <= xEnd; ++x, ++j) AddPair(p, x + shiftA, x + shiftB, l, j);
-      for (int32_t j = 0; j < kLanes; ++j) {
-        sums.hxx += l.hxx[j];
-        sums.hxy += l.hxy[j];
-        sums.hyy += l.hyy[j];
-        sums.bx += l.bx[j];
-        sums.by += l.by[j];
-        sums.rr += l.rr[j];
-        sums.s += l.s[j];
-        sums.ss += l.ss[j];
-        sums.saturated += static_cast<int64_t>(l.sat[j]);
-        sums.n += static_cast<int64_t>(l.n[j]);
-      }
+    for (; x + kLanes - 1 <= xEnd; x += kLanes)
+      for (int32_t j = 0; j < kLanes; ++j) AddPair(p, x + j + shiftA, x + j + shiftB, l, j);
+    for (int32_t j = 0; x <= xEnd; ++x, ++j) AddPair(p, x + shiftA, x + shiftB, l, j);
+    for (int32_t j = 0; j < kLanes; ++j) {
+      sums.hxx += l.hxx[j];
+      sums.hxy += l.hxy[j];
+      sums.hyy += l.hyy[j];
+      sums.bx += l.bx[j];
+      sums.by += l.by[j];
+      sums.rr += l.rr[j];
+      sums.s += l.s[j];
+      sums.ss += l.ss[j];
+      sums.saturated += static_cast<int64_t>(l.sat[j]);
+      sums.n += static_cast<int64_t>(l.n[j]);
     }
-  }
+  });
   return sums;
 }
 

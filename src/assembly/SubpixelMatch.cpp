@@ -8,18 +8,6 @@
 
 namespace quelmar {
 
-namespace {
-
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-
-// A position along one axis as a pixel and the weight of the next one: pos = index + t with
-// 0 <= t <= 1 and index + 1 still inside (the last pixel itself is index size - 2, t = 1).
-struct Tap {
-  int32_t index = 0;
-  float t = 0;
-  bool inside = false;
-};
-
 Tap TapAt(double pos, int32_t size) {
   Tap tap;
   if (!(pos >= 0.0) || pos > static_cast<double>(size - 1) || size < 2) return tap;
@@ -29,6 +17,10 @@ Tap TapAt(double pos, int32_t size) {
   tap.inside = true;
   return tap;
 }
+
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 inline float Blend(const float* r0, const float* r1, int32_t i, float tx, float ty) {
   const float top = r0[i] + (r0[i + 1] - r0[i]) * tx;
@@ -53,84 +45,62 @@ struct Sums {
 Sums Accumulate(const GreyImage& a, const Gradients& ga, const GreyImage& b, const Gradients& gb,
                 double dx, double dy, int32_t columnStep) {
   Sums sums;
-  for (int phase = 0; phase < 4; ++phase) {
-    const int px = phase & 1, py = phase >> 1;
-    // Columns: a at x + sx, b at x + sx - dx; rows likewise.
-    const double ax0 = dx / 2.0 + px / 2.0, bx0 = ax0 - dx;
-    const int32_t xFirst = static_cast<int32_t>(std::ceil(std::max(-ax0, -bx0)));
-    const int32_t xLast = static_cast<int32_t>(std::floor(
-        std::min(static_cast<double>(a.Width - 1) - ax0, static_cast<double>(b.Width - 1) - bx0)));
-    if (xLast < xFirst) continue;
-    const Tap txA = TapAt(xFirst + ax0, a.Width), txB = TapAt(xFirst + bx0, b.Width);
-    if (!txA.inside || !txB.inside) continue;
-    const int32_t shiftA = txA.index - xFirst, shiftB = txB.index - xFirst;
-    // Keep x + shift + 1 within each image: the last column may have index + 1 past it.
-    const int32_t xEnd = std::min({xLast, a.Width - 2 - shiftA, b.Width - 2 - shiftB});
-    const double ay0 = dy / 2.0 + py / 2.0, by0 = ay0 - dy;
-    const int32_t kFirst = static_cast<int32_t>(std::ceil(std::max(-ay0, -by0)));
-    const int32_t kLast = static_cast<int32_t>(std::floor(std::min(
-        static_cast<double>(a.Height - 1) - ay0, static_cast<double>(b.Height - 1) - by0)));
-    for (int32_t k = kFirst; k <= kLast; ++k) {
-      const Tap tyA = TapAt(k + ay0, a.Height), tyB = TapAt(k + by0, b.Height);
-      if (!tyA.inside || !tyB.inside) continue;
-      // A row blended with no weight is not read: it may have no data.
-      const int32_t nextA = tyA.t > 0 ? tyA.index + 1 : tyA.index;
-      const int32_t nextB = tyB.t > 0 ? tyB.index + 1 : tyB.index;
-      const float* a0 = a.Row(tyA.index);
-      const float* a1 = a.Row(nextA);
-      const float* ax0r = ga.X.Row(tyA.index);
-      const float* ax1r = ga.X.Row(nextA);
-      const float* ay0r = ga.Y.Row(tyA.index);
-      const float* ay1r = ga.Y.Row(nextA);
-      const float* b0 = b.Row(tyB.index);
-      const float* b1 = b.Row(nextB);
-      const float* bx0r = gb.X.Row(tyB.index);
-      const float* bx1r = gb.X.Row(nextB);
-      const float* by0r = gb.Y.Row(tyB.index);
-      const float* by1r = gb.Y.Row(nextB);
-      // One row's sums in single precision (a row holds at most a few thousand pairs), added
-      // to the pass's in double.
-      struct {
-        float hxx = 0, hxy = 0, hyy = 0, bx = 0, by = 0, rr = 0, s = 0, ss = 0, saturated = 0,
-              n = 0;
-      } row;
-      for (int32_t x = xFirst; x <= xEnd; x += columnStep) {
-        const int32_t ia = x + shiftA, ib = x + shiftB;
-        const float va = Blend(a0, a1, ia, txA.t, tyA.t);
-        const float vb = Blend(b0, b1, ib, txB.t, tyB.t);
-        const float gx =
-            0.5f * (Blend(ax0r, ax1r, ia, txA.t, tyA.t) + Blend(bx0r, bx1r, ib, txB.t, tyB.t));
-        const float gy =
-            0.5f * (Blend(ay0r, ay1r, ia, txA.t, tyA.t) + Blend(by0r, by1r, ib, txB.t, tyB.t));
-        // Pairs without data count nothing: selects rather than a branch, so that the loop runs
-        // on the processor's vectors.
-        const float diff = va - vb;
-        const bool valid = diff == diff && gx == gx && gy == gy;
-        const float r = valid ? diff : 0.0f, jx = valid ? gx : 0.0f, jy = valid ? gy : 0.0f;
-        const float pa = valid ? va : 0.0f, pb = valid ? vb : 0.0f;
-        row.hxx += jx * jx;
-        row.hxy += jx * jy;
-        row.hyy += jy * jy;
-        row.bx += jx * r;
-        row.by += jy * r;
-        row.rr += r * r;
-        row.s += pa + pb;
-        row.ss += pa * pa + pb * pb;
-        row.saturated += static_cast<float>((pa >= 254.5f) + (pb >= 254.5f));
-        row.n += valid ? 1.0f : 0.0f;
-      }
-      sums.hxx += row.hxx;
-      sums.hxy += row.hxy;
-      sums.hyy += row.hyy;
-      sums.bx += row.bx;
-      sums.by += row.by;
-      sums.rr += row.rr;
-      sums.s += row.s;
-      sums.ss += row.ss;
-      sums.saturated += static_cast<int64_t>(row.saturated);
-      sums.n += static_cast<int64_t>(row.n);
+  ForEachMatchRow(a.Width, a.Height, b.Width, b.Height, dx, dy, [&](const MatchRow& m) {
+    const Tap &txA = m.xA, &txB = m.xB, &tyA = m.yA, &tyB = m.yB;
+    const int32_t xFirst = m.xFirst, xEnd = m.xEnd, shiftA = m.shiftA, shiftB = m.shiftB;
+    const float* a0 = a.Row(tyA.index);
+    const float* a1 = a.Row(m.nextA);
+    const float* ax0r = ga.X.Row(tyA.index);
+    const float* ax1r = ga.X.Row(m.nextA);
+    const float* ay0r = ga.Y.Row(tyA.index);
+    const float* ay1r = ga.Y.Row(m.nextA);
+    const float* b0 = b.Row(tyB.index);
+    const float* b1 = b.Row(m.nextB);
+    const float* bx0r = gb.X.Row(tyB.index);
+    const float* bx1r = gb.X.Row(m.nextB);
+    const float* by0r = gb.Y.Row(tyB.index);
+    const float* by1r = gb.Y.Row(m.nextB);
+    // One row's sums in single precision (a row holds at most a few thousand pairs), added
+    // to the pass's in double.
+    struct {
+      float hxx = 0, hxy = 0, hyy = 0, bx = 0, by = 0, rr = 0, s = 0, ss = 0, saturated = 0, n = 0;
+    } row;
+    for (int32_t x = xFirst; x <= xEnd; x += columnStep) {
+      const int32_t ia = x + shiftA, ib = x + shiftB;
+      const float va = Blend(a0, a1, ia, txA.t, tyA.t);
+      const float vb = Blend(b0, b1, ib, txB.t, tyB.t);
+      const float gx =
+          0.5f * (Blend(ax0r, ax1r, ia, txA.t, tyA.t) + Blend(bx0r, bx1r, ib, txB.t, tyB.t));
+      const float gy =
+          0.5f * (Blend(ay0r, ay1r, ia, txA.t, tyA.t) + Blend(by0r, by1r, ib, txB.t, tyB.t));
+      // Pairs without data count nothing: selects rather than a branch, so that the loop runs
+      // on the processor's vectors.
+      const float diff = va - vb;
+      const bool valid = diff == diff && gx == gx && gy == gy;
+      const float r = valid ? diff : 0.0f, jx = valid ? gx : 0.0f, jy = valid ? gy : 0.0f;
+      const float pa = valid ? va : 0.0f, pb = valid ? vb : 0.0f;
+      row.hxx += jx * jx;
+      row.hxy += jx * jy;
+      row.hyy += jy * jy;
+      row.bx += jx * r;
+      row.by += jy * r;
+      row.rr += r * r;
+      row.s += pa + pb;
+      row.ss += pa * pa + pb * pb;
+      row.saturated += static_cast<float>((pa >= 254.5f) + (pb >= 254.5f));
+      row.n += valid ? 1.0f : 0.0f;
     }
-  }
+    sums.hxx += row.hxx;
+    sums.hxy += row.hxy;
+    sums.hyy += row.hyy;
+    sums.bx += row.bx;
+    sums.by += row.by;
+    sums.rr += row.rr;
+    sums.s += row.s;
+    sums.ss += row.ss;
+    sums.saturated += static_cast<int64_t>(row.saturated);
+    sums.n += static_cast<int64_t>(row.n);
+  });
   return sums;
 }
 

@@ -11,6 +11,8 @@
 //   b shows at (x, y) is found in a at (x + Dx, y + Dy). Placing b Dy rows below and Dx columns
 //   to the right of a therefore lays the two scenes on each other.
 // - Values are floats; no data is NaN and never takes part in a comparison.
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -121,5 +123,61 @@ ShiftEstimate RefineShift(const GreyImage& a, const GreyImage& b, double dx, dou
 // against several others.
 ShiftEstimate RefineShift(const GreyImage& a, const Gradients& ga, const GreyImage& b,
                           const Gradients& gb, double dx, double dy, const ShiftSearch& search);
+
+// A position along one axis as a pixel and the weight of the next one: pos = index + t with
+// 0 <= t <= 1 and index + 1 still inside (the last pixel itself is index size - 2, t = 1).
+struct Tap {
+  int32_t index = 0;
+  float t = 0;
+  bool inside = false;
+};
+Tap TapAt(double pos, int32_t size);
+
+// Where one row of a match's sampling grid reads both images: a at columns x + shiftA with
+// weight xA.t of the next, rows yA.index and nextA with weight yA.t; b likewise; for x from
+// xFirst to xEnd. A row blended with no weight is not read (it may have no data): next = index.
+struct MatchRow {
+  Tap xA, xB, yA, yB;
+  int32_t nextA = 0, nextB = 0;
+  int32_t xFirst = 0, xEnd = 0, shiftA = 0, shiftB = 0;
+};
+
+// Calls row(MatchRow) for every row of the sampling of a match at shift (dx, dy) between an
+// image a of widthA x heightA and b of widthB x heightB: a at grid + shift / 2, b at grid -
+// shift / 2, over the four grids (whole and half-pixel offsets in each direction) whose
+// sampling phases mirror each other, so that the two blends smooth alike.
+template <typename RowFn>
+void ForEachMatchRow(int32_t widthA, int32_t heightA, int32_t widthB, int32_t heightB, double dx,
+                     double dy, RowFn&& row) {
+  for (int phase = 0; phase < 4; ++phase) {
+    const int px = phase & 1, py = phase >> 1;
+    MatchRow m;
+    // Columns: a at x + sx, b at x + sx - dx; rows likewise.
+    const double ax0 = dx / 2.0 + px / 2.0, bx0 = ax0 - dx;
+    m.xFirst = static_cast<int32_t>(std::ceil(std::max(-ax0, -bx0)));
+    const int32_t xLast = static_cast<int32_t>(std::floor(
+        std::min(static_cast<double>(widthA - 1) - ax0, static_cast<double>(widthB - 1) - bx0)));
+    if (xLast < m.xFirst) continue;
+    m.xA = TapAt(m.xFirst + ax0, widthA);
+    m.xB = TapAt(m.xFirst + bx0, widthB);
+    if (!m.xA.inside || !m.xB.inside) continue;
+    m.shiftA = m.xA.index - m.xFirst;
+    m.shiftB = m.xB.index - m.xFirst;
+    // Keep x + shift + 1 within each image: the last column may have index + 1 past it.
+    m.xEnd = std::min({xLast, widthA - 2 - m.shiftA, widthB - 2 - m.shiftB});
+    const double ay0 = dy / 2.0 + py / 2.0, by0 = ay0 - dy;
+    const int32_t kFirst = static_cast<int32_t>(std::ceil(std::max(-ay0, -by0)));
+    const int32_t kLast = static_cast<int32_t>(std::floor(
+        std::min(static_cast<double>(heightA - 1) - ay0, static_cast<double>(heightB - 1) - by0)));
+    for (int32_t k = kFirst; k <= kLast; ++k) {
+      m.yA = TapAt(k + ay0, heightA);
+      m.yB = TapAt(k + by0, heightB);
+      if (!m.yA.inside || !m.yB.inside) continue;
+      m.nextA = m.yA.t > 0 ? m.yA.index + 1 : m.yA.index;
+      m.nextB = m.yB.t > 0 ? m.yB.index + 1 : m.yB.index;
+      row(static_cast<const MatchRow&>(m));
+    }
+  }
+}
 
 }  // namespace quelmar
