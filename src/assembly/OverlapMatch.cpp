@@ -16,9 +16,8 @@ namespace quelmar {
 
 namespace {
 
-constexpr int32_t kLanes = 8;
-constexpr float kNaN =
-    std::numeric_limits<float>::quiet_NaN();  // sums kept apart per column of a block of this many
+constexpr int32_t kLanes = 8;  // sums kept apart per column of a block of this many
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 struct Sums {
   double hxx = 0, hxy = 0, hyy = 0;
