@@ -310,7 +310,7 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
     const std::ptrdiff_t readable =
         product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
     const RowCache::Entry* e = row.entries.data();
-    if (BlendCachedRow(band, c.rowStep, readable, e, count, out)) {
+    if (row.program.Run(band, c.rowStep, band - product_.Rows.Row(0), readable, e, count, out)) {
       for (int32_t i = 0; i < count; ++i) {
         if (e[i].state == kPoint) out[i] = SamplePoint(c, x + step * i);
       }
@@ -323,6 +323,12 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   row.key = key;
   row.entries.resize(static_cast<size_t>(count));
   SampleCorrectedRow(c, x, step, count, out, row.entries.data());
+  // The row reads as its later repeats will (their blends are rounded alike).
+  row.program.Compile(row.entries.data(), count, c.rowStep, wsrc_);
+  const std::ptrdiff_t readable =
+      product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
+  row.program.Run(band, c.rowStep, band - product_.Rows.Row(0), readable, row.entries.data(), count,
+                  out);
 }
 
 void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count,

@@ -15,6 +15,7 @@
 #include "assembly/BandRowBlend.h"
 #include "assembly/BandRowBounds.h"
 #include "assembly/CameraSettings.h"
+#include "assembly/RowProgram.h"
 #include "product/LoadedProduct.h"
 #include "util/Numbers.h"
 #include "util/UserPort.h"
@@ -77,6 +78,7 @@ class BandSampler {
     struct Row {
       std::vector<int64_t> key;
       std::vector<Entry> entries;
+      RowProgram program;  // the entries compiled for byte shuffles
     };
     std::vector<Row> rows_;
     size_t next_ = 0;

@@ -1,0 +1,189 @@
+#include "assembly/RowProgram.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "util/ProcessorFeatures.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define QUELMAR_X86_VECTORS 1
+#endif
+
+namespace quelmar {
+
+namespace {
+
+constexpr int32_t kHalf = 8;     // points of one window
+constexpr int32_t kWindow = 16;  // bytes of one window
+
+inline int16_t BlendOne(const uint8_t* band, std::ptrdiff_t down, const CachedRead& e) {
+  const uint8_t* s0 = band + e.offset;
+  const uint8_t* s1 = s0 + (e.fy != 0 ? down : 0);
+  const int32_t fx = e.fx, fy = e.fy, r = e.right;
+  const int32_t upper = s0[0] * (256 - fx) + s0[r] * fx;
+  const int32_t lower = s1[0] * (256 - fx) + s1[r] * fx;
+  return static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
+}
+
+bool BlendPoints(const uint8_t* band, std::ptrdiff_t down, const CachedRead* reads, int32_t from,
+                 int32_t to, int16_t* out) {
+  bool points = false;
+  for (int32_t i = from; i < to; ++i) {
+    const CachedRead& e = reads[i];
+    if (e.state == kCachedValue) {
+      out[i] = BlendOne(band, down, e);
+    } else if (e.state == kCachedNoData) {
+      out[i] = -1;
+    } else {
+      points = true;
+    }
+  }
+  return points;
+}
+
+#if QUELMAR_X86_VECTORS
+const bool kWideVectors = ProcessorHasWideVectors();
+
+// Sixteen points from their two windows in the upper and lower rows: each point's sample pair
+// shuffled out of its window (biased to signed bytes), weighed horizontally in one multiply-add,
+// then the two rows weighed in another.
+__attribute__((target("avx2"))) inline __m256i Window(const uint8_t* band, const int32_t* at) {
+  const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(band + at[0]));
+  const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(band + at[1]));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+}
+
+template <typename Group>
+__attribute__((target("avx2"))) inline void BlendGroup(const uint8_t* band, std::ptrdiff_t down,
+                                                       const Group& g, int16_t* out) {
+  const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
+  const __m256i mask = _mm256_load_si256(reinterpret_cast<const __m256i*>(g.mask));
+  const __m256i wx = _mm256_load_si256(reinterpret_cast<const __m256i*>(g.wx));
+  const __m256i wy = _mm256_load_si256(reinterpret_cast<const __m256i*>(g.wy));
+  __m256i up = _mm256_shuffle_epi8(_mm256_xor_si256(Window(band, g.at), bias), mask);
+  __m256i low = _mm256_shuffle_epi8(_mm256_xor_si256(Window(band + down, g.at), bias), mask);
+  if (g.rows == 2) {
+    // The points of the next row: their upper row is the window's lower one.
+    const __m256i next = _mm256_load_si256(reinterpret_cast<const __m256i*>(g.next));
+    const __m256i after =
+        _mm256_shuffle_epi8(_mm256_xor_si256(Window(band + 2 * down, g.at), bias), mask);
+    up = _mm256_blendv_epi8(up, low, next);
+    low = _mm256_blendv_epi8(low, after, next);
+  }
+  // value x 128 - 16384 per point, in the order of the points.
+  const __m256i u = _mm256_maddubs_epi16(wx, up);
+  const __m256i l = _mm256_maddubs_epi16(wx, low);
+  const __m256i wu = _mm256_sub_epi16(_mm256_set1_epi16(128), wy);
+  // value x 16384 - 2^21 per point; points 0-3 and 8-11 in a, 4-7 and 12-15 in b.
+  const __m256i a = _mm256_madd_epi16(_mm256_unpacklo_epi16(u, l), _mm256_unpacklo_epi16(wu, wy));
+  const __m256i b = _mm256_madd_epi16(_mm256_unpackhi_epi16(u, l), _mm256_unpackhi_epi16(wu, wy));
+  const __m256i round = _mm256_set1_epi32((1 << 21) + 512);
+  const __m256i va = _mm256_srai_epi32(_mm256_add_epi32(a, round), 10);
+  const __m256i vb = _mm256_srai_epi32(_mm256_add_epi32(b, round), 10);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_packs_epi32(va, vb));
+}
+
+template <typename Group>
+__attribute__((target("avx2"))) bool BlendGroups(const uint8_t* band, std::ptrdiff_t down,
+                                                 const std::vector<Group>& groups,
+                                                 const CachedRead* reads, int32_t count,
+                                                 int16_t* out) {
+  bool points = false;
+  int32_t i = 0;
+  for (const Group& g : groups) {
+    if (g.rows != 0) {
+      BlendGroup(band, down, g, out + i);
+    } else {
+      _mm256_zeroupper();  // the scalar code after wide vectors runs at full speed
+      points |= BlendPoints(band, down, reads, i, i + RowProgram::kGroup, out);
+    }
+    i += RowProgram::kGroup;
+  }
+  _mm256_zeroupper();
+  return BlendPoints(band, down, reads, i, count, out) || points;
+}
+#endif
+
+}  // namespace
+
+void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t down,
+                         int32_t rowWidth) {
+  groups_.assign(static_cast<size_t>(std::max(count, 0) / kGroup), Group{});
+  shuffled_ = 0;
+  lowest_ = PTRDIFF_MAX;
+  highest_ = PTRDIFF_MIN;
+  const int64_t d = down;
+  for (size_t k = 0; k < groups_.size(); ++k) {
+    Group& g = groups_[k];
+    const CachedRead* e = reads + k * kGroup;
+    bool ok = rowWidth >= kWindow && (d >= kWindow || -d >= kWindow);
+    bool twoRows = false;
+    for (int32_t half = 0; half < 2 && ok; ++half) {
+      const CachedRead* h = e + half * kHalf;
+      // Each point's row against the first point's: the same, the next or the one before.
+      int32_t rowOf[kHalf];
+      for (int32_t j = 0; j < kHalf && ok; ++j) {
+        ok = h[j].state == kCachedValue && h[j].right <= 1;
+        const int64_t from = int64_t{h[j].offset} - h[0].offset;
+        rowOf[j] = std::abs(from) < kWindow       ? 0
+                   : std::abs(from - d) < kWindow ? 1
+                   : std::abs(from + d) < kWindow ? -1
+                                                  : 2;
+        ok = ok && rowOf[j] != 2;
+      }
+      if (!ok) break;
+      const int32_t top = *std::min_element(rowOf, rowOf + kHalf);
+      int64_t lo = INT64_MAX, hi = INT64_MIN;
+      for (int32_t j = 0; j < kHalf; ++j) {
+        rowOf[j] -= top;
+        ok = ok && rowOf[j] <= 1;
+        const int64_t at = h[j].offset - rowOf[j] * d;  // the same column in the window's row
+        lo = std::min(lo, at);
+        hi = std::max(hi, at + h[j].right);
+      }
+      // One window inside the row its points read.
+      const int64_t column = ((lo % rowWidth) + rowWidth) % rowWidth;
+      ok = ok && hi - lo < kWindow && column + kWindow <= rowWidth && lo >= INT32_MIN &&
+           lo <= INT32_MAX;
+      if (!ok) break;
+      g.at[half] = static_cast<int32_t>(lo);
+      for (int32_t j = 0; j < kHalf; ++j) {
+        const int32_t p = half * kHalf + j;
+        const auto left = static_cast<uint8_t>(h[j].offset - rowOf[j] * d - lo);
+        g.mask[2 * p] = left;
+        g.mask[2 * p + 1] = static_cast<uint8_t>(left + h[j].right);
+        const int32_t wx = h[j].right != 0 ? (h[j].fx + 1) >> 1 : 0;
+        g.wx[2 * p] = static_cast<uint8_t>(128 - wx);
+        g.wx[2 * p + 1] = static_cast<uint8_t>(wx);
+        g.wy[p] = static_cast<int16_t>((h[j].fy + 1) >> 1);
+        g.next[2 * p] = g.next[2 * p + 1] = rowOf[j] != 0 ? 0xFF : 0;
+        twoRows = twoRows || rowOf[j] != 0;
+      }
+    }
+    if (!ok) continue;
+    g.rows = twoRows ? 2 : 1;
+    ++shuffled_;
+    // The bytes its windows read.
+    for (int32_t half = 0; half < 2; ++half) {
+      for (int64_t r = 0; r <= g.rows; ++r) {
+        lowest_ = std::min<std::ptrdiff_t>(lowest_, g.at[half] + r * d);
+        highest_ = std::max<std::ptrdiff_t>(highest_, g.at[half] + r * d + kWindow);
+      }
+    }
+  }
+}
+
+bool RowProgram::Run(const uint8_t* band, std::ptrdiff_t down, std::ptrdiff_t before,
+                     std::ptrdiff_t readable, const CachedRead* reads, int32_t count,
+                     int16_t* out) const {
+#if QUELMAR_X86_VECTORS
+  if (kWideVectors && shuffled_ > 0 && -lowest_ <= before && highest_ <= readable) {
+    return BlendGroups(band, down, groups_, reads, count, out);
+  }
+#endif
+  (void)before;
+  return BlendCachedRow(band, down, readable, reads, count, out);
+}
+
+}  // namespace quelmar

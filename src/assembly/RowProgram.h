@@ -1,0 +1,51 @@
+#pragma once
+// A corrected colour row whose reads are known, compiled for byte shuffles: the correction moves
+// a column by a fraction of a pixel every few columns, so sixteen neighbouring points read
+// within two windows of sixteen bytes of a band row and the row under it (or, where the
+// correction's curve crosses to the next row, of three rows). Each such group is blended from
+// its windows by precomputed shuffles and weights, with no fetch per point; the weights are
+// rounded to 1/128 pixel. Groups that read otherwise (no data, points to work out) are blended
+// point by point as BlendCachedRow does.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "assembly/BandRowBlend.h"
+
+namespace quelmar {
+
+class RowProgram {
+ public:
+  // Compiles the reads of `count` points. `down` goes from a band row to the next one; the band
+  // the offsets are taken from lies at the start of a product row of `rowWidth` bytes (a window
+  // never reaches beyond the row its points read).
+  void Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t down, int32_t rowWidth);
+
+  // As BlendCachedRow for the reads the program was compiled from (the same `count`): out[i]
+  // (value x 16) for the points with kCachedValue, -1 for kCachedNoData, the others left alone
+  // (the answer says whether there were any). `before` and `readable`: how many bytes before
+  // and from `band` on belong to the product.
+  bool Run(const uint8_t* band, std::ptrdiff_t down, std::ptrdiff_t before, std::ptrdiff_t readable,
+           const CachedRead* reads, int32_t count, int16_t* out) const;
+
+  // Groups of sixteen points blended by shuffles (for the tests and the bench's notes).
+  int32_t ShuffledGroups() const { return shuffled_; }
+
+  static constexpr int32_t kGroup = 16;
+
+ private:
+  struct alignas(32) Group {
+    uint8_t mask[32];  // per half: each point's sample and its right neighbour in the window
+    uint8_t wx[32];    // per point: the weights of the two, in 1/128
+    int16_t wy[16];    // per point: the weight of the lower row, in 1/128
+    uint8_t next[32];  // per point: 0xFF where it reads the window's next row (and the one after)
+    int32_t at[2];     // per half (eight points): where its window begins, from the band
+    uint8_t rows = 0;  // 0: blended point by point; 1: every point reads the window's row (and
+                       // the next); 2: some read the next (and the one after)
+  };
+  std::vector<Group> groups_;  // one per sixteen points, the last ones short of sixteen not
+  int32_t shuffled_ = 0;
+  std::ptrdiff_t lowest_ = 0, highest_ = 0;  // the bytes the windows read, from the band
+};
+
+}  // namespace quelmar
