@@ -11,6 +11,9 @@ namespace quelmar {
 namespace {
 
 constexpr int32_t kUvColumns = 128;  // samples of a binned ultraviolet band in a product row
+// Framelets either side of the stack's that a corrected row reads at most (those further are
+// read point by point).
+constexpr int64_t kReach = 8;
 
 // The filter position of a wavelength, without the messages of a corrected stack (an unknown
 // wavelength takes position 5, as the correction does).
@@ -101,6 +104,18 @@ BandSampler::BandSampler(const LoadedProduct& product, const BandSamplerRequest&
   start_ = profiled ? -lowest : ht < 0 ? static_cast<Real>(extra) : 0;
   stackWidth_ = CheckedAdd(stripWidth_, extra);
   stackHeight_ = CheckedAdd(RoundToInt32(rows), strip_.H);
+
+  // How far a corrected row's points reach: the framelet that holds a point's source lies as
+  // many framelets from the stack's as the correction moves the row by (at the shortest travel
+  // between two framelets), and a point may read that framelet's neighbours.
+  if (corrected_ && fc > 1) {
+    int64_t shortest = INT64_MAX, furthest = 0;
+    for (size_t f = 1; f < rowAt_.size(); ++f) {
+      shortest = std::min(shortest, rowAt_[f] - rowAt_[f - 1]);
+    }
+    for (const int64_t d : drop_) furthest = std::max(furthest, d < 0 ? -d : d);
+    if (shortest > 0) reach_ = std::min<int64_t>(kReach, (furthest + kOne) / shortest + 2);
+  }
 
   placement_.Scale = Ultraviolet() ? 4 : 1;
   placement_.CentreX = centreX + start_;
@@ -257,7 +272,6 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
 }
 
 namespace {
-constexpr int64_t kReach = 8;  // framelets either side of the stack's that a corrected row reads
 constexpr uint8_t kValue = kCachedValue, kNoData = kCachedNoData, kPoint = kCachedPoint;
 constexpr size_t kCachedRows = 32;
 }  // namespace
@@ -281,13 +295,13 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   }
   const int64_t f0 = c.rowFramelet;
   const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight;
-  const int64_t lastTop = (f0 + kReach) * fh + c.topInFramelet;
+  const int64_t lastTop = (f0 + reach_) * fh + c.topInFramelet;
   const int64_t lastRow = lastTop + (strip_.H - 1) * (request_.Invert ? -1 : 1);
   if (!corrected_) {
     SampleRow(y, x0, dx, count, out);
     return;
   }
-  if (count <= 0 || f0 - kReach < 0 || f0 + kReach >= fc || lastTop >= product_.Rows.Lines() ||
+  if (count <= 0 || f0 - reach_ < 0 || f0 + reach_ >= fc || lastTop >= product_.Rows.Lines() ||
       lastRow >= product_.Rows.Lines()) {
     SampleCorrectedRow(c, x, step, count, out);
     return;
@@ -300,7 +314,7 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   key.push_back(x - c.start - colAt_[f]);
   key.push_back(step);
   key.push_back(count);
-  for (int64_t d = -kReach; d <= kReach; ++d) {
+  for (int64_t d = -reach_; d <= reach_; ++d) {
     key.push_back(rowAt_[static_cast<size_t>(f0 + d)] - rowAt_[f]);
     key.push_back(colAt_[static_cast<size_t>(f0 + d)] - colAt_[f]);
   }
@@ -347,7 +361,7 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
   };
   std::array<Near, 2 * kReach + 1> near{};
   const int64_t f0 = c.rowFramelet;
-  for (int64_t d = -kReach; d <= kReach; ++d) {
+  for (int64_t d = -reach_; d <= reach_; ++d) {
     const int64_t k = f0 + d;
     if (k < 0 || k >= fc) continue;
     Near& n = near[static_cast<size_t>(d + kReach)];
@@ -371,7 +385,7 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
       while (f > 0 && y < rowAt_[static_cast<size_t>(f)]) --f;
       while (f < fc - 1 && y >= rowAt_[static_cast<size_t>(f) + 1]) ++f;
     }
-    if (f - 1 < f0 - kReach || f + 1 > f0 + kReach) {
+    if (f - 1 < f0 - reach_ || f + 1 > f0 + reach_) {
       out[i] = SamplePoint(c, xi);
       if (record != nullptr) record[i] = {0, 0, 0, 0, kPoint};
       continue;

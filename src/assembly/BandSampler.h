@@ -160,6 +160,9 @@ class BandSampler {
   // Per output strip column: how far down the band's middle row is read from (1/65536 rows), to
   // choose the framelet that holds a point's source.
   std::vector<int64_t> drop_;
+  // Framelets either side of the stack's that a corrected row's points read (worked out from
+  // the correction and the travels; at most 8).
+  int64_t reach_ = 8;
 };
 
 }  // namespace quelmar

@@ -42,8 +42,14 @@ void SampleChannelRow(const BandSampler& band, const ChannelTransform& t, int32_
 
 std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& t,
                                    int32_t width, int32_t firstRow, int32_t count) {
-  std::vector<int16_t> plane(static_cast<size_t>(width) * static_cast<size_t>(count));
   BandSampler::RowCache cache;  // rows read as the picture's rows are
+  return SampleChannel(band, t, width, firstRow, count, cache);
+}
+
+std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& t,
+                                   int32_t width, int32_t firstRow, int32_t count,
+                                   BandSampler::RowCache& cache) {
+  std::vector<int16_t> plane(static_cast<size_t>(width) * static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     SampleChannelRow(band, t, width, firstRow + i, plane.data() + static_cast<size_t>(i) * width,
                      cache);
@@ -77,6 +83,13 @@ constexpr WindowPass kPasses[] = {{3, 2, 2, 0.01}, {1, 1, 2, 1e-3}, {1, 1, 2, 1e
 struct ReferenceWindows {
   std::vector<GreyImage> Images;
   std::vector<Gradients> Slopes;
+};
+
+// Where the rows of the windows read: the windows' rows along the strip read alike, as the
+// picture's rows do.
+struct WindowCaches {
+  BandSampler::RowCache Reference;
+  BandSampler::RowCache Band;
 };
 
 // What is left of a shift of a fraction of a pixel between a and b (b(x, y) = a(x + Dx, y + Dy))
@@ -207,7 +220,7 @@ std::vector<WindowShift> MeasureWindows(const BandSampler& band, const BandSampl
                                         const ChannelTransform& referenceTransform, int32_t width,
                                         int32_t height, const ChannelTransform& transform,
                                         const WindowPass& pass, ReferenceWindows& referenceWindows,
-                                        std::string& why) {
+                                        WindowCaches& caches, std::string& why) {
   const int32_t rows = std::min(height, kWindowRows);
   const int32_t windows = std::clamp(height / std::max(rows, 1), 1, kMaxWindows);
   ShiftSearch search;
@@ -229,11 +242,11 @@ std::vector<WindowShift> MeasureWindows(const BandSampler& band, const BandSampl
     // The reference's windows are the same in every pass.
     if (referenceWindows.Images.size() <= static_cast<size_t>(w)) {
       referenceWindows.Images.push_back(
-          GreyOf(SampleChannel(reference, referencePart, columns, first, rows), columns, 0, rows, 0,
-                 columns));
+          GreyOf(SampleChannel(reference, referencePart, columns, first, rows, caches.Reference),
+                 columns, 0, rows, 0, columns));
     }
-    GreyImage b =
-        GreyOf(SampleChannel(band, part, columns, first, rows), columns, 0, rows, 0, columns);
+    GreyImage b = GreyOf(SampleChannel(band, part, columns, first, rows, caches.Band), columns, 0,
+                         rows, 0, columns);
     const GreyImage& full = referenceWindows.Images[static_cast<size_t>(w)];
     GreyImage reduced;
     if (pass.Scale == 2) {
@@ -318,10 +331,11 @@ void RegisterChannel(const BandSampler& band, const BandSampler& reference,
                      ChannelTransform& transform, ChannelRegistration& record) {
   std::string why = "no windows to compare";
   ReferenceWindows referenceWindows;
+  WindowCaches caches;
   for (size_t pass = 0; pass < std::size(kPasses); ++pass) {
     const std::vector<WindowShift> shifts =
         MeasureWindows(band, reference, referenceTransform, width, height, transform, kPasses[pass],
-                       referenceWindows, why);
+                       referenceWindows, caches, why);
     if (shifts.empty()) {
       if (pass == 0) {
         record.Measured = false;

@@ -28,8 +28,11 @@ ChannelTransform PredictedTransform(const BandPlacement& reference, const BandPl
 // values x 16, -1 where the band has no data.
 std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& transform,
                                    int32_t width, int32_t firstRow, int32_t count);
+// The same, reading through (and filling) a row cache kept for the band's rows.
+std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& transform,
+                                   int32_t width, int32_t firstRow, int32_t count,
+                                   BandSampler::RowCache& cache);
 
-// One row of the reference grid (width columns) sampled from the band into out.
 // One row of the reference grid (width columns) sampled from the band into out, reusing what
 // the cache holds of earlier rows.
 void SampleChannelRow(const BandSampler& band, const ChannelTransform& transform, int32_t width,
