@@ -72,12 +72,14 @@ struct WindowPass {
   int32_t Scale;       // 1, or 2 for windows of the means of 2 x 2 pixels
   int32_t ColumnStep;  // the refinement compares every ColumnStep-th column
   double Tolerance;    // the refinement stops once a step moves less than this (reduced pixels)
+  int32_t Steps;       // the refinement's steps at most
 };
 // First a wide search from the geometry's offset on windows of half the size (it only needs to
 // land within a fraction of a pixel), then on the full windows read from what it found, the
 // fraction left (SmallShift; the search figures of that pass are not used): that is the
-// residual (and is taken out too).
-constexpr WindowPass kPasses[] = {{3, 2, 2, 0.01}, {1, 1, 2, 1e-3}, {1, 1, 2, 1e-3}};
+// residual (and is taken out too). The wide search's own refinement takes two steps: the passes
+// after it take what is left.
+constexpr WindowPass kPasses[] = {{3, 2, 2, 0.01, 2}, {1, 1, 2, 1e-3, 8}, {1, 1, 2, 1e-3, 8}};
 
 // The reference's windows, the same in every pass, and their gradients.
 struct ReferenceWindows {
@@ -229,6 +231,7 @@ std::vector<WindowShift> MeasureWindows(const BandSampler& band, const BandSampl
   search.Step = 2;
   search.ColumnStep = pass.ColumnStep;
   search.Tolerance = pass.Tolerance;
+  search.MaxIterations = pass.Steps;
   search.MinOverlap = 256 / (pass.Scale * pass.Scale);
   const int32_t columns = std::min(width, kWindowColumns), column = (width - columns) / 2;
   ChannelTransform part = transform, referencePart = referenceTransform;
