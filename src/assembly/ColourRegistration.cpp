@@ -77,9 +77,9 @@ struct WindowPass {
 // First a wide search from the geometry's offset on windows of half the size (it only needs to
 // land within a fraction of a pixel), then on the full windows read from what it found, the
 // fraction left (SmallShift; the search figures of that pass are not used): that is the
-// residual (and is taken out too). The wide search's own refinement takes two steps: the passes
+// residual (and is taken out too). The wide search's own refinement takes one step: the passes
 // after it take what is left.
-constexpr WindowPass kPasses[] = {{3, 2, 2, 0.01, 2}, {1, 1, 2, 1e-3, 8}, {1, 1, 2, 1e-3, 8}};
+constexpr WindowPass kPasses[] = {{3, 2, 2, 0.01, 1}, {1, 1, 2, 1e-3, 8}, {1, 1, 2, 1e-3, 8}};
 
 // The reference's windows, the same in every pass, and their gradients.
 struct ReferenceWindows {
