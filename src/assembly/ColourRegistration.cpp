@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -102,20 +103,34 @@ struct WindowCaches {
 ShiftEstimate SmallShift(const GreyImage& a, const Gradients& ga, const GreyImage& b,
                          int32_t minOverlap) {
   const Gradients gb = GradientsOf(b);
+  // Row by row in floats (rows are short), with pixels without data weighing nothing: the
+  // compiler's vector loops take it.
   double sxx = 0, sxy = 0, syy = 0, sxd = 0, syd = 0;
   int32_t n = 0;
-  const size_t count = a.Values.size();
-  for (size_t i = 0; i < count; ++i) {
-    const float gx = 0.5f * (ga.X.Values[i] + gb.X.Values[i]);
-    const float gy = 0.5f * (ga.Y.Values[i] + gb.Y.Values[i]);
-    const float d = b.Values[i] - a.Values[i];
-    if (std::isnan(gx) || std::isnan(gy) || std::isnan(d)) continue;
-    sxx += static_cast<double>(gx) * gx;
-    sxy += static_cast<double>(gx) * gy;
-    syy += static_cast<double>(gy) * gy;
-    sxd += static_cast<double>(gx) * d;
-    syd += static_cast<double>(gy) * d;
-    ++n;
+  for (int32_t y = 0; y < a.Height; ++y) {
+    const float *ax = ga.X.Row(y), *ay = ga.Y.Row(y), *bx = gb.X.Row(y), *by = gb.Y.Row(y);
+    const float *av = a.Row(y), *bv = b.Row(y);
+    float rxx = 0, rxy = 0, ryy = 0, rxd = 0, ryd = 0;
+    int32_t rn = 0;
+    for (int32_t x = 0; x < a.Width; ++x) {
+      float gx = 0.5f * (ax[x] + bx[x]), gy = 0.5f * (ay[x] + by[x]), d = bv[x] - av[x];
+      const bool valid = gx == gx && gy == gy && d == d;
+      gx = valid ? gx : 0.0f;
+      gy = valid ? gy : 0.0f;
+      d = valid ? d : 0.0f;
+      rxx += gx * gx;
+      rxy += gx * gy;
+      ryy += gy * gy;
+      rxd += gx * d;
+      ryd += gy * d;
+      rn += valid ? 1 : 0;
+    }
+    sxx += rxx;
+    sxy += rxy;
+    syy += ryy;
+    sxd += rxd;
+    syd += ryd;
+    n += rn;
   }
   ShiftEstimate e;
   e.Overlap = n;
@@ -148,6 +163,8 @@ GreyImage Halved(const GreyImage& image) {
   return half;
 }
 
+constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
+
 // Rows first..first + count - 1, columns column..column + columns - 1 of a plane (values x 16,
 // `width` columns) as grey levels, no data as NaN.
 GreyImage GreyOf(const std::vector<int16_t>& plane, int32_t width, int32_t first, int32_t count,
@@ -158,7 +175,7 @@ GreyImage GreyOf(const std::vector<int16_t>& plane, int32_t width, int32_t first
         plane.data() + static_cast<size_t>(first + y) * static_cast<size_t>(width) + column;
     float* out = image.Row(y);
     for (int32_t x = 0; x < columns; ++x) {
-      if (in[x] >= 0) out[x] = static_cast<float>(in[x]) / 16.0f;
+      out[x] = in[x] >= 0 ? static_cast<float>(in[x]) * 0.0625f : kNoValue;
     }
   }
   return image;
@@ -169,14 +186,24 @@ GreyImage GreyOf(const std::vector<int16_t>& plane, int32_t width, int32_t first
 void MatchLevels(const GreyImage& a, GreyImage& b) {
   double sa = 0, sa2 = 0, sb = 0, sb2 = 0;
   int64_t n = 0;
-  for (size_t i = 0; i < a.Values.size(); ++i) {
-    const float va = a.Values[i], vb = b.Values[i];
-    if (std::isnan(va) || std::isnan(vb)) continue;
-    sa += va;
-    sa2 += static_cast<double>(va) * va;
-    sb += vb;
-    sb2 += static_cast<double>(vb) * vb;
-    ++n;
+  for (int32_t y = 0; y < a.Height; ++y) {
+    const float *ra = a.Row(y), *rb = b.Row(y);
+    float ta = 0, ta2 = 0, tb = 0, tb2 = 0;
+    int32_t rn = 0;
+    for (int32_t x = 0; x < a.Width; ++x) {
+      const bool valid = ra[x] == ra[x] && rb[x] == rb[x];
+      const float va = valid ? ra[x] : 0.0f, vb = valid ? rb[x] : 0.0f;
+      ta += va;
+      ta2 += va * va;
+      tb += vb;
+      tb2 += vb * vb;
+      rn += valid ? 1 : 0;
+    }
+    sa += ta;
+    sa2 += ta2;
+    sb += tb;
+    sb2 += tb2;
+    n += rn;
   }
   if (n < 16) return;
   const double ma = sa / n, mb = sb / n;
@@ -184,9 +211,9 @@ void MatchLevels(const GreyImage& a, GreyImage& b) {
   const double db = std::sqrt(std::max(sb2 / n - mb * mb, 0.0));
   if (db < 1e-6) return;
   const double k = da / db;
-  for (float& v : b.Values) {
-    if (!std::isnan(v)) v = static_cast<float>(ma + (v - mb) * k);
-  }
+  // NaN stays NaN.
+  const auto scale = static_cast<float>(k), shift = static_cast<float>(ma - mb * k);
+  for (float& v : b.Values) v = v * scale + shift;
 }
 
 struct WindowShift {
