@@ -81,7 +81,10 @@ __attribute__((target("avx2"))) inline void BlendGroup(const uint8_t* band, std:
   const __m256i round = _mm256_set1_epi32((1 << 21) + 512);
   const __m256i va = _mm256_srai_epi32(_mm256_add_epi32(a, round), 10);
   const __m256i vb = _mm256_srai_epi32(_mm256_add_epi32(b, round), 10);
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_packs_epi32(va, vb));
+  // Points without data: -1.
+  const __m256i none = _mm256_load_si256(reinterpret_cast<const __m256i*>(g.none));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                      _mm256_or_si256(_mm256_packs_epi32(va, vb), none));
 }
 
 template <typename Group>
@@ -121,11 +124,15 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
     bool twoRows = false;
     for (int32_t half = 0; half < 2 && ok; ++half) {
       const CachedRead* h = e + half * kHalf;
-      // Each point's row against the first point's: the same, the next or the one before.
-      int32_t rowOf[kHalf];
+      // Points without data take no part (their blend is replaced by -1); each other point's
+      // row against the first one's: the same, the next or the one before.
+      int32_t first = -1;
+      int32_t rowOf[kHalf] = {};
       for (int32_t j = 0; j < kHalf && ok; ++j) {
+        if (h[j].state == kCachedNoData) continue;
         ok = h[j].state == kCachedValue && h[j].right <= 1;
-        const int64_t from = int64_t{h[j].offset} - h[0].offset;
+        if (first < 0) first = j;
+        const int64_t from = int64_t{h[j].offset} - h[first].offset;
         rowOf[j] = std::abs(from) < kWindow       ? 0
                    : std::abs(from - d) < kWindow ? 1
                    : std::abs(from + d) < kWindow ? -1
@@ -133,32 +140,43 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
         ok = ok && rowOf[j] != 2;
       }
       if (!ok) break;
-      const int32_t top = *std::min_element(rowOf, rowOf + kHalf);
-      int64_t lo = INT64_MAX, hi = INT64_MIN;
+      int32_t top = 1;
       for (int32_t j = 0; j < kHalf; ++j) {
-        rowOf[j] -= top;
-        ok = ok && rowOf[j] <= 1;
-        const int64_t at = h[j].offset - rowOf[j] * d;  // the same column in the window's row
-        lo = std::min(lo, at);
-        hi = std::max(hi, at + h[j].right);
+        if (h[j].state == kCachedValue) top = std::min(top, rowOf[j]);
       }
-      // One window inside the row its points read.
-      const int64_t column = ((lo % rowWidth) + rowWidth) % rowWidth;
-      ok = ok && hi - lo < kWindow && column + kWindow <= rowWidth && lo >= INT32_MIN &&
-           lo <= INT32_MAX;
+      int64_t lo = 0, hi = 0;  // a half without data reads the band's first bytes
+      if (first >= 0) {
+        lo = INT64_MAX;
+        hi = INT64_MIN;
+        for (int32_t j = 0; j < kHalf; ++j) {
+          if (h[j].state != kCachedValue) continue;
+          rowOf[j] -= top;
+          ok = ok && rowOf[j] <= 1;
+          const int64_t at = h[j].offset - rowOf[j] * d;  // the same column in the window's row
+          lo = std::min(lo, at);
+          hi = std::max(hi, at + h[j].right);
+        }
+        // One window inside the row its points read: at the row's end, it ends with the row
+        // (rows are kWindow bytes or longer).
+        const int64_t column = ((lo % rowWidth) + rowWidth) % rowWidth;
+        lo -= std::max<int64_t>(0, column + kWindow - rowWidth);
+        ok = ok && hi - lo < kWindow && lo >= INT32_MIN && lo <= INT32_MAX;
+      }
       if (!ok) break;
       g.at[half] = static_cast<int32_t>(lo);
       for (int32_t j = 0; j < kHalf; ++j) {
         const int32_t p = half * kHalf + j;
-        const auto left = static_cast<uint8_t>(h[j].offset - rowOf[j] * d - lo);
+        const bool value = h[j].state == kCachedValue;
+        const auto left = static_cast<uint8_t>(value ? h[j].offset - rowOf[j] * d - lo : 0);
         g.mask[2 * p] = left;
-        g.mask[2 * p + 1] = static_cast<uint8_t>(left + h[j].right);
-        const int32_t wx = h[j].right != 0 ? (h[j].fx + 1) >> 1 : 0;
+        g.mask[2 * p + 1] = static_cast<uint8_t>(left + (value ? h[j].right : 0));
+        const int32_t wx = value && h[j].right != 0 ? (h[j].fx + 1) >> 1 : 0;
         g.wx[2 * p] = static_cast<uint8_t>(128 - wx);
         g.wx[2 * p + 1] = static_cast<uint8_t>(wx);
-        g.wy[p] = static_cast<int16_t>((h[j].fy + 1) >> 1);
-        g.next[2 * p] = g.next[2 * p + 1] = rowOf[j] != 0 ? 0xFF : 0;
-        twoRows = twoRows || rowOf[j] != 0;
+        g.wy[p] = static_cast<int16_t>(value ? (h[j].fy + 1) >> 1 : 0);
+        g.none[p] = static_cast<int16_t>(value ? 0 : -1);
+        g.next[2 * p] = g.next[2 * p + 1] = value && rowOf[j] != 0 ? 0xFF : 0;
+        twoRows = twoRows || (value && rowOf[j] != 0);
       }
     }
     if (!ok) continue;

@@ -4,8 +4,8 @@
 // within two windows of sixteen bytes of a band row and the row under it (or, where the
 // correction's curve crosses to the next row, of three rows). Each such group is blended from
 // its windows by precomputed shuffles and weights, with no fetch per point; the weights are
-// rounded to 1/128 pixel. Groups that read otherwise (no data, points to work out) are blended
-// point by point as BlendCachedRow does.
+// rounded to 1/128 pixel, and points without data among them give -1. Groups that read
+// otherwise (points to work out) are blended point by point as BlendCachedRow does.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -38,6 +38,7 @@ class RowProgram {
     uint8_t mask[32];  // per half: each point's sample and its right neighbour in the window
     uint8_t wx[32];    // per point: the weights of the two, in 1/128
     int16_t wy[16];    // per point: the weight of the lower row, in 1/128
+    int16_t none[16];  // per point: -1 where it has no data, else 0
     uint8_t next[32];  // per point: 0xFF where it reads the window's next row (and the one after)
     int32_t at[2];     // per half (eight points): where its window begins, from the band
     uint8_t rows = 0;  // 0: blended point by point; 1: every point reads the window's row (and

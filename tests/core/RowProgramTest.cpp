@@ -1,9 +1,11 @@
 // Corrected colour rows compiled for byte shuffles: groups of sixteen points that read within a
-// window of one row (or of two rows, where the correction's curve crosses a row) give the blend
-// of their samples with weights rounded to 1/128, rows read upward too; groups that read
-// otherwise, and reads near the image's ends, give exactly what one point at a time gives.
+// window of one row (or of two rows, where the correction's curve crosses a row; or ending with
+// the row) give the blend of their samples with weights rounded to 1/128, rows read upward too,
+// and -1 without data; groups that read otherwise, and reads near the image's ends, give exactly
+// what one point at a time gives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -65,59 +67,78 @@ std::vector<CachedRead> CurvedRow(std::ptrdiff_t down) {
   return reads;
 }
 
+// The program's blend of each point: the rounded weights where its group is shuffled, else the
+// exact one; -1 without data.
+int16_t Want(const uint8_t* band, std::ptrdiff_t down, const CachedRead& r, bool shuffled) {
+  if (r.state == kCachedNoData) return -1;
+  return shuffled && ProcessorHasWideVectors() ? Rounded(band, down, r) : Exact(band, down, r);
+}
+
 TEST(RowProgram, GroupsInOneRowOrAcrossTwoBlendWithWeightsInHalves) {
   const std::vector<uint8_t> image = Image();
   for (const std::ptrdiff_t down : {std::ptrdiff_t{kWidth}, -std::ptrdiff_t{kWidth}}) {
     // The band's first row: reads go up to three rows on either way.
     const uint8_t* band = image.data() + 4 * kWidth;
-    const std::vector<CachedRead> reads = CurvedRow(down);
+    std::vector<CachedRead> reads = CurvedRow(down);
+    // Points without data: the row's first, and a whole half of the third group.
+    for (const size_t i : {0, 1, 2, 40, 41, 42, 43, 44, 45, 46, 47}) {
+      reads[i].state = kCachedNoData;
+    }
     const auto count = static_cast<int32_t>(reads.size());
     RowProgram program;
     program.Compile(reads.data(), count, down, kWidth);
     EXPECT_EQ(program.ShuffledGroups(), 3);
     std::vector<int16_t> out(reads.size() + 1, -7);
     EXPECT_FALSE(program.Run(band, down, 4 * kWidth, 4 * kWidth, reads.data(), count, out.data()));
-    const bool shuffles = ProcessorHasWideVectors();
     for (size_t i = 0; i < reads.size(); ++i) {
-      const bool grouped = shuffles && i < 48;
-      const int16_t want = grouped ? Rounded(band, down, reads[i]) : Exact(band, down, reads[i]);
-      ASSERT_EQ(out[i], want) << "down " << down << " point " << i;
+      ASSERT_EQ(out[i], Want(band, down, reads[i], i < 48)) << "down " << down << " point " << i;
       // Within two grey levels of the exact blend (for neighbours as far apart as 0 and 255).
-      EXPECT_LE(std::abs(out[i] - Exact(band, down, reads[i])), 32) << "point " << i;
+      if (reads[i].state == kCachedValue) {
+        EXPECT_LE(std::abs(out[i] - Exact(band, down, reads[i])), 32) << "point " << i;
+      }
     }
     EXPECT_EQ(out.back(), -7) << "written beyond the row";
   }
 }
 
-TEST(RowProgram, OtherGroupsAndReadsNearTheEndsBlendPointByPoint) {
+TEST(RowProgram, RowEndsAndOtherGroupsAndReadsNearTheImageEnds) {
   const std::vector<uint8_t> image = Image();
   const std::ptrdiff_t down = kWidth;
   const uint8_t* band = image.data() + 4 * kWidth;
-  std::vector<CachedRead> reads = CurvedRow(down);
-  reads[2].state = kCachedNoData;       // group 0: a point without data
-  reads[20].state = kCachedPoint;       // group 1: a point to work out again
-  reads[40].offset = -3 * kWidth + 40;  // group 2: a point five rows up
-  const auto count = static_cast<int32_t>(reads.size());
+  const auto count = static_cast<int32_t>(CurvedRow(down).size());
   RowProgram program;
+  std::vector<int16_t> out(static_cast<size_t>(count), -7);
+
+  // Points that read the last columns of their row (two points a column, the last column
+  // alone): the window ends with the row.
+  std::vector<CachedRead> edge = CurvedRow(down);
+  for (int32_t i = 0; i < 16; ++i) {
+    CachedRead& r = edge[static_cast<size_t>(i)];
+    r.offset = static_cast<int32_t>(down) + kWidth - 8 + i / 2;
+    r.right = i < 14 ? 1 : 0;
+    if (r.right == 0) r.fx = 0;
+  }
+  program.Compile(edge.data(), count, down, kWidth);
+  EXPECT_EQ(program.ShuffledGroups(), 3);
+  program.Run(band, down, 4 * kWidth, 4 * kWidth, edge.data(), count, out.data());
+  for (size_t i = 0; i < 16; ++i) ASSERT_EQ(out[i], Want(band, down, edge[i], true)) << i;
+
+  // A point to work out again, and one five rows from the others: point by point.
+  std::vector<CachedRead> reads = CurvedRow(down);
+  reads[20].state = kCachedPoint;
+  reads[40].offset = -3 * kWidth + 40;
   program.Compile(reads.data(), count, down, kWidth);
-  EXPECT_EQ(program.ShuffledGroups(), 0);
-  std::vector<int16_t> out(reads.size(), -7);
+  EXPECT_EQ(program.ShuffledGroups(), 1);
+  std::fill(out.begin(), out.end(), -7);
   EXPECT_TRUE(program.Run(band, down, 4 * kWidth, 4 * kWidth, reads.data(), count, out.data()));
   for (size_t i = 0; i < reads.size(); ++i) {
-    const int16_t want = reads[i].state == kCachedNoData  ? -1
-                         : reads[i].state == kCachedPoint ? -7
-                                                          : Exact(band, down, reads[i]);
+    const int16_t want = reads[i].state == kCachedPoint ? -7 : Want(band, down, reads[i], i < 16);
     ASSERT_EQ(out[i], want) << "point " << i;
   }
 
-  // A window that would reach past its row's end is not taken; nor are windows beyond the
-  // image's bytes where the row is read against another band (the whole row point by point).
-  std::vector<CachedRead> edge = CurvedRow(down);
-  for (int32_t i = 0; i < 16; ++i) edge[static_cast<size_t>(i)].offset = kWidth + kWidth - 18 + i;
-  edge[15].right = 0;
-  program.Compile(edge.data(), count, down, kWidth);
-  EXPECT_EQ(program.ShuffledGroups(), 2);
-  std::vector<CachedRead> plain = CurvedRow(down);
+  // Windows beyond the image's bytes where the row is read against another band: the whole
+  // row point by point.
+  const std::vector<CachedRead> plain = CurvedRow(down);
   program.Compile(plain.data(), count, down, kWidth);
   EXPECT_FALSE(
       program.Run(band, down, 4 * kWidth, 2 * kWidth + 20, plain.data(), count, out.data()));
