@@ -64,12 +64,13 @@ __attribute__((target("avx2"))) inline void BlendGroup(const uint8_t* band, std:
   __m256i up = _mm256_shuffle_epi8(_mm256_xor_si256(Window(band, g.at), bias), mask);
   __m256i low = _mm256_shuffle_epi8(_mm256_xor_si256(Window(band + down, g.at), bias), mask);
   if (g.rows == 2) {
-    // The points of the next row: their upper row is the window's lower one.
-    const __m256i next = _mm256_load_si256(reinterpret_cast<const __m256i*>(g.next));
-    const __m256i after =
-        _mm256_shuffle_epi8(_mm256_xor_si256(Window(band + 2 * down, g.at), bias), mask);
-    up = _mm256_blendv_epi8(up, low, next);
-    low = _mm256_blendv_epi8(low, after, next);
+    // The points that read the other windows (another row, or another framelet's band).
+    const __m256i other = _mm256_load_si256(reinterpret_cast<const __m256i*>(g.other));
+    const __m256i up2 = _mm256_shuffle_epi8(_mm256_xor_si256(Window(band, g.at2), bias), mask);
+    const __m256i low2 =
+        _mm256_shuffle_epi8(_mm256_xor_si256(Window(band + down, g.at2), bias), mask);
+    up = _mm256_blendv_epi8(up, up2, other);
+    low = _mm256_blendv_epi8(low, low2, other);
   }
   // value x 128 - 16384 per point, in the order of the points.
   const __m256i u = _mm256_maddubs_epi16(wx, up);
@@ -121,53 +122,50 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
     Group& g = groups_[k];
     const CachedRead* e = reads + k * kGroup;
     bool ok = rowWidth >= kWindow && (d >= kWindow || -d >= kWindow);
-    bool twoRows = false;
+    bool twoWindows = false;
     for (int32_t half = 0; half < 2 && ok; ++half) {
       const CachedRead* h = e + half * kHalf;
-      // Points without data take no part (their blend is replaced by -1); each other point's
-      // row against the first one's: the same, the next or the one before.
-      int32_t first = -1;
-      int32_t rowOf[kHalf] = {};
+      // Points without data take no part (their blend is replaced by -1); the others read near
+      // the first one, or near the first one that does not (the next row, another framelet's
+      // band): two windows, each with the row under it.
+      int64_t base[2] = {0, 0};
+      int32_t bases = 0;
+      int32_t windowOf[kHalf] = {};
       for (int32_t j = 0; j < kHalf && ok; ++j) {
         if (h[j].state == kCachedNoData) continue;
         ok = h[j].state == kCachedValue && h[j].right <= 1;
-        if (first < 0) first = j;
-        const int64_t from = int64_t{h[j].offset} - h[first].offset;
-        rowOf[j] = std::abs(from) < kWindow       ? 0
-                   : std::abs(from - d) < kWindow ? 1
-                   : std::abs(from + d) < kWindow ? -1
-                                                  : 2;
-        ok = ok && rowOf[j] != 2;
+        int32_t w = 0;
+        while (w < bases && std::abs(int64_t{h[j].offset} - base[w]) >= kWindow) ++w;
+        if (w == bases) {
+          ok = ok && bases < 2;
+          if (!ok) break;
+          base[bases++] = h[j].offset;
+        }
+        windowOf[j] = w;
       }
       if (!ok) break;
-      int32_t top = 1;
-      for (int32_t j = 0; j < kHalf; ++j) {
-        if (h[j].state == kCachedValue) top = std::min(top, rowOf[j]);
-      }
-      int64_t lo = 0, hi = 0;  // a half without data reads the band's first bytes
-      if (first >= 0) {
-        lo = INT64_MAX;
-        hi = INT64_MIN;
+      int64_t start[2] = {0, 0};  // a half without data reads the band's first bytes
+      for (int32_t w = 0; w < bases && ok; ++w) {
+        int64_t lo = INT64_MAX, hi = INT64_MIN;
         for (int32_t j = 0; j < kHalf; ++j) {
-          if (h[j].state != kCachedValue) continue;
-          rowOf[j] -= top;
-          ok = ok && rowOf[j] <= 1;
-          const int64_t at = h[j].offset - rowOf[j] * d;  // the same column in the window's row
-          lo = std::min(lo, at);
-          hi = std::max(hi, at + h[j].right);
+          if (h[j].state != kCachedValue || windowOf[j] != w) continue;
+          lo = std::min<int64_t>(lo, h[j].offset);
+          hi = std::max<int64_t>(hi, int64_t{h[j].offset} + h[j].right);
         }
         // One window inside the row its points read: at the row's end, it ends with the row
         // (rows are kWindow bytes or longer).
         const int64_t column = ((lo % rowWidth) + rowWidth) % rowWidth;
         lo -= std::max<int64_t>(0, column + kWindow - rowWidth);
-        ok = ok && hi - lo < kWindow && lo >= INT32_MIN && lo <= INT32_MAX;
+        ok = hi - lo < kWindow && lo >= INT32_MIN && lo <= INT32_MAX;
+        start[w] = lo;
       }
       if (!ok) break;
-      g.at[half] = static_cast<int32_t>(lo);
+      g.at[half] = static_cast<int32_t>(start[0]);
+      g.at2[half] = static_cast<int32_t>(bases == 2 ? start[1] : start[0]);
       for (int32_t j = 0; j < kHalf; ++j) {
         const int32_t p = half * kHalf + j;
         const bool value = h[j].state == kCachedValue;
-        const auto left = static_cast<uint8_t>(value ? h[j].offset - rowOf[j] * d - lo : 0);
+        const auto left = static_cast<uint8_t>(value ? h[j].offset - start[windowOf[j]] : 0);
         g.mask[2 * p] = left;
         g.mask[2 * p + 1] = static_cast<uint8_t>(left + (value ? h[j].right : 0));
         const int32_t wx = value && h[j].right != 0 ? (h[j].fx + 1) >> 1 : 0;
@@ -175,18 +173,20 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
         g.wx[2 * p + 1] = static_cast<uint8_t>(wx);
         g.wy[p] = static_cast<int16_t>(value ? (h[j].fy + 1) >> 1 : 0);
         g.none[p] = static_cast<int16_t>(value ? 0 : -1);
-        g.next[2 * p] = g.next[2 * p + 1] = value && rowOf[j] != 0 ? 0xFF : 0;
-        twoRows = twoRows || (value && rowOf[j] != 0);
+        g.other[2 * p] = g.other[2 * p + 1] = value && windowOf[j] != 0 ? 0xFF : 0;
+        twoWindows = twoWindows || (value && windowOf[j] != 0);
       }
     }
     if (!ok) continue;
-    g.rows = twoRows ? 2 : 1;
+    g.rows = twoWindows ? 2 : 1;
     ++shuffled_;
     // The bytes its windows read.
     for (int32_t half = 0; half < 2; ++half) {
-      for (int64_t r = 0; r <= g.rows; ++r) {
-        lowest_ = std::min<std::ptrdiff_t>(lowest_, g.at[half] + r * d);
-        highest_ = std::max<std::ptrdiff_t>(highest_, g.at[half] + r * d + kWindow);
+      for (const int64_t at : {g.at[half], g.at2[half]}) {
+        for (const int64_t r : {int64_t{0}, d}) {
+          lowest_ = std::min<std::ptrdiff_t>(lowest_, at + r);
+          highest_ = std::max<std::ptrdiff_t>(highest_, at + r + kWindow);
+        }
       }
     }
   }

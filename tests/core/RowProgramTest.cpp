@@ -1,8 +1,8 @@
 // Corrected colour rows compiled for byte shuffles: groups of sixteen points that read within a
-// window of one row (or of two rows, where the correction's curve crosses a row; or ending with
-// the row) give the blend of their samples with weights rounded to 1/128, rows read upward too,
-// and -1 without data; groups that read otherwise, and reads near the image's ends, give exactly
-// what one point at a time gives.
+// window of one row (or two windows, where the correction's curve crosses a row or framelet; or
+// ending with the row) give the blend of their samples with weights rounded to 1/128, rows read
+// upward too, and -1 without data; groups that read otherwise, and reads near the image's ends,
+// give exactly what one point at a time gives.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -84,6 +84,8 @@ TEST(RowProgram, GroupsInOneRowOrAcrossTwoBlendWithWeightsInHalves) {
     for (const size_t i : {0, 1, 2, 40, 41, 42, 43, 44, 45, 46, 47}) {
       reads[i].state = kCachedNoData;
     }
+    // Two points of the third group read three rows up (another framelet's band).
+    for (const size_t i : {37, 38}) reads[i].offset -= static_cast<int32_t>(3 * down);
     const auto count = static_cast<int32_t>(reads.size());
     RowProgram program;
     program.Compile(reads.data(), count, down, kWidth);
@@ -123,10 +125,11 @@ TEST(RowProgram, RowEndsAndOtherGroupsAndReadsNearTheImageEnds) {
   program.Run(band, down, 4 * kWidth, 4 * kWidth, edge.data(), count, out.data());
   for (size_t i = 0; i < 16; ++i) ASSERT_EQ(out[i], Want(band, down, edge[i], true)) << i;
 
-  // A point to work out again, and one five rows from the others: point by point.
+  // A point to work out again, and points in three places: point by point.
   std::vector<CachedRead> reads = CurvedRow(down);
   reads[20].state = kCachedPoint;
   reads[40].offset = -3 * kWidth + 40;
+  reads[41].offset = 3 * kWidth + 41;
   program.Compile(reads.data(), count, down, kWidth);
   EXPECT_EQ(program.ShuffledGroups(), 1);
   std::fill(out.begin(), out.end(), -7);
