@@ -93,14 +93,16 @@ __attribute__((target("avx2"))) bool BlendGroups(const uint8_t* band, std::ptrdi
                                                  const std::vector<Group>& groups,
                                                  const CachedRead* reads, int32_t count,
                                                  int16_t* out) {
+  // The last group ends with the row (it may begin inside the one before).
   bool points = false;
   int32_t i = 0;
   for (const Group& g : groups) {
+    const int32_t first = std::min(i, count - RowProgram::kGroup);
     if (g.rows != 0) {
-      BlendGroup(band, down, g, out + i);
+      BlendGroup(band, down, g, out + first);
     } else {
       _mm256_zeroupper();  // the scalar code after wide vectors runs at full speed
-      points |= BlendPoints(band, down, reads, i, i + RowProgram::kGroup, out);
+      points |= BlendPoints(band, down, reads, first, first + RowProgram::kGroup, out);
     }
     i += RowProgram::kGroup;
   }
@@ -113,14 +115,16 @@ __attribute__((target("avx2"))) bool BlendGroups(const uint8_t* band, std::ptrdi
 
 void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t down,
                          int32_t rowWidth) {
-  groups_.assign(static_cast<size_t>(std::max(count, 0) / kGroup), Group{});
+  // Groups of sixteen points, the last one ending with the row.
+  groups_.assign(count < kGroup ? 0 : static_cast<size_t>((count + kGroup - 1) / kGroup), Group{});
   shuffled_ = 0;
   lowest_ = PTRDIFF_MAX;
   highest_ = PTRDIFF_MIN;
   const int64_t d = down;
   for (size_t k = 0; k < groups_.size(); ++k) {
     Group& g = groups_[k];
-    const CachedRead* e = reads + k * kGroup;
+    const CachedRead* e =
+        reads + std::min<int64_t>(static_cast<int64_t>(k) * kGroup, count - kGroup);
     bool ok = rowWidth >= kWindow && (d >= kWindow || -d >= kWindow);
     bool twoWindows = false;
     for (int32_t half = 0; half < 2 && ok; ++half) {

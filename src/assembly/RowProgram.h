@@ -46,7 +46,7 @@ class RowProgram {
     uint8_t rows = 0;   // 0: blended point by point; 1: every point reads the first windows
                         // (and the row under them); 2: some read the second windows
   };
-  std::vector<Group> groups_;  // one per sixteen points, the last ones short of sixteen not
+  std::vector<Group> groups_;  // one per sixteen points (the last one ends with the row)
   int32_t shuffled_ = 0;
   std::ptrdiff_t lowest_ = 0, highest_ = 0;  // the bytes the windows read, from the band
 };
