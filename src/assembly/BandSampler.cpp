@@ -295,14 +295,14 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   }
   const int64_t f0 = c.rowFramelet;
   const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight;
-  const int64_t lastTop = (f0 + reach_) * fh + c.topInFramelet;
+  // The framelets the row's points may read, all inside the product (near its ends, fewer).
+  const int64_t lastTop = std::min<int64_t>(f0 + reach_, fc - 1) * fh + c.topInFramelet;
   const int64_t lastRow = lastTop + (strip_.H - 1) * (request_.Invert ? -1 : 1);
   if (!corrected_) {
     SampleRow(y, x0, dx, count, out);
     return;
   }
-  if (count <= 0 || f0 - reach_ < 0 || f0 + reach_ >= fc || lastTop >= product_.Rows.Lines() ||
-      lastRow >= product_.Rows.Lines()) {
+  if (count <= 0 || lastTop >= product_.Rows.Lines() || lastRow >= product_.Rows.Lines()) {
     SampleCorrectedRow(c, x, step, count, out);
     return;
   }
@@ -315,12 +315,14 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   key.push_back(step);
   key.push_back(count);
   for (int64_t d = -reach_; d <= reach_; ++d) {
-    key.push_back(rowAt_[static_cast<size_t>(f0 + d)] - rowAt_[f]);
-    key.push_back(colAt_[static_cast<size_t>(f0 + d)] - colAt_[f]);
+    const int64_t k = f0 + d;
+    const bool there = k >= 0 && k < fc;
+    key.push_back(there ? rowAt_[static_cast<size_t>(k)] - rowAt_[f] : INT64_MIN);
+    key.push_back(there ? colAt_[static_cast<size_t>(k)] - colAt_[f] : INT64_MIN);
   }
   const uint8_t* band = product_.Rows.Row(static_cast<int32_t>(f0 * fh + c.topInFramelet));
   for (const RowCache::Row& row : cache.rows_) {
-    if (row.key != key) continue;
+    if (row.key[0] != key[0] || row.key[1] != key[1] || row.key != key) continue;
     const std::ptrdiff_t readable =
         product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
     const RowCache::Entry* e = row.entries.data();
