@@ -69,18 +69,14 @@ constexpr int32_t kWindowColumns = 448;
 // One pass of measuring over the windows: how far from the present offset it searches, on
 // windows reduced by how much.
 struct WindowPass {
-  int32_t Reach;       // whole pixels (of the reduced windows) searched either way
-  int32_t Scale;       // 1, or 2 for windows of the means of 2 x 2 pixels
-  int32_t ColumnStep;  // the refinement compares every ColumnStep-th column
-  double Tolerance;    // the refinement stops once a step moves less than this (reduced pixels)
-  int32_t Steps;       // the refinement's steps at most
+  int32_t Reach;  // whole pixels (of the reduced windows) searched either way
+  int32_t Scale;  // 1, or 2 for windows of the means of 2 x 2 pixels
 };
-// First a wide search from the geometry's offset on windows of half the size (it only needs to
-// land within a fraction of a pixel), then on the full windows read from what it found, the
-// fraction left (SmallShift; the search figures of that pass are not used): that is the
-// residual (and is taken out too). The wide search's own refinement takes one step: the passes
-// after it take what is left.
-constexpr WindowPass kPasses[] = {{3, 2, 2, 0.01, 1}, {1, 1, 2, 1e-3, 8}, {1, 1, 2, 1e-3, 8}};
+// First a wide search from the geometry's offset on windows of half the size (WideShift: it
+// only needs to land within a fraction of a pixel), then twice on the full windows read from
+// what the pass before found, the fraction left (SmallShift): the last is the residual (and is
+// taken out too).
+constexpr WindowPass kPasses[] = {{3, 2}, {1, 1}, {1, 1}};
 
 // The reference's windows, the same in every pass, and their gradients.
 struct ReferenceWindows {
@@ -216,6 +212,100 @@ void MatchLevels(const GreyImage& a, GreyImage& b) {
   for (float& v : b.Values) v = v * scale + shift;
 }
 
+// The pixel pairs of b(x, y) and a(x + dx, y + dy) that both have data, every second column and
+// row: the sum of their squared differences and how many there are.
+std::pair<double, int64_t> SquaresAt(const GreyImage& a, const GreyImage& b, int32_t dx,
+                                     int32_t dy) {
+  const int32_t y0 = std::max(0, -dy), y1 = std::min(b.Height, a.Height - dy);
+  const int32_t x0 = std::max(0, -dx), x1 = std::min(b.Width, a.Width - dx);
+  double sum = 0;
+  int64_t count = 0;
+  for (int32_t y = y0; y < y1; y += 2) {
+    const float* ra = a.Row(y + dy) + dx;
+    const float* rb = b.Row(y);
+    float rowSum = 0;
+    int32_t rowCount = 0;
+    for (int32_t x = x0; x < x1; x += 2) {
+      const float d = ra[x] - rb[x];
+      const bool valid = d == d;
+      rowSum += valid ? d * d : 0.0f;
+      rowCount += valid ? 1 : 0;
+    }
+    sum += rowSum;
+    count += rowCount;
+  }
+  return {sum, count};
+}
+
+// The wide search: b(x, y) = a(x + Dx, y + Dy) for the whole shift up to `reach` either way that
+// leaves the smallest mean square difference, then what is left in one least-squares step on the
+// overlap at that shift (SmallShift). As a match judges it: too few pixel pairs, most of the
+// overlap at 255, too flat, or disagreeing about as much as unrelated windows do, and the
+// windows cannot tell.
+ShiftEstimate WideShift(const GreyImage& a, const GreyImage& b, int32_t reach, int32_t minOverlap) {
+  const int64_t need = std::max(1, minOverlap / 4);
+  int32_t bestX = 0, bestY = 0;
+  double best = std::numeric_limits<double>::infinity();
+  for (int32_t dy = -reach; dy <= reach; ++dy) {
+    for (int32_t dx = -reach; dx <= reach; ++dx) {
+      const auto [sum, count] = SquaresAt(a, b, dx, dy);
+      if (count < need) continue;
+      if (sum / static_cast<double>(count) < best) {
+        best = sum / static_cast<double>(count);
+        bestX = dx;
+        bestY = dy;
+      }
+    }
+  }
+  ShiftEstimate e;
+  if (!std::isfinite(best)) return e;
+  // The overlap at the best whole shift, and its figures.
+  const int32_t x0 = std::max(0, -bestX), x1 = std::min(b.Width, a.Width - bestX);
+  const int32_t y0 = std::max(0, -bestY), y1 = std::min(b.Height, a.Height - bestY);
+  GreyImage ca(x1 - x0, y1 - y0), cb(x1 - x0, y1 - y0);
+  double sum = 0, squares = 0;
+  int64_t count = 0, saturated = 0;
+  for (int32_t y = y0; y < y1; ++y) {
+    const float* ra = a.Row(y + bestY) + bestX;
+    const float* rb = b.Row(y);
+    float* oa = ca.Row(y - y0);
+    float* ob = cb.Row(y - y0);
+    float rowSum = 0, rowSquares = 0;
+    int32_t rowCount = 0, rowSaturated = 0;
+    for (int32_t x = x0; x < x1; ++x) {
+      oa[x - x0] = ra[x];
+      ob[x - x0] = rb[x];
+      const bool valid = ra[x] == ra[x] && rb[x] == rb[x];
+      const float va = valid ? ra[x] : 0.0f, vb = valid ? rb[x] : 0.0f;
+      rowSum += va + vb;
+      rowSquares += va * va + vb * vb;
+      rowCount += valid ? 1 : 0;
+      rowSaturated += (va >= 254.5f ? 1 : 0) + (vb >= 254.5f ? 1 : 0);
+    }
+    sum += rowSum;
+    squares += rowSquares;
+    count += rowCount;
+    saturated += rowSaturated;
+  }
+  if (count < minOverlap) return e;
+  const auto n = static_cast<double>(count);
+  const double mean = sum / (2 * n);
+  const double contrast = std::sqrt(std::max(0.0, squares / (2 * n) - mean * mean));
+  e = SmallShift(ca, GradientsOf(ca), cb, minOverlap);
+  e.Dx += bestX;
+  e.Dy += bestY;
+  e.Contrast = contrast;
+  e.Residual = std::sqrt(best);
+  if (static_cast<double>(saturated) > n) {
+    e.Verdict = MatchVerdict::Saturated;
+  } else if (contrast < 0.75) {
+    e.Verdict = MatchVerdict::NoTexture;
+  } else if (e.Found() && e.Residual > 0.7 * contrast * std::sqrt(2.0)) {
+    e.Verdict = MatchVerdict::NoMatch;
+  }
+  return e;
+}
+
 struct WindowShift {
   Real Row;  // the window's middle row, from the transform's middle row
   Real Dx, Dy;
@@ -252,14 +342,7 @@ std::vector<WindowShift> MeasureWindows(const BandSampler& band, const BandSampl
                                         WindowCaches& caches, std::string& why) {
   const int32_t rows = std::min(height, kWindowRows);
   const int32_t windows = std::clamp(height / std::max(rows, 1), 1, kMaxWindows);
-  ShiftSearch search;
-  search.MinDx = search.MinDy = -pass.Reach;
-  search.MaxDx = search.MaxDy = pass.Reach;
-  search.Step = 2;
-  search.ColumnStep = pass.ColumnStep;
-  search.Tolerance = pass.Tolerance;
-  search.MaxIterations = pass.Steps;
-  search.MinOverlap = 256 / (pass.Scale * pass.Scale);
+  const int32_t minOverlap = 256 / (pass.Scale * pass.Scale);
   const int32_t columns = std::min(width, kWindowColumns), column = (width - columns) / 2;
   ChannelTransform part = transform, referencePart = referenceTransform;
   part.X0 += transform.XStep * static_cast<Real>(column);
@@ -290,9 +373,9 @@ std::vector<WindowShift> MeasureWindows(const BandSampler& band, const BandSampl
       if (referenceWindows.Slopes.size() <= static_cast<size_t>(w)) {
         referenceWindows.Slopes.push_back(GradientsOf(full));
       }
-      e = SmallShift(a, referenceWindows.Slopes[static_cast<size_t>(w)], b, search.MinOverlap);
+      e = SmallShift(a, referenceWindows.Slopes[static_cast<size_t>(w)], b, minOverlap);
     } else {
-      e = EstimateShift(a, b, search);
+      e = WideShift(a, b, pass.Reach, minOverlap);
     }
     e.Dx *= pass.Scale;
     e.Dy *= pass.Scale;
