@@ -78,10 +78,9 @@ struct WindowPass {
 // taken out too).
 constexpr WindowPass kPasses[] = {{3, 2}, {1, 1}, {1, 1}};
 
-// The reference's windows, the same in every pass, and their gradients.
+// The reference's windows, the same in every pass.
 struct ReferenceWindows {
   std::vector<GreyImage> Images;
-  std::vector<Gradients> Slopes;
 };
 
 // Where the rows of the windows read: the windows' rows along the strip read alike, as the
@@ -93,23 +92,24 @@ struct WindowCaches {
 
 // What is left of a shift of a fraction of a pixel between a and b (b(x, y) = a(x + Dx, y + Dy))
 // once the band has been read where the wide search put it: in one least-squares step on the
-// difference of the two windows, against the mean of their gradients. With the mean of both
-// gradients the step is exact to the second order of the shift, with no image read between its
-// pixels (so no blend pulls it toward whole pixels).
-ShiftEstimate SmallShift(const GreyImage& a, const Gradients& ga, const GreyImage& b,
-                         int32_t minOverlap) {
-  const Gradients gb = GradientsOf(b);
-  // Row by row in floats (rows are short), with pixels without data weighing nothing: the
-  // compiler's vector loops take it.
+// difference of the two windows, against the mean of their gradients (central differences, so
+// the windows' edge pixels take no part). With the mean of both gradients the step is exact to
+// the second order of the shift, with no image read between its pixels (so no blend pulls it
+// toward whole pixels).
+ShiftEstimate SmallShift(const GreyImage& a, const GreyImage& b, int32_t minOverlap) {
+  // Row by row in floats (rows are short), with pixels without data (or with a neighbour
+  // without) weighing nothing: the compiler's vector loops take it.
   double sxx = 0, sxy = 0, syy = 0, sxd = 0, syd = 0;
   int32_t n = 0;
-  for (int32_t y = 0; y < a.Height; ++y) {
-    const float *ax = ga.X.Row(y), *ay = ga.Y.Row(y), *bx = gb.X.Row(y), *by = gb.Y.Row(y);
-    const float *av = a.Row(y), *bv = b.Row(y);
+  for (int32_t y = 1; y + 1 < a.Height; ++y) {
+    const float *av = a.Row(y), *au = a.Row(y - 1), *ad = a.Row(y + 1);
+    const float *bv = b.Row(y), *bu = b.Row(y - 1), *bd = b.Row(y + 1);
     float rxx = 0, rxy = 0, ryy = 0, rxd = 0, ryd = 0;
     int32_t rn = 0;
-    for (int32_t x = 0; x < a.Width; ++x) {
-      float gx = 0.5f * (ax[x] + bx[x]), gy = 0.5f * (ay[x] + by[x]), d = bv[x] - av[x];
+    for (int32_t x = 1; x + 1 < a.Width; ++x) {
+      float gx = 0.25f * ((av[x + 1] - av[x - 1]) + (bv[x + 1] - bv[x - 1]));
+      float gy = 0.25f * ((ad[x] - au[x]) + (bd[x] - bu[x]));
+      float d = bv[x] - av[x];
       const bool valid = gx == gx && gy == gy && d == d;
       gx = valid ? gx : 0.0f;
       gy = valid ? gy : 0.0f;
@@ -291,7 +291,7 @@ ShiftEstimate WideShift(const GreyImage& a, const GreyImage& b, int32_t reach, i
   const auto n = static_cast<double>(count);
   const double mean = sum / (2 * n);
   const double contrast = std::sqrt(std::max(0.0, squares / (2 * n) - mean * mean));
-  e = SmallShift(ca, GradientsOf(ca), cb, minOverlap);
+  e = SmallShift(ca, cb, minOverlap);
   e.Dx += bestX;
   e.Dy += bestY;
   e.Contrast = contrast;
@@ -370,10 +370,7 @@ std::vector<WindowShift> MeasureWindows(const BandSampler& band, const BandSampl
     MatchLevels(a, b);
     ShiftEstimate e;
     if (pass.Scale == 1) {
-      if (referenceWindows.Slopes.size() <= static_cast<size_t>(w)) {
-        referenceWindows.Slopes.push_back(GradientsOf(full));
-      }
-      e = SmallShift(a, referenceWindows.Slopes[static_cast<size_t>(w)], b, minOverlap);
+      e = SmallShift(a, b, minOverlap);
     } else {
       e = WideShift(a, b, pass.Reach, minOverlap);
     }
