@@ -171,6 +171,8 @@ __attribute__((target("avx2"))) int32_t BlendRunWide(const uint8_t* upper, const
                          half),
         12);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_packs_epi32(va, vb));
+    // The last points: sixteen ending with the run (some of them again).
+    if (i + 16 < n && i + 32 > n) i = n - 32;
   }
   _mm256_zeroupper();
   return i;
