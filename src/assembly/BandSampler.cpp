@@ -127,8 +127,9 @@ void BandSampler::BuildMaps(const CorrectionConstants& constants, std::vector<Re
   geometry.SearchWidth();
   stripWidth_ = geometry.Width();
   const Real outC = geometry.OutputCentre(), srcC = geometry.SourceCentre();
-  mapSource_ = MapSource{std::move(table), static_cast<Real>(strip_.H) / 2, constants.OffsetPixels,
-                         outC, srcC};
+  mapSource_ = MapSource{std::move(table),       {},   static_cast<Real>(strip_.H) / 2,
+                         constants.OffsetPixels, outC, srcC};
+  for (const Real f : mapSource_.Table) mapSource_.FastTable.push_back(static_cast<double>(f));
   const auto entries = static_cast<size_t>(stripWidth_) + 1;
   // How far the middle row moves decides how far beyond the band the maps must reach.
   drop_.assign(entries, 0);
@@ -172,16 +173,30 @@ const BandSampler::MapEntry* BandSampler::MapRow(int64_t q) const {
   const auto entries = static_cast<size_t>(stripWidth_) + 1;
   MapEntry* out = maps_.get() + static_cast<size_t>(q) * entries;
   std::call_once(mapDone_[static_cast<size_t>(q)], [&] {
-    const Real b = static_cast<Real>(firstMap_ + q) / kRowSteps;
+    // As Source, in doubles (a row takes hundreds of points, each kept to 1/256 pixel only).
+    const MapSource& m = mapSource_;
+    const std::vector<double>& table = m.FastTable;
+    const double b = static_cast<double>(firstMap_ + q) / kRowSteps;
+    const auto deltaY = static_cast<double>(m.Half + m.Offset) - (b + 1);
+    const auto outputCentre = static_cast<double>(m.OutputCentre);
+    const auto sourceCentre = static_cast<double>(m.SourceCentre);
+    const auto last = static_cast<double>(table.size() - 1);
+    const bool vertical = request_.CorrectVertically;
+    const auto shift = static_cast<double>(request_.Shift);
+    constexpr double kLimit = 2147483647.0;
     for (size_t a = 0; a < entries; ++a) {
-      Real col = 0, row = 0;
-      int32_t c = 0, r = 0;
-      if (!Source(static_cast<Real>(a), b, col, row) || !RoundFitsInt32(col * 256, c) ||
-          !RoundFitsInt32(row * 256, r)) {
-        out[a] = MapEntry{kNone, 0};
-        continue;
-      }
-      out[a] = MapEntry{c, r};
+      const double deltaX = static_cast<double>(a) - outputCentre;
+      const double rho = std::sqrt(deltaX * deltaX + deltaY * deltaY);
+      out[a] = MapEntry{kNone, 0};
+      if (!(rho <= last)) continue;
+      const auto i = static_cast<size_t>(rho);
+      const double t = rho - static_cast<double>(i);
+      const double f = i + 1 < table.size() ? table[i] + (table[i + 1] - table[i]) * t : table[i];
+      const double col = (sourceCentre + deltaX * (1 + f)) * 256;
+      const double row = (vertical ? b - deltaY * f + shift : b) * 256;
+      if (!(std::fabs(col) < kLimit) || !(std::fabs(row) < kLimit)) continue;
+      out[a] =
+          MapEntry{static_cast<int32_t>(std::lrint(col)), static_cast<int32_t>(std::lrint(row))};
     }
   });
   return out;

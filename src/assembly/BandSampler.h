@@ -149,9 +149,10 @@ class BandSampler {
   std::unique_ptr<std::once_flag[]> mapDone_;  // a map row is worked out once, when first read
   // What the maps are worked out from.
   struct MapSource {
-    std::vector<Real> Table;  // the radial correction table
-    Real Half = 0;            // half the band's height
-    Real Offset = 0;          // the band's offset from the detector's centre line
+    std::vector<Real> Table;        // the radial correction table
+    std::vector<double> FastTable;  // the same in doubles, for the maps' rows
+    Real Half = 0;                  // half the band's height
+    Real Offset = 0;                // the band's offset from the detector's centre line
     Real OutputCentre = 0, SourceCentre = 0;
   };
   MapSource mapSource_;
