@@ -72,20 +72,16 @@ __attribute__((target("avx2"))) inline void BlendGroup(const uint8_t* band, std:
     up = _mm256_blendv_epi8(up, up2, other);
     low = _mm256_blendv_epi8(low, low2, other);
   }
-  // value x 128 - 16384 per point, in the order of the points.
+  // value x 128 - 16384 per point, in the order of the points; then the lower row's share.
   const __m256i u = _mm256_maddubs_epi16(wx, up);
   const __m256i l = _mm256_maddubs_epi16(wx, low);
-  const __m256i wu = _mm256_sub_epi16(_mm256_set1_epi16(128), wy);
-  // value x 16384 - 2^21 per point; points 0-3 and 8-11 in a, 4-7 and 12-15 in b.
-  const __m256i a = _mm256_madd_epi16(_mm256_unpacklo_epi16(u, l), _mm256_unpacklo_epi16(wu, wy));
-  const __m256i b = _mm256_madd_epi16(_mm256_unpackhi_epi16(u, l), _mm256_unpackhi_epi16(wu, wy));
-  const __m256i round = _mm256_set1_epi32((1 << 21) + 512);
-  const __m256i va = _mm256_srai_epi32(_mm256_add_epi32(a, round), 10);
-  const __m256i vb = _mm256_srai_epi32(_mm256_add_epi32(b, round), 10);
-  // Points without data: -1.
-  const __m256i none = _mm256_load_si256(reinterpret_cast<const __m256i*>(g.none));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
-                      _mm256_or_si256(_mm256_packs_epi32(va, vb), none));
+  const __m256i v = _mm256_add_epi16(u, _mm256_mulhrs_epi16(_mm256_sub_epi16(l, u), wy));
+  __m256i values = _mm256_srai_epi16(_mm256_add_epi16(v, _mm256_set1_epi16(16384 + 4)), 3);
+  if (g.gaps) {
+    // Points without data: -1.
+    values = _mm256_or_si256(values, _mm256_load_si256(reinterpret_cast<const __m256i*>(g.none)));
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), values);
 }
 
 template <typename Group>
@@ -175,8 +171,9 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
         const int32_t wx = value && h[j].right != 0 ? (h[j].fx + 1) >> 1 : 0;
         g.wx[2 * p] = static_cast<uint8_t>(128 - wx);
         g.wx[2 * p + 1] = static_cast<uint8_t>(wx);
-        g.wy[p] = static_cast<int16_t>(value ? (h[j].fy + 1) >> 1 : 0);
+        g.wy[p] = static_cast<int16_t>(value ? std::min((h[j].fy + 1) >> 1, 127) << 8 : 0);
         g.none[p] = static_cast<int16_t>(value ? 0 : -1);
+        g.gaps = g.gaps || !value;
         g.other[2 * p] = g.other[2 * p + 1] = value && windowOf[j] != 0 ? 0xFF : 0;
         twoWindows = twoWindows || (value && windowOf[j] != 0);
       }

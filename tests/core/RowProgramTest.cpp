@@ -39,14 +39,16 @@ int16_t Exact(const uint8_t* band, std::ptrdiff_t down, const CachedRead& r) {
   return static_cast<int16_t>((upper * (256 - r.fy) + lower * r.fy + 2048) >> 12);
 }
 
-// The blend with the weights rounded to 1/128.
+// The blend with the weights rounded to 1/128 (the lower row's to at most 127/128), the two
+// rows' blends as the processor's rounded high-half multiply takes them.
 int16_t Rounded(const uint8_t* band, std::ptrdiff_t down, const CachedRead& r) {
   const uint8_t* s0 = band + r.offset;
   const uint8_t* s1 = s0 + down;
-  const int32_t wx = r.right != 0 ? (r.fx + 1) >> 1 : 0, wy = (r.fy + 1) >> 1;
+  const int32_t wx = r.right != 0 ? (r.fx + 1) >> 1 : 0, wy = std::min((r.fy + 1) >> 1, 127);
   const int32_t upper = s0[0] * (128 - wx) + s0[r.right] * wx;
   const int32_t lower = s1[0] * (128 - wx) + s1[r.right] * wx;
-  return static_cast<int16_t>((upper * (128 - wy) + lower * wy + 512) >> 10);
+  const int32_t v = upper + (((lower - upper) * (wy << 8) + 16384) >> 15);
+  return static_cast<int16_t>((v + 4) >> 3);
 }
 
 // 53 points along a corrected row: a column skipped every seventh point, row 1 of the band, then
