@@ -336,8 +336,14 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
     key.push_back(there ? colAt_[static_cast<size_t>(k)] - colAt_[f] : INT64_MIN);
   }
   const uint8_t* band = product_.Rows.Row(static_cast<int32_t>(f0 * fh + c.topInFramelet));
-  for (const RowCache::Row& row : cache.rows_) {
+  // Rows come back in the order they were first read (a framelet's rows, then the next one's):
+  // the search starts after the row found last.
+  const size_t held = cache.rows_.size();
+  for (size_t k = 0; k < held; ++k) {
+    const size_t at = (cache.found_ + 1 + k) % held;
+    const RowCache::Row& row = cache.rows_[at];
     if (row.key[0] != key[0] || row.key[1] != key[1] || row.key != key) continue;
+    cache.found_ = at;
     const std::ptrdiff_t readable =
         product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
     const RowCache::Entry* e = row.entries.data();
@@ -349,6 +355,7 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
     return;
   }
   if (cache.rows_.size() < kCachedRows) cache.rows_.emplace_back();
+  cache.found_ = cache.next_;
   RowCache::Row& row = cache.rows_[cache.next_];
   cache.next_ = (cache.next_ + 1) % kCachedRows;
   row.key = key;

@@ -81,7 +81,8 @@ class BandSampler {
       RowProgram program;  // the entries compiled for byte shuffles
     };
     std::vector<Row> rows_;
-    size_t next_ = 0;
+    size_t next_ = 0;   // the row the next new one takes
+    size_t found_ = 0;  // the row found (or taken) last
   };
   void SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out, RowCache& cache) const;
 
