@@ -38,7 +38,7 @@ void Picture::Size(int32_t width, int32_t height, bool clear) {
     } else if (static_cast<size_t>(bytes) > bytes_.capacity()) {
       // A new block, without copying the old pixels into it; the old picture stays whole
       // should there be no memory for the new one.
-      std::vector<uint8_t> fresh(static_cast<size_t>(bytes));
+      std::vector<uint8_t, UnclearedAllocator<uint8_t>> fresh(static_cast<size_t>(bytes));
       bytes_.swap(fresh);
     } else {
       bytes_.resize(static_cast<size_t>(bytes));

@@ -4,9 +4,33 @@
 // and the BMP writer writes them bottom-up without conversion.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace quelmar {
+
+// An allocator that leaves new elements as they happen to be (a vector's growth does not
+// clear them first).
+template <typename T>
+struct UnclearedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UnclearedAllocator<U>;
+  };
+  UnclearedAllocator() = default;
+  template <typename U>
+  UnclearedAllocator(const UnclearedAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
 
 class Picture {
  public:
@@ -29,7 +53,8 @@ class Picture {
  private:
   void Size(int32_t width, int32_t height, bool clear);
 
-  std::vector<uint8_t> bytes_;
+  // A new block is not cleared: Reset fills it, and the builders that Resize paint every byte.
+  std::vector<uint8_t, UnclearedAllocator<uint8_t>> bytes_;
   int32_t width_ = 0;
   int32_t height_ = 0;
   int32_t stride_ = 0;

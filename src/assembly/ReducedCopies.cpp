@@ -24,6 +24,7 @@ void HalveRows(const Picture& in, Picture& out, int32_t first, int32_t last) {
     uint16_t* s = sums.data();
     for (size_t i = 0; i < rowBytes; ++i) s[i] = static_cast<uint16_t>(a[i] + b[i]);
     uint8_t* o = out.Row(y);
+    std::fill(o + 3 * int64_t{out.Width()}, o + out.Stride(), uint8_t{0});  // the row's padding
     if (twoRows) {
       for (int32_t x = 0; x < pairs; ++x, s += 6, o += 3) {
         o[0] = static_cast<uint8_t>((s[0] + s[3] + 2) >> 2);
