@@ -296,7 +296,13 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   RowContext c = ContextOf(y);
   int64_t x = Fixed16(x0);
   const int64_t step = Fixed16(dx);
-  if (corrected_) {
+  if (!corrected_) {
+    if (step <= 0 || !SamplePlainRow(c, x, step, count, out)) {
+      for (int32_t i = 0; i < count; ++i) out[i] = SamplePoint(c, x + step * i);
+    }
+    return;
+  }
+  {
     // The row is read at the nearest 1/32 row of the stack's framelet (its maps are that fine)
     // and its first column at the nearest 1/256: rows of a band that drifts slowly along the
     // strip then read alike for long stretches.
@@ -313,10 +319,6 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   // The framelets the row's points may read, all inside the product (near its ends, fewer).
   const int64_t lastTop = std::min<int64_t>(f0 + reach_, fc - 1) * fh + c.topInFramelet;
   const int64_t lastRow = lastTop + (strip_.H - 1) * (request_.Invert ? -1 : 1);
-  if (!corrected_) {
-    SampleRow(y, x0, dx, count, out);
-    return;
-  }
   if (count <= 0 || lastTop >= product_.Rows.Lines() || lastRow >= product_.Rows.Lines()) {
     SampleCorrectedRow(c, x, step, count, out);
     return;
@@ -515,14 +517,35 @@ bool BandSampler::SamplePlainRow(const RowContext& c, int64_t x, int64_t step, i
     return static_cast<int32_t>(std::clamp<int64_t>(i, 0, count));
   };
   const int32_t ia = firstAtOrAbove(lo), ib = std::max(ia, firstAtOrAbove(hi));
-  for (int32_t i = 0; i < ia; ++i) out[i] = SamplePoint(c, x + step * i);
-  for (int32_t i = ib; i < count; ++i) out[i] = SamplePoint(c, x + step * i);
-  if (ia == ib) return true;
   row = std::clamp(row, 0, rowHi);
   const int32_t r0 = row >> 8, fy = row & 255;
   const uint8_t* s0 = product_.Rows.Row(static_cast<int32_t>(top)) + r0 * c.rowStep;
   const uint8_t* s1 = r0 + 1 <= h - 1 ? s0 + c.rowStep : s0;
   const int32_t wy0 = 256 - fy, wy1 = fy;
+  // The points beyond the quick run: where the framelets a point may come from (the stack's
+  // and its neighbours) lie at the same columns, what SamplePoint finds in short.
+  bool alike = true;
+  for (const int64_t k : {c.rowFramelet - 1, c.rowFramelet + 1, c.rowFramelet}) {
+    if (k >= 0 && k < fc)
+      alike = alike && colAt_[static_cast<size_t>(k)] == colAt_[static_cast<size_t>(f)];
+  }
+  const int64_t maxStrip = int64_t{stripWidth_ - 1} * kOne;
+  const int32_t colLo = firstColumn_ * 256, colHi = lastColumn_ * 256;
+  const auto edge = [&](int32_t i) -> int16_t {
+    if (!alike) return SamplePoint(c, x + step * i);
+    const int64_t xp = x + step * i - base;
+    if (xp < -kOne / 2 || xp > maxStrip + kOne / 2) return -1;
+    int32_t col = static_cast<int32_t>(std::clamp<int64_t>(xp, 0, maxStrip) >> 8);
+    if (col < colLo - 128 || col > colHi + 128) return -1;
+    col = std::clamp(col, colLo, colHi);
+    const int32_t c0 = col >> 8, fx = col & 255, c1 = std::min(c0 + 1, lastColumn_);
+    const int32_t upper = s0[c0] * (256 - fx) + s0[c1] * fx;
+    const int32_t lower = s1[c0] * (256 - fx) + s1[c1] * fx;
+    return static_cast<int16_t>((upper * wy0 + lower * wy1 + 2048) >> 12);
+  };
+  for (int32_t i = 0; i < ia; ++i) out[i] = edge(i);
+  for (int32_t i = ib; i < count; ++i) out[i] = edge(i);
+  if (ia == ib) return true;
   const int64_t xa = x - base + step * ia;
   if (step == kOne) {
     // Whole-column steps: one horizontal weight for the run; the blend vectorises.

@@ -85,20 +85,22 @@ TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {
 }
 
 // An uncorrected row blends the run inside the band in one go: each of its points reads what it
-// reads alone (a row of one point, taken with a column step that the run does not take).
+// reads alone (a row of one point with a column step of 0, which is read point by point).
 TEST(BandSampler, UncorrectedRowsReadWhatTheirPointsReadAlone) {
   TempDir dir;
   const LoadedProduct product = SimulatedColourProduct(dir);
   ASSERT_TRUE(product.HasImage());
   ScriptedPort port;
   const CameraSettings settings = ReadCameraSettings(dir.File("no-settings-here.ini"));
+  // With a horizontal travel, and without one (where the points beyond the band's columns are
+  // taken in short).
   for (const bool invert : {false, true}) {
-    for (const int32_t band : {1, 5}) {
-      const bool uv = band <= 2;
+    for (const int32_t band : {1, 5, -1, -5}) {
+      const bool uv = std::abs(band) <= 2, across = band > 0;
       BandSamplerRequest request;
-      request.Band = band;
+      request.Band = std::abs(band);
       request.VerticalTravel = uv ? 11.3L / 4 : 11.3L;
-      request.HorizontalTravel = uv ? -0.1L : -0.4L;
+      request.HorizontalTravel = !across ? 0 : uv ? -0.1L : -0.4L;
       request.Invert = invert;
       const BandSampler sampler(product, request, settings, port);
       // An ultraviolet band's samples lie in the middle 128 columns of the product's rows.
@@ -106,12 +108,14 @@ TEST(BandSampler, UncorrectedRowsReadWhatTheirPointsReadAlone) {
       const Real dx = uv ? 0.25L : 1;
       std::vector<int16_t> row(static_cast<size_t>(width));
       int64_t compared = 0;
+      // Rows a row apart, taken alternately with their first point a quarter of a pixel before
+      // and after the band's first column (the last one within half a pixel of its last).
       for (int32_t r = -2; r < sampler.StackHeight() + 2; r += 3) {
-        const Real y = r + 0.61L, x0 = uv ? 282.27L : -3.27L;
+        const Real y = r + 0.61L, x0 = (uv ? 282.27L : -3.27L) - (r % 2 != 0 ? 0.46L : 0);
         sampler.SampleRow(y, x0, dx, width, row.data());
         for (int32_t i = 0; i < width; ++i) {
           int16_t alone = 0;
-          sampler.SampleRow(y, x0 + dx * i, 3, 1, &alone);
+          sampler.SampleRow(y, x0 + dx * i, 0, 1, &alone);
           ASSERT_EQ(row[static_cast<size_t>(i)], alone)
               << "band " << band << " row " << r << " point " << i;
           compared += alone >= 0;
