@@ -110,7 +110,7 @@ ShiftEstimate SmallShift(const GreyImage& a, const GreyImage& b, int32_t minOver
       float gx = 0.25f * ((av[x + 1] - av[x - 1]) + (bv[x + 1] - bv[x - 1]));
       float gy = 0.25f * ((ad[x] - au[x]) + (bd[x] - bu[x]));
       float d = bv[x] - av[x];
-      const bool valid = gx == gx && gy == gy && d == d;
+      const bool valid = (gx == gx) & (gy == gy) & (d == d);
       gx = valid ? gx : 0.0f;
       gy = valid ? gy : 0.0f;
       d = valid ? d : 0.0f;
@@ -187,7 +187,7 @@ void MatchLevels(const GreyImage& a, GreyImage& b) {
     float ta = 0, ta2 = 0, tb = 0, tb2 = 0;
     int32_t rn = 0;
     for (int32_t x = 0; x < a.Width; ++x) {
-      const bool valid = ra[x] == ra[x] && rb[x] == rb[x];
+      const bool valid = (ra[x] == ra[x]) & (rb[x] == rb[x]);
       const float va = valid ? ra[x] : 0.0f, vb = valid ? rb[x] : 0.0f;
       ta += va;
       ta2 += va * va;
@@ -275,7 +275,7 @@ ShiftEstimate WideShift(const GreyImage& a, const GreyImage& b, int32_t reach, i
     for (int32_t x = x0; x < x1; ++x) {
       oa[x - x0] = ra[x];
       ob[x - x0] = rb[x];
-      const bool valid = ra[x] == ra[x] && rb[x] == rb[x];
+      const bool valid = (ra[x] == ra[x]) & (rb[x] == rb[x]);
       const float va = valid ? ra[x] : 0.0f, vb = valid ? rb[x] : 0.0f;
       rowSum += va + vb;
       rowSquares += va * va + vb * vb;
