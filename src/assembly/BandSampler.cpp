@@ -431,14 +431,16 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
           if (r >= 0 && r < rowHi && q >= colLo && q < colHi) {
             const int32_t c0 = q >> 8, fx = q & 255, fy = r & 255;
             const uint8_t* s0 = n.band + (r >> 8) * c.rowStep;
+            if (record != nullptr) {
+              // The row's blend is made from the reads (RowProgram::Run).
+              record[i] = {static_cast<int32_t>(s0 + c0 - home.band), static_cast<uint8_t>(fx),
+                           static_cast<uint8_t>(fy), 1, kValue};
+              continue;
+            }
             const uint8_t* s1 = s0 + c.rowStep;
             const int32_t upper = s0[c0] * (256 - fx) + s0[c0 + 1] * fx;
             const int32_t lower = s1[c0] * (256 - fx) + s1[c0 + 1] * fx;
             out[i] = static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
-            if (record != nullptr) {
-              record[i] = {static_cast<int32_t>(s0 + c0 - home.band), static_cast<uint8_t>(fx),
-                           static_cast<uint8_t>(fy), 1, kValue};
-            }
             continue;
           }
         }
