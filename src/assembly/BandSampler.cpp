@@ -349,6 +349,24 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
     const std::ptrdiff_t readable =
         product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
     const RowCache::Entry* e = row.entries.data();
+    // The next row of the picture reads one band row further down (in this framelet, or in the
+    // next one once the travel is past): it is fetched while this one is blended.
+    {
+      const int64_t r = ((c.yf - rowAt_[f]) >> 16) + 2;
+      const uint8_t* ahead = nullptr;
+      if (r < strip_.H) {
+        ahead = band + r * c.rowStep;
+      } else if (f0 + 1 < fc) {
+        const int64_t rn = r - ((rowAt_[f + 1] - rowAt_[f]) >> 16);
+        const int64_t top = (f0 + 1) * fh + c.topInFramelet;
+        if (rn >= 0 && rn < strip_.H && top < product_.Rows.Lines()) {
+          ahead = product_.Rows.Row(static_cast<int32_t>(top)) + rn * c.rowStep;
+        }
+      }
+      if (ahead != nullptr) {
+        for (int32_t k = firstColumn_; k <= lastColumn_; k += 64) __builtin_prefetch(ahead + k);
+      }
+    }
     if (row.program.Run(band, c.rowStep, band - product_.Rows.Row(0), readable, e, count, out)) {
       for (int32_t i = 0; i < count; ++i) {
         if (e[i].state == kPoint) out[i] = SamplePoint(c, x + step * i);
