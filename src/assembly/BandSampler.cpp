@@ -349,24 +349,7 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
     const std::ptrdiff_t readable =
         product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
     const RowCache::Entry* e = row.entries.data();
-    // The next row of the picture reads one band row further down (in this framelet, or in the
-    // next one once the travel is past): it is fetched while this one is blended.
-    {
-      const int64_t r = ((c.yf - rowAt_[f]) >> 16) + 2;
-      const uint8_t* ahead = nullptr;
-      if (r < strip_.H) {
-        ahead = band + r * c.rowStep;
-      } else if (f0 + 1 < fc) {
-        const int64_t rn = r - ((rowAt_[f + 1] - rowAt_[f]) >> 16);
-        const int64_t top = (f0 + 1) * fh + c.topInFramelet;
-        if (rn >= 0 && rn < strip_.H && top < product_.Rows.Lines()) {
-          ahead = product_.Rows.Row(static_cast<int32_t>(top)) + rn * c.rowStep;
-        }
-      }
-      if (ahead != nullptr) {
-        for (int32_t k = firstColumn_; k <= lastColumn_; k += 64) __builtin_prefetch(ahead + k);
-      }
-    }
+    FetchAhead(c, f0, ((c.yf - rowAt_[f]) >> 16) + 2, band);
     if (row.program.Run(band, c.rowStep, band - product_.Rows.Row(0), readable, e, count, out)) {
       for (int32_t i = 0; i < count; ++i) {
         if (e[i].state == kPoint) out[i] = SamplePoint(c, x + step * i);
@@ -505,6 +488,23 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
   }
 }
 
+void BandSampler::FetchAhead(const RowContext& c, int64_t f, int64_t r, const uint8_t* band) const {
+  const uint8_t* ahead = nullptr;
+  if (r < strip_.H) {
+    ahead = band + r * c.rowStep;
+  } else if (f + 1 < product_.FrameletCount) {
+    // Past the travel: the same place in the next framelet.
+    const auto k = static_cast<size_t>(f);
+    const int64_t next = r - ((rowAt_[k + 1] - rowAt_[k]) >> 16);
+    const int64_t top = (f + 1) * product_.FrameletHeight + c.topInFramelet;
+    if (next >= 0 && next < strip_.H && top < product_.Rows.Lines()) {
+      ahead = product_.Rows.Row(static_cast<int32_t>(top)) + next * c.rowStep;
+    }
+  }
+  if (ahead == nullptr) return;
+  for (int32_t k = firstColumn_; k <= lastColumn_; k += 64) __builtin_prefetch(ahead + k);
+}
+
 bool BandSampler::SamplePlainRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
                                  int16_t* out) const {
   // Without a correction, every point of the row comes from the first framelet (the stack's,
@@ -542,6 +542,7 @@ bool BandSampler::SamplePlainRow(const RowContext& c, int64_t x, int64_t step, i
   const uint8_t* s0 = product_.Rows.Row(static_cast<int32_t>(top)) + r0 * c.rowStep;
   const uint8_t* s1 = r0 + 1 <= h - 1 ? s0 + c.rowStep : s0;
   const int32_t wy0 = 256 - fy, wy1 = fy;
+  FetchAhead(c, f, r0 + 2, product_.Rows.Row(static_cast<int32_t>(top)));
   // The points beyond the quick run: where the framelets a point may come from (the stack's
   // and its neighbours) lie at the same columns, what SamplePoint finds in short.
   bool alike = true;

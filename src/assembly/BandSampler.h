@@ -118,6 +118,9 @@ class BandSampler {
   // written).
   void SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count, int16_t* out,
                           RowCache::Entry* record = nullptr) const;
+  // Asks the processor for band row r of framelet f (its band at `band`; beyond the band, the
+  // same place in the next framelet): the one the picture's next row reads first.
+  void FetchAhead(const RowContext& c, int64_t f, int64_t r, const uint8_t* band) const;
   void BuildMaps(const CorrectionConstants& constants, std::vector<Real> table);
   // The source column and band row of output column a on output band row b (0-based).
   bool Source(Real a, Real b, Real& col, Real& row) const;
