@@ -73,8 +73,10 @@ __attribute__((target("ssse3"))) int32_t PackShuffled(const int16_t* r, const in
   for (; x + 16 <= width; x += 16) {
     const __m128i none = Missing(r, g, b, x);
     __m128i channel[3] = {Levels(b + x), Levels(g + x), Levels(r + x)};
-    for (int32_t c = 0; c < 3; ++c) {
-      channel[c] = _mm_or_si128(_mm_andnot_si128(none, channel[c]), _mm_and_si128(none, fill[c]));
+    if (_mm_movemask_epi8(none) != 0) {
+      for (int32_t c = 0; c < 3; ++c) {
+        channel[c] = _mm_or_si128(_mm_andnot_si128(none, channel[c]), _mm_and_si128(none, fill[c]));
+      }
     }
     for (int32_t k = 0; k < 3; ++k) {
       const auto mask = [&](int32_t c) {
