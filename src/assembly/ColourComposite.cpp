@@ -192,15 +192,20 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
   }
   const unsigned cores = request.Threads > 0 ? static_cast<unsigned>(request.Threads)
                                              : std::thread::hardware_concurrency();
-  // The two other channels are measured at once where there are two cores.
+  // The reference's windows are sampled once for both channels (by every core), then the two
+  // other channels are measured at once where there are two cores.
+  const ReferenceWindows windows =
+      request.MeasureOffsets
+          ? SampleReferenceWindows(reference, transforms[ref], width, height,
+                                   static_cast<int32_t>(std::clamp(cores, 1u, 8u)))
+          : ReferenceWindows{};
   const std::array<size_t, 2> others{ref == 0 ? size_t{1} : 0, ref == 2 ? size_t{1} : 2};
   const auto measure = [&](int32_t k) {
     for (int32_t j = 0; j < 2; ++j) {
       if (cores >= 2 && j != k) continue;
       const size_t c = others[static_cast<size_t>(j)];
       if (request.MeasureOffsets) {
-        RegisterChannel(*samplers[c], reference, transforms[ref], width, height, transforms[c],
-                        result.Channels[c]);
+        RegisterChannel(*samplers[c], windows, width, height, transforms[c], result.Channels[c]);
       } else {
         result.Channels[c].Note = "not measured";
       }

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "assembly/SubpixelMatch.h"
+#include "util/RunParts.h"
 
 namespace quelmar {
 
@@ -78,16 +79,20 @@ struct WindowPass {
 // taken out too).
 constexpr WindowPass kPasses[] = {{3, 2}, {1, 1}, {1, 1}};
 
-// The reference's windows, the same in every pass.
-struct ReferenceWindows {
-  std::vector<GreyImage> Images;
-};
-
-// Where the rows of the windows read: the windows' rows along the strip read alike, as the
-// picture's rows do.
-struct WindowCaches {
-  BandSampler::RowCache Reference;
-  BandSampler::RowCache Band;
+// Where the measuring windows lie on the reference grid: `Rows` rows from row First(w) for w in
+// 0..Count - 1, evenly spread along the strip, and `Columns` columns from `Column`.
+struct WindowLayout {
+  int32_t Rows, Count, Columns, Column, Height;
+  WindowLayout(int32_t width, int32_t height)
+      : Rows(std::min(height, kWindowRows)),
+        Count(std::clamp(height / std::max(Rows, 1), 1, kMaxWindows)),
+        Columns(std::min(width, kWindowColumns)),
+        Column((width - Columns) / 2),
+        Height(height) {}
+  int32_t First(int32_t w) const {
+    return Count == 1 ? (Height - Rows) / 2
+                      : static_cast<int32_t>(int64_t{Height - Rows} * w / (Count - 1));
+  }
 };
 
 // What is left of a shift of a fraction of a pixel between a and b (b(x, y) = a(x + Dx, y + Dy))
@@ -335,31 +340,24 @@ Real Median(std::vector<Real> v) {
 
 // The shifts of the band against the reference in windows along the strip: b(x, y) =
 // reference(x + Dx, y + Dy) for the band sampled with the transform.
-std::vector<WindowShift> MeasureWindows(const BandSampler& band, const BandSampler& reference,
-                                        const ChannelTransform& referenceTransform, int32_t width,
+// The shifts of the band against the reference in windows along the strip: b(x, y) =
+// reference(x + Dx, y + Dy) for the band sampled with the transform. `cache`: where the band's
+// window rows read (the windows' rows along the strip read alike, as the picture's rows do).
+std::vector<WindowShift> MeasureWindows(const BandSampler& band,
+                                        const ReferenceWindows& referenceWindows, int32_t width,
                                         int32_t height, const ChannelTransform& transform,
-                                        const WindowPass& pass, ReferenceWindows& referenceWindows,
-                                        WindowCaches& caches, std::string& why) {
-  const int32_t rows = std::min(height, kWindowRows);
-  const int32_t windows = std::clamp(height / std::max(rows, 1), 1, kMaxWindows);
+                                        const WindowPass& pass, BandSampler::RowCache& cache,
+                                        std::string& why) {
+  const WindowLayout layout(width, height);
   const int32_t minOverlap = 256 / (pass.Scale * pass.Scale);
-  const int32_t columns = std::min(width, kWindowColumns), column = (width - columns) / 2;
-  ChannelTransform part = transform, referencePart = referenceTransform;
-  part.X0 += transform.XStep * static_cast<Real>(column);
-  referencePart.X0 += referenceTransform.XStep * static_cast<Real>(column);
+  ChannelTransform part = transform;
+  part.X0 += transform.XStep * static_cast<Real>(layout.Column);
   std::vector<WindowShift> found;
-  for (int32_t w = 0; w < windows; ++w) {
-    const int32_t first = windows == 1
-                              ? (height - rows) / 2
-                              : static_cast<int32_t>(int64_t{height - rows} * w / (windows - 1));
-    // The reference's windows are the same in every pass.
-    if (referenceWindows.Images.size() <= static_cast<size_t>(w)) {
-      referenceWindows.Images.push_back(
-          GreyOf(SampleChannel(reference, referencePart, columns, first, rows, caches.Reference),
-                 columns, 0, rows, 0, columns));
-    }
-    GreyImage b = GreyOf(SampleChannel(band, part, columns, first, rows, caches.Band), columns, 0,
-                         rows, 0, columns);
+  for (int32_t w = 0; w < layout.Count; ++w) {
+    if (static_cast<size_t>(w) >= referenceWindows.Images.size()) break;
+    const int32_t first = layout.First(w), rows = layout.Rows, columns = layout.Columns;
+    GreyImage b = GreyOf(SampleChannel(band, part, columns, first, rows, cache), columns, 0, rows,
+                         0, columns);
     const GreyImage& full = referenceWindows.Images[static_cast<size_t>(w)];
     GreyImage reduced;
     if (pass.Scale == 2) {
@@ -436,16 +434,34 @@ Real Fold(const std::vector<WindowShift>& shifts, int32_t height, ChannelTransfo
 
 }  // namespace
 
-void RegisterChannel(const BandSampler& band, const BandSampler& reference,
-                     const ChannelTransform& referenceTransform, int32_t width, int32_t height,
-                     ChannelTransform& transform, ChannelRegistration& record) {
+ReferenceWindows SampleReferenceWindows(const BandSampler& reference,
+                                        const ChannelTransform& referenceTransform, int32_t width,
+                                        int32_t height, int32_t parts) {
+  const WindowLayout layout(width, height);
+  ChannelTransform part = referenceTransform;
+  part.X0 += referenceTransform.XStep * static_cast<Real>(layout.Column);
+  ReferenceWindows windows;
+  windows.Images.resize(static_cast<size_t>(layout.Count));
+  parts = std::clamp(parts, 1, layout.Count);
+  RunParts(parts, [&](int32_t k) {
+    BandSampler::RowCache cache;
+    for (int32_t w = k; w < layout.Count; w += parts) {
+      windows.Images[static_cast<size_t>(w)] = GreyOf(
+          SampleChannel(reference, part, layout.Columns, layout.First(w), layout.Rows, cache),
+          layout.Columns, 0, layout.Rows, 0, layout.Columns);
+    }
+  });
+  return windows;
+}
+
+void RegisterChannel(const BandSampler& band, const ReferenceWindows& referenceWindows,
+                     int32_t width, int32_t height, ChannelTransform& transform,
+                     ChannelRegistration& record) {
   std::string why = "no windows to compare";
-  ReferenceWindows referenceWindows;
-  WindowCaches caches;
+  BandSampler::RowCache cache;
   for (size_t pass = 0; pass < std::size(kPasses); ++pass) {
     const std::vector<WindowShift> shifts =
-        MeasureWindows(band, reference, referenceTransform, width, height, transform, kPasses[pass],
-                       referenceWindows, caches, why);
+        MeasureWindows(band, referenceWindows, width, height, transform, kPasses[pass], cache, why);
     if (shifts.empty()) {
       if (pass == 0) {
         record.Measured = false;

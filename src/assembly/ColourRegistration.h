@@ -7,6 +7,7 @@
 
 #include "assembly/BandSampler.h"
 #include "assembly/ColourComposite.h"
+#include "assembly/SubpixelMatch.h"
 #include "util/Numbers.h"
 
 namespace quelmar {
@@ -38,11 +39,20 @@ std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransfo
 void SampleChannelRow(const BandSampler& band, const ChannelTransform& transform, int32_t width,
                       int32_t row, int16_t* out, BandSampler::RowCache& cache);
 
-// Measures the band against the reference band (sampled with its own transform on the reference
-// grid of width x height pixels) and folds the correction into `transform`; fills the
-// registration record.
-void RegisterChannel(const BandSampler& band, const BandSampler& reference,
-                     const ChannelTransform& referenceTransform, int32_t width, int32_t height,
-                     ChannelTransform& transform, ChannelRegistration& record);
+// The reference band's measuring windows along the strip (sampled with its own transform on
+// the reference grid of width x height pixels), the same for every channel and pass: sampled
+// once, `parts` threads at once.
+struct ReferenceWindows {
+  std::vector<GreyImage> Images;
+};
+ReferenceWindows SampleReferenceWindows(const BandSampler& reference,
+                                        const ChannelTransform& referenceTransform, int32_t width,
+                                        int32_t height, int32_t parts);
+
+// Measures the band against the reference band's windows and folds the correction into
+// `transform`; fills the registration record.
+void RegisterChannel(const BandSampler& band, const ReferenceWindows& referenceWindows,
+                     int32_t width, int32_t height, ChannelTransform& transform,
+                     ChannelRegistration& record);
 
 }  // namespace quelmar
