@@ -102,6 +102,7 @@ BandSampler::BandSampler(const LoadedProduct& product, const BandSamplerRequest&
                      " does not fit in a 32-bit integer");
   }
   start_ = profiled ? -lowest : ht < 0 ? static_cast<Real>(extra) : 0;
+  start16_ = Fixed16(start_);
   stackWidth_ = CheckedAdd(stripWidth_, extra);
   stackHeight_ = CheckedAdd(RoundToInt32(rows), strip_.H);
 
@@ -227,13 +228,26 @@ inline bool BandSampler::SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& r
 BandSampler::RowContext BandSampler::ContextOf(Real y) const {
   RowContext c;
   c.yf = Fixed16(y);
-  c.start = Fixed16(start_);
+  c.start = start16_;
   c.rowStep = request_.Invert ? -std::ptrdiff_t{wsrc_} : wsrc_;
   c.topInFramelet = request_.Invert ? strip_.B - 1 : strip_.T;
-  // The framelet a stack would take the row from: the last one that begins at or above it.
-  c.rowFramelet = std::max<int64_t>(
-      std::upper_bound(rowAt_.begin(), rowAt_.end(), c.yf) - rowAt_.begin() - 1, 0);
+  c.rowFramelet = FrameletOf(c.yf);
   return c;
+}
+
+int64_t BandSampler::FrameletOf(int64_t yf) const {
+  // The last framelet that begins at or above the row: first where an even travel puts it,
+  // then a step at a time.
+  const auto last = static_cast<int64_t>(rowAt_.size()) - 1;
+  int64_t f = 0;
+  if (last > 0 && rowAt_.back() > 0 && yf > 0) {
+    f = std::min<int64_t>(
+        last, static_cast<int64_t>(static_cast<double>(yf) / static_cast<double>(rowAt_.back()) *
+                                   static_cast<double>(last)));
+  }
+  while (f > 0 && rowAt_[static_cast<size_t>(f)] > yf) --f;
+  while (f < last && rowAt_[static_cast<size_t>(f) + 1] <= yf) ++f;
+  return f;
 }
 
 int16_t BandSampler::SamplePoint(const RowContext& c, int64_t x) const {
@@ -311,8 +325,7 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
     static_assert(kOne / kRowSteps == 1 << 11, "a map row is 2048 / 65536 rows");
     c.yf = top + (((c.yf - top + kOne / kRowSteps / 2) >> 11) << 11);
     x = left + (((x - left + 128) >> 8) << 8);
-    c.rowFramelet = std::max<int64_t>(
-        std::upper_bound(rowAt_.begin(), rowAt_.end(), c.yf) - rowAt_.begin() - 1, 0);
+    c.rowFramelet = FrameletOf(c.yf);
   }
   const int64_t f0 = c.rowFramelet;
   const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight;

@@ -104,6 +104,9 @@ class BandSampler {
     int64_t rowFramelet = 0;  // the framelet a stack takes the row from
   };
   RowContext ContextOf(Real y) const;
+  // The framelet a stack takes row yf (1/65536 rows) from: the last one that begins at or above
+  // it (the first one above them all).
+  int64_t FrameletOf(int64_t yf) const;
   // One point (x in 1/65536 columns) of the row: value x 16, -1 for no data.
   int16_t SamplePoint(const RowContext& c, int64_t x) const;
   // A row of an uncorrected band, the run inside the band's columns blended in one go; false
@@ -141,7 +144,8 @@ class BandSampler {
   int32_t stripWidth_ = 0;
   int32_t stackWidth_ = 0;
   int32_t stackHeight_ = 0;
-  Real start_ = 0;  // column of the first framelet's strip
+  Real start_ = 0;       // column of the first framelet's strip
+  int64_t start16_ = 0;  // the same, 1/65536 columns
   // Where each framelet's strip begins in the stack: row and column (less start_), 1/65536
   // pixels.
   std::vector<int64_t> rowAt_;
