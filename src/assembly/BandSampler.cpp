@@ -395,9 +395,14 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
   const int32_t colLo = firstColumn_ * 256, colHi = lastColumn_ * 256, rowHi = (h - 1) * 256;
   const int64_t maxStrip = int64_t{stripWidth_ - 1} * kOne;
   struct Near {
-    const MapEntry* map = nullptr;  // null: the row is beyond the framelet's maps
+    int64_t q = -1;                 // its map row; -1: the row is beyond the framelet's maps
+    const MapEntry* map = nullptr;  // that map row, worked out when a point first reads it
     const uint8_t* band = nullptr;  // null: the framelet's band is beyond the product
     int64_t base = 0;               // where its strip begins, 1/65536 columns
+  };
+  const auto mapOf = [this](Near& n) {
+    if (n.map == nullptr && n.q >= 0) n.map = MapRow(n.q);
+    return n.map;
   };
   std::array<Near, 2 * kReach + 1> near{};
   const int64_t f0 = c.rowFramelet;
@@ -408,7 +413,7 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
     n.base = c.start + colAt_[static_cast<size_t>(k)];
     const int64_t q =
         (((c.yf - rowAt_[static_cast<size_t>(k)]) * kRowSteps + kOne / 2) >> 16) - firstMap_;
-    if (q >= 0 && q < mapCount_) n.map = MapRow(q);
+    if (q >= 0 && q < mapCount_) n.q = q;
     const int64_t top = k * fh + c.topInFramelet;
     if (top < lines && top + (h - 1) * (request_.Invert ? -1 : 1) < lines) {
       n.band = product_.Rows.Row(static_cast<int32_t>(top));
@@ -433,12 +438,13 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
     {
       // Most points: that framelet's source lies inside its band, away from the band's last row
       // and column, and is blended without further checks.
-      const Near& n = near[static_cast<size_t>(f - f0 + kReach)];
+      Near& n = near[static_cast<size_t>(f - f0 + kReach)];
       const int64_t xp = xi - n.base;
-      if (n.map != nullptr && n.band != nullptr && xp >= 0 && xp < maxStrip) {
+      const MapEntry* map = n.band != nullptr && xp >= 0 && xp < maxStrip ? mapOf(n) : nullptr;
+      if (map != nullptr) {
         const auto a = static_cast<size_t>(xp >> 16);
         const int64_t t = xp & (kOne - 1);
-        const MapEntry e0 = n.map[a], e1 = n.map[a + 1];
+        const MapEntry e0 = map[a], e1 = map[a + 1];
         if (e0.col != kNone && e1.col != kNone) {
           const auto r = static_cast<int32_t>(e0.row + (((e1.row - e0.row) * t) >> 16));
           const auto q = static_cast<int32_t>(e0.col + (((e1.col - e0.col) * t) >> 16));
@@ -464,8 +470,8 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
     const Near* from = nullptr;
     for (const int64_t k : {f, f + 1, f - 1}) {
       if (k < 0 || k >= fc) continue;
-      const Near& n = near[static_cast<size_t>(k - f0 + kReach)];
-      if (n.map == nullptr) continue;
+      Near& n = near[static_cast<size_t>(k - f0 + kReach)];
+      if (mapOf(n) == nullptr) continue;
       const int64_t xp = xi - n.base;
       if (xp < -kOne / 2 || xp > maxStrip + kOne / 2) continue;
       const int64_t xs = std::clamp<int64_t>(xp, 0, maxStrip);
