@@ -131,7 +131,7 @@ TEST(RowProgram, RowEndsAndOtherGroupsAndReadsNearTheImageEnds) {
   std::vector<CachedRead> reads = CurvedRow(down);
   reads[20].state = kCachedPoint;
   reads[40].offset = -3 * kWidth + 40;
-  reads[41].offset = 3 * kWidth + 41;
+  reads[41].offset += 40;  // forty columns on in the same row
   program.Compile(reads.data(), count, down, kWidth);
   EXPECT_EQ(program.ShuffledGroups(), 1);
   std::fill(out.begin(), out.end(), -7);
