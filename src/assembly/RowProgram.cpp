@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 #include "util/ProcessorFeatures.h"
 
@@ -117,6 +118,7 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
   lowest_ = PTRDIFF_MAX;
   highest_ = PTRDIFF_MIN;
   const int64_t d = down;
+  const double inverse = 1.0 / std::max(rowWidth, 1);  // a column from an offset, no division
   for (size_t k = 0; k < groups_.size(); ++k) {
     Group& g = groups_[k];
     const CachedRead* e =
@@ -154,7 +156,9 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
         }
         // One window inside the row its points read: at the row's end, it ends with the row
         // (rows are kWindow bytes or longer).
-        const int64_t column = ((lo % rowWidth) + rowWidth) % rowWidth;
+        int64_t column = lo - static_cast<int64_t>(std::floor(static_cast<double>(lo) * inverse)) *
+                                  int64_t{rowWidth};
+        column += column < 0 ? rowWidth : column >= rowWidth ? -rowWidth : 0;
         lo -= std::max<int64_t>(0, column + kWindow - rowWidth);
         ok = hi - lo < kWindow && lo >= INT32_MIN && lo <= INT32_MAX;
         start[w] = lo;
