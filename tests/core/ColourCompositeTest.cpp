@@ -18,6 +18,7 @@
 #include "assembly/SubpixelMatch.h"
 #include "product/EdrLoader.h"
 #include "support/ScriptedPort.h"
+#include "support/StackTruth.h"
 #include "support/TestFiles.h"
 #include "util/Errors.h"
 
@@ -111,48 +112,10 @@ ChannelVsTruth CompareChannel(const Picture& p, size_t c, const sim::SimBand& ba
 // Mean absolute error of the band's own corrected stack against its truth (an ultraviolet
 // band's pixel against the mean of the 4 x 4 visible pixels it covers).
 double StackError(const Loaded& l, int32_t band, Real travel, const TempDir& dir) {
-  const sim::SimBand& b = l.sim.bands[static_cast<size_t>(band) - 1];
-  const double scale = b.ultraviolet ? 4.0 : 1.0;
-  PictureRequest r;
-  r.Stacked = true;
-  r.VerticalTravel = travel / static_cast<Real>(scale);
-  r.CorrectDistortion = r.CorrectVertically = true;
-  r.ReadBand = [band] { return band; };
-  r.ReadShift = [] { return 0; };
-  r.SettingsPath = dir.File("no-settings-here.ini");
-  ScriptedPort port;
-  DisplayedImageInfo displayed;
-  Picture picture;
-  EXPECT_EQ(DisplayImage(l.product, r, port, displayed, picture), DisplayOutcome::Shown);
-  if (!b.ultraviolet) {
-    const auto rowToWorld = static_cast<int32_t>(std::lround(1 - b.height / 2.0 - b.offsetPixels));
-    return CompareChannel(picture, 0, b, l.sim.scene, picture.Width() / 2, rowToWorld, 256)
-        .meanError;
-  }
-  double sum = 0;
-  int64_t n = 0;
-  const sim::GroundScene& scene = l.sim.scene;
-  for (int32_t v = 0; v < picture.Height(); ++v) {
-    for (int32_t u = 0; u < picture.Width(); ++u) {
-      const uint8_t* px = picture.Row(v) + 3 * u;
-      if (NoData(px)) continue;
-      const double wx = scale * (u - picture.Width() / 2);
-      const double wy = scale * (v + 1 - b.height / 2.0 - b.offsetPixels);
-      if (!scene.ContainsWorld(static_cast<int32_t>(wx) - 2, static_cast<int32_t>(wy) - 2) ||
-          !scene.ContainsWorld(static_cast<int32_t>(wx) + 2, static_cast<int32_t>(wy) + 2)) {
-        continue;
-      }
-      double truth = 0;
-      for (int sy = 0; sy < 4; ++sy) {
-        for (int sx = 0; sx < 4; ++sx) {
-          truth += scene.SampleWorldInBand(wx + sx - 1.5, wy + sy - 1.5, b.colour) / 16;
-        }
-      }
-      sum += std::abs(px[0] - std::min(b.gain * truth, 255.0));
-      ++n;
-    }
-  }
-  return n > 0 ? sum / static_cast<double>(n) : 1e9;
+  const double scale = l.sim.bands[static_cast<size_t>(band) - 1].ultraviolet ? 4.0 : 1.0;
+  return testing::CorrectedStackError(l.sim, l.product, band, travel / static_cast<Real>(scale), 0,
+                                      dir.File("no-settings-here.ini"))
+      .meanError;
 }
 
 struct Figures {
