@@ -60,8 +60,8 @@ awk '
       printf "  vertical within %s px: %.1f %% (of those found %.1f %%); horizontal within %s px: %.1f %% (%.1f %%)\n",
         u ? "0.05" : "0.02", 100 * okv[u] / n[u], 100 * okv[u] / (n[u] - nf[u]),
         u ? "0.1" : "0.05", 100 * okh[u] / n[u], 100 * okh[u] / (n[u] - nf[u])
-      n = split("6 8.5 11 12 13 13.5", ts, " ")
-      for (i = 1; i <= n; i++) {
+      nt = split("6 8.5 11 12 13 13.5", ts, " ")
+      for (i = 1; i <= nt; i++) {
         t = ts[i]
         printf "  travel %-4s mean vertical error %+.3f (%d), not found %d\n", t,
           cnt[u, t] ? sum[u, t] / cnt[u, t] : 0, cnt[u, t], nft[u, t]
