@@ -55,6 +55,11 @@ inline uint32_t DataMask(float v) {
 inline float Keep(float v, uint32_t mask) {
   return std::bit_cast<float>(std::bit_cast<uint32_t>(v) & mask);
 }
+// a where the mask is set, b where it is clear.
+inline float Select(uint32_t mask, float a, float b) {
+  return std::bit_cast<float>((std::bit_cast<uint32_t>(a) & mask) |
+                              (std::bit_cast<uint32_t>(b) & ~mask));
+}
 // 1 for a grey level of 254.5 or more (v is a grey level or 0, never NaN).
 inline float White(float v) {
   return std::bit_cast<int32_t>(v) >= std::bit_cast<int32_t>(254.5f) ? 1.0f : 0.0f;
@@ -211,49 +216,81 @@ Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy
   return sums;
 }
 
+// Gives an image the size w x h, reusing its storage.
+void Resize(GreyImage& image, int32_t w, int32_t h) {
+  image.Width = w;
+  image.Height = h;
+  image.Values.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+}
+
 // GradientsOf, quicker on strips with a few columns of no data: the central differences
-// everywhere first, then the careful rule only where they met no data or an edge.
-Gradients GradientsQuickly(const GreyImage& image) {
+// everywhere first, then the careful rule only where they met no data or an edge. Into g's
+// storage.
+void GradientsQuickly(const GreyImage& image, Gradients& g) {
   const int32_t w = image.Width, h = image.Height;
-  if (w < 3 || h < 3) return GradientsOf(image);
-  Gradients g{GreyImage(w, h), GreyImage(w, h)};
-  const auto difference = [](float before, float here, float after) {
-    if (!std::isnan(before) && !std::isnan(after)) return 0.5f * (after - before);
-    if (!std::isnan(after)) return after - here;
-    if (!std::isnan(before)) return here - before;
-    return 0.0f;
-  };
+  if (w < 3 || h < 3) {
+    g = GradientsOf(image);
+    return;
+  }
+  Resize(g.X, w, h);
+  Resize(g.Y, w, h);
+  // Where a central difference down the columns meets no data or an edge: the one-sided one
+  // toward the neighbour with data, or 0 with neither. Selects on the bits rather than branches,
+  // so that the loops run on the processor's vectors.
+  const uint32_t none = 0;
   for (int32_t y = 0; y < h; ++y) {
     const float* row = image.Row(y);
-    const float* up = y > 0 ? image.Row(y - 1) : nullptr;
-    const float* down = y + 1 < h ? image.Row(y + 1) : nullptr;
+    const uint32_t hasUp = y > 0 ? ~none : none, hasDown = y + 1 < h ? ~none : none;
+    const float* up = y > 0 ? image.Row(y - 1) : row;
+    const float* down = y + 1 < h ? image.Row(y + 1) : row;
     float* gx = g.X.Row(y);
     float* gy = g.Y.Row(y);
     // Along the rows, central differences only: a one-sided one at the end of a run of columns
     // would pull the sideways travel (the pairs counted there change with the shift).
-    for (int32_t x = 1; x + 1 < w; ++x) gx[x] = 0.5f * (row[x + 1] - row[x - 1]);
-    if (up != nullptr && down != nullptr)
-      for (int32_t x = 0; x < w; ++x) gy[x] = 0.5f * (down[x] - up[x]);
+    gx[0] = gx[w - 1] = kNaN;
+    for (int32_t x = 1; x + 1 < w; ++x)
+      gx[x] = Select(DataMask(row[x]), 0.5f * (row[x + 1] - row[x - 1]), kNaN);
     for (int32_t x = 0; x < w; ++x) {
-      const float here = row[x];
-      if (std::isnan(here)) {
-        gx[x] = gy[x] = kNaN;
-        continue;
-      }
-      if (up == nullptr || down == nullptr || std::isnan(gy[x]))
-        gy[x] = difference(up ? up[x] : kNaN, here, down ? down[x] : kNaN);
+      const float here = row[x], u = up[x], d = down[x];
+      const float central = 0.5f * (d - u);
+      const uint32_t upOk = DataMask(u) & hasUp, downOk = DataMask(d) & hasDown;
+      const float oneSided = Select(downOk, d - here, Select(upOk, here - u, 0.0f));
+      gy[x] = Select(DataMask(here), Select(upOk & downOk, central, oneSided), kNaN);
     }
   }
-  return g;
 }
 
 }  // namespace
 
 MatchStrip PrepareStrip(GreyImage image) {
   MatchStrip s;
-  s.Slopes = GradientsQuickly(image);
+  GradientsQuickly(image, s.Slopes);
   s.Image = std::move(image);
   return s;
+}
+
+void SoftenRows(const GreyImage& raw, GreyImage& out) {
+  const int32_t w = raw.Width;
+  Resize(out, w, raw.Height);
+  for (int32_t y = 0; y < raw.Height; ++y) {
+    const float* in = raw.Row(y);
+    float* r = out.Row(y);
+    if (w < 3) {
+      std::copy(in, in + w, r);
+      continue;
+    }
+    r[0] = in[0];
+    r[w - 1] = in[w - 1];
+    for (int32_t x = 1; x + 1 < w; ++x) {
+      const float v = 0.25f * in[x - 1] + 0.5f * in[x] + 0.25f * in[x + 1];
+      r[x] = Select(DataMask(v), v, in[x]);
+    }
+  }
+}
+
+void PrepareSoftenedStrip(const GreyImage& raw, MatchStrip& strip) {
+  SoftenRows(raw, strip.Image);
+  GradientsQuickly(strip.Image, strip.Slopes);
 }
 
 ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,

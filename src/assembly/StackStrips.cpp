@@ -160,6 +160,7 @@ GreyImage StackStrips::Read(int32_t framelet, int32_t firstLine, int32_t lines) 
 
 void StackStrips::SelectColumns(const std::vector<int32_t>& columns) {
   selected_ = static_cast<int32_t>(columns.size());
+  runs_.clear();
   const size_t n = static_cast<size_t>(lines_) * columns.size();
   tapAt_.assign(n, -1);
   tapX_.assign(n, 0.0f);
@@ -174,6 +175,14 @@ void StackStrips::SelectColumns(const std::vector<int32_t>& columns) {
       if (!hasData_.empty() && !hasData_[static_cast<size_t>(x)]) continue;
       if (sourceX_.empty()) {
         tapAt_[at] = x;
+        // The same columns on every line: runs of consecutive ones are copied as they are.
+        if (line > 0) continue;
+        if (!runs_.empty() && runs_.back().To + runs_.back().Count == i &&
+            runs_.back().From + runs_.back().Count == x) {
+          ++runs_.back().Count;
+        } else {
+          runs_.push_back({i, x, 1});
+        }
         continue;
       }
       const size_t source =
@@ -192,8 +201,18 @@ void StackStrips::SelectColumns(const std::vector<int32_t>& columns) {
 }
 
 GreyImage StackStrips::ReadColumns(int32_t framelet, int32_t firstLine, int32_t lines) const {
+  GreyImage image;
+  ReadColumnsInto(framelet, firstLine, lines, image);
+  return image;
+}
+
+void StackStrips::ReadColumnsInto(int32_t framelet, int32_t firstLine, int32_t lines,
+                                  GreyImage& image) const {
   const LoadedProduct& p = *product_;
-  GreyImage image(selected_, lines);
+  if (lines < 0) throw RangeError("A strip cannot have a negative number of lines");
+  image.Width = selected_;
+  image.Height = lines;
+  image.Values.assign(static_cast<size_t>(selected_) * static_cast<size_t>(lines), kNaN);
   const int64_t base = int64_t{framelet} * p.FrameletHeight;
   const int64_t lastRow = int64_t{p.RowCount} - 1;
   const int32_t wsrc = p.Rows.Width();
@@ -206,8 +225,11 @@ GreyImage StackStrips::ReadColumns(int32_t framelet, int32_t firstLine, int32_t 
     if (sourceX_.empty()) {
       const int64_t source = invert_ ? base + strip_.B - line : base + strip_.T + line - 1;
       const uint8_t* in = p.Rows.Row(static_cast<int32_t>(std::clamp<int64_t>(source, 0, lastRow)));
-      for (int32_t i = 0; i < selected_; ++i)
-        if (at[i] >= 0) out[i] = in[at[i]];
+      for (const ColumnRun& run : runs_) {
+        const uint8_t* from = in + run.From;
+        float* to = out + run.To;
+        for (int32_t k = 0; k < run.Count; ++k) to[k] = from[k];
+      }
       continue;
     }
     // The band's rows of this framelet (the last framelet may be cut short by the rows read).
@@ -224,7 +246,6 @@ GreyImage StackStrips::ReadColumns(int32_t framelet, int32_t firstLine, int32_t 
       out[i] = top + (bottom - top) * ty[i];
     }
   }
-  return image;
 }
 
 int32_t StackStrips::FindEmptyColumns(int32_t sampled) {

@@ -55,6 +55,8 @@ class StackStrips {
   void SelectColumns(const std::vector<int32_t>& columns);
   // The same lines as Read at the selected columns only.
   GreyImage ReadColumns(int32_t framelet, int32_t firstLine, int32_t lines) const;
+  // The same into `image`'s storage (no allocation once it is large enough).
+  void ReadColumnsInto(int32_t framelet, int32_t firstLine, int32_t lines, GreyImage& image) const;
   // Marks as having no data every column that is 0 in each of up to `sampled` framelets spread
   // over the product (the zero columns beside the ultraviolet samples of a wide row); gives how
   // many columns keep data.
@@ -78,6 +80,11 @@ class StackStrips {
   int32_t selected_ = 0;
   std::vector<int32_t> tapAt_;
   std::vector<float> tapX_, tapY_;
+  // Not corrected: the selected columns as runs of consecutive source columns.
+  struct ColumnRun {
+    int32_t To = 0, From = 0, Count = 0;
+  };
+  std::vector<ColumnRun> runs_;
 };
 
 }  // namespace quelmar

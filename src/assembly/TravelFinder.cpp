@@ -165,18 +165,10 @@ std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Re
 // must sample between rows, and a blend of two rows misplaces fine detail a little toward whole
 // rows; softening the finest detail along the rows halves that pull on the vertical travel and
 // leaves the horizontal one unbiased (both strips are softened alike).
-GreyImage Softened(GreyImage g) {
-  std::vector<float> row(static_cast<size_t>(g.Width));
-  for (int32_t y = 0; y < g.Height; ++y) {
-    float* r = g.Row(y);
-    std::copy(r, r + g.Width, row.begin());
-    for (int32_t x = 1; x + 1 < g.Width; ++x) {
-      const float v = 0.25f * row[static_cast<size_t>(x) - 1] + 0.5f * row[static_cast<size_t>(x)] +
-                      0.25f * row[static_cast<size_t>(x) + 1];
-      if (!std::isnan(v)) r[x] = v;
-    }
-  }
-  return g;
+GreyImage Softened(const GreyImage& g) {
+  GreyImage soft;
+  SoftenRows(g, soft);
+  return soft;
 }
 
 // Grey-level checks over a few framelets' strips: every sample 255, or no variation at all.
@@ -377,10 +369,15 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // it in the same part.
   const auto refine = [&](int32_t first, int32_t last, std::map<MatchVerdict, int32_t>& seen) {
     double startX = h0, startY = v0;
+    // Read afresh for every pair into the same storage.
+    GreyImage raw;
+    MatchStrip a, b;
     for (int32_t f = first; f < last; ++f) {
-      ShiftEstimate s = RefineOverlap(PrepareStrip(Softened(strips.ReadColumns(f, r0, h - r0))),
-                                      PrepareStrip(Softened(strips.ReadColumns(f + 1, 0, h - r0))),
-                                      startX, startY - r0, pairSearch);
+      strips.ReadColumnsInto(f, r0, h - r0, raw);
+      PrepareSoftenedStrip(raw, a);
+      strips.ReadColumnsInto(f + 1, 0, h - r0, raw);
+      PrepareSoftenedStrip(raw, b);
+      ShiftEstimate s = RefineOverlap(a, b, startX, startY - r0, pairSearch);
       s.Dy += r0;
       if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5) s = fullSearch(f);
       if (s.Found()) {
