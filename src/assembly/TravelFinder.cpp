@@ -48,13 +48,18 @@ std::string ReasonOf(MatchVerdict verdict, int32_t height) {
          " rows (their strips may not overlap)";
 }
 
-Real Median(std::vector<Real> v) {
+// The median of v, reordering it.
+Real MedianInPlace(std::vector<Real>& v) {
   if (v.empty()) return 0;
   const size_t mid = v.size() / 2;
   std::nth_element(v.begin(), v.begin() + static_cast<ptrdiff_t>(mid), v.end());
   const Real upper = v[mid];
   if (v.size() % 2 == 1) return upper;
   return (*std::max_element(v.begin(), v.begin() + static_cast<ptrdiff_t>(mid)) + upper) / 2;
+}
+
+Real Median(std::vector<Real> v) {
+  return MedianInPlace(v);
 }
 
 // The mean of the values within a few median deviations of the median: as robust as the median
@@ -115,18 +120,21 @@ std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Re
   // would move the mean of its whole window: it is filled in like a pair not found.
   if (!known.empty()) {
     std::vector<Real> deviation(static_cast<size_t>(n), 0);
-    std::vector<Real> all;
+    std::vector<Real> all, window;
     const int32_t half = width / 2;
     for (int32_t i : known) {
       // The window's median, and its slope from the medians of its two halves: a steady change
       // of the travel is no deviation.
       const int32_t lo = windowStart(i);
-      const auto at = [&](int32_t j) { return filled.begin() + j; };
-      const Real middle = Median(std::vector<Real>(at(lo), at(lo + width)));
+      const auto median = [&](int32_t from, int32_t to) {
+        window.assign(filled.begin() + from, filled.begin() + to);
+        return MedianInPlace(window);
+      };
+      const Real middle = median(lo, lo + width);
       Real slope = 0;
       if (half >= 2) {
-        const Real first = Median(std::vector<Real>(at(lo), at(lo + half)));
-        const Real last = Median(std::vector<Real>(at(lo + width - half), at(lo + width)));
+        const Real first = median(lo, lo + half);
+        const Real last = median(lo + width - half, lo + width);
         slope = (last - first) / static_cast<Real>(width - half);
       }
       const Real expected = middle + slope * (static_cast<Real>(i - lo) - (width - 1) / 2.0L);
@@ -335,13 +343,27 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     return EstimateShift(Softened(strips.Read(f, 0, h)), Softened(strips.Read(f + 1, 0, h)),
                          search);
   };
+  // The start needs no more than the columns the pairs are refined on, nor the precision of a
+  // pair's own travel: the pairs refine it.
+  const std::vector<int32_t> refined = RefinedColumns(strips, kColumnsInAll / e.Pairs);
+  strips.SelectColumns(refined);
+  ShiftSearch startSearch = search;
+  startSearch.ColumnStep =
+      std::max<int32_t>(1, static_cast<int32_t>(std::count_if(refined.begin(), refined.end(),
+                                                              [](int32_t x) { return x >= 0; })) /
+                               kRefinedColumns);
+  startSearch.Tolerance = 0.02;
+  const auto startAt = [&](int32_t f) {
+    return EstimateShift(Softened(strips.ReadColumns(f, 0, h)),
+                         Softened(strips.ReadColumns(f + 1, 0, h)), startSearch);
+  };
   std::vector<Real> startV, startH;
   std::map<MatchVerdict, int32_t> verdicts;
   const int32_t coarse = std::min(kCoarsePairs, e.Pairs);
   for (int32_t k = 0; k < coarse; ++k) {
     const int32_t f =
         coarse == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (e.Pairs - 1) / (coarse - 1));
-    const ShiftEstimate s = fullSearch(f);
+    const ShiftEstimate s = startAt(f);
     ++verdicts[s.Verdict];
     if (!s.Found()) continue;
     startV.push_back(s.Dy);
@@ -358,7 +380,6 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // Each pair refined from the start over the rows the overlap can reach; a pair that lands far
   // from it is searched afresh.
   const int32_t r0 = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2);
-  strips.SelectColumns(RefinedColumns(strips, kColumnsInAll / e.Pairs));
   // Starting from the travel of the pairs before, a step or two is enough: once a step moves
   // less than a twentieth of a pixel, the one that follows would move a few thousandths, less
   // than the scatter of one pair's travel, so that step is the last.
