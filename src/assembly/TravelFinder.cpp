@@ -357,13 +357,29 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     return EstimateShift(Softened(strips.ReadColumns(f, 0, h)),
                          Softened(strips.ReadColumns(f + 1, 0, h)), startSearch);
   };
+  // Work in parts runs them on a core each where there are two; the same results either way.
+  const unsigned cores =
+      threads > 0 ? static_cast<unsigned>(threads) : std::thread::hardware_concurrency();
+  const auto inParts = [&](int32_t parts, const auto& part) {
+    if (cores >= 2) {
+      RunParts(parts, part);
+    } else {
+      for (int32_t k = 0; k < parts; ++k) part(k);
+    }
+  };
+  const int32_t coarse = std::min(kCoarsePairs, e.Pairs);
+  std::vector<ShiftEstimate> starts(static_cast<size_t>(coarse));
+  const int32_t startParts = coarse >= 4 ? 2 : 1;
+  inParts(startParts, [&](int32_t part) {
+    for (int32_t k = part; k < coarse; k += startParts) {
+      const int32_t f =
+          coarse == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (e.Pairs - 1) / (coarse - 1));
+      starts[static_cast<size_t>(k)] = startAt(f);
+    }
+  });
   std::vector<Real> startV, startH;
   std::map<MatchVerdict, int32_t> verdicts;
-  const int32_t coarse = std::min(kCoarsePairs, e.Pairs);
-  for (int32_t k = 0; k < coarse; ++k) {
-    const int32_t f =
-        coarse == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (e.Pairs - 1) / (coarse - 1));
-    const ShiftEstimate s = startAt(f);
+  for (const ShiftEstimate& s : starts) {
     ++verdicts[s.Verdict];
     if (!s.Found()) continue;
     startV.push_back(s.Dy);
@@ -425,13 +441,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     refine(static_cast<int32_t>(int64_t{k} * e.Pairs / parts),
            static_cast<int32_t>(int64_t{k + 1} * e.Pairs / parts), seen[static_cast<size_t>(k)]);
   };
-  const unsigned cores =
-      threads > 0 ? static_cast<unsigned>(threads) : std::thread::hardware_concurrency();
-  if (cores >= 2) {
-    RunParts(parts, part);
-  } else {
-    for (int32_t k = 0; k < parts; ++k) part(k);
-  }
+  inParts(parts, part);
   verdicts.clear();
   for (const auto& m : seen)
     for (const auto& [verdict, n] : m) verdicts[verdict] += n;
