@@ -167,6 +167,14 @@ const bool kHasWideVectors = ProcessorHasWideVectors();
 #endif
 std::atomic<bool> wideWanted{true};
 
+#if QUELMAR_X86_VECTORS
+bool WideWanted() {
+  return kHasWideVectors && wideWanted.load(std::memory_order_relaxed);
+}
+#endif
+
+#define QUELMAR_INLINE __attribute__((always_inline)) inline
+
 Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy) {
   const GreyImage &a = sa.Image, &b = sb.Image;
   const Gradients &ga = sa.Slopes, &gb = sb.Slopes;
@@ -223,17 +231,10 @@ void Resize(GreyImage& image, int32_t w, int32_t h) {
   image.Values.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
 }
 
-// GradientsOf, quicker on strips with a few columns of no data: the central differences
-// everywhere first, then the careful rule only where they met no data or an edge. Into g's
-// storage.
-void GradientsQuickly(const GreyImage& image, Gradients& g) {
+// The rows of GradientsQuickly, inlined into a plain and a wide build of the same loops (the
+// same values to the last bit either way).
+QUELMAR_INLINE void Slopes(const GreyImage& image, Gradients& g) {
   const int32_t w = image.Width, h = image.Height;
-  if (w < 3 || h < 3) {
-    g = GradientsOf(image);
-    return;
-  }
-  Resize(g.X, w, h);
-  Resize(g.Y, w, h);
   // Where a central difference down the columns meets no data or an edge: the one-sided one
   // toward the neighbour with data, or 0 with neither. Selects on the bits rather than branches,
   // so that the loops run on the processor's vectors.
@@ -260,18 +261,9 @@ void GradientsQuickly(const GreyImage& image, Gradients& g) {
   }
 }
 
-}  // namespace
-
-MatchStrip PrepareStrip(GreyImage image) {
-  MatchStrip s;
-  GradientsQuickly(image, s.Slopes);
-  s.Image = std::move(image);
-  return s;
-}
-
-void SoftenRows(const GreyImage& raw, GreyImage& out) {
+// SoftenRows' loops, likewise.
+QUELMAR_INLINE void Soften(const GreyImage& raw, GreyImage& out) {
   const int32_t w = raw.Width;
-  Resize(out, w, raw.Height);
   for (int32_t y = 0; y < raw.Height; ++y) {
     const float* in = raw.Row(y);
     float* r = out.Row(y);
@@ -286,6 +278,55 @@ void SoftenRows(const GreyImage& raw, GreyImage& out) {
       r[x] = Select(DataMask(v), v, in[x]);
     }
   }
+}
+
+#if QUELMAR_X86_VECTORS
+__attribute__((target("avx2"))) void WideSlopes(const GreyImage& image, Gradients& g) {
+  Slopes(image, g);
+}
+__attribute__((target("avx2"))) void WideSoften(const GreyImage& raw, GreyImage& out) {
+  Soften(raw, out);
+}
+#endif
+
+// GradientsOf, quicker on strips with a few columns of no data: the central differences
+// everywhere first, then the careful rule only where they met no data or an edge. Into g's
+// storage.
+void GradientsQuickly(const GreyImage& image, Gradients& g) {
+  const int32_t w = image.Width, h = image.Height;
+  if (w < 3 || h < 3) {
+    g = GradientsOf(image);
+    return;
+  }
+  Resize(g.X, w, h);
+  Resize(g.Y, w, h);
+#if QUELMAR_X86_VECTORS
+  if (WideWanted()) {
+    WideSlopes(image, g);
+    return;
+  }
+#endif
+  Slopes(image, g);
+}
+
+}  // namespace
+
+MatchStrip PrepareStrip(GreyImage image) {
+  MatchStrip s;
+  GradientsQuickly(image, s.Slopes);
+  s.Image = std::move(image);
+  return s;
+}
+
+void SoftenRows(const GreyImage& raw, GreyImage& out) {
+  Resize(out, raw.Width, raw.Height);
+#if QUELMAR_X86_VECTORS
+  if (WideWanted()) {
+    WideSoften(raw, out);
+    return;
+  }
+#endif
+  Soften(raw, out);
 }
 
 void PrepareSoftenedStrip(const GreyImage& raw, MatchStrip& strip) {

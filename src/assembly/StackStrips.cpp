@@ -320,6 +320,15 @@ void StackStrips::ReadColumnsInto(int32_t framelet, int32_t firstLine, int32_t l
   }
 }
 
+void StackStrips::Prefetch(int32_t framelet) const {
+  const LoadedProduct& p = *product_;
+  const int64_t first = int64_t{framelet} * p.FrameletHeight + strip_.T;
+  if (framelet < 0 || first < 0 || first + strip_.H > p.RowCount) return;
+  const uint8_t* band = p.Rows.Row(static_cast<int32_t>(first));
+  const size_t bytes = static_cast<size_t>(strip_.H) * static_cast<size_t>(p.Rows.Width());
+  for (size_t at = 0; at < bytes; at += 64) __builtin_prefetch(band + at);
+}
+
 int32_t StackStrips::FindEmptyColumns(int32_t sampled) {
   hasData_.clear();
   std::vector<uint8_t> seen(static_cast<size_t>(width_), 0);

@@ -57,6 +57,8 @@ class StackStrips {
   GreyImage ReadColumns(int32_t framelet, int32_t firstLine, int32_t lines) const;
   // The same into `image`'s storage (no allocation once it is large enough).
   void ReadColumnsInto(int32_t framelet, int32_t firstLine, int32_t lines, GreyImage& image) const;
+  // Asks the processor to bring framelet f's band toward its caches, for a read soon after.
+  void Prefetch(int32_t framelet) const;
   // Marks as having no data every column that is 0 in each of up to `sampled` framelets spread
   // over the product (the zero columns beside the ultraviolet samples of a wide row); gives how
   // many columns keep data.

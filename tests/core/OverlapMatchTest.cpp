@@ -116,12 +116,19 @@ TEST(OverlapMatch, SoftenedStripsKeepTheCarefulSlopesInReusedStorage) {
       EXPECT_TRUE(same(strip.Slopes.X.At(x, y), along));
     }
   }
-  // The same as a strip prepared afresh.
+  // The same as a strip prepared afresh, and without the wider vectors.
   const MatchStrip fresh = PrepareStrip(strip.Image);
+  UseWideVectors(false);
+  MatchStrip plain;
+  PrepareSoftenedStrip(raw, plain);
+  UseWideVectors(true);
   EXPECT_EQ(fresh.Slopes.Y.Values.size(), strip.Slopes.Y.Values.size());
   for (size_t i = 0; i < fresh.Slopes.Y.Values.size(); ++i) {
     EXPECT_TRUE(same(strip.Slopes.X.Values[i], fresh.Slopes.X.Values[i]));
     EXPECT_TRUE(same(strip.Slopes.Y.Values[i], fresh.Slopes.Y.Values[i]));
+    EXPECT_TRUE(same(strip.Image.Values[i], plain.Image.Values[i]));
+    EXPECT_TRUE(same(strip.Slopes.X.Values[i], plain.Slopes.X.Values[i]));
+    EXPECT_TRUE(same(strip.Slopes.Y.Values[i], plain.Slopes.Y.Values[i]));
   }
 }
 
