@@ -19,6 +19,7 @@ constexpr int32_t kSampledFramelets = 16;  // for the whole-band checks
 constexpr int32_t kCoarsePairs = 9;        // pairs searched over every whole-pixel travel
 constexpr int32_t kSideways = 4;           // whole columns searched either side
 constexpr int32_t kRefinedColumns = 176;   // columns per row used to start the refinement
+constexpr int32_t kStartColumns = 100;     // the same for the travel the pairs start from
 // The pairs of a product are refined on this many columns in all (spread over the pairs): a
 // long product on a few runs of columns per pair, a short one on every column.
 constexpr int64_t kColumnsInAll = 240000;
@@ -357,7 +358,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   startSearch.ColumnStep =
       std::max<int32_t>(1, static_cast<int32_t>(std::count_if(refined.begin(), refined.end(),
                                                               [](int32_t x) { return x >= 0; })) /
-                               kRefinedColumns);
+                               kStartColumns);
   startSearch.Tolerance = 0.02;
   const auto startAt = [&](int32_t f) {
     return EstimateShift(Softened(strips.ReadColumns(f, 0, h)),
@@ -405,11 +406,11 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // Starting from the travel of the pairs before, a step or two is enough: once a step moves
   // less than a twentieth of a pixel, the one that follows would move a few thousandths, less
   // than the scatter of one pair's travel, so that step is the last. The overlaps of visible
-  // bands, several rows deep, pin each step better: a first step of up to 0.15 pixel leaves
-  // the pair within a hundredth or so, well inside its scatter, and most pairs are measured
-  // from one look at their overlap.
+  // bands, several rows deep, pin each step better: a first step of up to 0.3 pixel leaves the
+  // pair within about a twentieth of that step, either way, well inside its scatter, and most
+  // pairs are measured from one look at their overlap.
   ShiftSearch pairSearch = search;
-  pairSearch.Tolerance = strips.Ultraviolet() ? 0.05 : 0.15;
+  pairSearch.Tolerance = strips.Ultraviolet() ? 0.05 : 0.3;
   e.Profile.resize(static_cast<size_t>(e.Pairs));
   // Pairs first .. last - 1, each started from a running mean of the travel of the pairs before
   // it in the same part.
