@@ -326,7 +326,7 @@ void StackStrips::Prefetch(int32_t framelet) const {
   if (framelet < 0 || first < 0 || first + strip_.H > p.RowCount) return;
   const uint8_t* band = p.Rows.Row(static_cast<int32_t>(first));
   const size_t bytes = static_cast<size_t>(strip_.H) * static_cast<size_t>(p.Rows.Width());
-  for (size_t at = 0; at < bytes; at += 64) __builtin_prefetch(band + at);
+  for (size_t at = 0; at < bytes; at += 64) __builtin_prefetch(band + at, 0, 2);
 }
 
 int32_t StackStrips::FindEmptyColumns(int32_t sampled) {
