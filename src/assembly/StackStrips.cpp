@@ -46,22 +46,10 @@ double DetectorRadius(double rho, double k1, double k2, double s) {
   return d;
 }
 
-// SampleBilinear of a band at a position known to lie inside it (as the correction's maps
-// hold), inline: the same blend, without the checks.
-inline float BandSample(const ByteStrip& band, float sx, float sy) {
-  const double x = sx, y = sy;
-  const int32_t i = std::min(static_cast<int32_t>(x), band.width - 2);
-  const int32_t j = std::min(static_cast<int32_t>(y), band.height - 2);
-  const auto tx = static_cast<float>(x - i), ty = static_cast<float>(y - j);
-  const uint8_t* r0 = band.Row(j);
-  const uint8_t* r1 = band.Row(j + 1);
-  const float top = r0[i] + (static_cast<float>(r0[i + 1]) - r0[i]) * tx;
-  const float bottom = r1[i] + (static_cast<float>(r1[i + 1]) - r1[i]) * tx;
-  return top + (bottom - top) * ty;
-}
-
 // Taps first .. end - 1 of a corrected line: each the bilinear blend of the two bytes from
-// `at` on and the two a row below; a tap of -1 is left as it is (no data).
+// `at` on and the two a row below; a tap of -1 is left as it is (no data). At a position
+// inside the band (as the correction's maps hold), the same blend as SampleBilinear, without
+// its checks.
 inline void BlendTaps(const uint8_t* band, int32_t wsrc, const int32_t* at, const float* tx,
                       const float* ty, int32_t first, int32_t end, float* out) {
   for (int32_t i = first; i < end; ++i) {
@@ -190,6 +178,21 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
       s.sourceY_[at] = static_cast<float>(row);
     }
   }
+  // Where each pixel's blend starts in the band and its weights, worked out once: every
+  // framelet's strip has the same geometry.
+  if (wsrc < 2 || s.strip_.H < 2) return s;
+  s.wholeAt_.assign(s.sourceX_.size(), -1);
+  s.wholeX_.assign(s.sourceX_.size(), 0.0f);
+  s.wholeY_.assign(s.sourceX_.size(), 0.0f);
+  for (size_t at = 0; at < s.sourceX_.size(); ++at) {
+    if (std::isnan(s.sourceX_[at])) continue;
+    const double px = s.sourceX_[at], py = s.sourceY_[at];
+    const int32_t ix = std::min(static_cast<int32_t>(px), wsrc - 2);
+    const int32_t iy = std::min(static_cast<int32_t>(py), s.strip_.H - 2);
+    s.wholeAt_[at] = iy * wsrc + ix;
+    s.wholeX_[at] = static_cast<float>(px - ix);
+    s.wholeY_[at] = static_cast<float>(py - iy);
+  }
   return s;
 }
 
@@ -214,12 +217,15 @@ GreyImage StackStrips::Read(int32_t framelet, int32_t firstLine, int32_t lines) 
       if (rows < strip_.H) continue;
       const ByteStrip band{p.Rows.Row(static_cast<int32_t>(first)), static_cast<ptrdiff_t>(wsrc),
                            static_cast<int32_t>(wsrc), strip_.H};
-      const float* sx = sourceX_.data() + static_cast<size_t>(line - 1) * width_;
-      const float* sy = sourceY_.data() + static_cast<size_t>(line - 1) * width_;
-      const bool inlineBlend = band.width >= 2 && band.height >= 2;
-      for (int32_t x = 0; x < width_; ++x) {
-        if (std::isnan(sx[x])) continue;  // stays NaN
-        out[x] = inlineBlend ? BandSample(band, sx[x], sy[x]) : SampleBilinear(band, sx[x], sy[x]);
+      const size_t row = static_cast<size_t>(line - 1) * static_cast<size_t>(width_);
+      if (!wholeAt_.empty()) {
+        BlendLine(band.data, static_cast<int32_t>(wsrc), first, wholeAt_.data() + row,
+                  wholeX_.data() + row, wholeY_.data() + row, width_, out);
+      } else {
+        const float* sx = sourceX_.data() + row;
+        const float* sy = sourceY_.data() + row;
+        for (int32_t x = 0; x < width_; ++x)
+          if (!std::isnan(sx[x])) out[x] = SampleBilinear(band, sx[x], sy[x]);
       }
     }
     if (!hasData_.empty()) {
@@ -257,17 +263,12 @@ void StackStrips::SelectColumns(const std::vector<int32_t>& columns) {
         }
         continue;
       }
+      if (!blend) continue;
       const size_t source =
           static_cast<size_t>(line) * static_cast<size_t>(width_) + static_cast<size_t>(x);
-      const float sx = sourceX_[source], sy = sourceY_[source];
-      if (std::isnan(sx) || !blend) continue;
-      // As BandSample.
-      const double px = sx, py = sy;
-      const int32_t ix = std::min(static_cast<int32_t>(px), wsrc - 2);
-      const int32_t iy = std::min(static_cast<int32_t>(py), strip_.H - 2);
-      tapAt_[at] = iy * wsrc + ix;
-      tapX_[at] = static_cast<float>(px - ix);
-      tapY_[at] = static_cast<float>(py - iy);
+      tapAt_[at] = wholeAt_[source];
+      tapX_[at] = wholeX_[source];
+      tapY_[at] = wholeY_[source];
     }
   }
 }
@@ -309,15 +310,20 @@ void StackStrips::ReadColumnsInto(int32_t framelet, int32_t firstLine, int32_t l
     const uint8_t* band = p.Rows.Row(static_cast<int32_t>(first));
     const float* tx = tapX_.data() + row;
     const float* ty = tapY_.data() + row;
-#if QUELMAR_X86_VECTORS
-    // The wide path reads sixteen bytes from a tap on: a row beyond the band keeps them inside.
-    if (kHasWideVectors && wsrc >= 16 && first + strip_.H < p.Rows.Lines()) {
-      BlendTapsWide(band, wsrc, at, tx, ty, selected_, out);
-      continue;
-    }
-#endif
-    BlendTaps(band, wsrc, at, tx, ty, 0, selected_, out);
+    BlendLine(band, wsrc, first, at, tx, ty, selected_, out);
   }
+}
+
+void StackStrips::BlendLine(const uint8_t* band, int32_t wsrc, int64_t first, const int32_t* at,
+                            const float* tx, const float* ty, int32_t n, float* out) const {
+#if QUELMAR_X86_VECTORS
+  // The wide path reads sixteen bytes from a tap on: a row beyond the band keeps them inside.
+  if (kHasWideVectors && wsrc >= 16 && first + strip_.H < product_->Rows.Lines()) {
+    BlendTapsWide(band, wsrc, at, tx, ty, n, out);
+    return;
+  }
+#endif
+  BlendTaps(band, wsrc, at, tx, ty, 0, n, out);
 }
 
 void StackStrips::Prefetch(int32_t framelet) const {

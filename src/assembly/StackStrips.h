@@ -66,6 +66,9 @@ class StackStrips {
 
  private:
   StackStrips() = default;
+  // n corrected taps of one line of framelet band `band` (its first row `first`) into out.
+  void BlendLine(const uint8_t* band, int32_t wsrc, int64_t first, const int32_t* at,
+                 const float* tx, const float* ty, int32_t n, float* out) const;
   const LoadedProduct* product_ = nullptr;
   BandStrip strip_;
   std::string wavelength_;
@@ -75,6 +78,10 @@ class StackStrips {
   // Corrected: for each line and column, the source position within the band (column, row from
   // the band's first stored row), NaN for none.
   std::vector<float> sourceX_, sourceY_;
+  // The same as the first of the four samples blended (from the band's first stored sample, -1
+  // for none) and the blend's weights.
+  std::vector<int32_t> wholeAt_;
+  std::vector<float> wholeX_, wholeY_;
   std::vector<uint8_t> hasData_;  // per column; empty: all
   // The selected columns: per line and selected column, the first of the four samples blended
   // (from the band's first stored sample; the column itself when not corrected), -1 for no
