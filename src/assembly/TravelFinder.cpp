@@ -188,20 +188,32 @@ GreyImage Softened(const GreyImage& g) {
 
 // Grey-level checks over a few framelets' strips: every sample 255, or no variation at all.
 std::string SceneProblem(const StackStrips& strips) {
-  int64_t n = 0, white = 0;
-  double s = 0, ss = 0;
+  // Four sums of each kind, so that the additions need not wait for each other.
+  constexpr size_t kSums = 4;
+  int64_t counted[kSums] = {}, whites[kSums] = {};
+  double sums[kSums] = {}, squares[kSums] = {};
   const int32_t fc = strips.Framelets();
   const int32_t count = std::min(kSampledFramelets, fc);
   for (int32_t k = 0; k < count; ++k) {
     const int32_t f = count == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (fc - 1) / (count - 1));
     const GreyImage g = strips.Read(f, 0, strips.Height());
-    for (float v : g.Values) {
+    for (size_t i = 0; i < g.Values.size(); ++i) {
+      const float v = g.Values[i];
       if (std::isnan(v)) continue;
-      ++n;
-      white += v >= 255.0f;
-      s += v;
-      ss += static_cast<double>(v) * v;
+      const size_t j = i % kSums;
+      ++counted[j];
+      whites[j] += v >= 255.0f;
+      sums[j] += v;
+      squares[j] += static_cast<double>(v) * v;
     }
+  }
+  int64_t n = 0, white = 0;
+  double s = 0, ss = 0;
+  for (size_t j = 0; j < kSums; ++j) {
+    n += counted[j];
+    white += whites[j];
+    s += sums[j];
+    ss += squares[j];
   }
   if (n == 0) return "the band has no data";
   if (white * 2 > n) return "the scene is saturated: most samples are 255";
