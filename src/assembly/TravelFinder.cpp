@@ -507,8 +507,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   e.Vertical = RobustMean(vs);
   e.Horizontal = RobustMean(hs);
   e.Residual = Median(residuals);
-  e.SmoothVertical = Smooth(e.Profile, true, e.Vertical);
-  e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal);
+  inParts(parts, [&](int32_t k) {
+    if (k == 0) e.SmoothVertical = Smooth(e.Profile, true, e.Vertical);
+    if (k == parts - 1) e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal);
+  });
   const auto [vMin, vMax] = std::minmax_element(e.SmoothVertical.begin(), e.SmoothVertical.end());
   const auto [hMin, hMax] =
       std::minmax_element(e.SmoothHorizontal.begin(), e.SmoothHorizontal.end());
