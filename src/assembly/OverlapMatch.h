@@ -28,7 +28,8 @@ void SoftenRows(const GreyImage& raw, GreyImage& out);
 // As RefineShift(a, b, dx, dy, search) with search.ColumnStep 1, the same verdicts and figures,
 // except that a column without data on both sides (the strips' first and last, those beside a
 // column of no data) is left out: its sideways slope would be one-sided. The sums add up in
-// another order, so the last digits may differ.
+// another order, and each bilinear blend is worked out down the columns first, so the last digits
+// may differ.
 ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,
                             const ShiftSearch& search);
 
