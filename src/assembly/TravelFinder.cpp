@@ -441,9 +441,11 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       s.Dy += r0;
       if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5) s = fullSearch(f);
       if (s.Found()) {
-        // Close to the mean: part of the way toward it; far from it: the travel has moved on.
+        // Close to the mean: most of the way toward it; far from it: the travel has moved on.
+        // A pair measured from one step keeps a little of where it started, so the mean must
+        // not lag far behind a travel that changes along the product.
         const bool near = std::fabs(s.Dy - startY) < 0.5 && std::fabs(s.Dx - startX) < 0.5;
-        const double weight = near ? 0.3 : 1.0;
+        const double weight = near ? 0.6 : 1.0;
         startX += weight * (s.Dx - startX);
         startY += weight * (s.Dy - startY);
       }
