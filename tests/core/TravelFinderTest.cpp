@@ -137,7 +137,9 @@ TEST(TravelFinder, FollowsATravelThatChangesAlongTheProduct) {
         std::fabs(static_cast<double>(e.SmoothVertical[static_cast<size_t>(f)]) - p.PairTravel(f)));
   }
   std::printf("changing travel: the smoothed profile is within %.4f of the truth\n", worst);
-  EXPECT_LT(worst, 0.05);
+  // Within the goal of 0.05 with room to spare: pairs measured from one step must not drag the
+  // profile behind the changing travel.
+  EXPECT_LT(worst, 0.035);
   EXPECT_TRUE(e.Varies());
   EXPECT_NEAR(static_cast<double>(e.VerticalMax - e.VerticalMin), 1.5, 0.1);
   // Its pairs are refined in two parts: on one core or two, the same travels.
