@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -34,17 +35,17 @@ struct Lanes {
         rr[kLanes] = {}, s[kLanes] = {}, ss[kLanes] = {}, sat[kLanes] = {}, n[kLanes] = {};
 };
 
-// The rows of one sampled pair: the two rows each image blends and their gradients.
+// One sampled row pair: each image's grey levels and slopes already blended down the columns
+// (between the two rows it samples), to be blended along the row with the weight of the next
+// column.
 struct RowPair {
-  const float *a0, *a1, *ax0, *ax1, *ay0, *ay1;
-  const float *b0, *b1, *bx0, *bx1, *by0, *by1;
-  float txA, tyA, txB, tyB;
+  const float *a, *ax, *ay;
+  const float *b, *bx, *by;
+  float txA, txB;
 };
 
-inline float Blend(const float* r0, const float* r1, int32_t i, float tx, float ty) {
-  const float top = r0[i] + (r0[i + 1] - r0[i]) * tx;
-  const float bottom = r1[i] + (r1[i + 1] - r1[i]) * tx;
-  return top + (bottom - top) * ty;
+inline float Along(const float* v, int32_t i, float tx) {
+  return v[i] + (v[i + 1] - v[i]) * tx;
 }
 
 // The selects below work on the bits, not on comparisons of floats: a comparison may raise a
@@ -55,6 +56,11 @@ inline uint32_t DataMask(float v) {
 inline float Keep(float v, uint32_t mask) {
   return std::bit_cast<float>(std::bit_cast<uint32_t>(v) & mask);
 }
+// a where the mask is set, b where it is clear.
+inline float Select(uint32_t mask, float a, float b) {
+  return std::bit_cast<float>((std::bit_cast<uint32_t>(a) & mask) |
+                              (std::bit_cast<uint32_t>(b) & ~mask));
+}
 // 1 for a grey level of 254.5 or more (v is a grey level or 0, never NaN).
 inline float White(float v) {
   return std::bit_cast<int32_t>(v) >= std::bit_cast<int32_t>(254.5f) ? 1.0f : 0.0f;
@@ -62,12 +68,10 @@ inline float White(float v) {
 
 // Adds the pair at columns ia (in a) and ib (in b) into lane j.
 inline void AddPair(const RowPair& p, int32_t ia, int32_t ib, Lanes& l, int32_t j) {
-  const float va = Blend(p.a0, p.a1, ia, p.txA, p.tyA);
-  const float vb = Blend(p.b0, p.b1, ib, p.txB, p.tyB);
-  const float gx =
-      0.5f * (Blend(p.ax0, p.ax1, ia, p.txA, p.tyA) + Blend(p.bx0, p.bx1, ib, p.txB, p.tyB));
-  const float gy =
-      0.5f * (Blend(p.ay0, p.ay1, ia, p.txA, p.tyA) + Blend(p.by0, p.by1, ib, p.txB, p.tyB));
+  const float va = Along(p.a, ia, p.txA);
+  const float vb = Along(p.b, ib, p.txB);
+  const float gx = 0.5f * (Along(p.ax, ia, p.txA) + Along(p.bx, ib, p.txB));
+  const float gy = 0.5f * (Along(p.ay, ia, p.txA) + Along(p.by, ib, p.txB));
   // Pairs without data count nothing.
   const float diff = va - vb;
   const uint32_t valid = DataMask(diff) & DataMask(gx) & DataMask(gy);
@@ -87,17 +91,9 @@ inline void AddPair(const RowPair& p, int32_t ia, int32_t ib, Lanes& l, int32_t 
 
 #if QUELMAR_X86_VECTORS
 #define QUELMAR_WIDE __attribute__((target("avx2"), always_inline)) inline
-QUELMAR_WIDE __m256 WideBlend(const float* r0, const float* r1, int32_t i, __m256 tx, __m256 ty) {
-  const __m256 a = _mm256_loadu_ps(r0 + i), b = _mm256_loadu_ps(r0 + i + 1);
-  const __m256 c = _mm256_loadu_ps(r1 + i), d = _mm256_loadu_ps(r1 + i + 1);
-  const __m256 top = _mm256_add_ps(a, _mm256_mul_ps(_mm256_sub_ps(b, a), tx));
-  const __m256 bottom = _mm256_add_ps(c, _mm256_mul_ps(_mm256_sub_ps(d, c), tx));
-  return _mm256_add_ps(top, _mm256_mul_ps(_mm256_sub_ps(bottom, top), ty));
-}
-// All bits set in the lanes holding NaN.
-QUELMAR_WIDE __m256i WideNaN(__m256 v) {
-  return _mm256_cmpgt_epi32(_mm256_and_si256(_mm256_castps_si256(v), _mm256_set1_epi32(0x7fffffff)),
-                            _mm256_set1_epi32(0x7f800000));
+QUELMAR_WIDE __m256 WideAlong(const float* v, int32_t i, __m256 tx) {
+  const __m256 here = _mm256_loadu_ps(v + i), next = _mm256_loadu_ps(v + i + 1);
+  return _mm256_add_ps(here, _mm256_mul_ps(_mm256_sub_ps(next, here), tx));
 }
 // As White.
 QUELMAR_WIDE __m256 WideWhite(__m256 v) {
@@ -112,25 +108,31 @@ QUELMAR_WIDE __m256 WideWhite(__m256 v) {
 __attribute__((target("avx2"))) int32_t WideRowSums(const RowPair& p, int32_t xFirst, int32_t xEnd,
                                                     int32_t shiftA, int32_t shiftB, Lanes& l) {
   static_assert(kLanes == 8);
-  const __m256 one = _mm256_set1_ps(1.0f), half = _mm256_set1_ps(0.5f);
-  const __m256 txA = _mm256_set1_ps(p.txA), tyA = _mm256_set1_ps(p.tyA);
-  const __m256 txB = _mm256_set1_ps(p.txB), tyB = _mm256_set1_ps(p.tyB);
-  __m256 hxx = _mm256_loadu_ps(l.hxx), hxy = _mm256_loadu_ps(l.hxy), hyy = _mm256_loadu_ps(l.hyy);
-  __m256 bx = _mm256_loadu_ps(l.bx), by = _mm256_loadu_ps(l.by), rr = _mm256_loadu_ps(l.rr);
+  const __m256 one = _mm256_set1_ps(1.0f);
+  const __m256 txA = _mm256_set1_ps(p.txA), txB = _mm256_set1_ps(p.txB);
+  // The slopes are kept twice as large (the sums of both images' rather than their means), and
+  // the sums that hold them scaled back on the way out: scaling by powers of two is exact, so the
+  // sums are AddPair's to the last bit, for two multiplications fewer per block.
+  const __m256 quarter = _mm256_set1_ps(0.25f), half = _mm256_set1_ps(0.5f);
+  const __m256 four = _mm256_set1_ps(4.0f), two = _mm256_set1_ps(2.0f);
+  __m256 hxx = _mm256_mul_ps(four, _mm256_loadu_ps(l.hxx));
+  __m256 hxy = _mm256_mul_ps(four, _mm256_loadu_ps(l.hxy));
+  __m256 hyy = _mm256_mul_ps(four, _mm256_loadu_ps(l.hyy));
+  __m256 bx = _mm256_mul_ps(two, _mm256_loadu_ps(l.bx));
+  __m256 by = _mm256_mul_ps(two, _mm256_loadu_ps(l.by)), rr = _mm256_loadu_ps(l.rr);
   __m256 s = _mm256_loadu_ps(l.s), ss = _mm256_loadu_ps(l.ss), sat = _mm256_loadu_ps(l.sat);
   __m256 n = _mm256_loadu_ps(l.n);
   int32_t x = xFirst;
   for (; x + kLanes - 1 <= xEnd; x += kLanes) {
     const int32_t ia = x + shiftA, ib = x + shiftB;
-    const __m256 va = WideBlend(p.a0, p.a1, ia, txA, tyA);
-    const __m256 vb = WideBlend(p.b0, p.b1, ib, txB, tyB);
-    const __m256 gx = _mm256_mul_ps(half, _mm256_add_ps(WideBlend(p.ax0, p.ax1, ia, txA, tyA),
-                                                        WideBlend(p.bx0, p.bx1, ib, txB, tyB)));
-    const __m256 gy = _mm256_mul_ps(half, _mm256_add_ps(WideBlend(p.ay0, p.ay1, ia, txA, tyA),
-                                                        WideBlend(p.by0, p.by1, ib, txB, tyB)));
+    const __m256 va = WideAlong(p.a, ia, txA);
+    const __m256 vb = WideAlong(p.b, ib, txB);
+    const __m256 gx = _mm256_add_ps(WideAlong(p.ax, ia, txA), WideAlong(p.bx, ib, txB));
+    const __m256 gy = _mm256_add_ps(WideAlong(p.ay, ia, txA), WideAlong(p.by, ib, txB));
     const __m256 diff = _mm256_sub_ps(va, vb);
-    const __m256 invalid = _mm256_castsi256_ps(
-        _mm256_or_si256(_mm256_or_si256(WideNaN(diff), WideNaN(gx)), WideNaN(gy)));
+    // Grey levels and slopes are finite: their sum is NaN exactly where one of them is.
+    const __m256 all = _mm256_add_ps(_mm256_add_ps(diff, gx), gy);
+    const __m256 invalid = _mm256_cmp_ps(all, all, _CMP_UNORD_Q);
     const __m256 r = _mm256_andnot_ps(invalid, diff), jx = _mm256_andnot_ps(invalid, gx),
                  jy = _mm256_andnot_ps(invalid, gy);
     const __m256 pa = _mm256_andnot_ps(invalid, va), pb = _mm256_andnot_ps(invalid, vb);
@@ -145,11 +147,11 @@ __attribute__((target("avx2"))) int32_t WideRowSums(const RowPair& p, int32_t xF
     sat = _mm256_add_ps(sat, _mm256_add_ps(WideWhite(pa), WideWhite(pb)));
     n = _mm256_add_ps(n, _mm256_andnot_ps(invalid, one));
   }
-  _mm256_storeu_ps(l.hxx, hxx);
-  _mm256_storeu_ps(l.hxy, hxy);
-  _mm256_storeu_ps(l.hyy, hyy);
-  _mm256_storeu_ps(l.bx, bx);
-  _mm256_storeu_ps(l.by, by);
+  _mm256_storeu_ps(l.hxx, _mm256_mul_ps(quarter, hxx));
+  _mm256_storeu_ps(l.hxy, _mm256_mul_ps(quarter, hxy));
+  _mm256_storeu_ps(l.hyy, _mm256_mul_ps(quarter, hyy));
+  _mm256_storeu_ps(l.bx, _mm256_mul_ps(half, bx));
+  _mm256_storeu_ps(l.by, _mm256_mul_ps(half, by));
   _mm256_storeu_ps(l.rr, rr);
   _mm256_storeu_ps(l.s, s);
   _mm256_storeu_ps(l.ss, ss);
@@ -162,98 +164,228 @@ const bool kHasWideVectors = ProcessorHasWideVectors();
 #endif
 std::atomic<bool> wideWanted{true};
 
+#if QUELMAR_X86_VECTORS
+bool WideWanted() {
+  return kHasWideVectors && wideWanted.load(std::memory_order_relaxed);
+}
+#endif
+
+#define QUELMAR_INLINE __attribute__((always_inline)) inline
+
+// Rows r0 and r1 of an image w wide blended down the columns with the weight ty of r1, into
+// out; inlined into a plain and a wide build of the same loop (the same values either way).
+QUELMAR_INLINE void Down(const float* r0, const float* r1, float ty, int32_t w, float* out) {
+  for (int32_t x = 0; x < w; ++x) out[x] = r0[x] + (r1[x] - r0[x]) * ty;
+}
+
+// The grey levels and both slopes of the rows a match row samples in one image, blended down.
+struct DownRows {
+  const GreyImage *image, *x, *y;
+  int32_t row, next;
+  float t;
+};
+QUELMAR_INLINE void DownSide(const DownRows& side, float* out) {
+  const int32_t w = side.image->Width;
+  Down(side.image->Row(side.row), side.image->Row(side.next), side.t, w, out);
+  Down(side.x->Row(side.row), side.x->Row(side.next), side.t, w, out + w);
+  Down(side.y->Row(side.row), side.y->Row(side.next), side.t, w, out + 2 * w);
+}
+// Image a's three rows into out, then b's.
+QUELMAR_INLINE void DownAll(const DownRows& a, const DownRows& b, float* out) {
+  DownSide(a, out);
+  DownSide(b, out + 3 * a.image->Width);
+}
+
+void DownPlain(const DownRows& a, const DownRows& b, float* out) {
+  DownAll(a, b, out);
+}
+#if QUELMAR_X86_VECTORS
+__attribute__((target("avx2"))) void DownWide(const DownRows& a, const DownRows& b, float* out) {
+  DownAll(a, b, out);
+}
+#endif
+
+// Whether two match rows sample the same rows of both images with the same weights (the two
+// grids that differ only along the rows do).
+bool SameRows(const MatchRow& m, const MatchRow& o) {
+  return m.yA.index == o.yA.index && m.nextA == o.nextA && m.yA.t == o.yA.t &&
+         m.yB.index == o.yB.index && m.nextB == o.nextB && m.yB.t == o.yB.t;
+}
+
 Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy) {
   const GreyImage &a = sa.Image, &b = sb.Image;
   const Gradients &ga = sa.Slopes, &gb = sb.Slopes;
   Sums sums;
-  ForEachMatchRow(a.Width, a.Height, b.Width, b.Height, dx, dy, [&](const MatchRow& m) {
-    const Tap &txA = m.xA, &txB = m.xB, &tyA = m.yA, &tyB = m.yB;
-    const int32_t xFirst = m.xFirst, xEnd = m.xEnd, shiftA = m.shiftA, shiftB = m.shiftB;
-    const int32_t nextA = m.nextA, nextB = m.nextB;
-    const RowPair p{a.Row(tyA.index),
-                    a.Row(nextA),
-                    ga.X.Row(tyA.index),
-                    ga.X.Row(nextA),
-                    ga.Y.Row(tyA.index),
-                    ga.Y.Row(nextA),
-                    b.Row(tyB.index),
-                    b.Row(nextB),
-                    gb.X.Row(tyB.index),
-                    gb.X.Row(nextB),
-                    gb.Y.Row(tyB.index),
-                    gb.Y.Row(nextB),
-                    txA.t,
-                    tyA.t,
-                    txB.t,
-                    tyB.t};
-    Lanes l;
-    int32_t x = xFirst;
+  // Kept from match to match on each thread: a long product's pairs need no allocation.
+  thread_local std::vector<MatchRow> rows;
+  thread_local std::vector<float> down;
+  thread_local std::vector<uint8_t> done;
+  rows.clear();
+  ForEachMatchRow(a.Width, a.Height, b.Width, b.Height, dx, dy,
+                  [&](const MatchRow& m) { rows.push_back(m); });
+  if (rows.empty()) return sums;
+  // Each pair of rows blended down once, for every grid that samples it.
+  const int32_t wa = a.Width, wb = b.Width;
+  down.resize(3 * static_cast<size_t>(wa) + 3 * static_cast<size_t>(wb));
+  done.assign(rows.size(), 0);
 #if QUELMAR_X86_VECTORS
-    if (kHasWideVectors && wideWanted.load(std::memory_order_relaxed))
-      x = WideRowSums(p, xFirst, xEnd, shiftA, shiftB, l);
+  const bool wide = WideWanted();
 #endif
-    for (; x + kLanes - 1 <= xEnd; x += kLanes)
-      for (int32_t j = 0; j < kLanes; ++j) AddPair(p, x + j + shiftA, x + j + shiftB, l, j);
-    for (int32_t j = 0; x <= xEnd; ++x, ++j) AddPair(p, x + shiftA, x + shiftB, l, j);
-    for (int32_t j = 0; j < kLanes; ++j) {
-      sums.hxx += l.hxx[j];
-      sums.hxy += l.hxy[j];
-      sums.hyy += l.hyy[j];
-      sums.bx += l.bx[j];
-      sums.by += l.by[j];
-      sums.rr += l.rr[j];
-      sums.s += l.s[j];
-      sums.ss += l.ss[j];
-      sums.saturated += static_cast<int64_t>(l.sat[j]);
-      sums.n += static_cast<int64_t>(l.n[j]);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (done[i]) continue;
+    const MatchRow& m = rows[i];
+    const DownRows downA{&a, &ga.X, &ga.Y, m.yA.index, m.nextA, m.yA.t};
+    const DownRows downB{&b, &gb.X, &gb.Y, m.yB.index, m.nextB, m.yB.t};
+#if QUELMAR_X86_VECTORS
+    if (wide) {
+      DownWide(downA, downB, down.data());
+    } else {
+      DownPlain(downA, downB, down.data());
     }
-  });
+#else
+    DownPlain(downA, downB, down.data());
+#endif
+    const float* d = down.data();
+    for (size_t k = i; k < rows.size(); ++k) {
+      const MatchRow& o = rows[k];
+      if (done[k] || !SameRows(m, o)) continue;
+      done[k] = 1;
+      const int32_t xFirst = o.xFirst, xEnd = o.xEnd, shiftA = o.shiftA, shiftB = o.shiftB;
+      const RowPair p{d,      d + wa, d + 2 * wa, d + 3 * wa, d + 3 * wa + wb, d + 3 * wa + 2 * wb,
+                      o.xA.t, o.xB.t};
+      Lanes l;
+      int32_t x = xFirst;
+#if QUELMAR_X86_VECTORS
+      if (wide) x = WideRowSums(p, xFirst, xEnd, shiftA, shiftB, l);
+#endif
+      for (; x + kLanes - 1 <= xEnd; x += kLanes)
+        for (int32_t j = 0; j < kLanes; ++j) AddPair(p, x + j + shiftA, x + j + shiftB, l, j);
+      for (int32_t j = 0; x <= xEnd; ++x, ++j) AddPair(p, x + shiftA, x + shiftB, l, j);
+      for (int32_t j = 0; j < kLanes; ++j) {
+        sums.hxx += l.hxx[j];
+        sums.hxy += l.hxy[j];
+        sums.hyy += l.hyy[j];
+        sums.bx += l.bx[j];
+        sums.by += l.by[j];
+        sums.rr += l.rr[j];
+        sums.s += l.s[j];
+        sums.ss += l.ss[j];
+        sums.saturated += static_cast<int64_t>(l.sat[j]);
+        sums.n += static_cast<int64_t>(l.n[j]);
+      }
+    }
+  }
   return sums;
 }
 
-// GradientsOf, quicker on strips with a few columns of no data: the central differences
-// everywhere first, then the careful rule only where they met no data or an edge.
-Gradients GradientsQuickly(const GreyImage& image) {
+// Gives an image the size w x h, reusing its storage.
+void Resize(GreyImage& image, int32_t w, int32_t h) {
+  image.Width = w;
+  image.Height = h;
+  image.Values.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+}
+
+// The rows of GradientsQuickly, inlined into a plain and a wide build of the same loops (the
+// same values to the last bit either way).
+QUELMAR_INLINE void Slopes(const GreyImage& image, Gradients& g) {
   const int32_t w = image.Width, h = image.Height;
-  if (w < 3 || h < 3) return GradientsOf(image);
-  Gradients g{GreyImage(w, h), GreyImage(w, h)};
-  const auto difference = [](float before, float here, float after) {
-    if (!std::isnan(before) && !std::isnan(after)) return 0.5f * (after - before);
-    if (!std::isnan(after)) return after - here;
-    if (!std::isnan(before)) return here - before;
-    return 0.0f;
-  };
+  // Where a central difference down the columns meets no data or an edge: the one-sided one
+  // toward the neighbour with data, or 0 with neither. Selects on the bits rather than branches,
+  // so that the loops run on the processor's vectors.
+  const uint32_t none = 0;
   for (int32_t y = 0; y < h; ++y) {
     const float* row = image.Row(y);
-    const float* up = y > 0 ? image.Row(y - 1) : nullptr;
-    const float* down = y + 1 < h ? image.Row(y + 1) : nullptr;
+    const uint32_t hasUp = y > 0 ? ~none : none, hasDown = y + 1 < h ? ~none : none;
+    const float* up = y > 0 ? image.Row(y - 1) : row;
+    const float* down = y + 1 < h ? image.Row(y + 1) : row;
     float* gx = g.X.Row(y);
     float* gy = g.Y.Row(y);
     // Along the rows, central differences only: a one-sided one at the end of a run of columns
     // would pull the sideways travel (the pairs counted there change with the shift).
-    for (int32_t x = 1; x + 1 < w; ++x) gx[x] = 0.5f * (row[x + 1] - row[x - 1]);
-    if (up != nullptr && down != nullptr)
-      for (int32_t x = 0; x < w; ++x) gy[x] = 0.5f * (down[x] - up[x]);
+    gx[0] = gx[w - 1] = kNaN;
+    for (int32_t x = 1; x + 1 < w; ++x)
+      gx[x] = Select(DataMask(row[x]), 0.5f * (row[x + 1] - row[x - 1]), kNaN);
     for (int32_t x = 0; x < w; ++x) {
-      const float here = row[x];
-      if (std::isnan(here)) {
-        gx[x] = gy[x] = kNaN;
-        continue;
-      }
-      if (up == nullptr || down == nullptr || std::isnan(gy[x]))
-        gy[x] = difference(up ? up[x] : kNaN, here, down ? down[x] : kNaN);
+      const float here = row[x], u = up[x], d = down[x];
+      const float central = 0.5f * (d - u);
+      const uint32_t upOk = DataMask(u) & hasUp, downOk = DataMask(d) & hasDown;
+      const float oneSided = Select(downOk, d - here, Select(upOk, here - u, 0.0f));
+      gy[x] = Select(DataMask(here), Select(upOk & downOk, central, oneSided), kNaN);
     }
   }
-  return g;
+}
+
+// SoftenRows' loops, likewise.
+QUELMAR_INLINE void Soften(const GreyImage& raw, GreyImage& out) {
+  const int32_t w = raw.Width;
+  for (int32_t y = 0; y < raw.Height; ++y) {
+    const float* in = raw.Row(y);
+    float* r = out.Row(y);
+    if (w < 3) {
+      std::copy(in, in + w, r);
+      continue;
+    }
+    r[0] = in[0];
+    r[w - 1] = in[w - 1];
+    for (int32_t x = 1; x + 1 < w; ++x) {
+      const float v = 0.25f * in[x - 1] + 0.5f * in[x] + 0.25f * in[x + 1];
+      r[x] = Select(DataMask(v), v, in[x]);
+    }
+  }
+}
+
+#if QUELMAR_X86_VECTORS
+__attribute__((target("avx2"))) void WideSlopes(const GreyImage& image, Gradients& g) {
+  Slopes(image, g);
+}
+__attribute__((target("avx2"))) void WideSoften(const GreyImage& raw, GreyImage& out) {
+  Soften(raw, out);
+}
+#endif
+
+// GradientsOf, quicker on strips with a few columns of no data: the central differences
+// everywhere first, then the careful rule only where they met no data or an edge. Into g's
+// storage.
+void GradientsQuickly(const GreyImage& image, Gradients& g) {
+  const int32_t w = image.Width, h = image.Height;
+  if (w < 3 || h < 3) {
+    g = GradientsOf(image);
+    return;
+  }
+  Resize(g.X, w, h);
+  Resize(g.Y, w, h);
+#if QUELMAR_X86_VECTORS
+  if (WideWanted()) {
+    WideSlopes(image, g);
+    return;
+  }
+#endif
+  Slopes(image, g);
 }
 
 }  // namespace
 
 MatchStrip PrepareStrip(GreyImage image) {
   MatchStrip s;
-  s.Slopes = GradientsQuickly(image);
+  GradientsQuickly(image, s.Slopes);
   s.Image = std::move(image);
   return s;
+}
+
+void SoftenRows(const GreyImage& raw, GreyImage& out) {
+  Resize(out, raw.Width, raw.Height);
+#if QUELMAR_X86_VECTORS
+  if (WideWanted()) {
+    WideSoften(raw, out);
+    return;
+  }
+#endif
+  Soften(raw, out);
+}
+
+void PrepareSoftenedStrip(const GreyImage& raw, MatchStrip& strip) {
+  SoftenRows(raw, strip.Image);
+  GradientsQuickly(strip.Image, strip.Slopes);
 }
 
 ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,

@@ -16,10 +16,20 @@ struct MatchStrip {
 
 MatchStrip PrepareStrip(GreyImage image);
 
+// The same for a strip read afresh for every pair of a long product: `strip.Image` becomes
+// `raw` softened along its rows (each pixel blended 1/4, 1/2, 1/4 with its left and right
+// neighbours where the blend has data), and `strip.Slopes` its gradients, as PrepareStrip gives
+// them, in the storage the strip already holds (no allocation once it is large enough).
+void PrepareSoftenedStrip(const GreyImage& raw, MatchStrip& strip);
+
+// `raw` softened along its rows as PrepareSoftenedStrip softens it, into `out`'s storage.
+void SoftenRows(const GreyImage& raw, GreyImage& out);
+
 // As RefineShift(a, b, dx, dy, search) with search.ColumnStep 1, the same verdicts and figures,
 // except that a column without data on both sides (the strips' first and last, those beside a
 // column of no data) is left out: its sideways slope would be one-sided. The sums add up in
-// another order, so the last digits may differ.
+// another order, and each bilinear blend is worked out down the columns first, so the last digits
+// may differ.
 ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,
                             const ShiftSearch& search);
 

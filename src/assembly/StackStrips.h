@@ -55,6 +55,10 @@ class StackStrips {
   void SelectColumns(const std::vector<int32_t>& columns);
   // The same lines as Read at the selected columns only.
   GreyImage ReadColumns(int32_t framelet, int32_t firstLine, int32_t lines) const;
+  // The same into `image`'s storage (no allocation once it is large enough).
+  void ReadColumnsInto(int32_t framelet, int32_t firstLine, int32_t lines, GreyImage& image) const;
+  // Asks the processor to bring framelet f's band toward its caches, for a read soon after.
+  void Prefetch(int32_t framelet) const;
   // Marks as having no data every column that is 0 in each of up to `sampled` framelets spread
   // over the product (the zero columns beside the ultraviolet samples of a wide row); gives how
   // many columns keep data.
@@ -62,6 +66,9 @@ class StackStrips {
 
  private:
   StackStrips() = default;
+  // n corrected taps of one line of framelet band `band` (its first row `first`) into out.
+  void BlendLine(const uint8_t* band, int32_t wsrc, int64_t first, const int32_t* at,
+                 const float* tx, const float* ty, int32_t n, float* out) const;
   const LoadedProduct* product_ = nullptr;
   BandStrip strip_;
   std::string wavelength_;
@@ -71,6 +78,10 @@ class StackStrips {
   // Corrected: for each line and column, the source position within the band (column, row from
   // the band's first stored row), NaN for none.
   std::vector<float> sourceX_, sourceY_;
+  // The same as the first of the four samples blended (from the band's first stored sample, -1
+  // for none) and the blend's weights.
+  std::vector<int32_t> wholeAt_;
+  std::vector<float> wholeX_, wholeY_;
   std::vector<uint8_t> hasData_;  // per column; empty: all
   // The selected columns: per line and selected column, the first of the four samples blended
   // (from the band's first stored sample; the column itself when not corrected), -1 for no
@@ -78,6 +89,11 @@ class StackStrips {
   int32_t selected_ = 0;
   std::vector<int32_t> tapAt_;
   std::vector<float> tapX_, tapY_;
+  // Not corrected: the selected columns as runs of consecutive source columns.
+  struct ColumnRun {
+    int32_t To = 0, From = 0, Count = 0;
+  };
+  std::vector<ColumnRun> runs_;
 };
 
 }  // namespace quelmar

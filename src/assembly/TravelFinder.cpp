@@ -19,6 +19,7 @@ constexpr int32_t kSampledFramelets = 16;  // for the whole-band checks
 constexpr int32_t kCoarsePairs = 9;        // pairs searched over every whole-pixel travel
 constexpr int32_t kSideways = 4;           // whole columns searched either side
 constexpr int32_t kRefinedColumns = 176;   // columns per row used to start the refinement
+constexpr int32_t kStartColumns = 100;     // the same for the travel the pairs start from
 // The pairs of a product are refined on this many columns in all (spread over the pairs): a
 // long product on a few runs of columns per pair, a short one on every column.
 constexpr int64_t kColumnsInAll = 240000;
@@ -48,13 +49,18 @@ std::string ReasonOf(MatchVerdict verdict, int32_t height) {
          " rows (their strips may not overlap)";
 }
 
-Real Median(std::vector<Real> v) {
+// The median of v, reordering it.
+Real MedianInPlace(std::vector<Real>& v) {
   if (v.empty()) return 0;
   const size_t mid = v.size() / 2;
   std::nth_element(v.begin(), v.begin() + static_cast<ptrdiff_t>(mid), v.end());
   const Real upper = v[mid];
   if (v.size() % 2 == 1) return upper;
   return (*std::max_element(v.begin(), v.begin() + static_cast<ptrdiff_t>(mid)) + upper) / 2;
+}
+
+Real Median(std::vector<Real> v) {
+  return MedianInPlace(v);
 }
 
 // The mean of the values within a few median deviations of the median: as robust as the median
@@ -116,17 +122,26 @@ std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Re
   if (!known.empty()) {
     std::vector<Real> deviation(static_cast<size_t>(n), 0);
     std::vector<Real> all;
+    std::vector<double> window;
     const int32_t half = width / 2;
     for (int32_t i : known) {
       // The window's median, and its slope from the medians of its two halves: a steady change
       // of the travel is no deviation.
       const int32_t lo = windowStart(i);
-      const auto at = [&](int32_t j) { return filled.begin() + j; };
-      const Real middle = Median(std::vector<Real>(at(lo), at(lo + width)));
+      // In double precision, which holds each pair's travel as measured, and quicker.
+      const auto median = [&](int32_t from, int32_t to) -> Real {
+        window.assign(filled.begin() + from, filled.begin() + to);
+        const size_t mid = window.size() / 2;
+        const auto at = window.begin() + static_cast<ptrdiff_t>(mid);
+        std::nth_element(window.begin(), at, window.end());
+        if (window.size() % 2 == 1) return *at;
+        return (static_cast<Real>(*std::max_element(window.begin(), at)) + *at) / 2;
+      };
+      const Real middle = median(lo, lo + width);
       Real slope = 0;
       if (half >= 2) {
-        const Real first = Median(std::vector<Real>(at(lo), at(lo + half)));
-        const Real last = Median(std::vector<Real>(at(lo + width - half), at(lo + width)));
+        const Real first = median(lo, lo + half);
+        const Real last = median(lo + width - half, lo + width);
         slope = (last - first) / static_cast<Real>(width - half);
       }
       const Real expected = middle + slope * (static_cast<Real>(i - lo) - (width - 1) / 2.0L);
@@ -165,36 +180,40 @@ std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Re
 // must sample between rows, and a blend of two rows misplaces fine detail a little toward whole
 // rows; softening the finest detail along the rows halves that pull on the vertical travel and
 // leaves the horizontal one unbiased (both strips are softened alike).
-GreyImage Softened(GreyImage g) {
-  std::vector<float> row(static_cast<size_t>(g.Width));
-  for (int32_t y = 0; y < g.Height; ++y) {
-    float* r = g.Row(y);
-    std::copy(r, r + g.Width, row.begin());
-    for (int32_t x = 1; x + 1 < g.Width; ++x) {
-      const float v = 0.25f * row[static_cast<size_t>(x) - 1] + 0.5f * row[static_cast<size_t>(x)] +
-                      0.25f * row[static_cast<size_t>(x) + 1];
-      if (!std::isnan(v)) r[x] = v;
-    }
-  }
-  return g;
+GreyImage Softened(const GreyImage& g) {
+  GreyImage soft;
+  SoftenRows(g, soft);
+  return soft;
 }
 
 // Grey-level checks over a few framelets' strips: every sample 255, or no variation at all.
 std::string SceneProblem(const StackStrips& strips) {
-  int64_t n = 0, white = 0;
-  double s = 0, ss = 0;
+  // Four sums of each kind, so that the additions need not wait for each other.
+  constexpr size_t kSums = 4;
+  int64_t counted[kSums] = {}, whites[kSums] = {};
+  double sums[kSums] = {}, squares[kSums] = {};
   const int32_t fc = strips.Framelets();
   const int32_t count = std::min(kSampledFramelets, fc);
   for (int32_t k = 0; k < count; ++k) {
     const int32_t f = count == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (fc - 1) / (count - 1));
     const GreyImage g = strips.Read(f, 0, strips.Height());
-    for (float v : g.Values) {
+    for (size_t i = 0; i < g.Values.size(); ++i) {
+      const float v = g.Values[i];
       if (std::isnan(v)) continue;
-      ++n;
-      white += v >= 255.0f;
-      s += v;
-      ss += static_cast<double>(v) * v;
+      const size_t j = i % kSums;
+      ++counted[j];
+      whites[j] += v >= 255.0f;
+      sums[j] += v;
+      squares[j] += static_cast<double>(v) * v;
     }
+  }
+  int64_t n = 0, white = 0;
+  double s = 0, ss = 0;
+  for (size_t j = 0; j < kSums; ++j) {
+    n += counted[j];
+    white += whites[j];
+    s += sums[j];
+    ss += squares[j];
   }
   if (n == 0) return "the band has no data";
   if (white * 2 > n) return "the scene is saturated: most samples are 255";
@@ -343,13 +362,43 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     return EstimateShift(Softened(strips.Read(f, 0, h)), Softened(strips.Read(f + 1, 0, h)),
                          search);
   };
+  // The start needs no more than the columns the pairs are refined on, nor the precision of a
+  // pair's own travel: the pairs refine it.
+  const std::vector<int32_t> refined = RefinedColumns(strips, kColumnsInAll / e.Pairs);
+  strips.SelectColumns(refined);
+  ShiftSearch startSearch = search;
+  startSearch.ColumnStep =
+      std::max<int32_t>(1, static_cast<int32_t>(std::count_if(refined.begin(), refined.end(),
+                                                              [](int32_t x) { return x >= 0; })) /
+                               kStartColumns);
+  startSearch.Tolerance = 0.02;
+  const auto startAt = [&](int32_t f) {
+    return EstimateShift(Softened(strips.ReadColumns(f, 0, h)),
+                         Softened(strips.ReadColumns(f + 1, 0, h)), startSearch);
+  };
+  // Work in parts runs them on a core each where there are two; the same results either way.
+  const unsigned cores =
+      threads > 0 ? static_cast<unsigned>(threads) : std::thread::hardware_concurrency();
+  const auto inParts = [&](int32_t parts, const auto& part) {
+    if (cores >= 2) {
+      RunParts(parts, part);
+    } else {
+      for (int32_t k = 0; k < parts; ++k) part(k);
+    }
+  };
+  const int32_t coarse = std::min(kCoarsePairs, e.Pairs);
+  std::vector<ShiftEstimate> starts(static_cast<size_t>(coarse));
+  const int32_t startParts = coarse >= 4 ? 2 : 1;
+  inParts(startParts, [&](int32_t part) {
+    for (int32_t k = part; k < coarse; k += startParts) {
+      const int32_t f =
+          coarse == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (e.Pairs - 1) / (coarse - 1));
+      starts[static_cast<size_t>(k)] = startAt(f);
+    }
+  });
   std::vector<Real> startV, startH;
   std::map<MatchVerdict, int32_t> verdicts;
-  const int32_t coarse = std::min(kCoarsePairs, e.Pairs);
-  for (int32_t k = 0; k < coarse; ++k) {
-    const int32_t f =
-        coarse == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (e.Pairs - 1) / (coarse - 1));
-    const ShiftEstimate s = fullSearch(f);
+  for (const ShiftEstimate& s : starts) {
     ++verdicts[s.Verdict];
     if (!s.Found()) continue;
     startV.push_back(s.Dy);
@@ -366,27 +415,37 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // Each pair refined from the start over the rows the overlap can reach; a pair that lands far
   // from it is searched afresh.
   const int32_t r0 = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2);
-  strips.SelectColumns(RefinedColumns(strips, kColumnsInAll / e.Pairs));
   // Starting from the travel of the pairs before, a step or two is enough: once a step moves
   // less than a twentieth of a pixel, the one that follows would move a few thousandths, less
-  // than the scatter of one pair's travel, so that step is the last.
+  // than the scatter of one pair's travel, so that step is the last. The overlaps of visible
+  // bands, several rows deep, pin each step better: a first step of up to 0.3 pixel leaves the
+  // pair within about a twentieth of that step, either way, well inside its scatter, and most
+  // pairs are measured from one look at their overlap.
   ShiftSearch pairSearch = search;
-  pairSearch.Tolerance = 0.05;
+  pairSearch.Tolerance = strips.Ultraviolet() ? 0.05 : 0.3;
   e.Profile.resize(static_cast<size_t>(e.Pairs));
   // Pairs first .. last - 1, each started from a running mean of the travel of the pairs before
   // it in the same part.
   const auto refine = [&](int32_t first, int32_t last, std::map<MatchVerdict, int32_t>& seen) {
     double startX = h0, startY = v0;
+    // Read afresh for every pair into the same storage.
+    GreyImage raw;
+    MatchStrip a, b;
     for (int32_t f = first; f < last; ++f) {
-      ShiftEstimate s = RefineOverlap(PrepareStrip(Softened(strips.ReadColumns(f, r0, h - r0))),
-                                      PrepareStrip(Softened(strips.ReadColumns(f + 1, 0, h - r0))),
-                                      startX, startY - r0, pairSearch);
+      if (f + 2 <= last) strips.Prefetch(f + 2);
+      strips.ReadColumnsInto(f, r0, h - r0, raw);
+      PrepareSoftenedStrip(raw, a);
+      strips.ReadColumnsInto(f + 1, 0, h - r0, raw);
+      PrepareSoftenedStrip(raw, b);
+      ShiftEstimate s = RefineOverlap(a, b, startX, startY - r0, pairSearch);
       s.Dy += r0;
       if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5) s = fullSearch(f);
       if (s.Found()) {
-        // Close to the mean: part of the way toward it; far from it: the travel has moved on.
+        // Close to the mean: most of the way toward it; far from it: the travel has moved on.
+        // A pair measured from one step keeps a little of where it started, so the mean must
+        // not lag far behind a travel that changes along the product.
         const bool near = std::fabs(s.Dy - startY) < 0.5 && std::fabs(s.Dx - startX) < 0.5;
-        const double weight = near ? 0.3 : 1.0;
+        const double weight = near ? 0.6 : 1.0;
         startX += weight * (s.Dx - startX);
         startY += weight * (s.Dy - startY);
       }
@@ -407,13 +466,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     refine(static_cast<int32_t>(int64_t{k} * e.Pairs / parts),
            static_cast<int32_t>(int64_t{k + 1} * e.Pairs / parts), seen[static_cast<size_t>(k)]);
   };
-  const unsigned cores =
-      threads > 0 ? static_cast<unsigned>(threads) : std::thread::hardware_concurrency();
-  if (cores >= 2) {
-    RunParts(parts, part);
-  } else {
-    for (int32_t k = 0; k < parts; ++k) part(k);
-  }
+  inParts(parts, part);
   verdicts.clear();
   for (const auto& m : seen)
     for (const auto& [verdict, n] : m) verdicts[verdict] += n;
@@ -456,8 +509,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   e.Vertical = RobustMean(vs);
   e.Horizontal = RobustMean(hs);
   e.Residual = Median(residuals);
-  e.SmoothVertical = Smooth(e.Profile, true, e.Vertical);
-  e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal);
+  inParts(parts, [&](int32_t k) {
+    if (k == 0) e.SmoothVertical = Smooth(e.Profile, true, e.Vertical);
+    if (k == parts - 1) e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal);
+  });
   const auto [vMin, vMax] = std::minmax_element(e.SmoothVertical.begin(), e.SmoothVertical.end());
   const auto [hMin, hMax] =
       std::minmax_element(e.SmoothHorizontal.begin(), e.SmoothHorizontal.end());

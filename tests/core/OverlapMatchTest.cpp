@@ -86,6 +86,52 @@ TEST(OverlapMatch, AgreesWithTheGeneralMatchOnThinOverlaps) {
             MatchVerdict::NoOverlap);
 }
 
+// A strip softened and prepared in storage used before: softened where the blend has data, its
+// slopes down the columns by the careful rule (one-sided beside no data and at the first and last
+// rows), along the rows central or none; nothing left over from the strip before.
+TEST(OverlapMatch, SoftenedStripsKeepTheCarefulSlopesInReusedStorage) {
+  GreyImage raw = View(30, 6, 3, 1, {0, 12, 13, 29});
+  raw.At(20, 0) = kNaN;  // a pixel alone without data, on the first row
+  raw.At(7, 3) = kNaN;
+  MatchStrip strip = PrepareStrip(View(50, 9, 0, 0));
+  PrepareSoftenedStrip(raw, strip);
+  ASSERT_EQ(strip.Image.Width, 30);
+  ASSERT_EQ(strip.Image.Height, 6);
+  ASSERT_EQ(strip.Slopes.X.Values.size(), raw.Values.size());
+  const Gradients careful = GradientsOf(strip.Image);
+  const auto same = [](float got, float want) {
+    return std::isnan(want) ? std::isnan(got) : got == want;
+  };
+  for (int32_t y = 0; y < 6; ++y) {
+    for (int32_t x = 0; x < 30; ++x) {
+      SCOPED_TRACE(::testing::Message() << x << ", " << y);
+      const float left = x > 0 ? raw.At(x - 1, y) : kNaN, here = raw.At(x, y);
+      const float right = x < 29 ? raw.At(x + 1, y) : kNaN;
+      const float blend = 0.25f * left + 0.5f * here + 0.25f * right;
+      EXPECT_TRUE(same(strip.Image.At(x, y), std::isnan(blend) ? here : blend));
+      EXPECT_TRUE(same(strip.Slopes.Y.At(x, y), careful.Y.At(x, y)));
+      const float l = x > 0 ? strip.Image.At(x - 1, y) : kNaN;
+      const float r = x < 29 ? strip.Image.At(x + 1, y) : kNaN;
+      const float along = std::isnan(strip.Image.At(x, y)) ? kNaN : 0.5f * (r - l);
+      EXPECT_TRUE(same(strip.Slopes.X.At(x, y), along));
+    }
+  }
+  // The same as a strip prepared afresh, and without the wider vectors.
+  const MatchStrip fresh = PrepareStrip(strip.Image);
+  UseWideVectors(false);
+  MatchStrip plain;
+  PrepareSoftenedStrip(raw, plain);
+  UseWideVectors(true);
+  EXPECT_EQ(fresh.Slopes.Y.Values.size(), strip.Slopes.Y.Values.size());
+  for (size_t i = 0; i < fresh.Slopes.Y.Values.size(); ++i) {
+    EXPECT_TRUE(same(strip.Slopes.X.Values[i], fresh.Slopes.X.Values[i]));
+    EXPECT_TRUE(same(strip.Slopes.Y.Values[i], fresh.Slopes.Y.Values[i]));
+    EXPECT_TRUE(same(strip.Image.Values[i], plain.Image.Values[i]));
+    EXPECT_TRUE(same(strip.Slopes.X.Values[i], plain.Slopes.X.Values[i]));
+    EXPECT_TRUE(same(strip.Slopes.Y.Values[i], plain.Slopes.Y.Values[i]));
+  }
+}
+
 // Columns read on their own carry the very values of the whole strip, in every geometry, and
 // columns of no data stay without.
 TEST(OverlapMatch, StripsReadAtChosenColumnsMatchTheWholeStrips) {
@@ -112,11 +158,18 @@ TEST(OverlapMatch, StripsReadAtChosenColumnsMatchTheWholeStrips) {
     std::optional<StackStrips> strips = StackStrips::Open(product, g, port, problem);
     ASSERT_TRUE(strips) << problem;
     strips->FindEmptyColumns(4);
-    const std::vector<int32_t> columns = {-1, 0, 1, 2, 300, 301, -1, strips->Width() - 1, 5000};
+    std::vector<int32_t> columns = {-1, 0, 1, 2, 300, 301, -1, strips->Width() - 1, 5000};
+    // Runs of neighbouring columns, read eight at a time where the processor can, one with a
+    // column of no data inside.
+    for (int32_t x = 100; x < 131; ++x) columns.push_back(x);
+    columns.push_back(-1);
+    for (int32_t x = 131; x < 150; ++x) columns.push_back(x);
     strips->SelectColumns(columns);
+    GreyImage some;  // read into again and again, from a larger strip first
+    strips->ReadColumnsInto(3, 0, strips->Height(), some);
     for (int32_t f = 0; f < 4; ++f) {
       const GreyImage whole = strips->Read(f, 1, strips->Height() - 2);
-      const GreyImage some = strips->ReadColumns(f, 1, strips->Height() - 2);
+      strips->ReadColumnsInto(f, 1, strips->Height() - 2, some);
       ASSERT_EQ(some.Width, static_cast<int32_t>(columns.size()));
       ASSERT_EQ(some.Height, whole.Height);
       for (int32_t y = 0; y < some.Height; ++y)

@@ -137,7 +137,9 @@ TEST(TravelFinder, FollowsATravelThatChangesAlongTheProduct) {
         std::fabs(static_cast<double>(e.SmoothVertical[static_cast<size_t>(f)]) - p.PairTravel(f)));
   }
   std::printf("changing travel: the smoothed profile is within %.4f of the truth\n", worst);
-  EXPECT_LT(worst, 0.05);
+  // Within the goal of 0.05 with room to spare: pairs measured from one step must not drag the
+  // profile behind the changing travel.
+  EXPECT_LT(worst, 0.035);
   EXPECT_TRUE(e.Varies());
   EXPECT_NEAR(static_cast<double>(e.VerticalMax - e.VerticalMin), 1.5, 0.1);
   // Its pairs are refined in two parts: on one core or two, the same travels.
@@ -150,7 +152,36 @@ TEST(TravelFinder, FollowsATravelThatChangesAlongTheProduct) {
       EXPECT_EQ(again.Profile[i].Horizontal, e.Profile[i].Horizontal) << i;
     }
     EXPECT_EQ(again.Vertical, e.Vertical);
+    EXPECT_EQ(again.SmoothVertical, e.SmoothVertical);
+    EXPECT_EQ(again.SmoothHorizontal, e.SmoothHorizontal);
   }
+}
+
+// A product long enough that its pairs are refined on runs of columns, most from one step
+// (and its start searched on those columns): the travel as accurate as on a short product, the
+// same on one core as on two, and steady.
+TEST(TravelFinder, ALongProductIsMeasuredOnRunsOfColumnsAsAccurately) {
+  TempDir dir;
+  sim::SimulatorOptions o;
+  o.kind = ProductKind::VE;
+  o.framelets = 600;
+  o.travel = 10.3;
+  o.drift = 0.7;
+  o.seed = 21;
+  const LoadedProduct product = Load(sim::SimulateProduct(o), dir);
+  ScriptedPort port;
+  const TravelEstimate e = MeasureTravel(product, Corrected(2, dir), port, 1);
+  ASSERT_TRUE(e.Found) << e.Reason;
+  EXPECT_NEAR(static_cast<double>(e.Vertical), 10.3, 0.02);
+  EXPECT_NEAR(static_cast<double>(e.Horizontal), 0.7, 0.05);
+  EXPECT_GE(e.PairsUsed, e.Pairs * 95 / 100);
+  EXPECT_FALSE(e.Varies()) << e.VerticalMin << " to " << e.VerticalMax;
+  const TravelEstimate two = MeasureTravel(product, Corrected(2, dir), port, 2);
+  EXPECT_EQ(two.Vertical, e.Vertical);
+  EXPECT_EQ(two.Horizontal, e.Horizontal);
+  EXPECT_EQ(two.Residual, e.Residual);
+  EXPECT_EQ(two.SmoothVertical, e.SmoothVertical);
+  EXPECT_EQ(two.SmoothHorizontal, e.SmoothHorizontal);
 }
 
 // In the detector's own geometry the pairs of a long steady product wander with the scene by a
