@@ -23,23 +23,6 @@ inline int16_t BlendOne(const uint8_t* band, std::ptrdiff_t down, const CachedRe
   return static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
 }
 
-// Points from..count - 1 one at a time.
-bool BlendScalar(const uint8_t* band, std::ptrdiff_t down, const CachedRead* reads, int32_t from,
-                 int32_t count, int16_t* out) {
-  bool points = false;
-  for (int32_t i = from; i < count; ++i) {
-    const CachedRead& e = reads[i];
-    if (e.state == kCachedValue) {
-      out[i] = BlendOne(band, down, e);
-    } else if (e.state == kCachedNoData) {
-      out[i] = -1;
-    } else {
-      points = true;
-    }
-  }
-  return points;
-}
-
 #if QUELMAR_X86_VECTORS
 // A sample and its right neighbour, as the low bytes of a lane.
 inline int32_t Pair(const uint8_t* p) {
@@ -97,7 +80,7 @@ __attribute__((target("avx2"))) bool BlendEight(const uint8_t* band, std::ptrdif
         _mm256_xor_si256(_mm256_cmpeq_epi32(state, zero), _mm256_set1_epi32(-1)), beyond);
     if (!_mm256_testz_si256(other, other)) {
       _mm256_zeroupper();  // the scalar code after wide vectors runs at full speed
-      points |= BlendScalar(band, down, reads, i, i + 8, out);
+      points |= BlendCachedPoints(band, down, reads, i, i + 8, out);
       continue;
     }
     // Most runs of eight points read eight neighbouring pairs of samples (the correction moves
@@ -137,7 +120,7 @@ __attribute__((target("avx2"))) bool BlendEight(const uint8_t* band, std::ptrdif
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(packed));
   }
   _mm256_zeroupper();
-  return BlendScalar(band, down, reads, i, count, out) || points;
+  return BlendCachedPoints(band, down, reads, i, count, out) || points;
 }
 
 // Sixteen samples as 16-bit lanes.
@@ -207,13 +190,29 @@ const bool kWideVectors = ProcessorHasWideVectors();
 
 }  // namespace
 
+bool BlendCachedPoints(const uint8_t* band, std::ptrdiff_t down, const CachedRead* reads,
+                       int32_t from, int32_t to, int16_t* out) {
+  bool points = false;
+  for (int32_t i = from; i < to; ++i) {
+    const CachedRead& e = reads[i];
+    if (e.state == kCachedValue) {
+      out[i] = BlendOne(band, down, e);
+    } else if (e.state == kCachedNoData) {
+      out[i] = -1;
+    } else {
+      points = true;
+    }
+  }
+  return points;
+}
+
 bool BlendCachedRow(const uint8_t* band, std::ptrdiff_t down, std::ptrdiff_t readable,
                     const CachedRead* reads, int32_t count, int16_t* out) {
 #if QUELMAR_X86_VECTORS
   if (kWideVectors) return BlendEight(band, down, readable, reads, count, out);
 #endif
   (void)readable;
-  return BlendScalar(band, down, reads, 0, count, out);
+  return BlendCachedPoints(band, down, reads, 0, count, out);
 }
 
 void BlendRun(const uint8_t* upper, const uint8_t* lower, int32_t fx, int32_t fy, int32_t n,

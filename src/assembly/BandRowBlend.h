@@ -26,6 +26,10 @@ inline constexpr uint8_t kCachedPoint = 2;   // the point must be worked out aga
 bool BlendCachedRow(const uint8_t* band, std::ptrdiff_t down, std::ptrdiff_t readable,
                     const CachedRead* reads, int32_t count, int16_t* out);
 
+// The same for points from .. to - 1, one at a time (the points a vector pass leaves).
+bool BlendCachedPoints(const uint8_t* band, std::ptrdiff_t down, const CachedRead* reads,
+                       int32_t from, int32_t to, int16_t* out);
+
 // out[i] for i in 0..n - 1: the blend of upper[i], upper[i + 1], lower[i] and lower[i + 1] with
 // the weights fx (of the right ones) and fy (of the lower ones) in 1/256, as value x 16. Reads
 // upper[n] and lower[n].

@@ -18,31 +18,6 @@ namespace {
 constexpr int32_t kHalf = 8;     // points of one window
 constexpr int32_t kWindow = 16;  // bytes of one window
 
-inline int16_t BlendOne(const uint8_t* band, std::ptrdiff_t down, const CachedRead& e) {
-  const uint8_t* s0 = band + e.offset;
-  const uint8_t* s1 = s0 + (e.fy != 0 ? down : 0);
-  const int32_t fx = e.fx, fy = e.fy, r = e.right;
-  const int32_t upper = s0[0] * (256 - fx) + s0[r] * fx;
-  const int32_t lower = s1[0] * (256 - fx) + s1[r] * fx;
-  return static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
-}
-
-bool BlendPoints(const uint8_t* band, std::ptrdiff_t down, const CachedRead* reads, int32_t from,
-                 int32_t to, int16_t* out) {
-  bool points = false;
-  for (int32_t i = from; i < to; ++i) {
-    const CachedRead& e = reads[i];
-    if (e.state == kCachedValue) {
-      out[i] = BlendOne(band, down, e);
-    } else if (e.state == kCachedNoData) {
-      out[i] = -1;
-    } else {
-      points = true;
-    }
-  }
-  return points;
-}
-
 #if QUELMAR_X86_VECTORS
 const bool kWideVectors = ProcessorHasWideVectors();
 
@@ -99,12 +74,12 @@ __attribute__((target("avx2"))) bool BlendGroups(const uint8_t* band, std::ptrdi
       BlendGroup(band, down, g, out + first);
     } else {
       _mm256_zeroupper();  // the scalar code after wide vectors runs at full speed
-      points |= BlendPoints(band, down, reads, first, first + RowProgram::kGroup, out);
+      points |= BlendCachedPoints(band, down, reads, first, first + RowProgram::kGroup, out);
     }
     i += RowProgram::kGroup;
   }
   _mm256_zeroupper();
-  return BlendPoints(band, down, reads, i, count, out) || points;
+  return BlendCachedPoints(band, down, reads, i, count, out) || points;
 }
 #endif
 
