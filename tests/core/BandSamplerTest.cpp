@@ -12,6 +12,7 @@
 #include "assembly/CameraSettings.h"
 #include "product/EdrLoader.h"
 #include "support/ScriptedPort.h"
+#include "support/Simulated.h"
 #include "support/TestFiles.h"
 
 namespace quelmar {
@@ -25,13 +26,7 @@ LoadedProduct SimulatedColourProduct(const TempDir& dir) {
   options.kind = sim::ProductKind::CE;
   options.framelets = 40;
   options.seed = 11;
-  const sim::SimulatedProduct simulated = sim::SimulateProduct(options);
-  const std::string path = dir.File(sim::ProductFileName(simulated));
-  testing::WriteFileBytes(path, sim::ProductFileBytes(simulated));
-  ScriptedPort port;
-  LoadedProduct product;
-  EXPECT_EQ(LoadEdrProduct(path, product, port, nullptr), LoadOutcome::ImageRead);
-  return product;
+  return testing::LoadSimulated(sim::SimulateProduct(options), dir);
 }
 
 TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {

@@ -18,6 +18,7 @@
 #include "assembly/SubpixelMatch.h"
 #include "product/EdrLoader.h"
 #include "support/ScriptedPort.h"
+#include "support/Simulated.h"
 #include "support/StackTruth.h"
 #include "support/TestFiles.h"
 #include "util/Errors.h"
@@ -40,10 +41,7 @@ Loaded SimulateAndLoad(ProductKind kind, int32_t framelets, uint32_t seed, const
   options.framelets = framelets;
   options.seed = seed;
   Loaded l{sim::SimulateProduct(options), {}};
-  const std::string path = dir.File(sim::ProductFileName(l.sim));
-  testing::WriteFileBytes(path, sim::ProductFileBytes(l.sim));
-  ScriptedPort port;
-  EXPECT_EQ(LoadEdrProduct(path, l.product, port, nullptr), LoadOutcome::ImageRead);
+  l.product = testing::LoadSimulated(l.sim, dir);
   return l;
 }
 

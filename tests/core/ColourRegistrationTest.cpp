@@ -11,6 +11,7 @@
 #include "assembly/ColourComposite.h"
 #include "product/EdrLoader.h"
 #include "support/ScriptedPort.h"
+#include "support/Simulated.h"
 #include "support/TestFiles.h"
 
 namespace quelmar {
@@ -24,13 +25,7 @@ LoadedProduct ColourProduct(const TempDir& dir) {
   options.kind = sim::ProductKind::CE;
   options.framelets = 40;
   options.seed = 23;
-  const sim::SimulatedProduct simulated = sim::SimulateProduct(options);
-  const std::string path = dir.File(sim::ProductFileName(simulated));
-  testing::WriteFileBytes(path, sim::ProductFileBytes(simulated));
-  LoadedProduct product;
-  ScriptedPort port;
-  EXPECT_EQ(LoadEdrProduct(path, product, port, nullptr), LoadOutcome::ImageRead);
-  return product;
+  return testing::LoadSimulated(sim::SimulateProduct(options), dir);
 }
 
 TEST(ColourRegistration, WindowsThatCannotTellLeaveTheChannelsWhereTheGeometryPutsThem) {

@@ -15,6 +15,7 @@
 #include "assembly/TravelFinder.h"
 #include "product/EdrLoader.h"
 #include "support/ScriptedPort.h"
+#include "support/Simulated.h"
 #include "support/TestFiles.h"
 #include "util/Errors.h"
 
@@ -26,12 +27,7 @@ using testing::ScriptedPort;
 using testing::TempDir;
 
 LoadedProduct Load(const sim::SimulatedProduct& p, const TempDir& dir) {
-  const std::string path = dir.File(sim::ProductFileName(p));
-  testing::WriteFileBytes(path, sim::ProductFileBytes(p));
-  ScriptedPort port;
-  LoadedProduct product;
-  EXPECT_EQ(LoadEdrProduct(path, product, port, nullptr), LoadOutcome::ImageRead);
-  return product;
+  return testing::LoadSimulated(p, dir);
 }
 
 // Corrected horizontally and vertically, a stack's rows and columns are the ground's own: the

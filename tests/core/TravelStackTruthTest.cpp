@@ -19,6 +19,7 @@
 #include "assembly/TravelFinder.h"
 #include "product/EdrLoader.h"
 #include "support/ScriptedPort.h"
+#include "support/Simulated.h"
 #include "support/StackTruth.h"
 #include "support/TestFiles.h"
 
@@ -56,11 +57,9 @@ TEST(TravelFinder, StacksWithTheFoundTravelAreAsCloseToTheTruthAsWithTheTrueOne)
           o.drift = drift;
           o.seed = static_cast<uint32_t>(seed);
           const sim::SimulatedProduct p = sim::SimulateProduct(o);
-          const std::string path = dir.File(sim::ProductFileName(p));
-          testing::WriteFileBytes(path, sim::ProductFileBytes(p));
+          const LoadedProduct product = testing::LoadSimulated(p, dir);
+          ASSERT_TRUE(product.HasImage());
           ScriptedPort port;
-          LoadedProduct product;
-          ASSERT_EQ(LoadEdrProduct(path, product, port, nullptr), LoadOutcome::ImageRead);
           for (int32_t band = 1; band <= product.BandCount; ++band) {
             // The first, the middle and the last band of a long list are enough.
             if (band != 1 && band != product.BandCount && band != (product.BandCount + 1) / 2)

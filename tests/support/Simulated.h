@@ -1,0 +1,12 @@
+#pragma once
+// A simulated product written to a test folder and loaded as the Load command loads it.
+#include "Simulator.h"
+#include "product/LoadedProduct.h"
+#include "support/TestFiles.h"
+
+namespace quelmar::testing {
+
+// The product's file in `dir`, loaded (a failure to load its image fails the test).
+LoadedProduct LoadSimulated(const sim::SimulatedProduct& simulated, const TempDir& dir);
+
+}  // namespace quelmar::testing
