@@ -20,14 +20,7 @@ namespace {
 constexpr int32_t kLanes = 8;  // sums kept apart per column of a block of this many
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-struct Sums {
-  double hxx = 0, hxy = 0, hyy = 0;
-  double bx = 0, by = 0;
-  double rr = 0;
-  double s = 0, ss = 0;
-  int64_t n = 0;
-  int64_t saturated = 0;
-};
+using Sums = MatchSums;
 
 // One lane set of a row's sums.
 struct Lanes {
@@ -390,47 +383,8 @@ void PrepareSoftenedStrip(const GreyImage& raw, MatchStrip& strip) {
 
 ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,
                             const ShiftSearch& search) {
-  ShiftEstimate e;
-  e.Dx = dx;
-  e.Dy = dy;
-  const double startX = dx, startY = dy;
-  const int64_t need = std::max(1, search.MinOverlap);
-  Sums s;
-  for (int32_t it = 0; it < std::max(1, search.MaxIterations); ++it) {
-    s = Accumulate(a, b, e.Dx, e.Dy);
-    e.Iterations = it + 1;
-    if (s.n < need) break;
-    const double det = s.hxx * s.hyy - s.hxy * s.hxy;
-    if (!(det > 0)) break;
-    const double stepX = -(s.hyy * s.bx - s.hxy * s.by) / det;
-    const double stepY = -(s.hxx * s.by - s.hxy * s.bx) / det;
-    e.Dx += std::clamp(stepX, -1.0, 1.0);
-    e.Dy += std::clamp(stepY, -1.0, 1.0);
-    if (std::hypot(stepX, stepY) < search.Tolerance) break;
-  }
-  e.Overlap = static_cast<int32_t>(std::min<int64_t>(s.n, std::numeric_limits<int32_t>::max()));
-  if (s.n < need) {
-    e.Verdict = MatchVerdict::NoOverlap;
-    return e;
-  }
-  const double n = static_cast<double>(s.n);
-  const double mean = s.s / (2 * n);
-  e.Contrast = std::sqrt(std::max(0.0, s.ss / (2 * n) - mean * mean));
-  e.Residual = std::sqrt(s.rr / n);
-  // The smaller eigenvalue of J^T J per pixel: how well the flattest direction pins the shift.
-  const double tr = (s.hxx + s.hyy) / n, det = (s.hxx * s.hyy - s.hxy * s.hxy) / (n * n);
-  const double smallest = tr / 2 - std::sqrt(std::max(0.0, tr * tr / 4 - det));
-  if (static_cast<double>(s.saturated) > search.MaxSaturated * 2 * n) {
-    e.Verdict = MatchVerdict::Saturated;
-  } else if (e.Contrast < search.MinContrast || !(smallest > 1e-3)) {
-    e.Verdict = MatchVerdict::NoTexture;
-  } else if (e.Residual > search.MaxResidualShare * e.Contrast * std::sqrt(2.0) ||
-             std::hypot(e.Dx - startX, e.Dy - startY) > 1.5 || !std::isfinite(e.Dx + e.Dy)) {
-    e.Verdict = MatchVerdict::NoMatch;
-  } else {
-    e.Verdict = MatchVerdict::Found;
-  }
-  return e;
+  return SolveShift([&](double x, double y) { return Accumulate(a, b, x, y); }, dx, dy, search,
+                    std::max(1, search.MinOverlap));
 }
 
 void UseWideVectors(bool use) {

@@ -28,15 +28,7 @@ inline float Blend(const float* r0, const float* r1, int32_t i, float tx, float 
   return top + (bottom - top) * ty;
 }
 
-// Sums over the pixel pairs of one refinement pass.
-struct Sums {
-  double hxx = 0, hxy = 0, hyy = 0;  // J^T J
-  double bx = 0, by = 0;             // J^T r
-  double rr = 0;                     // r^2
-  double s = 0, ss = 0;              // grey levels of both images, for the contrast
-  int64_t n = 0;
-  int64_t saturated = 0;
-};
+using Sums = MatchSums;
 
 // One pass at shift (dx, dy): a sampled at grid + shift / 2, b at grid - shift / 2, over the
 // four grids (whole and half-pixel offsets in each direction) whose sampling phases mirror each
@@ -250,29 +242,19 @@ namespace {
 
 ShiftEstimate Refine(const GreyImage& a, const Gradients& ga, const GreyImage& b,
                      const Gradients& gb, double dx, double dy, const ShiftSearch& search) {
-  ShiftEstimate e;
-  e.Dx = dx;
-  e.Dy = dy;
-  const double startX = dx, startY = dy;
   const int32_t step = std::max(1, search.ColumnStep);
-  Sums s;
-  for (int32_t it = 0; it < std::max(1, search.MaxIterations); ++it) {
-    s = Accumulate(a, ga, b, gb, e.Dx, e.Dy, step);
-    e.Iterations = it + 1;
-    if (s.n < std::max(1, search.MinOverlap / step)) break;
-    const double det = s.hxx * s.hyy - s.hxy * s.hxy;
-    if (!(det > 0)) break;
-    const double stepX = -(s.hyy * s.bx - s.hxy * s.by) / det;
-    const double stepY = -(s.hxx * s.by - s.hxy * s.bx) / det;
-    e.Dx += std::clamp(stepX, -1.0, 1.0);
-    e.Dy += std::clamp(stepY, -1.0, 1.0);
-    // The figures of the last pass stand for the final shift: it moved less than the tolerance.
-    if (std::hypot(stepX, stepY) < search.Tolerance) break;
-  }
+  return SolveShift([&](double x, double y) { return Accumulate(a, ga, b, gb, x, y, step); }, dx,
+                    dy, search, std::max(1, search.MinOverlap / step));
+}
+
+}  // namespace
+
+void JudgeShift(ShiftEstimate& e, const MatchSums& s, int64_t need, const ShiftSearch& search,
+                double startX, double startY) {
   e.Overlap = static_cast<int32_t>(std::min<int64_t>(s.n, std::numeric_limits<int32_t>::max()));
-  if (s.n < std::max(1, search.MinOverlap / step)) {
+  if (s.n < need) {
     e.Verdict = MatchVerdict::NoOverlap;
-    return e;
+    return;
   }
   const double n = static_cast<double>(s.n);
   const double mean = s.s / (2 * n);
@@ -291,10 +273,7 @@ ShiftEstimate Refine(const GreyImage& a, const Gradients& ga, const GreyImage& b
   } else {
     e.Verdict = MatchVerdict::Found;
   }
-  return e;
 }
-
-}  // namespace
 
 ShiftEstimate RefineShift(const GreyImage& a, const GreyImage& b, double dx, double dy,
                           const ShiftSearch& search) {

@@ -107,6 +107,47 @@ struct Gradients {
 };
 Gradients GradientsOf(const GreyImage& image);
 
+// The sums of one pass of a refinement over its pixel pairs.
+struct MatchSums {
+  double hxx = 0, hxy = 0, hyy = 0;  // J^T J
+  double bx = 0, by = 0;             // J^T r
+  double rr = 0;                     // r^2
+  double s = 0, ss = 0;              // grey levels of both images, for the contrast
+  int64_t n = 0;
+  int64_t saturated = 0;
+};
+
+// The verdict and figures of a refinement whose last pass gave `sums` at the estimate's shift,
+// started from (startX, startY); fewer than `need` pixel pairs: no overlap.
+void JudgeShift(ShiftEstimate& e, const MatchSums& sums, int64_t need, const ShiftSearch& search,
+                double startX, double startY);
+
+// Gauss-Newton steps from (dx, dy) on the sums pass(dx, dy) gives, until a step moves less than
+// the search's tolerance, and their verdict (JudgeShift).
+template <typename Pass>
+ShiftEstimate SolveShift(Pass&& pass, double dx, double dy, const ShiftSearch& search,
+                         int64_t need) {
+  ShiftEstimate e;
+  e.Dx = dx;
+  e.Dy = dy;
+  MatchSums s;
+  for (int32_t it = 0; it < std::max(1, search.MaxIterations); ++it) {
+    s = pass(e.Dx, e.Dy);
+    e.Iterations = it + 1;
+    if (s.n < need) break;
+    const double det = s.hxx * s.hyy - s.hxy * s.hxy;
+    if (!(det > 0)) break;
+    const double stepX = -(s.hyy * s.bx - s.hxy * s.by) / det;
+    const double stepY = -(s.hxx * s.by - s.hxy * s.bx) / det;
+    e.Dx += std::clamp(stepX, -1.0, 1.0);
+    e.Dy += std::clamp(stepY, -1.0, 1.0);
+    // The figures of the last pass stand for the final shift: it moved less than the tolerance.
+    if (std::hypot(stepX, stepY) < search.Tolerance) break;
+  }
+  JudgeShift(e, s, need, search, dx, dy);
+  return e;
+}
+
 // The shift between a and b: every whole-pixel shift in the window is scored by the mean square
 // difference over the overlap, and the best one refined to a fraction of a pixel (see
 // RefineShift). The verdict says when the images cannot tell.
