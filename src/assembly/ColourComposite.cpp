@@ -177,6 +177,7 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
   const int32_t width = reference.StackWidth(), height = reference.StackHeight();
 
   ColourResult result;
+  result.CurvedRows = !request.CorrectVertically;
   result.Bands = chosen.Rgb;
   result.Reference = chosen.Reference;
   std::array<std::vector<int16_t>, 3> planes;
@@ -276,6 +277,11 @@ std::vector<std::string> RegistrationLines(const ColourResult& result) {
       line += ", placed by the camera geometry (" + r.Note + ")";
     }
     lines.push_back(line);
+  }
+  if (result.CurvedRows) {
+    lines.push_back(
+        "Not corrected vertically, the bands part toward the sides: correct vertically to line "
+        "them up.");
   }
   return lines;
 }

@@ -63,6 +63,9 @@ struct ColourResult {
   std::array<std::string, 3> Wavelengths;
   int32_t Reference = 0;
   std::array<ChannelRegistration, 3> Channels;  // red, green, blue
+  // Not corrected vertically: each band's rows curve as the camera bends them, each band
+  // differently, so one offset lines the bands up in the middle of the picture only.
+  bool CurvedRows = false;
 };
 
 // The bands of 689, 604 and 415 nm (red, green, blue), when the product has all three.
@@ -86,7 +89,8 @@ ColourBands ChooseColourBands(const LoadedProduct& product, const ColourRequest&
 ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequest& request,
                                   UserPort& port);
 
-// The lines that report a colour picture's registration, one per channel.
+// The lines that report a colour picture's registration, one per channel, and a note when its
+// rows are not corrected vertically.
 std::vector<std::string> RegistrationLines(const ColourResult& result);
 
 }  // namespace quelmar

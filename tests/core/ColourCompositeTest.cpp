@@ -284,6 +284,54 @@ TEST(ColourComposite, StretchSpreadsEachChannelBetweenItsPercentiles) {
   }
 }
 
+// Uncorrected vertically, the bands' rows curve apart toward the picture's sides: red lies pixels
+// off green there, much more than in the middle, and the lines say so. Corrected, the bands line up
+// across the width and nothing is said.
+TEST(ColourComposite, BandsLineUpAcrossTheWidthOnlyCorrectedVertically) {
+  TempDir dir;
+  const Loaded l = SimulateAndLoad(ProductKind::CE, 40, 7, dir);
+  // Red's shift against green over columns first .. first + 95 of the middle rows.
+  const auto apart = [](const Picture& p, int32_t first) {
+    GreyImage red(96, 200), green(96, 200);
+    const int32_t top = p.Height() / 2 - 100;
+    for (int32_t y = 0; y < 200; ++y) {
+      for (int32_t x = 0; x < 96; ++x) {
+        const uint8_t* px = p.Row(top + y) + 3 * (first + x);
+        if (NoData(px)) continue;
+        red.At(x, y) = px[2];
+        green.At(x, y) = px[1] * 1.15f;  // about red's level
+      }
+    }
+    ShiftSearch search;
+    search.MinDx = search.MinDy = -6;
+    search.MaxDx = search.MaxDy = 6;
+    const ShiftEstimate e = EstimateShift(green, red, search);
+    EXPECT_TRUE(e.Found()) << MatchVerdictText(e.Verdict);
+    return std::hypot(e.Dx, e.Dy);
+  };
+  for (const bool vertically : {false, true}) {
+    SCOPED_TRACE(vertically);
+    ColourRequest request = CorrectedRequest({7, 5, 3}, dir);
+    request.CorrectVertically = vertically;
+    ScriptedPort port;
+    const ColourResult r = BuildColourComposite(l.product, request, port);
+    const std::vector<std::string> lines = RegistrationLines(r);
+    const bool noted = lines.size() == 4 && lines[3].rfind("Not corrected vertically", 0) == 0;
+    EXPECT_EQ(noted, !vertically);
+    const double side = apart(r.Image, 8), middle = apart(r.Image, r.Image.Width() / 2 - 48);
+    std::printf(
+        "corrected vertically %d: red off green by %.2f px at the side, %.2f in the middle\n",
+        vertically, side, middle);
+    if (vertically) {
+      EXPECT_LT(side, 0.2);
+      EXPECT_LT(middle, 0.2);
+    } else {
+      EXPECT_GT(side, 2.0);
+      EXPECT_GT(side, 3 * middle);
+    }
+  }
+}
+
 TEST(ColourComposite, RefusesProductsAndBandsThatCannotMakeOne) {
   TempDir dir;
   const Loaded uv = SimulateAndLoad(ProductKind::UE, 8, 1, dir);
