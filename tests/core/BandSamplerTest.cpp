@@ -22,11 +22,7 @@ using testing::ScriptedPort;
 using testing::TempDir;
 
 LoadedProduct SimulatedColourProduct(const TempDir& dir) {
-  sim::SimulatorOptions options;
-  options.kind = sim::ProductKind::CE;
-  options.framelets = 40;
-  options.seed = 11;
-  return testing::LoadSimulated(sim::SimulateProduct(options), dir);
+  return testing::LoadSimulated(sim::ProductKind::CE, 40, 11, dir);
 }
 
 TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {

@@ -21,11 +21,7 @@ using testing::ScriptedPort;
 using testing::TempDir;
 
 LoadedProduct ColourProduct(const TempDir& dir) {
-  sim::SimulatorOptions options;
-  options.kind = sim::ProductKind::CE;
-  options.framelets = 40;
-  options.seed = 23;
-  return testing::LoadSimulated(sim::SimulateProduct(options), dir);
+  return testing::LoadSimulated(sim::ProductKind::CE, 40, 23, dir);
 }
 
 TEST(ColourRegistration, WindowsThatCannotTellLeaveTheChannelsWhereTheGeometryPutsThem) {

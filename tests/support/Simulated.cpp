@@ -19,4 +19,13 @@ LoadedProduct LoadSimulated(const sim::SimulatedProduct& simulated, const TempDi
   return product;
 }
 
+LoadedProduct LoadSimulated(sim::ProductKind kind, int32_t framelets, uint32_t seed,
+                            const TempDir& dir) {
+  sim::SimulatorOptions options;
+  options.kind = kind;
+  options.framelets = framelets;
+  options.seed = seed;
+  return LoadSimulated(sim::SimulateProduct(options), dir);
+}
+
 }  // namespace quelmar::testing
