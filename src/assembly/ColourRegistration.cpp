@@ -76,8 +76,11 @@ struct WindowPass {
 // First a wide search from the geometry's offset on windows of half the size (WideShift: it
 // only needs to land within a fraction of a pixel), then twice on the full windows read from
 // what the pass before found, the fraction left (SmallShift): the last is the residual (and is
-// taken out too).
+// taken out too). Where, in every window, the full windows the wide search read give a shift
+// (the whole shift nearest its own, then the fraction SmallShift finds there) within kNear of
+// the wide search's, that shift stands for the first pass's and the second pass is the last.
 constexpr WindowPass kPasses[] = {{3, 2}, {1, 1}, {1, 1}};
+constexpr double kNear = 0.5;
 
 // Where the measuring windows lie on the reference grid: `Rows` rows from row First(w) for w in
 // 0..Count - 1, evenly spread along the strip, and `Columns` columns from `Column`.
@@ -247,6 +250,9 @@ std::pair<double, int64_t> SquaresAt(const GreyImage& a, const GreyImage& b, int
 // overlap at that shift (SmallShift). As a match judges it: too few pixel pairs, most of the
 // overlap at 255, too flat, or disagreeing about as much as unrelated windows do, and the
 // windows cannot tell.
+ShiftEstimate ShiftNear(const GreyImage& a, const GreyImage& b, int32_t bestX, int32_t bestY,
+                        double best, int32_t minOverlap);
+
 ShiftEstimate WideShift(const GreyImage& a, const GreyImage& b, int32_t reach, int32_t minOverlap) {
   const int64_t need = std::max(1, minOverlap / 4);
   int32_t bestX = 0, bestY = 0;
@@ -262,9 +268,17 @@ ShiftEstimate WideShift(const GreyImage& a, const GreyImage& b, int32_t reach, i
       }
     }
   }
+  if (!std::isfinite(best)) return ShiftEstimate{};
+  return ShiftNear(a, b, bestX, bestY, best, minOverlap);
+}
+
+// The shift of b against a as the whole shift (bestX, bestY) and the fraction SmallShift finds
+// on the overlap there, judged as a match judges it. `best`: the mean square difference at the
+// whole shift (NaN: worked out here).
+ShiftEstimate ShiftNear(const GreyImage& a, const GreyImage& b, int32_t bestX, int32_t bestY,
+                        double best, int32_t minOverlap) {
   ShiftEstimate e;
-  if (!std::isfinite(best)) return e;
-  // The overlap at the best whole shift, and its figures.
+  // The overlap at the whole shift, and its figures.
   const int32_t x0 = std::max(0, -bestX), x1 = std::min(b.Width, a.Width - bestX);
   const int32_t y0 = std::max(0, -bestY), y1 = std::min(b.Height, a.Height - bestY);
   GreyImage ca(x1 - x0, y1 - y0), cb(x1 - x0, y1 - y0);
@@ -294,6 +308,16 @@ ShiftEstimate WideShift(const GreyImage& a, const GreyImage& b, int32_t reach, i
   }
   if (count < minOverlap) return e;
   const auto n = static_cast<double>(count);
+  if (std::isnan(best)) {
+    double d2 = 0;
+    for (int32_t y = 0; y < ca.Height; ++y) {
+      for (int32_t x = 0; x < ca.Width; ++x) {
+        const float d = ca.Row(y)[x] - cb.Row(y)[x];
+        d2 += d == d ? d * d : 0.0f;
+      }
+    }
+    best = d2 / n;
+  }
   const double mean = sum / (2 * n);
   const double contrast = std::sqrt(std::max(0.0, squares / (2 * n) - mean * mean));
   e = SmallShift(ca, cb, minOverlap);
@@ -343,11 +367,13 @@ Real Median(std::vector<Real> v) {
 // The shifts of the band against the reference in windows along the strip: b(x, y) =
 // reference(x + Dx, y + Dy) for the band sampled with the transform. `cache`: where the band's
 // window rows read (the windows' rows along the strip read alike, as the picture's rows do).
+// `near`: set false where a window of the wide pass gives no shift on its full windows within
+// kNear of the wide search's.
 std::vector<WindowShift> MeasureWindows(const BandSampler& band,
                                         const ReferenceWindows& referenceWindows, int32_t width,
                                         int32_t height, const ChannelTransform& transform,
                                         const WindowPass& pass, BandSampler::RowCache& cache,
-                                        std::string& why) {
+                                        std::string& why, bool& near) {
   const WindowLayout layout(width, height);
   const int32_t minOverlap = 256 / (pass.Scale * pass.Scale);
   ChannelTransform part = transform;
@@ -360,20 +386,35 @@ std::vector<WindowShift> MeasureWindows(const BandSampler& band,
                          0, columns);
     const GreyImage& full = referenceWindows.Images[static_cast<size_t>(w)];
     GreyImage reduced;
-    if (pass.Scale == 2) {
-      reduced = Halved(full);
-      b = Halved(b);
-    }
+    if (pass.Scale == 2) reduced = Halved(full);
     const GreyImage& a = pass.Scale == 2 ? reduced : full;
-    MatchLevels(a, b);
     ShiftEstimate e;
     if (pass.Scale == 1) {
+      MatchLevels(a, b);
       e = SmallShift(a, b, minOverlap);
     } else {
-      e = WideShift(a, b, pass.Reach, minOverlap);
+      GreyImage halved = Halved(b);
+      MatchLevels(a, halved);
+      e = WideShift(a, halved, pass.Reach, minOverlap);
+      e.Dx *= pass.Scale;
+      e.Dy *= pass.Scale;
+      if (e.Found()) {
+        MatchLevels(full, b);
+        const ShiftEstimate fine = ShiftNear(full, b, static_cast<int32_t>(std::lround(e.Dx)),
+                                             static_cast<int32_t>(std::lround(e.Dy)),
+                                             std::numeric_limits<double>::quiet_NaN(),
+                                             minOverlap * pass.Scale * pass.Scale);
+        if (fine.Found() && std::fabs(fine.Dx - e.Dx) <= kNear &&
+            std::fabs(fine.Dy - e.Dy) <= kNear) {
+          e.Dx = fine.Dx;
+          e.Dy = fine.Dy;
+        } else {
+          near = false;
+        }
+      } else {
+        near = false;
+      }
     }
-    e.Dx *= pass.Scale;
-    e.Dy *= pass.Scale;
     if (!e.Found()) {
       why = MatchVerdictText(e.Verdict);
       continue;
@@ -459,9 +500,10 @@ void RegisterChannel(const BandSampler& band, const ReferenceWindows& referenceW
                      ChannelRegistration& record) {
   std::string why = "no windows to compare";
   BandSampler::RowCache cache;
-  for (size_t pass = 0; pass < std::size(kPasses); ++pass) {
-    const std::vector<WindowShift> shifts =
-        MeasureWindows(band, referenceWindows, width, height, transform, kPasses[pass], cache, why);
+  bool near = true;
+  for (size_t pass = 0; pass < std::size(kPasses) - (near ? 1 : 0); ++pass) {
+    const std::vector<WindowShift> shifts = MeasureWindows(
+        band, referenceWindows, width, height, transform, kPasses[pass], cache, why, near);
     if (shifts.empty()) {
       if (pass == 0) {
         record.Measured = false;
