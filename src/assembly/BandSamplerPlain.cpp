@@ -1,6 +1,7 @@
 // The rows of a band without correction: a row's run inside the band's columns blended in one
 // go, the points at its edges in short, and the next row's band row asked for ahead.
 #include <algorithm>
+#include <array>
 
 #include "assembly/BandSampler.h"
 
@@ -70,8 +71,52 @@ bool BandSampler::SamplePlainRow(const RowContext& c, int64_t x, int64_t step, i
   }
   const int64_t maxStrip = int64_t{stripWidth_ - 1} * kOne;
   const int32_t colLo = firstColumn_ * 256, colHi = lastColumn_ * 256;
+  // Otherwise (a horizontal travel), each of those framelets' place in the row, worked out once:
+  // a point takes the first whose band holds the row and whose strip reaches it.
+  struct Try {
+    bool holds = false;      // its band holds the row
+    bool inProduct = false;  // and lies in the product
+    int64_t base = 0;        // where its strip begins, 1/65536 columns
+    const uint8_t* s0 = nullptr;
+    const uint8_t* s1 = nullptr;
+    int32_t fy = 0;
+  };
+  std::array<Try, 3> tries{};
+  if (!alike) {
+    size_t n = 0;
+    for (const int64_t k : {c.rowFramelet, c.rowFramelet + 1, c.rowFramelet - 1}) {
+      Try& t = tries[n++];
+      if (k < 0 || k >= fc) continue;
+      const int32_t r = static_cast<int32_t>((c.yf - rowAt_[static_cast<size_t>(k)]) >> 8);
+      if (r < -128 || r > rowHi + 128) continue;
+      t.holds = true;
+      t.base = c.start + colAt_[static_cast<size_t>(k)];
+      const int64_t kTop = k * fh + c.topInFramelet;
+      t.inProduct = kTop < lines && kTop + (h - 1) * (request_.Invert ? -1 : 1) < lines;
+      if (!t.inProduct) continue;
+      const int32_t rc = std::clamp(r, 0, rowHi);
+      t.s0 = product_.Rows.Row(static_cast<int32_t>(kTop)) + (rc >> 8) * c.rowStep;
+      t.s1 = (rc >> 8) + 1 <= h - 1 ? t.s0 + c.rowStep : t.s0;
+      t.fy = rc & 255;
+    }
+  }
   const auto edge = [&](int32_t i) -> int16_t {
-    if (!alike) return SamplePoint(c, x + step * i);
+    if (!alike) {
+      for (const Try& t : tries) {
+        if (!t.holds) continue;
+        const int64_t xp = x + step * i - t.base;
+        if (xp < -kOne / 2 || xp > maxStrip + kOne / 2) continue;
+        if (!t.inProduct) return -1;
+        int32_t col = static_cast<int32_t>(std::clamp<int64_t>(xp, 0, maxStrip) >> 8);
+        if (col < colLo - 128 || col > colHi + 128) return -1;
+        col = std::clamp(col, colLo, colHi);
+        const int32_t c0 = col >> 8, fx = col & 255, c1 = std::min(c0 + 1, lastColumn_);
+        const int32_t upper = t.s0[c0] * (256 - fx) + t.s0[c1] * fx;
+        const int32_t lower = t.s1[c0] * (256 - fx) + t.s1[c1] * fx;
+        return static_cast<int16_t>((upper * (256 - t.fy) + lower * t.fy + 2048) >> 12);
+      }
+      return -1;
+    }
     const int64_t xp = x + step * i - base;
     if (xp < -kOne / 2 || xp > maxStrip + kOne / 2) return -1;
     int32_t col = static_cast<int32_t>(std::clamp<int64_t>(xp, 0, maxStrip) >> 8);
@@ -82,8 +127,21 @@ bool BandSampler::SamplePlainRow(const RowContext& c, int64_t x, int64_t step, i
     const int32_t lower = s1[c0] * (256 - fx) + s1[c1] * fx;
     return static_cast<int16_t>((upper * wy0 + lower * wy1 + 2048) >> 12);
   };
-  for (int32_t i = 0; i < ia; ++i) out[i] = edge(i);
-  for (int32_t i = ib; i < count; ++i) out[i] = edge(i);
+  // The points that some strip may reach (within half a column): the rest have no data.
+  int64_t reachLo = base - kOne / 2, reachHi = base + maxStrip + kOne / 2;
+  for (const Try& t : tries) {
+    if (!t.holds) continue;
+    reachLo = std::min(reachLo, t.base - kOne / 2);
+    reachHi = std::max(reachHi, t.base + maxStrip + kOne / 2);
+  }
+  const auto firstAtOrAboveAbs = [&](int64_t bound) {
+    const int64_t d = bound - x;
+    const int64_t i = d <= 0 ? 0 : (d + step - 1) / step;
+    return static_cast<int32_t>(std::clamp<int64_t>(i, 0, count));
+  };
+  const int32_t iLo = firstAtOrAboveAbs(reachLo), iHi = firstAtOrAboveAbs(reachHi + 1);
+  for (int32_t i = 0; i < ia; ++i) out[i] = i < iLo || i >= iHi ? int16_t{-1} : edge(i);
+  for (int32_t i = ib; i < count; ++i) out[i] = i < iLo || i >= iHi ? int16_t{-1} : edge(i);
   if (ia == ib) return true;
   const int64_t xa = x - base + step * ia;
   if (step == kOne) {
