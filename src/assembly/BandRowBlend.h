@@ -18,13 +18,17 @@ inline constexpr uint8_t kCachedValue = 0;   // blended from the four samples
 inline constexpr uint8_t kCachedNoData = 1;  // no data: -1
 inline constexpr uint8_t kCachedPoint = 2;   // the point must be worked out again
 
-// Writes out[i] (value x 16) for every point i of `count` whose state is kCachedValue and -1
-// for those with kCachedNoData; those with kCachedPoint are left alone, and the answer says
-// whether there were any. `down` goes from a band row to the next one; `readable`: how many
-// bytes from `band` on belong to the product (points read only inside it, but several at once
-// read up to 3 bytes beyond a point's upper left sample, which must lie inside too).
-bool BlendCachedRow(const uint8_t* band, std::ptrdiff_t down, std::ptrdiff_t readable,
-                    const CachedRead* reads, int32_t count, int16_t* out);
+// Writes out[i] (value x 16) for every point i of `count` whose state is kCachedValue (its four
+// samples blended with the weights rounded to 1/128, the lower row's to at most 127/128, as the
+// byte shuffles of a compiled row blend them, so that a row gives the same values however it is
+// blended) and -1 for those with kCachedNoData; those with kCachedPoint are left alone, and the
+// answer says
+// whether there were any. `down` goes from a band row to the next one; `before` and
+// `readable`: how many bytes before and from `band` on belong to the product (points read only
+// inside it, but several at once read up to sixteen bytes from a point's upper left sample, and
+// the sixteen under them, where those lie inside too).
+bool BlendCachedRow(const uint8_t* band, std::ptrdiff_t down, std::ptrdiff_t before,
+                    std::ptrdiff_t readable, const CachedRead* reads, int32_t count, int16_t* out);
 
 // The same for points from .. to - 1, one at a time (the points a vector pass leaves).
 bool BlendCachedPoints(const uint8_t* band, std::ptrdiff_t down, const CachedRead* reads,
@@ -35,5 +39,18 @@ bool BlendCachedPoints(const uint8_t* band, std::ptrdiff_t down, const CachedRea
 // upper[n] and lower[n].
 void BlendRun(const uint8_t* upper, const uint8_t* lower, int32_t fx, int32_t fy, int32_t n,
               int16_t* out);
+
+// Where a run of points one column apart reads through a map row of a corrected band: `map`
+// holds (column, row) pairs of source positions in 1/256 pixels (INT32_MIN as the column where
+// there is none), one per output column. Point k of the run lies at xp + k x 65536 (1/65536
+// columns), between entries xp / 65536 and the next, and reads their blend: column q and row r,
+// each the first entry's value plus the difference times the fraction / 65536 (rounded down).
+// Where 0 <= xp < xpLimit (the map holding the entry after xpLimit / 65536), both entries exist,
+// 0 <= r < rowHi and colLo <= q < colHi, the point reads (offset from + (r / 256) x down +
+// q / 256, fx q % 256, fy r % 256, right 1, kCachedValue). Writes those reads from the run's
+// first point on and stops at the first point that reads otherwise; the answer: how many.
+int32_t RecordMappedRun(const int32_t* map, int64_t xp, int64_t xpLimit, int32_t count,
+                        int32_t rowHi, int32_t colLo, int32_t colHi, int32_t from, int32_t down,
+                        CachedRead* record);
 
 }  // namespace quelmar

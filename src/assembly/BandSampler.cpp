@@ -356,9 +356,13 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   const size_t held = cache.rows_.size();
   for (size_t k = 0; k < held; ++k) {
     const size_t at = (cache.found_ + 1 + k) % held;
-    const RowCache::Row& row = cache.rows_[at];
+    RowCache::Row& row = cache.rows_[at];
     if (row.key[0] != key[0] || row.key[1] != key[1] || row.key != key) continue;
     cache.found_ = at;
+    if (!row.compiled) {
+      row.program.Compile(row.entries.data(), count, c.rowStep, wsrc_);
+      row.compiled = true;
+    }
     const std::ptrdiff_t readable =
         product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
     const RowCache::Entry* e = row.entries.data();
@@ -376,13 +380,14 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   cache.next_ = (cache.next_ + 1) % kCachedRows;
   row.key = key;
   row.entries.resize(static_cast<size_t>(count));
+  row.compiled = false;
   SampleCorrectedRow(c, x, step, count, out, row.entries.data());
-  // The row reads as its later repeats will (their blends are rounded alike).
-  row.program.Compile(row.entries.data(), count, c.rowStep, wsrc_);
+  // Compiled when it first repeats: many rows never do (a travel of no whole number of rows, a
+  // horizontal travel), and the blend of the reads gives what the compiled row gives.
   const std::ptrdiff_t readable =
       product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
-  row.program.Run(band, c.rowStep, band - product_.Rows.Row(0), readable, row.entries.data(), count,
-                  out);
+  BlendCachedRow(band, c.rowStep, band - product_.Rows.Row(0), readable, row.entries.data(), count,
+                 out);
 }
 
 void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
@@ -406,11 +411,16 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
   };
   std::array<Near, 2 * kReach + 1> near{};
   const int64_t f0 = c.rowFramelet;
+  // Points beyond every strip around (by half a column) have no source: with a horizontal
+  // travel, the stack's sides.
+  int64_t reachLo = INT64_MAX, reachHi = INT64_MIN;
   for (int64_t d = -reach_; d <= reach_; ++d) {
     const int64_t k = f0 + d;
     if (k < 0 || k >= fc) continue;
     Near& n = near[static_cast<size_t>(d + kReach)];
     n.base = c.start + colAt_[static_cast<size_t>(k)];
+    reachLo = std::min(reachLo, n.base - kOne / 2);
+    reachHi = std::max(reachHi, n.base + maxStrip + kOne / 2);
     const int64_t q =
         (((c.yf - rowAt_[static_cast<size_t>(k)]) * kRowSteps + kOne / 2) >> 16) - firstMap_;
     if (q >= 0 && q < mapCount_) n.q = q;
@@ -420,20 +430,23 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
     }
   }
   const Near& home = near[kReach];
-  for (int32_t i = 0; i < count; ++i) {
-    const int64_t xi = x + step * i;
-    // The framelet whose band holds the point's source, as SamplePoint finds it.
-    int64_t f = f0;
-    {
-      const int64_t a = std::clamp<int64_t>((xi - home.base) >> 16, 0, stripWidth_);
-      const int64_t y = c.yf - drop_[static_cast<size_t>(a)];
-      while (f > 0 && y < rowAt_[static_cast<size_t>(f)]) --f;
-      while (f < fc - 1 && y >= rowAt_[static_cast<size_t>(f) + 1]) ++f;
-    }
+  // The framelet whose band holds a point's source, as SamplePoint finds it: the last one that
+  // begins at or above the row less the drop, walked to from `from` (a row's points change
+  // framelets a few times).
+  const auto frameletOf = [&](int64_t xi, int64_t from) {
+    int64_t f = from;
+    const int64_t a = std::clamp<int64_t>((xi - home.base) >> 16, 0, stripWidth_);
+    const int64_t y = c.yf - drop_[static_cast<size_t>(a)];
+    while (f > 0 && y < rowAt_[static_cast<size_t>(f)]) --f;
+    while (f < fc - 1 && y >= rowAt_[static_cast<size_t>(f) + 1]) ++f;
+    return f;
+  };
+  // Point i (at xi) of framelet f.
+  const auto point = [&](int32_t i, int64_t xi, int64_t f) {
     if (f - 1 < f0 - reach_ || f + 1 > f0 + reach_) {
       out[i] = SamplePoint(c, xi);
       if (record != nullptr) record[i] = {0, 0, 0, 0, kPoint};
-      continue;
+      return;
     }
     {
       // Most points: that framelet's source lies inside its band, away from the band's last row
@@ -455,13 +468,13 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
               // The row's blend is made from the reads (RowProgram::Run).
               record[i] = {static_cast<int32_t>(s0 + c0 - home.band), static_cast<uint8_t>(fx),
                            static_cast<uint8_t>(fy), 1, kValue};
-              continue;
+              return;
             }
             const uint8_t* s1 = s0 + c.rowStep;
             const int32_t upper = s0[c0] * (256 - fx) + s0[c0 + 1] * fx;
             const int32_t lower = s1[c0] * (256 - fx) + s1[c0 + 1] * fx;
             out[i] = static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
-            continue;
+            return;
           }
         }
       }
@@ -489,7 +502,7 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
     if (from == nullptr || from->band == nullptr || col < colLo - 128 || col > colHi + 128) {
       out[i] = -1;
       if (record != nullptr) record[i] = {0, 0, 0, 0, kNoData};
-      continue;
+      return;
     }
     col = std::clamp(col, colLo, colHi);
     row = std::clamp(row, 0, rowHi);
@@ -504,6 +517,83 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
       record[i] = {static_cast<int32_t>(s0 + c0 - home.band), static_cast<uint8_t>(fx),
                    static_cast<uint8_t>(fy), static_cast<uint8_t>(c1 - c0), kValue};
     }
+  };
+  if (record == nullptr) {
+    int64_t f = f0;
+    for (int32_t i = 0; i < count; ++i) {
+      const int64_t xi = x + step * i;
+      if (xi < reachLo || xi > reachHi) {
+        out[i] = -1;
+        continue;
+      }
+      f = frameletOf(xi, f);
+      point(i, xi, f);
+    }
+    return;
+  }
+  // Recording: a run of points at a time that read one framelet, its common case (the source
+  // inside the band, away from its last row and column) in a loop of its own.
+  int64_t f = f0;
+  for (int32_t i = 0; i < count;) {
+    const int64_t xi = x + step * i;
+    if (xi < reachLo || xi > reachHi) {
+      out[i] = -1;
+      record[i++] = {0, 0, 0, 0, kNoData};
+      continue;
+    }
+    f = frameletOf(xi, f);
+    // The run: while the drop keeps the points in framelet f.
+    const int64_t top = rowAt_[static_cast<size_t>(f)];
+    const int64_t next = f + 1 < fc ? rowAt_[static_cast<size_t>(f) + 1] : INT64_MAX;
+    int32_t end = i + 1;
+    for (; end < count; ++end) {
+      const int64_t xe = x + step * end;
+      if (xe > reachHi) break;
+      const int64_t a = std::clamp<int64_t>((xe - home.base) >> 16, 0, stripWidth_);
+      const int64_t y = c.yf - drop_[static_cast<size_t>(a)];
+      if ((y < top && f > 0) || y >= next) break;
+    }
+    Near& n = near[static_cast<size_t>(std::clamp<int64_t>(f - f0, -kReach, kReach) + kReach)];
+    const MapEntry* map =
+        f - 1 >= f0 - reach_ && f + 1 <= f0 + reach_ && n.band != nullptr ? mapOf(n) : nullptr;
+    if (map == nullptr) {
+      for (int32_t k = i; k < end; ++k) point(k, x + step * k, f);
+      i = end;
+      continue;
+    }
+    const std::ptrdiff_t from = n.band - home.band;
+    if (step == kOne) {
+      // A column a point: the map's entries in a row, eight points at a time.
+      const auto* entries = reinterpret_cast<const int32_t*>(map);
+      for (int32_t k = i; k < end;) {
+        k += RecordMappedRun(entries, x + step * k - n.base, maxStrip, end - k, rowHi, colLo, colHi,
+                             static_cast<int32_t>(from), static_cast<int32_t>(c.rowStep),
+                             record + k);
+        if (k < end) {
+          point(k, x + step * k, f);
+          ++k;
+        }
+      }
+      i = end;
+      continue;
+    }
+    for (int32_t k = i; k < end; ++k) {
+      const int64_t xk = x + step * k, xp = xk - n.base;
+      if (xp >= 0 && xp < maxStrip) {
+        const auto a = static_cast<size_t>(xp >> 16);
+        const int64_t t = xp & (kOne - 1);
+        const MapEntry e0 = map[a], e1 = map[a + 1];
+        const auto r = static_cast<int32_t>(e0.row + (((e1.row - e0.row) * t) >> 16));
+        const auto q = static_cast<int32_t>(e0.col + (((e1.col - e0.col) * t) >> 16));
+        if (e0.col != kNone && e1.col != kNone && r >= 0 && r < rowHi && q >= colLo && q < colHi) {
+          record[k] = {static_cast<int32_t>(from + (r >> 8) * c.rowStep + (q >> 8)),
+                       static_cast<uint8_t>(q & 255), static_cast<uint8_t>(r & 255), 1, kValue};
+          continue;
+        }
+      }
+      point(k, xk, f);
+    }
+    i = end;
   }
 }
 

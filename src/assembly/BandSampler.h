@@ -78,7 +78,8 @@ class BandSampler {
     struct Row {
       std::vector<int64_t> key;
       std::vector<Entry> entries;
-      RowProgram program;  // the entries compiled for byte shuffles
+      RowProgram program;     // the entries compiled for byte shuffles, once the row repeats
+      bool compiled = false;  // (a row read once is blended from its entries)
     };
     std::vector<Row> rows_;
     size_t next_ = 0;   // the row the next new one takes

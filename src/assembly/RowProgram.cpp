@@ -180,8 +180,7 @@ bool RowProgram::Run(const uint8_t* band, std::ptrdiff_t down, std::ptrdiff_t be
     return BlendGroups(band, down, groups_, reads, count, out);
   }
 #endif
-  (void)before;
-  return BlendCachedRow(band, down, readable, reads, count, out);
+  return BlendCachedRow(band, down, before, readable, reads, count, out);
 }
 
 }  // namespace quelmar

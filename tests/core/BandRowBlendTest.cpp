@@ -1,7 +1,8 @@
 // The vector blends of colour rows give exactly what one point at a time gives: every weight
 // from 0 to 255 (the edges included), runs of every length around the vector widths, reads that
 // end on the last byte of the image, and rows whose points are not all plain blends; and the
-// pixels of a colour row, no data and the brightest levels included.
+// pixels of a colour row, no data and the brightest levels included; and runs of reads through
+// a corrected band's map.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,6 +20,15 @@ int16_t OnePoint(const uint8_t* s0, const uint8_t* s1, int32_t fx, int32_t fy, i
   const int32_t upper = s0[0] * (256 - fx) + s0[right] * fx;
   const int32_t lower = s1[0] * (256 - fx) + s1[right] * fx;
   return static_cast<int16_t>((upper * (256 - fy) + lower * fy + 2048) >> 12);
+}
+
+// A cached read's blend: the weights in 1/128 (the lower row's at most 127/128), the lower row's
+// share rounded as the processor's high-half multiply rounds it.
+int16_t CachedPoint(const uint8_t* s0, const uint8_t* s1, int32_t fx, int32_t fy, int32_t right) {
+  const int32_t wx = right != 0 ? (fx + 1) >> 1 : 0, wy = std::min((fy + 1) >> 1, 127);
+  const int32_t upper = s0[0] * (128 - wx) + s0[right] * wx;
+  const int32_t lower = s1[0] * (128 - wx) + s1[right] * wx;
+  return static_cast<int16_t>((upper + (((lower - upper) * (wy << 8) + 16384) >> 15) + 4) >> 3);
 }
 
 std::vector<uint8_t> Samples(size_t n) {
@@ -77,7 +87,7 @@ TEST(BandRowBlend, CachedRowsBlendAsPointsDoAndLeaveThePointsToWorkOut) {
       reads[21].state = kCachedNoData;
       reads[45].state = kCachedPoint;
       std::vector<int16_t> out(reads.size(), -7);
-      EXPECT_TRUE(BlendCachedRow(band, down, readable, reads.data(),
+      EXPECT_TRUE(BlendCachedRow(band, down, width, readable, reads.data(),
                                  static_cast<int32_t>(reads.size()), out.data()));
       for (size_t i = 0; i < reads.size(); ++i) {
         const CachedRead& r = reads[i];
@@ -87,13 +97,90 @@ TEST(BandRowBlend, CachedRowsBlendAsPointsDoAndLeaveThePointsToWorkOut) {
           EXPECT_EQ(out[i], -1);
         } else {
           const uint8_t* s0 = band + r.offset;
-          EXPECT_EQ(out[i], OnePoint(s0, s0 + (r.fy != 0 ? down : 0), r.fx, r.fy, r.right))
+          EXPECT_EQ(out[i], CachedPoint(s0, s0 + (r.fy != 0 ? down : 0), r.fx, r.fy, r.right))
               << "point " << i;
         }
       }
       reads[45].state = kCachedValue;
-      EXPECT_FALSE(BlendCachedRow(band, down, readable, reads.data(),
+      EXPECT_FALSE(BlendCachedRow(band, down, width, readable, reads.data(),
                                   static_cast<int32_t>(reads.size()), out.data()));
+    }
+  }
+}
+
+// A run of points read through a map row, eight at a time where the processor can, gives the
+// reads the rule gives one point at a time and stops where a point reads otherwise: an entry
+// without a source, a position beyond the band's rows or columns, the map's end, and
+// neighbouring entries far apart (where the eight-point blend would overflow).
+TEST(BandRowBlend, MappedRunsReadAsTheirPointsDoAndStopWhereOneReadsOtherwise) {
+  constexpr int32_t kEntries = 120, kNone = INT32_MIN;
+  const int32_t rowHi = 13 * 256, colLo = 2 * 256, colHi = 700 * 256, down = -1000, from = -7000;
+  // The reads of points from `first` on, as the rule gives them, until one reads otherwise.
+  const auto byRule = [&](const std::vector<int32_t>& map, int64_t xp, int64_t limit,
+                          int32_t count) {
+    std::vector<CachedRead> reads;
+    for (int32_t k = 0; k < count; ++k, xp += 65536) {
+      if (xp < 0 || xp >= limit) break;
+      const auto a = static_cast<size_t>(2 * (xp >> 16));
+      if (map[a] == kNone || map[a + 2] == kNone) break;
+      const int64_t t = xp % 65536;
+      const int64_t r = map[a + 1] + (int64_t{map[a + 3] - map[a + 1]} * t >> 16);
+      const int64_t q = map[a] + (int64_t{map[a + 2] - map[a]} * t >> 16);
+      if (r < 0 || r >= rowHi || q < colLo || q >= colHi) break;
+      reads.push_back({static_cast<int32_t>(from + (r >> 8) * down + (q >> 8)),
+                       static_cast<uint8_t>(q % 256), static_cast<uint8_t>(r % 256), 1,
+                       kCachedValue});
+    }
+    return reads;
+  };
+  uint32_t seed = 99;
+  const auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<int32_t>(seed >> 8);
+  };
+  for (int32_t trial = 0; trial < 400; ++trial) {
+    // A corrected row: columns a little over a pixel apart, rows curving.
+    std::vector<int32_t> map;
+    for (int32_t a = 0; a < kEntries; ++a) {
+      map.push_back(3 * 256 + a * 266 + next() % 40);
+      map.push_back(6 * 256 + (a - 60) * (a - 60) / 3 + next() % 40);
+    }
+    const int32_t at = 2 * (next() % kEntries);
+    switch (trial % 6) {
+      case 0:
+        map[static_cast<size_t>(at)] = kNone;
+        break;  // no source
+      case 1:
+        map[static_cast<size_t>(at) + 1] = rowHi + next() % 500;
+        break;  // below the band
+      case 2:
+        map[static_cast<size_t>(at)] = colHi + next() % 500;
+        break;  // beyond its columns
+      case 3:
+        map[static_cast<size_t>(at) + 1] -= 40000;
+        break;  // entries far apart
+      case 4:
+        map[static_cast<size_t>(at)] = -1;
+        break;  // before the first column
+      default:
+        break;
+    }
+    const int64_t xp = int64_t{next() % (30 * 65536)} - (trial % 7 == 0 ? 65536 : 0);
+    const int64_t limit = int64_t{kEntries - 2} * 65536 - next() % 70000;
+    const int32_t count = 1 + next() % 100;
+    const std::vector<CachedRead> want = byRule(map, xp, limit, count);
+    std::vector<CachedRead> got(static_cast<size_t>(count), CachedRead{7, 7, 7, 7, 7});
+    const int32_t written =
+        RecordMappedRun(map.data(), xp, limit, count, rowHi, colLo, colHi, from, down, got.data());
+    ASSERT_EQ(written, static_cast<int32_t>(want.size())) << "trial " << trial;
+    for (size_t k = 0; k < want.size(); ++k) {
+      const CachedRead &g = got[k], &w = want[k];
+      ASSERT_TRUE(g.offset == w.offset && g.fx == w.fx && g.fy == w.fy && g.right == w.right &&
+                  g.state == w.state)
+          << "trial " << trial << " point " << k;
+    }
+    if (want.size() < got.size()) {
+      EXPECT_EQ(got[want.size()].state, 7) << "written beyond";
     }
   }
 }

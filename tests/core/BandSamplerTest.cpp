@@ -32,14 +32,16 @@ TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {
   ScriptedPort port;
   const CameraSettings settings = ReadCameraSettings(dir.File("no-settings-here.ini"));
 
-  // Without a horizontal travel the rows of every framelet read alike; with one they do not.
+  // Without a horizontal travel and with a travel of whole rows, the rows of every framelet read
+  // alike; with a horizontal travel they do not, and with a fractional one too they never repeat.
   for (const bool invert : {false, true}) {
     for (const int32_t band : {1, 5}) {
-      for (const Real across : {0.0L, 1.0L}) {
+      for (const Real across : {0.0L, 1.0L, -0.312L}) {
         const bool uv = band <= 2;
+        const Real travel = across < 0 ? 10.874L : 11;
         BandSamplerRequest request;
         request.Band = band;
-        request.VerticalTravel = uv ? 11.0L / 4 : 11;
+        request.VerticalTravel = uv ? travel / 4 : travel;
         request.HorizontalTravel = uv ? across / 4 : across;
         request.Invert = invert;
         request.CorrectDistortion = request.CorrectVertically = true;
