@@ -282,6 +282,24 @@ __attribute__((target("avx2"))) int32_t RecordMappedRunWide(const int32_t* map, 
   return k;
 }
 
+__attribute__((target("avx2"))) int32_t LeadingInsideWide(const int32_t* v, int32_t n, int32_t lo,
+                                                          int32_t hi) {
+  const __m256i low = _mm256_set1_epi32(lo), high = _mm256_set1_epi32(hi);
+  int32_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + k));
+    const __m256i outside = _mm256_or_si256(_mm256_cmpgt_epi32(low, x), _mm256_cmpeq_epi32(low, x));
+    const auto mask = static_cast<uint32_t>(_mm256_movemask_ps(
+        _mm256_castsi256_ps(_mm256_or_si256(outside, _mm256_cmpgt_epi32(x, high)))));
+    if (mask != 0) {
+      _mm256_zeroupper();
+      return k + __builtin_ctz(mask);
+    }
+  }
+  _mm256_zeroupper();
+  return k;
+}
+
 const bool kWideVectors = ProcessorHasWideVectors();
 #endif
 
@@ -342,6 +360,15 @@ int32_t RecordMappedRun(const int32_t* map, int64_t xp, int64_t xpLimit, int32_t
       break;
     }
   }
+  return k;
+}
+
+int32_t LeadingInside(const int32_t* v, int32_t n, int32_t lo, int32_t hi) {
+  int32_t k = 0;
+#if QUELMAR_X86_VECTORS
+  if (kWideVectors) k = LeadingInsideWide(v, n, lo, hi);
+#endif
+  while (k < n && v[k] > lo && v[k] <= hi) ++k;
   return k;
 }
 

@@ -53,4 +53,7 @@ int32_t RecordMappedRun(const int32_t* map, int64_t xp, int64_t xpLimit, int32_t
                         int32_t rowHi, int32_t colLo, int32_t colHi, int32_t from, int32_t down,
                         CachedRead* record);
 
+// How many of v[0], v[1], ... v[n - 1] from the first on lie in lo < v <= hi.
+int32_t LeadingInside(const int32_t* v, int32_t n, int32_t lo, int32_t hi);
+
 }  // namespace quelmar

@@ -144,6 +144,11 @@ void BandSampler::BuildMaps(const CorrectionConstants& constants, std::vector<Re
     highest = std::max(highest, drop);
     drop_[a] = RoundToInt64(drop * kOne);
   }
+  drop32_.clear();
+  if (std::all_of(drop_.begin(), drop_.end(),
+                  [](int64_t d) { return d > INT32_MIN / 2 && d < INT32_MAX / 2; })) {
+    drop32_.assign(drop_.begin(), drop_.end());
+  }
   firstMap_ = static_cast<int32_t>(std::floor((lowest - 1) * kRowSteps));
   const auto lastMap = static_cast<int32_t>(std::ceil((strip_.H + highest) * kRowSteps));
   mapCount_ = lastMap - firstMap_ + 1;
@@ -381,6 +386,7 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   row.key = key;
   row.entries.resize(static_cast<size_t>(count));
   row.compiled = false;
+  FetchAhead(c, f0, ((c.yf - rowAt_[f]) >> 16) + 2, band);
   SampleCorrectedRow(c, x, step, count, out, row.entries.data());
   // Compiled when it first repeats: many rows never do (a travel of no whole number of rows, a
   // horizontal travel), and the blend of the reads gives what the compiled row gives.
@@ -546,7 +552,24 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
     const int64_t top = rowAt_[static_cast<size_t>(f)];
     const int64_t next = f + 1 < fc ? rowAt_[static_cast<size_t>(f) + 1] : INT64_MAX;
     int32_t end = i + 1;
-    for (; end < count; ++end) {
+    bool ended = false;
+    const int64_t a0 = (xi - home.base) >> 16;
+    if (step == kOne && !drop32_.empty() && a0 >= 0 && a0 < stripWidth_) {
+      // A column a point: the drops of the columns that follow, eight at a time, while they keep
+      // the points in framelet f (lo < drop <= hi), up to the last point some strip reaches and
+      // the strip's last column (beyond it, its drop stands for every point, as the walk takes
+      // it).
+      const auto bound = [](int64_t v) {
+        return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+      };
+      const int32_t lo = bound(c.yf - next), hi = f > 0 ? bound(c.yf - top) : INT32_MAX;
+      const int64_t reachable = (reachHi - x) / kOne + 1;  // the points at or before reachHi
+      const auto last = static_cast<int32_t>(
+          std::min<int64_t>({int64_t{count}, reachable, i + (stripWidth_ - a0) + 1}));
+      end = i + 1 + LeadingInside(drop32_.data() + a0 + 1, last - i - 1, lo, hi);
+      ended = end < last || last == count || last == reachable;
+    }
+    for (; !ended && end < count; ++end) {
       const int64_t xe = x + step * end;
       if (xe > reachHi) break;
       const int64_t a = std::clamp<int64_t>((xe - home.base) >> 16, 0, stripWidth_);

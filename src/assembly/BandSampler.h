@@ -172,6 +172,9 @@ class BandSampler {
   // Per output strip column: how far down the band's middle row is read from (1/65536 rows), to
   // choose the framelet that holds a point's source.
   std::vector<int64_t> drop_;
+  // The same in 32 bits where every drop fits (else empty), for the runs of a row's points that
+  // read one framelet.
+  std::vector<int32_t> drop32_;
   // Framelets either side of the stack's that a corrected row's points read (worked out from
   // the correction and the travels; at most 8).
   int64_t reach_ = 8;

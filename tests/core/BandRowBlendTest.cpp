@@ -1,8 +1,8 @@
 // The vector blends of colour rows give exactly what one point at a time gives: every weight
 // from 0 to 255 (the edges included), runs of every length around the vector widths, reads that
 // end on the last byte of the image, and rows whose points are not all plain blends; and the
-// pixels of a colour row, no data and the brightest levels included; and runs of reads through
-// a corrected band's map.
+// pixels of a colour row, no data and the brightest levels included; runs of reads through a
+// corrected band's map, and the leading values of a row inside an interval.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -182,6 +182,32 @@ TEST(BandRowBlend, MappedRunsReadAsTheirPointsDoAndStopWhereOneReadsOtherwise) {
     if (want.size() < got.size()) {
       EXPECT_EQ(got[want.size()].state, 7) << "written beyond";
     }
+  }
+}
+
+// The leading values inside an interval (lo < v <= hi), across the vector widths, with the
+// interval's ends themselves and the extreme values.
+TEST(BandRowBlend, LeadingValuesInsideAnIntervalAreCountedAsOneAtATime) {
+  uint32_t seed = 5;
+  for (int32_t trial = 0; trial < 300; ++trial) {
+    const int32_t lo = trial % 5 == 0 ? INT32_MIN : -100, hi = trial % 7 == 0 ? INT32_MAX : 100;
+    const int32_t n = trial % 41;
+    std::vector<int32_t> v;
+    for (int32_t k = 0; k < n; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      v.push_back(-99 + static_cast<int32_t>(seed >> 8) % 199);
+    }
+    if (n > 0) {
+      // One value at an end of the interval, or just beyond it.
+      seed = seed * 1103515245u + 12345u;
+      const int32_t ends[] = {lo, lo + 1, hi, hi == INT32_MAX ? hi : hi + 1, INT32_MIN, INT32_MAX};
+      v[static_cast<size_t>(seed >> 8) % v.size()] = ends[(seed >> 4) % 6];
+    }
+    int32_t want = 0;
+    while (want < n && v[static_cast<size_t>(want)] > lo && v[static_cast<size_t>(want)] <= hi) {
+      ++want;
+    }
+    ASSERT_EQ(LeadingInside(v.data(), n, lo, hi), want) << "trial " << trial;
   }
 }
 
