@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "assembly/Distortion.h"
+#include "assembly/MapRowFill.h"
 #include "util/Errors.h"
 
 namespace quelmar {
@@ -181,29 +182,17 @@ const BandSampler::MapEntry* BandSampler::MapRow(int64_t q) const {
   std::call_once(mapDone_[static_cast<size_t>(q)], [&] {
     // As Source, in doubles (a row takes hundreds of points, each kept to 1/256 pixel only).
     const MapSource& m = mapSource_;
-    const std::vector<double>& table = m.FastTable;
-    const double b = static_cast<double>(firstMap_ + q) / kRowSteps;
-    const auto deltaY = static_cast<double>(m.Half + m.Offset) - (b + 1);
-    const auto outputCentre = static_cast<double>(m.OutputCentre);
-    const auto sourceCentre = static_cast<double>(m.SourceCentre);
-    const auto last = static_cast<double>(table.size() - 1);
-    const bool vertical = request_.CorrectVertically;
-    const auto shift = static_cast<double>(request_.Shift);
-    constexpr double kLimit = 2147483647.0;
-    for (size_t a = 0; a < entries; ++a) {
-      const double deltaX = static_cast<double>(a) - outputCentre;
-      const double rho = std::sqrt(deltaX * deltaX + deltaY * deltaY);
-      out[a] = MapEntry{kNone, 0};
-      if (!(rho <= last)) continue;
-      const auto i = static_cast<size_t>(rho);
-      const double t = rho - static_cast<double>(i);
-      const double f = i + 1 < table.size() ? table[i] + (table[i + 1] - table[i]) * t : table[i];
-      const double col = (sourceCentre + deltaX * (1 + f)) * 256;
-      const double row = (vertical ? b - deltaY * f + shift : b) * 256;
-      if (!(std::fabs(col) < kLimit) || !(std::fabs(row) < kLimit)) continue;
-      out[a] =
-          MapEntry{static_cast<int32_t>(std::lrint(col)), static_cast<int32_t>(std::lrint(row))};
-    }
+    MapRowGeometry g;
+    g.Table = m.FastTable.data();
+    g.TableSize = m.FastTable.size();
+    g.B = static_cast<double>(firstMap_ + q) / kRowSteps;
+    g.DeltaY = static_cast<double>(m.Half + m.Offset) - (g.B + 1);
+    g.OutputCentre = static_cast<double>(m.OutputCentre);
+    g.SourceCentre = static_cast<double>(m.SourceCentre);
+    g.Vertical = request_.CorrectVertically;
+    g.Shift = static_cast<double>(request_.Shift);
+    static_assert(sizeof(MapEntry) == 2 * sizeof(int32_t), "a map entry is a column and a row");
+    FillMapRow(g, entries, reinterpret_cast<int32_t*>(out));
   });
   return out;
 }
