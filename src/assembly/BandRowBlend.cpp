@@ -56,6 +56,61 @@ __attribute__((target("avx2"))) inline __m256i SamplePairs(__m256i g) {
                          _mm256_slli_epi32(_mm256_and_si256(g, _mm256_set1_epi32(0xFF00)), 8));
 }
 
+// Eight points' blends (value x 16, as BlendOne) from the offsets of their upper left samples,
+// of the samples under them, and their weights wx (of the right sample, 1/128) and wy (of the
+// lower row, 1/32768).
+__attribute__((target("avx2"))) inline __m128i BlendBlock(const uint8_t* band, std::ptrdiff_t down,
+                                                          std::ptrdiff_t before,
+                                                          std::ptrdiff_t readable, __m256i offsets,
+                                                          __m256i lowerAt, __m256i wx, __m256i wy) {
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i full = _mm256_set1_epi32(128);
+  const __m256i half = _mm256_set1_epi32(16384);
+  const __m256i four = _mm256_set1_epi32(4);
+  const __m256i fourteen = _mm256_set1_epi32(14);
+  const __m256i zeroHigh = _mm256_set1_epi32(static_cast<int32_t>(0x80008000u));
+  // Most runs of eight points read within sixteen bytes of the first one's sample (the
+  // correction moves a column by a fraction of a pixel every few columns): each lane's pair is
+  // shuffled out of those bytes and the sixteen under them (read whatever the lower weight, a
+  // weight of 0 taking nothing from them).
+  __m256i pairs0, pairs1;
+  const int32_t at0 = _mm256_cvtsi256_si32(offsets);
+  const __m256i rel = _mm256_sub_epi32(offsets, _mm256_set1_epi32(at0));
+  const std::ptrdiff_t lowest = at0 + std::min<std::ptrdiff_t>(down, 0);
+  const std::ptrdiff_t highest = at0 + std::max<std::ptrdiff_t>(down, 0) + 16;
+  if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_min_epu32(rel, fourteen), rel)) == -1 &&
+      lowest >= -before && highest <= readable) {
+    // Per lane: bytes rel and rel + 1 as the low bytes of its two 16-bit halves.
+    const __m256i mask = _mm256_or_si256(
+        _mm256_or_si256(rel, _mm256_slli_epi32(_mm256_add_epi32(rel, one), 16)), zeroHigh);
+    const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(band + at0));
+    const __m128i dn = _mm_loadu_si128(reinterpret_cast<const __m128i*>(band + at0 + down));
+    pairs0 = _mm256_shuffle_epi8(_mm256_set_m128i(up, up), mask);
+    pairs1 = _mm256_shuffle_epi8(_mm256_set_m128i(dn, dn), mask);
+  } else {
+    alignas(32) int32_t at[8], lowAt[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), offsets);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lowAt), lowerAt);
+    pairs0 = SamplePairs(_mm256_setr_epi32(
+        Pair(band + at[0]), Pair(band + at[1]), Pair(band + at[2]), Pair(band + at[3]),
+        Pair(band + at[4]), Pair(band + at[5]), Pair(band + at[6]), Pair(band + at[7])));
+    pairs1 = SamplePairs(_mm256_setr_epi32(Pair(band + lowAt[0]), Pair(band + lowAt[1]),
+                                           Pair(band + lowAt[2]), Pair(band + lowAt[3]),
+                                           Pair(band + lowAt[4]), Pair(band + lowAt[5]),
+                                           Pair(band + lowAt[6]), Pair(band + lowAt[7])));
+  }
+  // Each lane's two samples as 16-bit halves, against the weights 128 - wx and wx.
+  const __m256i weights = _mm256_or_si256(_mm256_sub_epi32(full, wx), _mm256_slli_epi32(wx, 16));
+  const __m256i upper = _mm256_madd_epi16(pairs0, weights);
+  const __m256i lower = _mm256_madd_epi16(pairs1, weights);
+  const __m256i share = _mm256_srai_epi32(
+      _mm256_add_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(lower, upper), wy), half), 15);
+  const __m256i values =
+      _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(upper, share), four), 3);
+  // Lanes 0 and 2 of the packed values.
+  return _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packs_epi32(values, values), 0x08));
+}
+
 // Eight points at a time: each point's two pairs of samples (a row and the next) fetched, then
 // the blend in 32-bit lanes, exactly as one at a time (BlendOne). (The processors' gather
 // instructions are slower here than fetching the pairs one by one.)
@@ -67,14 +122,9 @@ __attribute__((target("avx2"))) bool BlendEight(const uint8_t* band, std::ptrdif
   const __m256i split = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
   const __m256i byteMask = _mm256_set1_epi32(0xFF);
   const __m256i one = _mm256_set1_epi32(1);
-  const __m256i full = _mm256_set1_epi32(128);
   const __m256i most = _mm256_set1_epi32(127);
-  const __m256i half = _mm256_set1_epi32(16384);
-  const __m256i four = _mm256_set1_epi32(4);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i step = _mm256_set1_epi32(static_cast<int32_t>(down));
-  const __m256i fourteen = _mm256_set1_epi32(14);
-  const __m256i zeroHigh = _mm256_set1_epi32(static_cast<int32_t>(0x80008000u));
   const __m256i last =
       _mm256_set1_epi32(static_cast<int32_t>(std::min<std::ptrdiff_t>(readable - 4, INT32_MAX)));
   bool points = false;
@@ -105,47 +155,8 @@ __attribute__((target("avx2"))) bool BlendEight(const uint8_t* band, std::ptrdif
       points |= BlendCachedPoints(band, down, reads, i, i + 8, out);
       continue;
     }
-    // Most runs of eight points read within sixteen bytes of the first one's sample (the
-    // correction moves a column by a fraction of a pixel every few columns): each lane's pair is
-    // shuffled out of those bytes and the sixteen under them (read whatever the lower weight, a
-    // weight of 0 taking nothing from them).
-    __m256i pairs0, pairs1;
-    const int32_t at0 = _mm256_cvtsi256_si32(offsets);
-    const __m256i rel = _mm256_sub_epi32(offsets, _mm256_set1_epi32(at0));
-    const std::ptrdiff_t lowest = at0 + std::min<std::ptrdiff_t>(down, 0);
-    const std::ptrdiff_t highest = at0 + std::max<std::ptrdiff_t>(down, 0) + 16;
-    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_min_epu32(rel, fourteen), rel)) == -1 &&
-        lowest >= -before && highest <= readable) {
-      // Per lane: bytes rel and rel + 1 as the low bytes of its two 16-bit halves.
-      const __m256i mask = _mm256_or_si256(
-          _mm256_or_si256(rel, _mm256_slli_epi32(_mm256_add_epi32(rel, one), 16)), zeroHigh);
-      const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(band + at0));
-      const __m128i dn = _mm_loadu_si128(reinterpret_cast<const __m128i*>(band + at0 + down));
-      pairs0 = _mm256_shuffle_epi8(_mm256_set_m128i(up, up), mask);
-      pairs1 = _mm256_shuffle_epi8(_mm256_set_m128i(dn, dn), mask);
-    } else {
-      alignas(32) int32_t at[8], lowAt[8];
-      _mm256_store_si256(reinterpret_cast<__m256i*>(at), offsets);
-      _mm256_store_si256(reinterpret_cast<__m256i*>(lowAt), lowerAt);
-      pairs0 = SamplePairs(_mm256_setr_epi32(
-          Pair(band + at[0]), Pair(band + at[1]), Pair(band + at[2]), Pair(band + at[3]),
-          Pair(band + at[4]), Pair(band + at[5]), Pair(band + at[6]), Pair(band + at[7])));
-      pairs1 = SamplePairs(_mm256_setr_epi32(Pair(band + lowAt[0]), Pair(band + lowAt[1]),
-                                             Pair(band + lowAt[2]), Pair(band + lowAt[3]),
-                                             Pair(band + lowAt[4]), Pair(band + lowAt[5]),
-                                             Pair(band + lowAt[6]), Pair(band + lowAt[7])));
-    }
-    // Each lane's two samples as 16-bit halves, against the weights 128 - wx and wx.
-    const __m256i weights = _mm256_or_si256(_mm256_sub_epi32(full, wx), _mm256_slli_epi32(wx, 16));
-    const __m256i upper = _mm256_madd_epi16(pairs0, weights);
-    const __m256i lower = _mm256_madd_epi16(pairs1, weights);
-    const __m256i share = _mm256_srai_epi32(
-        _mm256_add_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(lower, upper), wy), half), 15);
-    const __m256i values =
-        _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(upper, share), four), 3);
-    const __m256i packed =
-        _mm256_permute4x64_epi64(_mm256_packs_epi32(values, values), 0x08);  // lanes 0 and 2
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(packed));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                     BlendBlock(band, down, before, readable, offsets, lowerAt, wx, wy));
   }
   _mm256_zeroupper();
   return BlendCachedPoints(band, down, reads, i, count, out) || points;
@@ -231,9 +242,10 @@ __attribute__((target("avx2"))) inline void MapEntries(const int32_t* p, __m256i
 // one at a time).
 __attribute__((target("avx2"))) int32_t RecordMappedRunWide(const int32_t* map, int64_t xp,
                                                             int64_t xpLimit, int32_t count,
-                                                            int32_t rowHi, int32_t colLo,
-                                                            int32_t colHi, int32_t from,
-                                                            int32_t down, CachedRead* record) {
+                                                            const MappedRunRead& to,
+                                                            CachedRead* record, int16_t* out) {
+  const int32_t rowHi = to.RowHi, colLo = to.ColLo, colHi = to.ColHi, from = to.From,
+                down = to.Down;
   static_assert(sizeof(CachedRead) == 8, "a read is an offset and four bytes");
   const __m256i none = _mm256_set1_epi32(INT32_MIN);
   const __m256i low = _mm256_set1_epi32(-32768), high = _mm256_set1_epi32(32768);
@@ -241,6 +253,7 @@ __attribute__((target("avx2"))) int32_t RecordMappedRunWide(const int32_t* map, 
   const __m256i rows = _mm256_set1_epi32(rowHi), first = _mm256_set1_epi32(colLo - 1);
   const __m256i last = _mm256_set1_epi32(colHi);
   const __m256i bytes = _mm256_set1_epi32(255), right = _mm256_set1_epi32(1 << 16);
+  const __m256i one = _mm256_set1_epi32(1), most = _mm256_set1_epi32(127);
   const __m256i base = _mm256_set1_epi32(from), step = _mm256_set1_epi32(down);
   const __m256i t = _mm256_set1_epi32(static_cast<int32_t>(xp & 65535));
   int32_t k = 0;
@@ -271,6 +284,15 @@ __attribute__((target("avx2"))) int32_t RecordMappedRunWide(const int32_t* map, 
         _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(q, bytes),
                                         _mm256_slli_epi32(_mm256_and_si256(r, bytes), 8)),
                         right);
+    // The blends, as BlendOne takes the reads.
+    const __m256i fx = _mm256_and_si256(q, bytes), fy = _mm256_and_si256(r, bytes);
+    const __m256i wx = _mm256_srli_epi32(_mm256_add_epi32(fx, one), 1);
+    const __m256i wy = _mm256_slli_epi32(
+        _mm256_min_epi32(_mm256_srli_epi32(_mm256_add_epi32(fy, one), 1), most), 8);
+    const __m256i lowerAt = _mm256_add_epi32(
+        offset, _mm256_andnot_si256(_mm256_cmpeq_epi32(fy, _mm256_setzero_si256()), step));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
+                     BlendBlock(to.Band, down, to.Before, to.Readable, offset, lowerAt, wx, wy));
     const __m256i lo = _mm256_unpacklo_epi32(offset, meta),
                   hi = _mm256_unpackhi_epi32(offset, meta);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(record + k),
@@ -346,19 +368,17 @@ void BlendRun(const uint8_t* upper, const uint8_t* lower, int32_t fx, int32_t fy
 }
 
 int32_t RecordMappedRun(const int32_t* map, int64_t xp, int64_t xpLimit, int32_t count,
-                        int32_t rowHi, int32_t colLo, int32_t colHi, int32_t from, int32_t down,
-                        CachedRead* record) {
+                        const MappedRunRead& to, CachedRead* record, int16_t* out) {
   int32_t k = 0;
 #if QUELMAR_X86_VECTORS
-  if (kWideVectors) {
-    k = RecordMappedRunWide(map, xp, xpLimit, count, rowHi, colLo, colHi, from, down, record);
-  }
+  if (kWideVectors) k = RecordMappedRunWide(map, xp, xpLimit, count, to, record, out);
 #endif
   for (; k < count; ++k) {
-    if (!MappedPoint(map, xp + int64_t{k} * 65536, xpLimit, rowHi, colLo, colHi, from, down,
-                     record[k])) {
+    if (!MappedPoint(map, xp + int64_t{k} * 65536, xpLimit, to.RowHi, to.ColLo, to.ColHi, to.From,
+                     to.Down, record[k])) {
       break;
     }
+    out[k] = BlendOne(to.Band, to.Down, record[k]);
   }
   return k;
 }

@@ -40,18 +40,28 @@ bool BlendCachedPoints(const uint8_t* band, std::ptrdiff_t down, const CachedRea
 void BlendRun(const uint8_t* upper, const uint8_t* lower, int32_t fx, int32_t fy, int32_t n,
               int16_t* out);
 
-// Where a run of points one column apart reads through a map row of a corrected band: `map`
-// holds (column, row) pairs of source positions in 1/256 pixels (INT32_MIN as the column where
-// there is none), one per output column. Point k of the run lies at xp + k x 65536 (1/65536
-// columns), between entries xp / 65536 and the next, and reads their blend: column q and row r,
-// each the first entry's value plus the difference times the fraction / 65536 (rounded down).
-// Where 0 <= xp < xpLimit (the map holding the entry after xpLimit / 65536), both entries exist,
-// 0 <= r < rowHi and colLo <= q < colHi, the point reads (offset from + (r / 256) x down +
-// q / 256, fx q % 256, fy r % 256, right 1, kCachedValue). Writes those reads from the run's
+// Where the points of RecordMappedRun read: inside rows 0 .. RowHi / 256 - 1 and columns
+// ColLo / 256 .. ColHi / 256 - 1 of a band From bytes from `Band` (Down from a row to the next),
+// with Before and Readable bytes before and from Band on in the product.
+struct MappedRunRead {
+  int32_t RowHi = 0, ColLo = 0, ColHi = 0;
+  int32_t From = 0, Down = 0;
+  const uint8_t* Band = nullptr;
+  std::ptrdiff_t Before = 0, Readable = 0;
+};
+
+// Where a run of points one column apart reads through a map row of a corrected band, and
+// their blends: `map` holds (column, row) pairs of source positions in 1/256 pixels (INT32_MIN
+// as the column where there is none), one per output column. Point k of the run lies at xp +
+// k x 65536 (1/65536 columns), between entries xp / 65536 and the next, and reads their blend:
+// column q and row r, each the first entry's value plus the difference times the fraction /
+// 65536 (rounded down). Where 0 <= xp < xpLimit (the map holding the entry after xpLimit /
+// 65536), both entries exist, 0 <= r < RowHi and ColLo <= q < ColHi, the point reads (offset
+// From + (r / 256) x Down + q / 256, fx q % 256, fy r % 256, right 1, kCachedValue) into
+// record[k], and out[k] is its blend (as BlendCachedRow gives it). Writes those from the run's
 // first point on and stops at the first point that reads otherwise; the answer: how many.
 int32_t RecordMappedRun(const int32_t* map, int64_t xp, int64_t xpLimit, int32_t count,
-                        int32_t rowHi, int32_t colLo, int32_t colHi, int32_t from, int32_t down,
-                        CachedRead* record);
+                        const MappedRunRead& to, CachedRead* record, int16_t* out);
 
 // How many of v[0], v[1], ... v[n - 1] from the first on lie in lo < v <= hi.
 int32_t LeadingInside(const int32_t* v, int32_t n, int32_t lo, int32_t hi);

@@ -376,13 +376,9 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   row.entries.resize(static_cast<size_t>(count));
   row.compiled = false;
   FetchAhead(c, f0, ((c.yf - rowAt_[f]) >> 16) + 2, band);
-  SampleCorrectedRow(c, x, step, count, out, row.entries.data());
   // Compiled when it first repeats: many rows never do (a travel of no whole number of rows, a
   // horizontal travel), and the blend of the reads gives what the compiled row gives.
-  const std::ptrdiff_t readable =
-      product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
-  BlendCachedRow(band, c.rowStep, band - product_.Rows.Row(0), readable, row.entries.data(), count,
-                 out);
+  SampleCorrectedRow(c, x, step, count, out, row.entries.data());
 }
 
 void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
@@ -527,7 +523,15 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
     return;
   }
   // Recording: a run of points at a time that read one framelet, its common case (the source
-  // inside the band, away from its last row and column) in a loop of its own.
+  // inside the band, away from its last row and column) in a loop of its own; each point's value
+  // is the blend of its reads (as BlendCachedRow gives it).
+  const std::ptrdiff_t before = home.band - product_.Rows.Row(0);
+  const std::ptrdiff_t readable =
+      product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - home.band;
+  const auto pointBlended = [&](int32_t k, int64_t xk, int64_t fk) {
+    point(k, xk, fk);
+    BlendCachedPoints(home.band, c.rowStep, record, k, k + 1, out);
+  };
   int64_t f = f0;
   for (int32_t i = 0; i < count;) {
     const int64_t xi = x + step * i;
@@ -569,20 +573,28 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
     const MapEntry* map =
         f - 1 >= f0 - reach_ && f + 1 <= f0 + reach_ && n.band != nullptr ? mapOf(n) : nullptr;
     if (map == nullptr) {
-      for (int32_t k = i; k < end; ++k) point(k, x + step * k, f);
+      for (int32_t k = i; k < end; ++k) pointBlended(k, x + step * k, f);
       i = end;
       continue;
     }
     const std::ptrdiff_t from = n.band - home.band;
     if (step == kOne) {
-      // A column a point: the map's entries in a row, eight points at a time.
+      // A column a point: the map's entries in a row, eight points at a time, blended at once.
       const auto* entries = reinterpret_cast<const int32_t*>(map);
+      MappedRunRead to;
+      to.RowHi = rowHi;
+      to.ColLo = colLo;
+      to.ColHi = colHi;
+      to.From = static_cast<int32_t>(from);
+      to.Down = static_cast<int32_t>(c.rowStep);
+      to.Band = home.band;
+      to.Before = before;
+      to.Readable = readable;
       for (int32_t k = i; k < end;) {
-        k += RecordMappedRun(entries, x + step * k - n.base, maxStrip, end - k, rowHi, colLo, colHi,
-                             static_cast<int32_t>(from), static_cast<int32_t>(c.rowStep),
-                             record + k);
+        k += RecordMappedRun(entries, x + step * k - n.base, maxStrip, end - k, to, record + k,
+                             out + k);
         if (k < end) {
-          point(k, x + step * k, f);
+          pointBlended(k, x + step * k, f);
           ++k;
         }
       }
@@ -605,6 +617,7 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
       }
       point(k, xk, f);
     }
+    BlendCachedRow(home.band, c.rowStep, before, readable, record + i, end - i, out + i);
     i = end;
   }
 }

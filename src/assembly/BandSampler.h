@@ -116,10 +116,9 @@ class BandSampler {
                       int16_t* out) const;
   // A row of a corrected band: as point by point, with what each nearby framelet holds for the
   // row worked out once.
-  // With `record`, notes where each point reads instead (relative to the band of the stack's
-  // framelet, which must lie in the product) for the row cache: the points with kCachedValue
-  // and kCachedNoData are then left for the blend of the reads to write (the others are
-  // written).
+  // With `record`, notes where each point reads too (relative to the band of the stack's
+  // framelet, which must lie in the product) for the row cache, and each point's value is the
+  // blend of its reads as BlendCachedRow gives it (where it has any).
   void SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count, int16_t* out,
                           RowCache::Entry* record = nullptr) const;
   // Asks the processor for band row r of framelet f (its band at `band`; beyond the band, the

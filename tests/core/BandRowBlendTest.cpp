@@ -109,12 +109,24 @@ TEST(BandRowBlend, CachedRowsBlendAsPointsDoAndLeaveThePointsToWorkOut) {
 }
 
 // A run of points read through a map row, eight at a time where the processor can, gives the
-// reads the rule gives one point at a time and stops where a point reads otherwise: an entry
+// reads the rule gives one point at a time, and their blends, and stops where a point reads
+// otherwise: an entry
 // without a source, a position beyond the band's rows or columns, the map's end, and
 // neighbouring entries far apart (where the eight-point blend would overflow).
 TEST(BandRowBlend, MappedRunsReadAsTheirPointsDoAndStopWhereOneReadsOtherwise) {
   constexpr int32_t kEntries = 120, kNone = INT32_MIN;
   const int32_t rowHi = 13 * 256, colLo = 2 * 256, colHi = 700 * 256, down = -1000, from = -7000;
+  // The band's rows are read upward, from 7000 bytes before it on.
+  const std::vector<uint8_t> image = Samples(30000);
+  MappedRunRead to;
+  to.RowHi = rowHi;
+  to.ColLo = colLo;
+  to.ColHi = colHi;
+  to.From = from;
+  to.Down = down;
+  to.Band = image.data() + 25000;
+  to.Before = 25000;
+  to.Readable = 5000;
   // The reads of points from `first` on, as the rule gives them, until one reads otherwise.
   const auto byRule = [&](const std::vector<int32_t>& map, int64_t xp, int64_t limit,
                           int32_t count) {
@@ -145,39 +157,35 @@ TEST(BandRowBlend, MappedRunsReadAsTheirPointsDoAndStopWhereOneReadsOtherwise) {
       map.push_back(3 * 256 + a * 266 + next() % 40);
       map.push_back(6 * 256 + (a - 60) * (a - 60) / 3 + next() % 40);
     }
-    const int32_t at = 2 * (next() % kEntries);
-    switch (trial % 6) {
-      case 0:
-        map[static_cast<size_t>(at)] = kNone;
-        break;  // no source
-      case 1:
-        map[static_cast<size_t>(at) + 1] = rowHi + next() % 500;
-        break;  // below the band
-      case 2:
-        map[static_cast<size_t>(at)] = colHi + next() % 500;
-        break;  // beyond its columns
-      case 3:
-        map[static_cast<size_t>(at) + 1] -= 40000;
-        break;  // entries far apart
-      case 4:
-        map[static_cast<size_t>(at)] = -1;
-        break;  // before the first column
-      default:
-        break;
-    }
+    // One entry spoilt: without a source, below the band, beyond its columns, far from its
+    // neighbour, before the first column; or none.
+    const auto at = static_cast<size_t>(2 * (next() % kEntries));
+    const int32_t spoilt = trial % 6;
+    if (spoilt == 0) map[at] = kNone;
+    if (spoilt == 1) map[at + 1] = rowHi + next() % 500;
+    if (spoilt == 2) map[at] = colHi + next() % 500;
+    if (spoilt == 3) map[at + 1] -= 40000;
+    if (spoilt == 4) map[at] = -1;
     const int64_t xp = int64_t{next() % (30 * 65536)} - (trial % 7 == 0 ? 65536 : 0);
     const int64_t limit = int64_t{kEntries - 2} * 65536 - next() % 70000;
     const int32_t count = 1 + next() % 100;
     const std::vector<CachedRead> want = byRule(map, xp, limit, count);
     std::vector<CachedRead> got(static_cast<size_t>(count), CachedRead{7, 7, 7, 7, 7});
+    std::vector<int16_t> values(static_cast<size_t>(count), -7);
     const int32_t written =
-        RecordMappedRun(map.data(), xp, limit, count, rowHi, colLo, colHi, from, down, got.data());
+        RecordMappedRun(map.data(), xp, limit, count, to, got.data(), values.data());
     ASSERT_EQ(written, static_cast<int32_t>(want.size())) << "trial " << trial;
     for (size_t k = 0; k < want.size(); ++k) {
       const CachedRead &g = got[k], &w = want[k];
       ASSERT_TRUE(g.offset == w.offset && g.fx == w.fx && g.fy == w.fy && g.right == w.right &&
                   g.state == w.state)
           << "trial " << trial << " point " << k;
+      const uint8_t* s0 = to.Band + w.offset;
+      ASSERT_EQ(values[k], CachedPoint(s0, s0 + (w.fy != 0 ? down : 0), w.fx, w.fy, 1))
+          << "trial " << trial << " point " << k;
+    }
+    if (want.size() < values.size()) {
+      EXPECT_EQ(values[want.size()], -7) << "written beyond";
     }
     if (want.size() < got.size()) {
       EXPECT_EQ(got[want.size()].state, 7) << "written beyond";
