@@ -536,8 +536,16 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
   for (int32_t i = 0; i < count;) {
     const int64_t xi = x + step * i;
     if (xi < reachLo || xi > reachHi) {
-      out[i] = -1;
-      record[i++] = {0, 0, 0, 0, kNoData};
+      // No data up to reachLo, or beyond reachHi to the row's end.
+      int32_t stop = i + 1;
+      if (step > 0) {
+        stop = xi > reachHi ? count
+                            : static_cast<int32_t>(
+                                  std::min<int64_t>(count, i + (reachLo - xi + step - 1) / step));
+      }
+      std::fill(out + i, out + stop, int16_t{-1});
+      std::fill(record + i, record + stop, CachedRead{0, 0, 0, 0, kNoData});
+      i = stop;
       continue;
     }
     f = frameletOf(xi, f);
@@ -547,11 +555,11 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
     int32_t end = i + 1;
     bool ended = false;
     const int64_t a0 = (xi - home.base) >> 16;
-    if (step == kOne && !drop32_.empty() && a0 >= 0 && a0 < stripWidth_) {
+    if (step == kOne && !drop32_.empty() && a0 < stripWidth_) {
       // A column a point: the drops of the columns that follow, eight at a time, while they keep
       // the points in framelet f (lo < drop <= hi), up to the last point some strip reaches and
       // the strip's last column (beyond it, its drop stands for every point, as the walk takes
-      // it).
+      // it). Before its first column, the first column's drop stands for every point.
       const auto bound = [](int64_t v) {
         return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
       };
@@ -559,8 +567,21 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
       const int64_t reachable = (reachHi - x) / kOne + 1;  // the points at or before reachHi
       const auto last = static_cast<int32_t>(
           std::min<int64_t>({int64_t{count}, reachable, i + (stripWidth_ - a0) + 1}));
-      end = i + 1 + LeadingInside(drop32_.data() + a0 + 1, last - i - 1, lo, hi);
-      ended = end < last || last == count || last == reachable;
+      int64_t e = i + 1;
+      if (a0 + 1 < 0) {
+        const int32_t d = drop32_[0];
+        if (d > lo && d <= hi) {
+          e = std::min<int64_t>(last, i - a0);  // point i - a0 reads column 0
+        } else {
+          ended = true;
+        }
+      }
+      if (!ended) {
+        const auto from = static_cast<size_t>(a0 + (e - i));
+        e += LeadingInside(drop32_.data() + from, static_cast<int32_t>(last - e), lo, hi);
+        ended = e < last || last == count || last == reachable;
+      }
+      end = static_cast<int32_t>(e);
     }
     for (; !ended && end < count; ++end) {
       const int64_t xe = x + step * end;

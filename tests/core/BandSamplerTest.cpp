@@ -77,6 +77,45 @@ TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {
   }
 }
 
+// A corrected row read for the first time works its points out a run at a time and eight at
+// once: each point reads what it reads alone (a row of one point, as fresh), across the stack's
+// width with a horizontal travel, a fractional travel and rows read upward.
+TEST(BandSampler, CorrectedRowsReadWhatTheirPointsReadAlone) {
+  TempDir dir;
+  const LoadedProduct product = SimulatedColourProduct(dir);
+  ASSERT_TRUE(product.HasImage());
+  ScriptedPort port;
+  const CameraSettings settings = ReadCameraSettings(dir.File("no-settings-here.ini"));
+  for (const bool invert : {false, true}) {
+    for (const Real across : {0.0L, -0.312L, 0.45L}) {
+      BandSamplerRequest request;
+      request.Band = 5;
+      request.VerticalTravel = 10.874L;
+      request.HorizontalTravel = across;
+      request.Invert = invert;
+      request.CorrectDistortion = request.CorrectVertically = true;
+      const BandSampler sampler(product, request, settings, port);
+      const int32_t width = sampler.StackWidth() + 6;
+      std::vector<int16_t> row(static_cast<size_t>(width));
+      int64_t compared = 0;
+      for (int32_t r = -2; r < sampler.StackHeight() + 2; r += 3) {
+        const Real y = r + 0.37L, x0 = -3.27L;
+        BandSampler::RowCache cache;
+        sampler.SampleRow(y, x0, 1, width, row.data(), cache);
+        for (int32_t i = 0; i < width; ++i) {
+          int16_t alone = 0;
+          BandSampler::RowCache fresh;
+          sampler.SampleRow(y, x0 + i, 1, 1, &alone, fresh);
+          ASSERT_EQ(row[static_cast<size_t>(i)], alone)
+              << "travel " << across << " invert " << invert << " row " << r << " point " << i;
+          compared += alone >= 0;
+        }
+      }
+      EXPECT_GT(compared, int64_t{sampler.StackHeight()} * 704 / 4);
+    }
+  }
+}
+
 // An uncorrected row blends the run inside the band in one go: each of its points reads what it
 // reads alone (a row of one point with a column step of 0, which is read point by point).
 TEST(BandSampler, UncorrectedRowsReadWhatTheirPointsReadAlone) {
