@@ -78,9 +78,11 @@ struct WindowPass {
 // what the pass before found, the fraction left (SmallShift): the last is the residual (and is
 // taken out too). Where, in every window, the full windows the wide search read give a shift
 // (the whole shift nearest its own, then the fraction SmallShift finds there) within kNear of
-// the wide search's, that shift stands for the first pass's and the second pass is the last.
+// the wide search's, that shift stands for the first pass's, and the second pass is the last
+// where what it finds is within kSettled.
 constexpr WindowPass kPasses[] = {{3, 2}, {1, 1}, {1, 1}};
 constexpr double kNear = 0.5;
+constexpr Real kSettled = 0.03L;
 
 // Where the measuring windows lie on the reference grid: `Rows` rows from row First(w) for w in
 // 0..Count - 1, evenly spread along the strip, and `Columns` columns from `Column`.
@@ -501,7 +503,7 @@ void RegisterChannel(const BandSampler& band, const ReferenceWindows& referenceW
   std::string why = "no windows to compare";
   BandSampler::RowCache cache;
   bool near = true;
-  for (size_t pass = 0; pass < std::size(kPasses) - (near ? 1 : 0); ++pass) {
+  for (size_t pass = 0; pass < std::size(kPasses); ++pass) {
     const std::vector<WindowShift> shifts = MeasureWindows(
         band, referenceWindows, width, height, transform, kPasses[pass], cache, why, near);
     if (shifts.empty()) {
@@ -515,6 +517,9 @@ void RegisterChannel(const BandSampler& band, const ReferenceWindows& referenceW
     record.Measured = true;
     record.Windows = static_cast<int32_t>(shifts.size());
     record.Residual = Fold(shifts, height, transform, record);
+    // A fraction left as small as the measure is fine is the last; a larger one (an ultraviolet
+    // band, read between its coarse samples) is looked at once more.
+    if (near && pass >= 1 && record.Residual <= kSettled) break;
   }
 }
 
