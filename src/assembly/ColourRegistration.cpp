@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "assembly/SubpixelMatch.h"
+#include "util/ProcessorFeatures.h"
 #include "util/RunParts.h"
 
 namespace quelmar {
@@ -100,17 +101,16 @@ struct WindowLayout {
   }
 };
 
-// What is left of a shift of a fraction of a pixel between a and b (b(x, y) = a(x + Dx, y + Dy))
-// once the band has been read where the wide search put it: in one least-squares step on the
-// difference of the two windows, against the mean of their gradients (central differences, so
-// the windows' edge pixels take no part). With the mean of both gradients the step is exact to
-// the second order of the shift, with no image read between its pixels (so no blend pulls it
-// toward whole pixels).
-ShiftEstimate SmallShift(const GreyImage& a, const GreyImage& b, int32_t minOverlap) {
+// The sums of SmallShift's least squares.
+struct ShiftSums {
+  double xx = 0, xy = 0, yy = 0, xd = 0, yd = 0;
+  int32_t n = 0;
+};
+
+[[gnu::always_inline]] inline ShiftSums SumsOfShift(const GreyImage& a, const GreyImage& b) {
   // Row by row in floats (rows are short), with pixels without data (or with a neighbour
   // without) weighing nothing: the compiler's vector loops take it.
-  double sxx = 0, sxy = 0, syy = 0, sxd = 0, syd = 0;
-  int32_t n = 0;
+  ShiftSums s;
   for (int32_t y = 1; y + 1 < a.Height; ++y) {
     const float *av = a.Row(y), *au = a.Row(y - 1), *ad = a.Row(y + 1);
     const float *bv = b.Row(y), *bu = b.Row(y - 1), *bd = b.Row(y + 1);
@@ -131,13 +131,42 @@ ShiftEstimate SmallShift(const GreyImage& a, const GreyImage& b, int32_t minOver
       ryd += gy * d;
       rn += valid ? 1 : 0;
     }
-    sxx += rxx;
-    sxy += rxy;
-    syy += ryy;
-    sxd += rxd;
-    syd += ryd;
-    n += rn;
+    s.xx += rxx;
+    s.xy += rxy;
+    s.yy += ryy;
+    s.xd += rxd;
+    s.yd += ryd;
+    s.n += rn;
   }
+  return s;
+}
+
+// The same on wide vectors where the processor has them (the sums then add up in another
+// order).
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target("avx2"))) ShiftSums SumsOfShiftWide(const GreyImage& a, const GreyImage& b) {
+  return SumsOfShift(a, b);
+}
+const bool kWideVectors = ProcessorHasWideVectors();
+#endif
+ShiftSums SumsOfShiftPlain(const GreyImage& a, const GreyImage& b) {
+  return SumsOfShift(a, b);
+}
+
+// What is left of a shift of a fraction of a pixel between a and b (b(x, y) = a(x + Dx, y + Dy))
+// once the band has been read where the wide search put it: in one least-squares step on the
+// difference of the two windows, against the mean of their gradients (central differences, so
+// the windows' edge pixels take no part). With the mean of both gradients the step is exact to
+// the second order of the shift, with no image read between its pixels (so no blend pulls it
+// toward whole pixels).
+ShiftEstimate SmallShift(const GreyImage& a, const GreyImage& b, int32_t minOverlap) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  const ShiftSums sums = kWideVectors ? SumsOfShiftWide(a, b) : SumsOfShiftPlain(a, b);
+#else
+  const ShiftSums sums = SumsOfShiftPlain(a, b);
+#endif
+  const double sxx = sums.xx, sxy = sums.xy, syy = sums.yy, sxd = sums.xd, syd = sums.yd;
+  const int32_t n = sums.n;
   ShiftEstimate e;
   e.Overlap = n;
   if (n < minOverlap) return e;
@@ -189,7 +218,7 @@ GreyImage GreyOf(const std::vector<int16_t>& plane, int32_t width, int32_t first
 
 // Brings b to a's mean and spread over the pixels both hold, so that bands of different
 // brightness and contrast are compared by their pattern alone.
-void MatchLevels(const GreyImage& a, GreyImage& b) {
+[[gnu::always_inline]] inline void MatchLevelsOf(const GreyImage& a, GreyImage& b) {
   double sa = 0, sa2 = 0, sb = 0, sb2 = 0;
   int64_t n = 0;
   for (int32_t y = 0; y < a.Height; ++y) {
@@ -222,10 +251,27 @@ void MatchLevels(const GreyImage& a, GreyImage& b) {
   for (float& v : b.Values) v = v * scale + shift;
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target("avx2"))) void MatchLevelsWide(const GreyImage& a, GreyImage& b) {
+  MatchLevelsOf(a, b);
+}
+#endif
+void MatchLevelsPlain(const GreyImage& a, GreyImage& b) {
+  MatchLevelsOf(a, b);
+}
+
+void MatchLevels(const GreyImage& a, GreyImage& b) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  if (kWideVectors) return MatchLevelsWide(a, b);
+#endif
+  MatchLevelsPlain(a, b);
+}
+
 // The pixel pairs of b(x, y) and a(x + dx, y + dy) that both have data, every second column and
 // row: the sum of their squared differences and how many there are.
-std::pair<double, int64_t> SquaresAt(const GreyImage& a, const GreyImage& b, int32_t dx,
-                                     int32_t dy) {
+[[gnu::always_inline]] inline std::pair<double, int64_t> SquaresAt(const GreyImage& a,
+                                                                   const GreyImage& b, int32_t dx,
+                                                                   int32_t dy) {
   const int32_t y0 = std::max(0, -dy), y1 = std::min(b.Height, a.Height - dy);
   const int32_t x0 = std::max(0, -dx), x1 = std::min(b.Width, a.Width - dx);
   double sum = 0;
@@ -255,21 +301,49 @@ std::pair<double, int64_t> SquaresAt(const GreyImage& a, const GreyImage& b, int
 ShiftEstimate ShiftNear(const GreyImage& a, const GreyImage& b, int32_t bestX, int32_t bestY,
                         double best, int32_t minOverlap);
 
-ShiftEstimate WideShift(const GreyImage& a, const GreyImage& b, int32_t reach, int32_t minOverlap) {
-  const int64_t need = std::max(1, minOverlap / 4);
-  int32_t bestX = 0, bestY = 0;
-  double best = std::numeric_limits<double>::infinity();
+// The whole shift up to `reach` either way with the smallest mean square difference over at
+// least `need` pixel pairs: (dx, dy, that mean); the mean infinite where none has enough.
+struct WholeShift {
+  int32_t X = 0, Y = 0;
+  double Mean = std::numeric_limits<double>::infinity();
+};
+
+[[gnu::always_inline]] inline WholeShift BestWholeShiftOf(const GreyImage& a, const GreyImage& b,
+                                                          int32_t reach, int64_t need) {
+  WholeShift best;
   for (int32_t dy = -reach; dy <= reach; ++dy) {
     for (int32_t dx = -reach; dx <= reach; ++dx) {
       const auto [sum, count] = SquaresAt(a, b, dx, dy);
       if (count < need) continue;
-      if (sum / static_cast<double>(count) < best) {
-        best = sum / static_cast<double>(count);
-        bestX = dx;
-        bestY = dy;
-      }
+      if (sum / static_cast<double>(count) < best.Mean)
+        best = {dx, dy, sum / static_cast<double>(count)};
     }
   }
+  return best;
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target("avx2"))) WholeShift BestWholeShiftWide(const GreyImage& a,
+                                                              const GreyImage& b, int32_t reach,
+                                                              int64_t need) {
+  return BestWholeShiftOf(a, b, reach, need);
+}
+#endif
+WholeShift BestWholeShiftPlain(const GreyImage& a, const GreyImage& b, int32_t reach,
+                               int64_t need) {
+  return BestWholeShiftOf(a, b, reach, need);
+}
+
+ShiftEstimate WideShift(const GreyImage& a, const GreyImage& b, int32_t reach, int32_t minOverlap) {
+  const int64_t need = std::max(1, minOverlap / 4);
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  const WholeShift whole =
+      kWideVectors ? BestWholeShiftWide(a, b, reach, need) : BestWholeShiftPlain(a, b, reach, need);
+#else
+  const WholeShift whole = BestWholeShiftPlain(a, b, reach, need);
+#endif
+  const int32_t bestX = whole.X, bestY = whole.Y;
+  const double best = whole.Mean;
   if (!std::isfinite(best)) return ShiftEstimate{};
   return ShiftNear(a, b, bestX, bestY, best, minOverlap);
 }
