@@ -21,16 +21,21 @@ namespace {
 using testing::ScriptedPort;
 using testing::TempDir;
 
-LoadedProduct SimulatedColourProduct(const TempDir& dir) {
-  return testing::LoadSimulated(sim::ProductKind::CE, 40, 11, dir);
-}
+// A simulated colour product of 40 framelets, loaded, and the camera settings a missing file
+// gives.
+struct SimulatedColourProduct {
+  TempDir dir;
+  LoadedProduct product = testing::LoadSimulated(sim::ProductKind::CE, 40, 11, dir);
+  ScriptedPort port;
+  CameraSettings settings = ReadCameraSettings(dir.File("no-settings-here.ini"));
+  BandSampler Sampler(const BandSamplerRequest& request) {
+    return BandSampler(product, request, settings, port);
+  }
+};
 
 TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {
-  TempDir dir;
-  const LoadedProduct product = SimulatedColourProduct(dir);
-  ASSERT_TRUE(product.HasImage());
-  ScriptedPort port;
-  const CameraSettings settings = ReadCameraSettings(dir.File("no-settings-here.ini"));
+  SimulatedColourProduct simulated;
+  ASSERT_TRUE(simulated.product.HasImage());
 
   // Without a horizontal travel and with a travel of whole rows, the rows of every framelet read
   // alike; with a horizontal travel they do not, and with a fractional one too they never repeat.
@@ -45,7 +50,7 @@ TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {
         request.HorizontalTravel = uv ? across / 4 : across;
         request.Invert = invert;
         request.CorrectDistortion = request.CorrectVertically = true;
-        const BandSampler sampler(product, request, settings, port);
+        const BandSampler sampler = simulated.Sampler(request);
         const int32_t width = sampler.StackWidth() + 8;
         // Whole rows at a fractional place, then a drift: rows read alike either way, at the
         // nearest 1/32 row and 1/256 column, which changes a sample by little.
@@ -81,11 +86,8 @@ TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {
 // once: each point reads what it reads alone (a row of one point, as fresh), across the stack's
 // width with a horizontal travel, a fractional travel and rows read upward.
 TEST(BandSampler, CorrectedRowsReadWhatTheirPointsReadAlone) {
-  TempDir dir;
-  const LoadedProduct product = SimulatedColourProduct(dir);
-  ASSERT_TRUE(product.HasImage());
-  ScriptedPort port;
-  const CameraSettings settings = ReadCameraSettings(dir.File("no-settings-here.ini"));
+  SimulatedColourProduct simulated;
+  ASSERT_TRUE(simulated.product.HasImage());
   for (const bool invert : {false, true}) {
     for (const Real across : {0.0L, -0.312L, 0.45L}) {
       BandSamplerRequest request;
@@ -94,7 +96,7 @@ TEST(BandSampler, CorrectedRowsReadWhatTheirPointsReadAlone) {
       request.HorizontalTravel = across;
       request.Invert = invert;
       request.CorrectDistortion = request.CorrectVertically = true;
-      const BandSampler sampler(product, request, settings, port);
+      const BandSampler sampler = simulated.Sampler(request);
       const int32_t width = sampler.StackWidth() + 6;
       std::vector<int16_t> row(static_cast<size_t>(width));
       int64_t compared = 0;
@@ -119,11 +121,8 @@ TEST(BandSampler, CorrectedRowsReadWhatTheirPointsReadAlone) {
 // An uncorrected row blends the run inside the band in one go: each of its points reads what it
 // reads alone (a row of one point with a column step of 0, which is read point by point).
 TEST(BandSampler, UncorrectedRowsReadWhatTheirPointsReadAlone) {
-  TempDir dir;
-  const LoadedProduct product = SimulatedColourProduct(dir);
-  ASSERT_TRUE(product.HasImage());
-  ScriptedPort port;
-  const CameraSettings settings = ReadCameraSettings(dir.File("no-settings-here.ini"));
+  SimulatedColourProduct simulated;
+  ASSERT_TRUE(simulated.product.HasImage());
   // With a horizontal travel, and without one (where the points beyond the band's columns are
   // taken in short).
   for (const bool invert : {false, true}) {
@@ -134,7 +133,7 @@ TEST(BandSampler, UncorrectedRowsReadWhatTheirPointsReadAlone) {
       request.VerticalTravel = uv ? 11.3L / 4 : 11.3L;
       request.HorizontalTravel = !across ? 0 : uv ? -0.1L : -0.4L;
       request.Invert = invert;
-      const BandSampler sampler(product, request, settings, port);
+      const BandSampler sampler = simulated.Sampler(request);
       // An ultraviolet band's samples lie in the middle 128 columns of the product's rows.
       const int32_t width = uv ? 4 * 140 : sampler.StackWidth() + 6;
       const Real dx = uv ? 0.25L : 1;
