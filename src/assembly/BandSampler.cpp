@@ -456,7 +456,7 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
             const int32_t c0 = q >> 8, fx = q & 255, fy = r & 255;
             const uint8_t* s0 = n.band + (r >> 8) * c.rowStep;
             if (record != nullptr) {
-              // The row's blend is made from the reads (RowProgram::Run).
+              // The caller blends the reads (as the row's compiled program will).
               record[i] = {static_cast<int32_t>(s0 + c0 - home.band), static_cast<uint8_t>(fx),
                            static_cast<uint8_t>(fy), 1, kValue};
               return;
