@@ -11,6 +11,10 @@
 #include "util/ProcessorFeatures.h"
 #include "util/RunParts.h"
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QUELMAR_X86_VECTORS 1
+#endif
+
 namespace quelmar {
 
 ChannelTransform PredictedTransform(const BandPlacement& reference, const BandPlacement& band,
@@ -143,7 +147,7 @@ struct ShiftSums {
 
 // The same on wide vectors where the processor has them (the sums then add up in another
 // order).
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if QUELMAR_X86_VECTORS
 __attribute__((target("avx2"))) ShiftSums SumsOfShiftWide(const GreyImage& a, const GreyImage& b) {
   return SumsOfShift(a, b);
 }
@@ -160,7 +164,7 @@ ShiftSums SumsOfShiftPlain(const GreyImage& a, const GreyImage& b) {
 // the second order of the shift, with no image read between its pixels (so no blend pulls it
 // toward whole pixels).
 ShiftEstimate SmallShift(const GreyImage& a, const GreyImage& b, int32_t minOverlap) {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if QUELMAR_X86_VECTORS
   const ShiftSums sums = kWideVectors ? SumsOfShiftWide(a, b) : SumsOfShiftPlain(a, b);
 #else
   const ShiftSums sums = SumsOfShiftPlain(a, b);
@@ -251,7 +255,7 @@ GreyImage GreyOf(const std::vector<int16_t>& plane, int32_t width, int32_t first
   for (float& v : b.Values) v = v * scale + shift;
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if QUELMAR_X86_VECTORS
 __attribute__((target("avx2"))) void MatchLevelsWide(const GreyImage& a, GreyImage& b) {
   MatchLevelsOf(a, b);
 }
@@ -261,7 +265,7 @@ void MatchLevelsPlain(const GreyImage& a, GreyImage& b) {
 }
 
 void MatchLevels(const GreyImage& a, GreyImage& b) {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if QUELMAR_X86_VECTORS
   if (kWideVectors) return MatchLevelsWide(a, b);
 #endif
   MatchLevelsPlain(a, b);
@@ -322,7 +326,7 @@ struct WholeShift {
   return best;
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if QUELMAR_X86_VECTORS
 __attribute__((target("avx2"))) WholeShift BestWholeShiftWide(const GreyImage& a,
                                                               const GreyImage& b, int32_t reach,
                                                               int64_t need) {
@@ -336,7 +340,7 @@ WholeShift BestWholeShiftPlain(const GreyImage& a, const GreyImage& b, int32_t r
 
 ShiftEstimate WideShift(const GreyImage& a, const GreyImage& b, int32_t reach, int32_t minOverlap) {
   const int64_t need = std::max(1, minOverlap / 4);
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if QUELMAR_X86_VECTORS
   const WholeShift whole =
       kWideVectors ? BestWholeShiftWide(a, b, reach, need) : BestWholeShiftPlain(a, b, reach, need);
 #else
