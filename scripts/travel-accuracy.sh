@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # How close the measured travel comes to the truth over a grid of simulated products: every
-# kind, travels 6 to 13.5 (12 and 13 where strips share about a row), drifts -1.5 to 1.5, three seeds, in the corrected (horizontal and
-# vertical) layout. Prints, for visible and ultraviolet bands, the share within the goals
-# (0.02 / 0.05 px visible, 0.05 / 0.1 px ultraviolet), the mean error by travel, and the
-# products whose travel was not found.
+# kind, travels 6 to 13.5 (12 and 13 where strips share about a row), drifts -1.5 to 1.5, three
+# seeds, in the corrected (horizontal and vertical) layout. Prints, for visible and ultraviolet
+# bands, the share within the goals (0.02 / 0.05 px visible, 0.05 / 0.1 px ultraviolet), the mean
+# error by travel, and the products whose travel was not found.
 # A travel of 13.5 leaves visible strips no common row to compare (nor ultraviolet ones from
-# 12), so those products are "not found": the shares are given of all and of those found.
+# 12): those are matched against the neighbouring band, but a monochrome product has none and
+# is "not found". The shares are given of all and of those found.
 #   scripts/travel-accuracy.sh [BUILD_DIR] [FRAMELETS]
 # With TRAVEL_ACCURACY_ROWS=FILE, every band's errors are kept in FILE.
 set -euo pipefail

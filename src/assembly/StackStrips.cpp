@@ -122,6 +122,7 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
   const std::vector<int32_t> bounds = BandRowBounds(product.BandCount, product.FrameletHeight);
   s.strip_ = StripOfBand(bounds, product.BandCount, g.Band);
   s.wavelength_ = product.BandWavelengths[static_cast<size_t>(g.Band) - 1];
+  s.band_ = g.Band;
   s.invert_ = g.Invert;
   const int32_t wsrc = product.Rows.Width();
   s.width_ = wsrc;
@@ -159,6 +160,14 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
   // Vertically corrected lines are centred on the ground point the band's centre sees.
   const double centreY =
       g.CorrectVertically ? GroundRadius(detectorY((h + 1) / 2), k1, k2, pitch) : 0.0;
+  if (g.CorrectVertically) {
+    // Row r (from 0) stands for ground centreY + (h + 1) / 2 + margin - 1 - r, or turned over,
+    // centreY - (h + 1) / 2 - margin + 1 + r.
+    s.onGround_ = true;
+    const double half = (h + 1) / 2 + margin - 1;
+    s.groundRow_ = g.Invert ? half - centreY : centreY + half;
+    s.groundColumn_ = geometry.OutputCentre();
+  }
   for (int32_t line = 1; line <= s.lines_; ++line) {
     const int32_t b = g.Invert ? s.strip_.H - (line - margin) + 1 : line - margin;
     for (int32_t a = 0; a < s.width_; ++a) {

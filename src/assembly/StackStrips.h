@@ -43,9 +43,18 @@ class StackStrips {
   // Lines of a strip: the band's height, with a few ground rows beyond the band when it is
   // corrected vertically.
   int32_t Height() const { return lines_; }
+  int32_t BandHeight() const { return strip_.H; }  // rows of the band in a framelet
+  int32_t Band() const { return band_; }
   int32_t Framelets() const { return product_->FrameletCount; }
   bool Ultraviolet() const { return strip_.H == 4; }
   const std::string& Wavelength() const { return wavelength_; }
+  // Corrected vertically, a strip's rows and columns are the ground's own: the ground point
+  // (X, Y) (pixels from the optical axis, Y along the travel) lies at strip column
+  // GroundColumnZero() + X and row GroundRowZero() - Y (+ Y with inversion), the same for every
+  // band of the camera. False otherwise (rows then follow the detector's curved ones).
+  bool OnGround() const { return onGround_; }
+  double GroundRowZero() const { return groundRow_; }
+  double GroundColumnZero() const { return groundColumn_; }
 
   // Lines firstLine .. firstLine + lines - 1 (from 0) of framelet f's strip (from 0).
   GreyImage Read(int32_t framelet, int32_t firstLine, int32_t lines) const;
@@ -75,6 +84,9 @@ class StackStrips {
   bool invert_ = false;
   int32_t width_ = 0;
   int32_t lines_ = 0;
+  int32_t band_ = 0;
+  bool onGround_ = false;
+  double groundRow_ = 0, groundColumn_ = 0;
   // Corrected: for each line and column, the source position within the band (column, row from
   // the band's first stored row), NaN for none.
   std::vector<float> sourceX_, sourceY_;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <exception>
 #include <map>
+#include <optional>
+#include <string_view>
 #include <thread>
 
 #include "assembly/OverlapMatch.h"
@@ -28,6 +30,14 @@ constexpr int32_t kRunGap = kSideways + 2;  // columns of no data between runs
 constexpr int32_t kSmoothHalfWidth = 6;     // pairs either side in the smoothed profile
 constexpr Real kVaries = 0.1;               // pixels along the product
 constexpr int32_t kPairsToSplit = 48;       // pairs from which the refinement runs in two parts
+// Consecutive strips sharing fewer band rows than this (a row spacing: the last row of one on
+// the first of the next is 0) are matched against the neighbouring band where they can be.
+constexpr double kThinOverlap = 1.0;
+// The most sideways travel per framelet looked for against the neighbouring band (visible
+// pixels; a quarter of it for ultraviolet ones).
+constexpr double kMostSideways = 3.0;
+constexpr int32_t kFewestAcross = 3;   // pairs of framelets matched against the neighbour, at least
+constexpr double kAcrossAgrees = 0.5;  // rows between the travel found there and the band's own
 
 std::string Count(int32_t n, const char* one, const char* many) {
   return FormatInt(n) + " " + (n == 1 ? one : many);
@@ -258,6 +268,69 @@ std::vector<int32_t> RefinedColumns(const StackStrips& strips, int64_t wanted) {
   return columns;
 }
 
+// Takes what the settings would say of a neighbouring band's filter: a neighbour whose filter
+// is not in the settings is not used (its geometry would be another filter's).
+class QuietPort : public UserPort {
+ public:
+  void AppendLine(std::string_view) override { said = true; }
+  void ShowMessage(std::string_view) override { said = true; }
+  bool AskYesNo(std::string_view) override { return false; }
+  void ShowSeriousError(std::string_view) override { said = true; }
+  void ShowErrorReport(std::string_view) override { said = true; }
+  std::optional<std::string> ChooseOpenFile(const FileDialogRequest&) override { return {}; }
+  std::optional<std::string> ChooseSaveFile(const FileDialogRequest&) override { return {}; }
+  void SetBusyCursor(bool) override {}
+  bool said = false;
+};
+
+// The grey levels of `image` moved to the mean and spread of `like`'s: a neighbouring band sees
+// the ground brighter or darker, with more or less contrast, than the band measured.
+void LevelLike(const GreyImage& like, GreyImage& image) {
+  const auto levels = [](const GreyImage& g, double& mean, double& spread) {
+    double s = 0, ss = 0;
+    int64_t n = 0;
+    for (const float v : g.Values) {
+      if (std::isnan(v)) continue;
+      s += v;
+      ss += static_cast<double>(v) * v;
+      ++n;
+    }
+    if (n == 0) return false;
+    mean = s / static_cast<double>(n);
+    spread = std::sqrt(std::max(0.0, ss / static_cast<double>(n) - mean * mean));
+    return spread > 1e-3;
+  };
+  double m0 = 0, s0 = 0, m1 = 0, s1 = 0;
+  if (!levels(like, m0, s0) || !levels(image, m1, s1)) return;
+  const auto gain = static_cast<float>(s0 / s1);
+  const auto offset = static_cast<float>(m0 - m1 * s0 / s1);
+  for (float& v : image.Values) v = v * gain + offset;  // no data (NaN) stays so
+}
+
+// The band next to the measured one on the detector (the next one, else the one before) whose
+// strips lie on the ground's rows as the measured band's do: the same height of band and the
+// same picture options. None where there is no such band.
+std::optional<StackStrips> OpenNeighbour(const LoadedProduct& product, const StripGeometry& g,
+                                         const StackStrips& strips) {
+  // (Turned over, the bands' order on the detector is turned over too: not tried.)
+  if (!strips.OnGround() || g.Invert) return std::nullopt;
+  for (const int32_t band : {g.Band + 1, g.Band - 1}) {
+    if (band < 1 || band > product.BandCount) continue;
+    StripGeometry other = g;
+    other.Band = band;
+    QuietPort quiet;
+    std::string problem;
+    std::optional<StackStrips> s = StackStrips::Open(product, other, quiet, problem);
+    if (!s || quiet.said || !s->OnGround() || s->BandHeight() != strips.BandHeight() ||
+        s->Height() != strips.Height() ||
+        std::fabs(s->GroundRowZero() - strips.GroundRowZero()) < 1) {
+      continue;
+    }
+    return s;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 namespace {
@@ -358,10 +431,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   search.Step = 2;
   search.ColumnStep = std::max(1, dataColumns / kRefinedColumns);
   search.Tolerance = 0.003;  // well below the scatter of one pair's travel
-  const auto fullSearch = [&](int32_t f) {
-    return EstimateShift(Softened(strips.Read(f, 0, h)), Softened(strips.Read(f + 1, 0, h)),
-                         search);
-  };
+
   // The start needs no more than the columns the pairs are refined on, nor the precision of a
   // pair's own travel: the pairs refine it.
   const std::vector<int32_t> refined = RefinedColumns(strips, kColumnsInAll / e.Pairs);
@@ -372,9 +442,25 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
                                                               [](int32_t x) { return x >= 0; })) /
                                kStartColumns);
   startSearch.Tolerance = 0.02;
+  // A pair is framelet f of `from` and framelet f + `apart` of `to`: the band's own strips one
+  // framelet apart, or (below) the band's and its neighbour's. The travel is the shift found
+  // plus `rowShift` and `colShift`, over `apart`; `matched` pairs can be compared.
+  const StackStrips* from = &strips;
+  const StackStrips* to = &strips;
+  double rowShift = 0, colShift = 0;
+  int32_t apart = 1, matched = e.Pairs;
+  const ShiftSearch* wideStarts = nullptr;  // whole strips with this search, when set
   const auto startAt = [&](int32_t f) {
-    return EstimateShift(Softened(strips.ReadColumns(f, 0, h)),
-                         Softened(strips.ReadColumns(f + 1, 0, h)), startSearch);
+    if (wideStarts != nullptr) {
+      const GreyImage a = from->Read(f, 0, h);
+      GreyImage b = to->Read(f + apart, 0, h);
+      LevelLike(a, b);
+      return EstimateShift(Softened(a), Softened(b), *wideStarts);
+    }
+    const GreyImage a = from->ReadColumns(f, 0, h);
+    GreyImage b = to->ReadColumns(f + apart, 0, h);
+    if (to != from) LevelLike(a, b);
+    return EstimateShift(Softened(a), Softened(b), startSearch);
   };
   // Work in parts runs them on a core each where there are two; the same results either way.
   const unsigned cores =
@@ -386,149 +472,302 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       for (int32_t k = 0; k < parts; ++k) part(k);
     }
   };
-  const int32_t coarse = std::min(kCoarsePairs, e.Pairs);
-  std::vector<ShiftEstimate> starts(static_cast<size_t>(coarse));
-  const int32_t startParts = coarse >= 4 ? 2 : 1;
-  inParts(startParts, [&](int32_t part) {
-    for (int32_t k = part; k < coarse; k += startParts) {
-      const int32_t f =
-          coarse == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (e.Pairs - 1) / (coarse - 1));
-      starts[static_cast<size_t>(k)] = startAt(f);
-    }
-  });
   std::vector<Real> startV, startH;
   std::map<MatchVerdict, int32_t> verdicts;
-  for (const ShiftEstimate& s : starts) {
-    ++verdicts[s.Verdict];
-    if (!s.Found()) continue;
-    startV.push_back(s.Dy);
-    startH.push_back(s.Dx);
-  }
-  if (startV.empty()) {
-    const auto most = std::max_element(verdicts.begin(), verdicts.end(),
-                                       [](auto& a, auto& b) { return a.second < b.second; });
-    e.Reason = ReasonOf(most->first, h);
-    return e;
-  }
-  const double v0 = static_cast<double>(Median(startV)), h0 = static_cast<double>(Median(startH));
-
-  // Each pair refined from the start over the rows the overlap can reach; a pair that lands far
-  // from it is searched afresh.
-  const int32_t r0 = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2);
-  // Starting from the travel of the pairs before, a step or two is enough: once a step moves
-  // less than a twentieth of a pixel, the one that follows would move a few thousandths, less
-  // than the scatter of one pair's travel, so that step is the last. The overlaps of visible
-  // bands, several rows deep, pin each step better: a first step of up to 0.3 pixel leaves the
-  // pair within about a twentieth of that step, either way, well inside its scatter, and most
-  // pairs are measured from one look at their overlap.
-  ShiftSearch pairSearch = search;
-  pairSearch.Tolerance = strips.Ultraviolet() ? 0.05 : 0.3;
-  e.Profile.resize(static_cast<size_t>(e.Pairs));
-  // Pairs first .. last - 1, each started from a running mean of the travel of the pairs before
-  // it in the same part.
-  const auto refine = [&](int32_t first, int32_t last, std::map<MatchVerdict, int32_t>& seen) {
-    double startX = h0, startY = v0;
-    // Read afresh for every pair into the same storage.
-    GreyImage raw;
-    MatchStrip a, b;
-    for (int32_t f = first; f < last; ++f) {
-      if (f + 2 <= last) strips.Prefetch(f + 2);
-      strips.ReadColumnsInto(f, r0, h - r0, raw);
-      PrepareSoftenedStrip(raw, a);
-      strips.ReadColumnsInto(f + 1, 0, h - r0, raw);
-      PrepareSoftenedStrip(raw, b);
-      ShiftEstimate s = RefineOverlap(a, b, startX, startY - r0, pairSearch);
-      s.Dy += r0;
-      if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5) s = fullSearch(f);
-      if (s.Found()) {
-        // Close to the mean: most of the way toward it; far from it: the travel has moved on.
-        // A pair measured from one step keeps a little of where it started, so the mean must
-        // not lag far behind a travel that changes along the product.
-        const bool near = std::fabs(s.Dy - startY) < 0.5 && std::fabs(s.Dx - startX) < 0.5;
-        const double weight = near ? 0.6 : 1.0;
-        startX += weight * (s.Dx - startX);
-        startY += weight * (s.Dy - startY);
+  const auto findStarts = [&] {
+    const int32_t coarse = std::min(kCoarsePairs, matched);
+    std::vector<ShiftEstimate> starts(static_cast<size_t>(coarse));
+    const int32_t startParts = coarse >= 4 ? 2 : 1;
+    inParts(startParts, [&](int32_t part) {
+      for (int32_t k = part; k < coarse; k += startParts) {
+        const int32_t f =
+            coarse == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (matched - 1) / (coarse - 1));
+        starts[static_cast<size_t>(k)] = startAt(f);
       }
-      TravelPair& p = e.Profile[static_cast<size_t>(f)];
-      ++seen[s.Verdict];
-      p.Found = s.Found();
-      p.Vertical = s.Dy;
-      p.Horizontal = s.Dx;
-      p.Residual = s.Residual;
-      if (!p.Found) p.Problem = ReasonOf(s.Verdict, h);
+    });
+    startV.clear();
+    startH.clear();
+    verdicts.clear();
+    for (const ShiftEstimate& s : starts) {
+      ++verdicts[s.Verdict];
+      if (!s.Found()) continue;
+      startV.push_back(s.Dy);
+      startH.push_back(s.Dx);
     }
   };
-  // A long product's pairs are refined in two halves, each on a core of its own where there are
-  // two; the halves are the same on one core, so the travel found does not depend on the cores.
-  const int32_t parts = e.Pairs >= kPairsToSplit ? 2 : 1;
-  std::vector<std::map<MatchVerdict, int32_t>> seen(static_cast<size_t>(parts));
-  const auto part = [&](int32_t k) {
-    refine(static_cast<int32_t>(int64_t{k} * e.Pairs / parts),
-           static_cast<int32_t>(int64_t{k + 1} * e.Pairs / parts), seen[static_cast<size_t>(k)]);
+  findStarts();
+  // Where the band's consecutive strips share a row or less (a travel near the band's height or
+  // beyond it), the neighbouring band sees the same ground some framelets later over most of its
+  // rows. With both bands' strips on the ground's own rows, framelet f of the band seeing the
+  // ground first and framelet f + m of the other lie m travels less the bands' distance apart.
+  std::optional<StackStrips> neighbour;
+  if (startV.empty() || Median(startV) > strips.BandHeight() - 1 - kThinOverlap) {
+    neighbour = OpenNeighbour(product, geometry, strips);
+  }
+  // What the band's own strips gave, to fall back on.
+  const std::vector<Real> ownV = startV, ownH = startH;
+  const std::map<MatchVerdict, int32_t> ownVerdicts = verdicts;
+  const auto ownStrips = [&] {
+    from = to = &strips;
+    rowShift = colShift = 0;
+    apart = 1;
+    matched = e.Pairs;
+    search.MinDy = startSearch.MinDy = 0;
+    startV = ownV;
+    startH = ownH;
+    verdicts = ownVerdicts;
   };
-  inParts(parts, part);
-  verdicts.clear();
-  for (const auto& m : seen)
-    for (const auto& [verdict, n] : m) verdicts[verdict] += n;
+  if (neighbour) {
+    const double ownTravel = startV.empty() ? strips.BandHeight() - 0.5 : Median(startV);
+    neighbour->FindEmptyColumns(kSampledFramelets);
+    const bool later = neighbour->GroundRowZero() > strips.GroundRowZero();
+    from = later ? &strips : &*neighbour;
+    to = later ? &*neighbour : &strips;
+    rowShift = to->GroundRowZero() - from->GroundRowZero();
+    search.MinDy = startSearch.MinDy = -(h - 1);
+    // The start is found on whole strips: over several framelets the sideways travel adds up to
+    // more columns than the runs of selected columns leave between them.
+    const double across = to->GroundColumnZero() - from->GroundColumnZero();
+    ShiftSearch wide = startSearch;
+    wide.ColumnStep = std::max(1, dataColumns / kStartColumns);
+    wideStarts = &wide;
+    // The framelets apart that bring the ground the first band sees closest to the same rows of
+    // the other (bands may lie many travels apart on the detector).
+    // None (0) where those lie beyond the product, or leave fewer than kFewestAcross pairs.
+    const auto closest = [&](double travel) {
+      const double m = std::round(rowShift / travel);
+      return m >= 1 && m <= fc - kFewestAcross ? static_cast<int32_t>(m) : 0;
+    };
+    const auto tryApart = [&](int32_t m) {
+      if (m == 0) {
+        startV.clear();
+        startH.clear();
+        return;
+      }
+      apart = m;
+      matched = fc - m;
+      const auto reach = static_cast<int32_t>(std::ceil(
+          std::fabs(across) + m * (strips.Ultraviolet() ? kMostSideways / 4 : kMostSideways)));
+      wide.MinDx = -kSideways - reach;
+      wide.MaxDx = kSideways + reach;
+      findStarts();
+    };
+    // The band's own travel where most of its pairs agreed on one.
+    const bool own = 2 * ownV.size() >= static_cast<size_t>(std::min(kCoarsePairs, e.Pairs));
+    if (own) tryApart(closest(ownTravel));
+    if (!own || startV.empty()) {
+      // The band's own strips share no row: the travel is beyond its height, by up to a row.
+      const auto lo = static_cast<int32_t>(std::round(rowShift / (strips.BandHeight() + 1.0)));
+      const auto hi = static_cast<int32_t>(std::round(rowShift / (strips.BandHeight() - 1.0)));
+      int32_t best = 0;
+      size_t most = 0;
+      Real nearest = 0;
+      for (int32_t m = lo; m <= hi; ++m) {
+        if (m < 1 || m > fc - kFewestAcross) continue;
+        tryApart(m);
+        if (startV.empty()) continue;
+        const Real d = std::fabs(Median(startV));
+        if (startV.size() > most || (startV.size() == most && d < nearest)) {
+          best = m;
+          most = startV.size();
+          nearest = d;
+        }
+      }
+      tryApart(best);
+    }
+    if (!startV.empty()) {
+      // Once the travel is known to a fraction of a row, the framelets that match best.
+      const int32_t m = closest((Median(startV) + rowShift) / apart);
+      if (m != 0 && m != apart) {
+        const int32_t was = apart;
+        tryApart(m);
+        if (startV.empty()) tryApart(was);
+      }
+    }
+    // Where the band's own pairs agreed on a travel, the neighbour refines it, and one that
+    // lands far from it matched something else.
+    if (!startV.empty() && own &&
+        std::fabs((Median(startV) + rowShift) / apart - ownTravel) > kAcrossAgrees) {
+      startV.clear();
+    }
+    wideStarts = nullptr;
+    if (startV.empty()) {
+      ownStrips();  // the neighbour cannot tell either
+    } else {
+      // The neighbour's columns that see the ground of the band's selected ones, the sideways
+      // travel included, to a whole column: the pairs then lie less than a column apart.
+      const auto whole = static_cast<int32_t>(std::lround(Median(startH)));
+      const int32_t shift = later ? -whole : whole;  // of the neighbour's selection
+      std::vector<int32_t> shifted = refined;
+      for (int32_t& x : shifted)
+        if (x >= 0) x = x + shift >= 0 && x + shift < neighbour->Width() ? x + shift : -1;
+      neighbour->SelectColumns(shifted);
+      const int32_t kFrom = later ? 0 : shift, kTo = later ? shift : 0;
+      for (Real& x : startH) x += kTo - kFrom;
+      colShift = across - (kTo - kFrom);
+    }
+  }
+  // Each pair refined from the start, and what they agree on: false, with the reason, where too
+  // few pairs could tell.
+  const auto measurePairs = [&]() -> bool {
+    e.Profile.clear();
+    e.Reason.clear();
+    if (startV.empty()) {
+      const auto most = std::max_element(verdicts.begin(), verdicts.end(),
+                                         [](auto& a, auto& b) { return a.second < b.second; });
+      e.Reason = ReasonOf(most->first, h);
+      return false;
+    }
+    const double v0 = static_cast<double>(Median(startV)), h0 = static_cast<double>(Median(startH));
+    // A pair that lands far from the start is searched afresh: on every column of the band's own
+    // strips, on the selected ones against the neighbour.
+    const auto fullSearch = [&](int32_t f) {
+      if (from != to) {
+        ShiftSearch all = search;
+        all.ColumnStep = 1;
+        const GreyImage a = from->ReadColumns(f, 0, h);
+        GreyImage b = to->ReadColumns(f + apart, 0, h);
+        LevelLike(a, b);
+        return EstimateShift(Softened(a), Softened(b), all);
+      }
+      return EstimateShift(Softened(strips.Read(f, 0, h)), Softened(strips.Read(f + 1, 0, h)),
+                           search);
+    };
 
-  std::vector<Real> vs, hs, residuals;
-  for (const TravelPair& p : e.Profile) {
-    if (!p.Found) continue;
-    vs.push_back(p.Vertical);
-    hs.push_back(p.Horizontal);
-  }
-  // A pair far from all the others matched something else (a repeated pattern, a defect).
-  const Real mv = Median(vs), mh = Median(hs);
-  for (TravelPair& p : e.Profile) {
-    if (!p.Found) continue;
-    if (std::fabs(p.Vertical - mv) > 1.5L || std::fabs(p.Horizontal - mh) > 1.5L) {
-      p.Found = false;
-      p.Problem = "the travel found here disagrees with the other pairs";
-      continue;
+    // Each pair refined from the start over the rows the overlap can reach; a pair that lands far
+    // from it is searched afresh.
+    const int32_t r0 = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2);
+    // Starting from the travel of the pairs before, a step or two is enough: once a step moves
+    // less than a twentieth of a pixel, the one that follows would move a few thousandths, less
+    // than the scatter of one pair's travel, so that step is the last. The overlaps of visible
+    // bands, several rows deep, pin each step better: a first step of up to 0.3 pixel leaves the
+    // pair within about a twentieth of that step, either way, well inside its scatter, and most
+    // pairs are measured from one look at their overlap.
+    ShiftSearch pairSearch = search;
+    pairSearch.Tolerance = strips.Ultraviolet() ? 0.05 : 0.3;
+    e.Profile.resize(static_cast<size_t>(e.Pairs));
+    for (TravelPair& p : e.Profile)
+      p.Problem =
+          "measured against the neighbouring band, whose framelets seeing this ground lie "
+          "beyond the product";
+    // Pairs first .. last - 1, each started from a running mean of the travel of the pairs before
+    // it in the same part.
+    const auto refine = [&](int32_t first, int32_t last, std::map<MatchVerdict, int32_t>& seen) {
+      double startX = h0, startY = v0;
+      // Read afresh for every pair into the same storage.
+      GreyImage raw, other;
+      MatchStrip a, b;
+      for (int32_t f = first; f < last; ++f) {
+        if (f + 2 <= last) {
+          from->Prefetch(f + 2);
+          if (to != from) to->Prefetch(f + apart + 2);
+        }
+        from->ReadColumnsInto(f, r0, h - r0, raw);
+        PrepareSoftenedStrip(raw, a);
+        to->ReadColumnsInto(f + apart, 0, h - r0, other);
+        if (to != from) LevelLike(raw, other);
+        PrepareSoftenedStrip(other, b);
+        ShiftEstimate s = RefineOverlap(a, b, startX, startY - r0, pairSearch);
+        s.Dy += r0;
+        if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5)
+          s = fullSearch(f);
+        if (s.Found()) {
+          // Close to the mean: most of the way toward it; far from it: the travel has moved on.
+          // A pair measured from one step keeps a little of where it started, so the mean must
+          // not lag far behind a travel that changes along the product.
+          const bool near = std::fabs(s.Dy - startY) < 0.5 && std::fabs(s.Dx - startX) < 0.5;
+          const double weight = near ? 0.6 : 1.0;
+          startX += weight * (s.Dx - startX);
+          startY += weight * (s.Dy - startY);
+        }
+        // What a pair of framelets `apart` apart measures stands for the pairs between them.
+        TravelPair& p = e.Profile[static_cast<size_t>(f + (apart - 1) / 2)];
+        ++seen[s.Verdict];
+        p.Found = s.Found();
+        p.Vertical = (s.Dy + rowShift) / apart;
+        p.Horizontal = (s.Dx + colShift) / apart;
+        p.Residual = s.Residual;
+        if (!p.Found) p.Problem = ReasonOf(s.Verdict, h);
+      }
+    };
+    // A long product's pairs are refined in two halves, each on a core of its own where there are
+    // two; the halves are the same on one core, so the travel found does not depend on the cores.
+    const int32_t parts = matched >= kPairsToSplit ? 2 : 1;
+    std::vector<std::map<MatchVerdict, int32_t>> seen(static_cast<size_t>(parts));
+    const auto part = [&](int32_t k) {
+      refine(static_cast<int32_t>(int64_t{k} * matched / parts),
+             static_cast<int32_t>(int64_t{k + 1} * matched / parts), seen[static_cast<size_t>(k)]);
+    };
+    inParts(parts, part);
+    verdicts.clear();
+    for (const auto& m : seen)
+      for (const auto& [verdict, n] : m) verdicts[verdict] += n;
+
+    std::vector<Real> vs, hs, residuals;
+    for (const TravelPair& p : e.Profile) {
+      if (!p.Found) continue;
+      vs.push_back(p.Vertical);
+      hs.push_back(p.Horizontal);
     }
-    residuals.push_back(p.Residual);
+    // A pair far from all the others matched something else (a repeated pattern, a defect).
+    const Real mv = Median(vs), mh = Median(hs);
+    for (TravelPair& p : e.Profile) {
+      if (!p.Found) continue;
+      if (std::fabs(p.Vertical - mv) > 1.5L || std::fabs(p.Horizontal - mh) > 1.5L) {
+        p.Found = false;
+        p.Problem = "the travel found here disagrees with the other pairs";
+        continue;
+      }
+      residuals.push_back(p.Residual);
+    }
+    vs.clear();
+    hs.clear();
+    for (const TravelPair& p : e.Profile) {
+      if (!p.Found) continue;
+      vs.push_back(p.Vertical);
+      hs.push_back(p.Horizontal);
+    }
+    e.PairsUsed = static_cast<int32_t>(vs.size());
+    if (e.PairsUsed == 0 || 2 * e.PairsUsed < matched) {
+      MatchVerdict worst = MatchVerdict::NoMatch;
+      int32_t most = 0;
+      for (const auto& [verdict, n] : verdicts)
+        if (verdict != MatchVerdict::Found && n > most) worst = verdict, most = n;
+      e.Reason = "only " + FormatInt(e.PairsUsed) + " of " +
+                 Count(e.Pairs, "framelet pair", "framelet pairs") + " could be matched; " +
+                 ReasonOf(worst, h);
+      return false;
+    }
+    e.Vertical = RobustMean(vs);
+    e.Horizontal = RobustMean(hs);
+    e.Residual = Median(residuals);
+    inParts(parts, [&](int32_t k) {
+      if (k == 0) e.SmoothVertical = Smooth(e.Profile, true, e.Vertical);
+      if (k == parts - 1) e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal);
+    });
+    const auto [vMin, vMax] = std::minmax_element(e.SmoothVertical.begin(), e.SmoothVertical.end());
+    const auto [hMin, hMax] =
+        std::minmax_element(e.SmoothHorizontal.begin(), e.SmoothHorizontal.end());
+    e.VerticalMin = *vMin;
+    e.VerticalMax = *vMax;
+    e.HorizontalMin = *hMin;
+    e.HorizontalMax = *hMax;
+    std::vector<Real> scatter;
+    for (size_t i = 0; i < e.Profile.size(); ++i) {
+      if (!e.Profile[i].Found) continue;
+      scatter.push_back(std::fabs(e.Profile[i].Vertical - e.SmoothVertical[i]));
+      scatter.push_back(std::fabs(e.Profile[i].Horizontal - e.SmoothHorizontal[i]));
+    }
+    const int32_t averaged = std::min(2 * kSmoothHalfWidth + 1, e.Pairs);
+    e.ProfileNoise = 1.4826L * Median(scatter) / std::sqrt(static_cast<Real>(averaged));
+    e.Found = true;
+    return true;
+  };
+  // Against the neighbour, or (where it could not tell) with the band's own strips.
+  if (!measurePairs() && from != to && !ownV.empty()) {
+    ownStrips();
+    measurePairs();
   }
-  vs.clear();
-  hs.clear();
-  for (const TravelPair& p : e.Profile) {
-    if (!p.Found) continue;
-    vs.push_back(p.Vertical);
-    hs.push_back(p.Horizontal);
-  }
-  e.PairsUsed = static_cast<int32_t>(vs.size());
-  if (e.PairsUsed == 0 || 2 * e.PairsUsed < e.Pairs) {
-    MatchVerdict worst = MatchVerdict::NoMatch;
-    int32_t most = 0;
-    for (const auto& [verdict, n] : verdicts)
-      if (verdict != MatchVerdict::Found && n > most) worst = verdict, most = n;
-    e.Reason = "only " + FormatInt(e.PairsUsed) + " of " +
-               Count(e.Pairs, "framelet pair", "framelet pairs") + " could be matched; " +
-               ReasonOf(worst, h);
-    return e;
-  }
-  e.Vertical = RobustMean(vs);
-  e.Horizontal = RobustMean(hs);
-  e.Residual = Median(residuals);
-  inParts(parts, [&](int32_t k) {
-    if (k == 0) e.SmoothVertical = Smooth(e.Profile, true, e.Vertical);
-    if (k == parts - 1) e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal);
-  });
-  const auto [vMin, vMax] = std::minmax_element(e.SmoothVertical.begin(), e.SmoothVertical.end());
-  const auto [hMin, hMax] =
-      std::minmax_element(e.SmoothHorizontal.begin(), e.SmoothHorizontal.end());
-  e.VerticalMin = *vMin;
-  e.VerticalMax = *vMax;
-  e.HorizontalMin = *hMin;
-  e.HorizontalMax = *hMax;
-  std::vector<Real> scatter;
-  for (size_t i = 0; i < e.Profile.size(); ++i) {
-    if (!e.Profile[i].Found) continue;
-    scatter.push_back(std::fabs(e.Profile[i].Vertical - e.SmoothVertical[i]));
-    scatter.push_back(std::fabs(e.Profile[i].Horizontal - e.SmoothHorizontal[i]));
-  }
-  const int32_t averaged = std::min(2 * kSmoothHalfWidth + 1, e.Pairs);
-  e.ProfileNoise = 1.4826L * Median(scatter) / std::sqrt(static_cast<Real>(averaged));
-  e.Found = true;
   return e;
 }
 

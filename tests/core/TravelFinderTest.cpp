@@ -112,6 +112,33 @@ TEST(TravelFinder, FindsTheTravelOfSimulatedProductsOfEveryKind) {
       uv.n, uv.vGood, uv.hGood, uv.vWorst, uv.hWorst, uv.beyond);
 }
 
+// Beyond a band's height consecutive strips share no row: the neighbouring band, which sees the
+// same ground some framelets later, tells the travel instead (visible and ultraviolet alike).
+// A monochrome product has no neighbour and says so.
+TEST(TravelFinder, ATravelBeyondTheBandIsMeasuredAgainstTheNeighbouringBand) {
+  TempDir dir;
+  sim::SimulatorOptions o;
+  o.kind = ProductKind::CE;
+  o.framelets = 40;
+  o.travel = 13.5;
+  o.drift = -1.2;
+  o.seed = 31;
+  const LoadedProduct colour = Load(sim::SimulateProduct(o), dir);
+  for (const int32_t band : {1, 2, 3, 5, 7}) {
+    SCOPED_TRACE("band " + std::to_string(band));
+    const double scale = band <= 2 ? 0.25 : 1.0;
+    const TravelEstimate e = Measure(colour, Corrected(band, dir));
+    ASSERT_TRUE(e.Found) << e.Reason;
+    EXPECT_NEAR(static_cast<double>(e.Vertical), o.travel * scale, band <= 2 ? 0.05 : 0.02);
+    EXPECT_NEAR(static_cast<double>(e.Horizontal), o.drift * scale, band <= 2 ? 0.1 : 0.05);
+    EXPECT_GE(e.PairsUsed, band <= 2 ? 15 : 30);
+  }
+  o.kind = ProductKind::ME;
+  const TravelEstimate mono = Measure(Load(sim::SimulateProduct(o), dir), Corrected(1, dir));
+  EXPECT_FALSE(mono.Found);
+  EXPECT_NE(mono.Reason.find("do not overlap"), std::string::npos) << mono.Reason;
+}
+
 // A travel that falls linearly along the product: the smoothed per-pair profile follows it.
 TEST(TravelFinder, FollowsATravelThatChangesAlongTheProduct) {
   TempDir dir;
