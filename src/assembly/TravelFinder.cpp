@@ -31,13 +31,16 @@ constexpr int32_t kSmoothHalfWidth = 6;     // pairs either side in the smoothed
 constexpr Real kVaries = 0.1;               // pixels along the product
 constexpr int32_t kPairsToSplit = 48;       // pairs from which the refinement runs in two parts
 // Consecutive strips sharing fewer band rows than this (a row spacing: the last row of one on
-// the first of the next is 0) are matched against the neighbouring band where they can be.
-constexpr double kThinOverlap = 1.0;
+// the first of the next is 0) are matched against the neighbouring band where they can be: it
+// shares most of its rows with the band's strips some framelets later, and several framelets
+// apart divide its error.
+constexpr double kThinOverlap = 6.0;
 // The most sideways travel per framelet looked for against the neighbouring band (visible
 // pixels; a quarter of it for ultraviolet ones).
 constexpr double kMostSideways = 3.0;
 constexpr int32_t kFewestAcross = 3;   // pairs of framelets matched against the neighbour, at least
 constexpr double kAcrossAgrees = 0.5;  // rows between the travel found there and the band's own
+constexpr int32_t kAcrossRows = 10;    // rows of each strip matched against the neighbour
 
 std::string Count(int32_t n, const char* one, const char* many) {
   return FormatInt(n) + " " + (n == 1 ? one : many);
@@ -287,17 +290,40 @@ class QuietPort : public UserPort {
 // the ground brighter or darker, with more or less contrast, than the band measured.
 void LevelLike(const GreyImage& like, GreyImage& image) {
   const auto levels = [](const GreyImage& g, double& mean, double& spread) {
-    double s = 0, ss = 0;
-    int64_t n = 0;
-    for (const float v : g.Values) {
-      if (std::isnan(v)) continue;
-      s += v;
-      ss += static_cast<double>(v) * v;
-      ++n;
+    // Every fourth run of eight samples tells the levels well enough. Eight sums of each kind,
+    // so that the additions need not wait for each other (in floats: a strip's few thousand
+    // samples leave them precise to far less than a grey level).
+    constexpr size_t kLanes = 8;
+    float s[kLanes] = {}, ss[kLanes] = {}, n[kLanes] = {};
+    const size_t count = g.Values.size();
+    const float* v = g.Values.data();
+    size_t i = 0;
+    constexpr size_t kEvery = 4 * kLanes;
+    for (; i + kLanes <= count; i += kEvery) {
+      for (size_t j = 0; j < kLanes; ++j) {
+        const float x = v[i + j];
+        const bool data = x == x;  // not NaN
+        const float y = data ? x : 0.0f;
+        s[j] += y;
+        ss[j] += y * y;
+        n[j] += data ? 1.0f : 0.0f;
+      }
     }
-    if (n == 0) return false;
-    mean = s / static_cast<double>(n);
-    spread = std::sqrt(std::max(0.0, ss / static_cast<double>(n) - mean * mean));
+    double sum = 0, squares = 0, samples = 0;
+    for (size_t j = 0; j < kLanes; ++j) {
+      sum += s[j];
+      squares += ss[j];
+      samples += n[j];
+    }
+    for (i = i < count ? i : count; i < count; ++i) {
+      if (std::isnan(v[i])) continue;
+      sum += v[i];
+      squares += static_cast<double>(v[i]) * v[i];
+      ++samples;
+    }
+    if (samples == 0) return false;
+    mean = sum / samples;
+    spread = std::sqrt(std::max(0.0, squares / samples - mean * mean));
     return spread > 1e-3;
   };
   double m0 = 0, s0 = 0, m1 = 0, s1 = 0;
@@ -552,10 +578,19 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       wide.MaxDx = kSideways + reach;
       findStarts();
     };
-    // The band's own travel where most of its pairs agreed on one.
+    // The band's own travel where most of its pairs agreed on one: it tells where the
+    // neighbour's strips lie, near enough for the pairs to start from.
     const bool own = 2 * ownV.size() >= static_cast<size_t>(std::min(kCoarsePairs, e.Pairs));
-    if (own) tryApart(closest(ownTravel));
-    if (!own || startV.empty()) {
+    const int32_t predicted = own ? closest(ownTravel) : 0;
+    if (predicted != 0) {
+      apart = predicted;
+      matched = fc - predicted;
+      startV = {predicted * ownTravel - rowShift};
+      startH = {predicted * static_cast<double>(Median(ownH)) - across};
+    } else if (own) {
+      startV.clear();
+    }
+    if (!own) {
       // The band's own strips share no row: the travel is beyond its height, by up to a row.
       const auto lo = static_cast<int32_t>(std::round(rowShift / (strips.BandHeight() + 1.0)));
       const auto hi = static_cast<int32_t>(std::round(rowShift / (strips.BandHeight() - 1.0)));
@@ -575,7 +610,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       }
       tryApart(best);
     }
-    if (!startV.empty()) {
+    if (!startV.empty() && predicted == 0) {
       // Once the travel is known to a fraction of a row, the framelets that match best.
       const int32_t m = closest((Median(startV) + rowShift) / apart);
       if (m != 0 && m != apart) {
@@ -636,7 +671,17 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
 
     // Each pair refined from the start over the rows the overlap can reach; a pair that lands far
     // from it is searched afresh.
-    const int32_t r0 = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2);
+    // The rows read of each strip: of the band's own, those the overlap can reach; against the
+    // neighbour, whose strips share most of their rows, the middle kAcrossRows of those.
+    int32_t fromRow = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2), toRow = 0;
+    int32_t rows = h - fromRow;
+    if (from != to) {
+      const auto d = static_cast<int32_t>(std::clamp<double>(std::lround(v0), 2 - h, h - 2));
+      const int32_t shared = h - std::abs(d);
+      rows = std::min(shared, kAcrossRows);
+      fromRow = std::max(0, d) + (shared - rows) / 2;
+      toRow = fromRow - d;
+    }
     // Starting from the travel of the pairs before, a step or two is enough: once a step moves
     // less than a twentieth of a pixel, the one that follows would move a few thousandths, less
     // than the scatter of one pair's travel, so that step is the last. The overlaps of visible
@@ -662,13 +707,13 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
           from->Prefetch(f + 2);
           if (to != from) to->Prefetch(f + apart + 2);
         }
-        from->ReadColumnsInto(f, r0, h - r0, raw);
+        from->ReadColumnsInto(f, fromRow, rows, raw);
         PrepareSoftenedStrip(raw, a);
-        to->ReadColumnsInto(f + apart, 0, h - r0, other);
+        to->ReadColumnsInto(f + apart, toRow, rows, other);
         if (to != from) LevelLike(raw, other);
         PrepareSoftenedStrip(other, b);
-        ShiftEstimate s = RefineOverlap(a, b, startX, startY - r0, pairSearch);
-        s.Dy += r0;
+        ShiftEstimate s = RefineOverlap(a, b, startX, startY - (fromRow - toRow), pairSearch);
+        s.Dy += fromRow - toRow;
         if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5)
           s = fullSearch(f);
         if (s.Found()) {
@@ -763,8 +808,13 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     e.Found = true;
     return true;
   };
-  // Against the neighbour, or (where it could not tell) with the band's own strips.
-  if (!measurePairs() && from != to && !ownV.empty()) {
+  // Against the neighbour, or (where it could not tell, or told another travel than the band's
+  // own pairs agreed on) with the band's own strips.
+  const bool agreed = 2 * ownV.size() >= static_cast<size_t>(std::min(kCoarsePairs, e.Pairs));
+  if ((!measurePairs() ||
+       (agreed && std::fabs(e.Vertical - Median(ownV)) > static_cast<Real>(kAcrossAgrees))) &&
+      from != to && !ownV.empty()) {
+    e.Found = false;
     ownStrips();
     measurePairs();
   }

@@ -2,6 +2,8 @@
 // MeasureTravel: the vertical and horizontal travel of one band, measured from the overlap of
 // consecutive framelets rather than typed in, with the travel found between every pair of
 // framelets (so that a travel drifting along a long product shows) and how well they agreed.
+// Corrected vertically, where consecutive strips share only a few rows, the band's strips are
+// matched against its neighbour's some framelets later instead: they share most of their rows.
 #include <cstdint>
 #include <string>
 #include <vector>
