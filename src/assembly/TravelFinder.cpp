@@ -94,23 +94,43 @@ Real RobustMean(const std::vector<Real>& v) {
   return n > 0 ? sum / n : m;
 }
 
-// Pairs without a value take the one interpolated between their found neighbours; then a
-// moving line fit, so a steady change of the travel along the product is kept as it is.
-std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Real fallback) {
+// Pairs without a value take the one interpolated between their found neighbours (before the
+// first and after the last: theirs, or with `extend` the line through the nearest few found);
+// then a moving line fit, so a steady change of the travel along the product is kept as it is.
+std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Real fallback,
+                         bool extend) {
   const auto n = static_cast<int32_t>(pairs.size());
   const auto value = [&](int32_t i) {
     const TravelPair& p = pairs[static_cast<size_t>(i)];
     return vertical ? p.Vertical : p.Horizontal;
   };
+  // The least-squares line through known pairs from .. to - 1, taken at pair i.
+  const auto lineAt = [&](const std::vector<int32_t>& known, size_t from, size_t to, int32_t i) {
+    Real sx = 0, sy = 0, sxx = 0, sxy = 0;
+    const auto count = static_cast<Real>(to - from);
+    for (size_t k = from; k < to; ++k) {
+      const auto x = static_cast<Real>(known[k]);
+      sx += x;
+      sy += value(known[k]);
+      sxx += x * x;
+      sxy += x * value(known[k]);
+    }
+    const Real spread = count * sxx - sx * sx;
+    const Real slope = spread > 0 ? (count * sxy - sx * sy) / spread : 0;
+    return sy / count + slope * (static_cast<Real>(i) - sx / count);
+  };
   const auto fill = [&](const std::vector<int32_t>& known) {
     std::vector<Real> filled(static_cast<size_t>(n), fallback);
     if (known.empty()) return filled;
+    const size_t few = std::min(known.size(), static_cast<size_t>(2 * kSmoothHalfWidth + 1));
     size_t next = 0;  // the first known pair at or after i
     for (int32_t i = 0; i < n; ++i) {
       while (next < known.size() && known[next] < i) ++next;
       Real v;
       if (next == known.size()) {
-        v = value(known.back());
+        v = extend ? lineAt(known, known.size() - few, known.size(), i) : value(known.back());
+      } else if (next == 0 && known[0] != i && extend) {
+        v = lineAt(known, 0, few, i);
       } else if (known[next] == i || next == 0) {
         v = value(known[next]);
       } else {
@@ -787,8 +807,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     e.Horizontal = RobustMean(hs);
     e.Residual = Median(residuals);
     inParts(parts, [&](int32_t k) {
-      if (k == 0) e.SmoothVertical = Smooth(e.Profile, true, e.Vertical);
-      if (k == parts - 1) e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal);
+      // Pairs measured against the neighbour leave the ends of the profile unmeasured.
+      const bool extend = apart > 1;
+      if (k == 0) e.SmoothVertical = Smooth(e.Profile, true, e.Vertical, extend);
+      if (k == parts - 1) e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal, extend);
     });
     const auto [vMin, vMax] = std::minmax_element(e.SmoothVertical.begin(), e.SmoothVertical.end());
     const auto [hMin, hMax] =

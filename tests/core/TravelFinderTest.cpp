@@ -180,6 +180,31 @@ TEST(TravelFinder, FollowsATravelThatChangesAlongTheProduct) {
   }
 }
 
+// The same in an ultraviolet band, measured against its neighbour many framelets later: each
+// such pair stands for the pairs between its two framelets.
+TEST(TravelFinder, FollowsAChangingTravelInAnUltravioletBand) {
+  TempDir dir;
+  sim::SimulatorOptions o;
+  o.kind = ProductKind::CE;
+  o.framelets = 60;
+  o.travel = 13.0;
+  o.travelEnd = 11.5;
+  o.drift = 0.5;
+  o.seed = 14;
+  const sim::SimulatedProduct p = sim::SimulateProduct(o);
+  const TravelEstimate e = Measure(Load(p, dir), Corrected(1, dir));
+  ASSERT_TRUE(e.Found) << e.Reason;
+  double worst = 0;
+  for (int32_t f = 0; f + 1 < p.framelets; ++f) {
+    worst = std::max(worst, std::fabs(static_cast<double>(e.SmoothVertical[static_cast<size_t>(f)]) -
+                                      p.PairTravel(f) / 4));
+  }
+  std::printf("changing ultraviolet travel: the smoothed profile is within %.4f of the truth\n",
+              worst);
+  EXPECT_LT(worst, 0.05);
+  EXPECT_TRUE(e.Varies());
+}
+
 // A product long enough that its pairs are refined on runs of columns, most from one step
 // (and its start searched on those columns): the travel as accurate as on a short product, the
 // same on one core as on two, and steady.
