@@ -41,6 +41,7 @@ constexpr double kMostSideways = 3.0;
 constexpr int32_t kFewestAcross = 3;   // pairs of framelets matched against the neighbour, at least
 constexpr double kAcrossAgrees = 0.5;  // rows between the travel found there and the band's own
 constexpr int32_t kAcrossRows = 10;    // rows of each strip matched against the neighbour
+constexpr int64_t kColumnsAcross = 120000;  // columns in all (see kColumnsInAll) against it
 
 std::string Count(int32_t n, const char* one, const char* many) {
   return FormatInt(n) + " " + (n == 1 ? one : many);
@@ -653,7 +654,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       // travel included, to a whole column: the pairs then lie less than a column apart.
       const auto whole = static_cast<int32_t>(std::lround(Median(startH)));
       const int32_t shift = later ? -whole : whole;  // of the neighbour's selection
-      std::vector<int32_t> shifted = refined;
+      // Fewer columns than the band's own pairs need: several framelets apart divide the error.
+      const std::vector<int32_t> fewer = RefinedColumns(strips, kColumnsAcross / matched);
+      strips.SelectColumns(fewer);
+      std::vector<int32_t> shifted = fewer;
       for (int32_t& x : shifted)
         if (x >= 0) x = x + shift >= 0 && x + shift < neighbour->Width() ? x + shift : -1;
       neighbour->SelectColumns(shifted);
