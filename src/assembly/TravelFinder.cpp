@@ -41,6 +41,7 @@ constexpr double kMostSideways = 3.0;
 constexpr int32_t kFewestAcross = 3;   // pairs of framelets matched against the neighbour, at least
 constexpr double kAcrossAgrees = 0.5;  // rows between the travel found there and the band's own
 constexpr int32_t kAcrossRows = 10;    // rows of each strip matched against the neighbour
+constexpr int32_t kPredictedApart = 4;      // framelets apart started from the band's own travel
 constexpr int64_t kColumnsAcross = 120000;  // columns in all (see kColumnsInAll) against it
 
 std::string Count(int32_t n, const char* one, const char* many) {
@@ -602,14 +603,16 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // The band's own travel where most of its pairs agreed on one: it tells where the
     // neighbour's strips lie, near enough for the pairs to start from.
     const bool own = 2 * ownV.size() >= static_cast<size_t>(std::min(kCoarsePairs, e.Pairs));
-    const int32_t predicted = own ? closest(ownTravel) : 0;
-    if (predicted != 0) {
-      apart = predicted;
-      matched = fc - predicted;
-      startV = {predicted * ownTravel - rowShift};
-      startH = {predicted * static_cast<double>(Median(ownH)) - across};
-    } else if (own) {
-      startV.clear();
+    // Many framelets apart, the start is searched for around it: they multiply its error.
+    const int32_t ownApart = own ? closest(ownTravel) : 0;
+    const bool predicted = ownApart != 0 && ownApart <= kPredictedApart;
+    if (predicted) {
+      apart = ownApart;
+      matched = fc - ownApart;
+      startV = {ownApart * ownTravel - rowShift};
+      startH = {ownApart * static_cast<double>(Median(ownH)) - across};
+    } else {
+      tryApart(ownApart);
     }
     if (!own) {
       // The band's own strips share no row: the travel is beyond its height, by up to a row.
@@ -631,7 +634,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       }
       tryApart(best);
     }
-    if (!startV.empty() && predicted == 0) {
+    if (!startV.empty() && !predicted) {
       // Once the travel is known to a fraction of a row, the framelets that match best.
       const int32_t m = closest((Median(startV) + rowShift) / apart);
       if (m != 0 && m != apart) {

@@ -139,6 +139,29 @@ TEST(TravelFinder, ATravelBeyondTheBandIsMeasuredAgainstTheNeighbouringBand) {
   EXPECT_NE(mono.Reason.find("do not overlap"), std::string::npos) << mono.Reason;
 }
 
+// An ultraviolet band's own strips, sharing a row and a half, lean toward more overlap by a few
+// hundredths; its neighbour, sixty rows away on the ground, sees the same ground forty framelets
+// later and tells the travel to a few thousandths.
+TEST(TravelFinder, AnUltravioletTravelIsRefinedAgainstTheNeighbourManyFrameletsLater) {
+  TempDir dir;
+  sim::SimulatorOptions o;
+  o.kind = ProductKind::UE;
+  o.framelets = 80;
+  o.travel = 6;
+  o.drift = 0.5;
+  for (const uint32_t seed : {1u, 2u, 3u}) {
+    o.seed = seed;
+    const LoadedProduct product = Load(sim::SimulateProduct(o), dir);
+    for (const int32_t band : {1, 2}) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + " band " + std::to_string(band));
+      const TravelEstimate e = Measure(product, Corrected(band, dir));
+      ASSERT_TRUE(e.Found) << e.Reason;
+      EXPECT_NEAR(static_cast<double>(e.Vertical), 1.5, 0.01);
+      EXPECT_NEAR(static_cast<double>(e.Horizontal), 0.125, 0.02);
+    }
+  }
+}
+
 // A travel that falls linearly along the product: the smoothed per-pair profile follows it.
 TEST(TravelFinder, FollowsATravelThatChangesAlongTheProduct) {
   TempDir dir;
@@ -196,8 +219,9 @@ TEST(TravelFinder, FollowsAChangingTravelInAnUltravioletBand) {
   ASSERT_TRUE(e.Found) << e.Reason;
   double worst = 0;
   for (int32_t f = 0; f + 1 < p.framelets; ++f) {
-    worst = std::max(worst, std::fabs(static_cast<double>(e.SmoothVertical[static_cast<size_t>(f)]) -
-                                      p.PairTravel(f) / 4));
+    worst =
+        std::max(worst, std::fabs(static_cast<double>(e.SmoothVertical[static_cast<size_t>(f)]) -
+                                  p.PairTravel(f) / 4));
   }
   std::printf("changing ultraviolet travel: the smoothed profile is within %.4f of the truth\n",
               worst);
