@@ -544,9 +544,9 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     }
   };
   findStarts();
-  // Where the band's consecutive strips share a row or less (a travel near the band's height or
-  // beyond it), the neighbouring band sees the same ground some framelets later over most of its
-  // rows. With both bands' strips on the ground's own rows, framelet f of the band seeing the
+  // Where the band's consecutive strips share only a few rows (or none: a travel beyond the
+  // band's height), the neighbouring band sees the same ground some framelets later over most of
+  // its rows. With both bands' strips on the ground's own rows, framelet f of the band seeing the
   // ground first and framelet f + m of the other lie m travels less the bands' distance apart.
   std::optional<StackStrips> neighbour;
   if (startV.empty() || Median(startV) > strips.BandHeight() - 1 - kThinOverlap) {
@@ -615,7 +615,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       tryApart(ownApart);
     }
     if (!own) {
-      // The band's own strips share no row: the travel is beyond its height, by up to a row.
+      // The band's own strips share no row, or too little to agree on a travel: it lies about
+      // the band's height, within a row.
       const auto lo = static_cast<int32_t>(std::round(rowShift / (strips.BandHeight() + 1.0)));
       const auto hi = static_cast<int32_t>(std::round(rowShift / (strips.BandHeight() - 1.0)));
       int32_t best = 0;
