@@ -40,6 +40,8 @@ constexpr double kThinOverlap = 6.0;
 constexpr double kMostSideways = 3.0;
 constexpr int32_t kFewestAcross = 3;   // pairs of framelets matched against the neighbour, at least
 constexpr double kAcrossAgrees = 0.5;  // rows between the travel found there and the band's own
+constexpr double kDeepOverlap = 3;     // band rows its own strips share, from which
+constexpr Real kDeepAgrees = 0.08;     // the two travels agree as closely as this
 constexpr int32_t kAcrossRows = 10;    // rows of each strip matched against the neighbour
 constexpr int32_t kPredictedApart = 4;      // framelets apart started from the band's own travel
 constexpr int64_t kColumnsAcross = 120000;  // columns in all (see kColumnsInAll) against it
@@ -839,11 +841,15 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     return true;
   };
   // Against the neighbour, or (where it could not tell, or told another travel than the band's
-  // own pairs agreed on) with the band's own strips.
+  // own pairs agreed on) with the band's own strips. Where those share several rows their own
+  // travel is good to a few hundredths: the neighbour's must agree as well (the two bands' places
+  // on the detector, which the settings give, decide its travel).
   const bool agreed = 2 * ownV.size() >= static_cast<size_t>(std::min(kCoarsePairs, e.Pairs));
-  if ((!measurePairs() ||
-       (agreed && std::fabs(e.Vertical - Median(ownV)) > static_cast<Real>(kAcrossAgrees))) &&
-      from != to && !ownV.empty()) {
+  const Real ownTravel = agreed ? Median(ownV) : 0;
+  const Real allowed =
+      strips.BandHeight() - 1 - ownTravel >= kDeepOverlap ? kDeepAgrees : kAcrossAgrees;
+  if ((!measurePairs() || (agreed && std::fabs(e.Vertical - ownTravel) > allowed)) && from != to &&
+      !ownV.empty()) {
     e.Found = false;
     ownStrips();
     measurePairs();

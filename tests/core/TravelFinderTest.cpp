@@ -18,6 +18,7 @@
 #include "support/Simulated.h"
 #include "support/TestFiles.h"
 #include "util/Errors.h"
+#include "util/Numbers.h"
 
 namespace quelmar {
 namespace {
@@ -162,6 +163,24 @@ TEST(TravelFinder, AnUltravioletTravelIsRefinedAgainstTheNeighbourManyFrameletsL
       EXPECT_NEAR(static_cast<double>(e.Horizontal), 0.125, 0.02);
     }
   }
+}
+
+// The neighbour's travel rests on where the settings put the two bands on the detector. Settings
+// that put the 566 nm band 0.4 rows from where it is would move the 415 nm band's travel by a
+// tenth of a row, three framelets apart: where its own strips share several rows and agree on
+// another travel, their own travel stands.
+TEST(TravelFinder, ANeighbourPlacedWronglyByTheSettingsIsNotTrusted) {
+  TempDir dir;
+  const LoadedProduct product =
+      Load(sim::SimulateProduct(Options(ProductKind::VE, 40, 9, 0.4, 8)), dir);
+  testing::WriteFileBytes(dir.File("Quelmar.ini"),
+                          "[Quelmar parameters]\r\nVis_Band2_Offset=" +
+                              FormatFixed(static_cast<Real>(0.225 + 0.009 * 0.4), 5) + "\r\n");
+  StripGeometry g = Corrected(1, dir);
+  g.SettingsPath = dir.File("Quelmar.ini");
+  const TravelEstimate e = Measure(product, g);
+  ASSERT_TRUE(e.Found) << e.Reason;
+  EXPECT_NEAR(static_cast<double>(e.Vertical), 9, 0.02);
 }
 
 // A product whose travel changes linearly from `travel` to `end`, measured in `band`: the
