@@ -3,9 +3,10 @@
 // further from the truth than the true travel does.
 // QUELMAR_TRAVEL_TRUTH_GRID=1 runs the whole grid (every kind, travels 6 to 13, drifts of either
 // sign, three seeds) and prints the share within the goal; it asserts nothing more. Where
-// consecutive strips share less than about two rows (travels above 11 in the visible bands, every
-// ultraviolet one) the finder leans toward more overlap by a few hundredths of a pixel, which a
-// 40-framelet stack shows: those are measured, not asserted.
+// consecutive strips share less than about two rows and the band has no neighbour to be matched
+// against (a monochrome product; an ultraviolet band whose neighbour sees the same ground beyond
+// a 40-framelet product's end) the finder leans toward more overlap by a few hundredths of a
+// pixel, which a 40-framelet stack shows: those are measured, not asserted.
 // Ultraviolet stacks are compared on products without sideways drift.
 #include <gtest/gtest.h>
 
