@@ -557,6 +557,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // What the band's own strips gave, to fall back on.
   const std::vector<Real> ownV = startV, ownH = startH;
   const std::map<MatchVerdict, int32_t> ownVerdicts = verdicts;
+  // Whether most of its pairs agreed on a travel.
+  const bool ownAgreed = 2 * ownV.size() >= static_cast<size_t>(std::min(kCoarsePairs, e.Pairs));
   const auto ownStrips = [&] {
     from = to = &strips;
     rowShift = colShift = 0;
@@ -604,9 +606,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     };
     // The band's own travel where most of its pairs agreed on one: it tells where the
     // neighbour's strips lie, near enough for the pairs to start from.
-    const bool own = 2 * ownV.size() >= static_cast<size_t>(std::min(kCoarsePairs, e.Pairs));
     // Many framelets apart, the start is searched for around it: they multiply its error.
-    const int32_t ownApart = own ? closest(ownTravel) : 0;
+    const int32_t ownApart = ownAgreed ? closest(ownTravel) : 0;
     const bool predicted = ownApart != 0 && ownApart <= kPredictedApart;
     if (predicted) {
       apart = ownApart;
@@ -616,7 +617,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     } else {
       tryApart(ownApart);
     }
-    if (!own) {
+    if (!ownAgreed) {
       // The band's own strips share no row, or too little to agree on a travel: it lies about
       // the band's height, within a row.
       const auto lo = static_cast<int32_t>(std::round(rowShift / (strips.BandHeight() + 1.0)));
@@ -648,7 +649,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     }
     // Where the band's own pairs agreed on a travel, the neighbour refines it, and one that
     // lands far from it matched something else.
-    if (!startV.empty() && own &&
+    if (!startV.empty() && ownAgreed &&
         std::fabs((Median(startV) + rowShift) / apart - ownTravel) > kAcrossAgrees) {
       startV.clear();
     }
@@ -844,12 +845,11 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // own pairs agreed on) with the band's own strips. Where those share several rows their own
   // travel is good to a few hundredths: the neighbour's must agree as well (the two bands' places
   // on the detector, which the settings give, decide its travel).
-  const bool agreed = 2 * ownV.size() >= static_cast<size_t>(std::min(kCoarsePairs, e.Pairs));
-  const Real ownTravel = agreed ? Median(ownV) : 0;
+  const Real ownTravel = ownAgreed ? Median(ownV) : 0;
   const Real allowed =
       strips.BandHeight() - 1 - ownTravel >= kDeepOverlap ? kDeepAgrees : kAcrossAgrees;
-  if ((!measurePairs() || (agreed && std::fabs(e.Vertical - ownTravel) > allowed)) && from != to &&
-      !ownV.empty()) {
+  if ((!measurePairs() || (ownAgreed && std::fabs(e.Vertical - ownTravel) > allowed)) &&
+      from != to && !ownV.empty()) {
     e.Found = false;
     ownStrips();
     measurePairs();
