@@ -122,7 +122,6 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
   const std::vector<int32_t> bounds = BandRowBounds(product.BandCount, product.FrameletHeight);
   s.strip_ = StripOfBand(bounds, product.BandCount, g.Band);
   s.wavelength_ = product.BandWavelengths[static_cast<size_t>(g.Band) - 1];
-  s.band_ = g.Band;
   s.invert_ = g.Invert;
   const int32_t wsrc = product.Rows.Width();
   s.width_ = wsrc;

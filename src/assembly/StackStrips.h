@@ -44,7 +44,6 @@ class StackStrips {
   // corrected vertically.
   int32_t Height() const { return lines_; }
   int32_t BandHeight() const { return strip_.H; }  // rows of the band in a framelet
-  int32_t Band() const { return band_; }
   int32_t Framelets() const { return product_->FrameletCount; }
   bool Ultraviolet() const { return strip_.H == 4; }
   const std::string& Wavelength() const { return wavelength_; }
@@ -84,7 +83,6 @@ class StackStrips {
   bool invert_ = false;
   int32_t width_ = 0;
   int32_t lines_ = 0;
-  int32_t band_ = 0;
   bool onGround_ = false;
   double groundRow_ = 0, groundColumn_ = 0;
   // Corrected: for each line and column, the source position within the band (column, row from
