@@ -500,17 +500,17 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   double rowShift = 0, colShift = 0;
   int32_t apart = 1, matched = e.Pairs;
   const ShiftSearch* wideStarts = nullptr;  // whole strips with this search, when set
-  const auto startAt = [&](int32_t f) {
-    if (wideStarts != nullptr) {
-      const GreyImage a = from->Read(f, 0, h);
-      GreyImage b = to->Read(f + apart, 0, h);
-      LevelLike(a, b);
-      return EstimateShift(Softened(a), Softened(b), *wideStarts);
-    }
-    const GreyImage a = from->ReadColumns(f, 0, h);
-    GreyImage b = to->ReadColumns(f + apart, 0, h);
+  // Pair f searched for over the window: on whole strips or on the selected columns, the
+  // neighbour's grey levels brought to the band's.
+  const auto searchPair = [&](int32_t f, bool whole, const ShiftSearch& window) {
+    const GreyImage a = whole ? from->Read(f, 0, h) : from->ReadColumns(f, 0, h);
+    GreyImage b = whole ? to->Read(f + apart, 0, h) : to->ReadColumns(f + apart, 0, h);
     if (to != from) LevelLike(a, b);
-    return EstimateShift(Softened(a), Softened(b), startSearch);
+    return EstimateShift(Softened(a), Softened(b), window);
+  };
+  const auto startAt = [&](int32_t f) {
+    return wideStarts != nullptr ? searchPair(f, true, *wideStarts)
+                                 : searchPair(f, false, startSearch);
   };
   // Work in parts runs them on a core each where there are two; the same results either way.
   const unsigned cores =
@@ -687,17 +687,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     const double v0 = static_cast<double>(Median(startV)), h0 = static_cast<double>(Median(startH));
     // A pair that lands far from the start is searched afresh: on every column of the band's own
     // strips, on the selected ones against the neighbour.
+    ShiftSearch everyColumn = search;
+    everyColumn.ColumnStep = 1;
     const auto fullSearch = [&](int32_t f) {
-      if (from != to) {
-        ShiftSearch all = search;
-        all.ColumnStep = 1;
-        const GreyImage a = from->ReadColumns(f, 0, h);
-        GreyImage b = to->ReadColumns(f + apart, 0, h);
-        LevelLike(a, b);
-        return EstimateShift(Softened(a), Softened(b), all);
-      }
-      return EstimateShift(Softened(strips.Read(f, 0, h)), Softened(strips.Read(f + 1, 0, h)),
-                           search);
+      return from != to ? searchPair(f, false, everyColumn) : searchPair(f, true, search);
     };
 
     // Each pair refined from the start over the rows the overlap can reach; a pair that lands far
