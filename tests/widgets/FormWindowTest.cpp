@@ -1,6 +1,6 @@
 // The window without a product: start-up state, layout with this machine's fonts, the resize
 // and show/hide rules, Clear, Raw and Stack before a load, and the one error box.
-#include <QFontInfo>
+#include <QFontMetrics>
 #include <QTest>
 #include <stdexcept>
 
@@ -27,7 +27,10 @@ TEST_F(FormWindow, StartsWithTitleEmptyAreaAndHiddenOptions) {
             quelmar::ExecutableFolder() + "WAC_Images_DYRA_CalibrationData.txt");
   EXPECT_EQ(form->IMG_file_OpenDialog.initialFolder, quelmar::ExecutableFolder());
   EXPECT_EQ(form->Memo1->font().pixelSize(), 11);
-  EXPECT_TRUE(QFontInfo(form->Memo1->font()).fixedPitch());
+  // Every character as wide as any other (some monospaced fonts do not say they are).
+  const QFontMetrics memo(form->Memo1->font());
+  for (const char* text : {"WWWWW", "mmmmm", "....."})
+    EXPECT_EQ(memo.horizontalAdvance(QString::fromLatin1(text)), memo.horizontalAdvance("iiiii"));
   TNumericEdit* vertical = form->VerticalOffset_LabeledNumericEdit->NumericEdit;
   EXPECT_EQ(vertical->EntryText(), "11");
   EXPECT_TRUE(vertical->Entry().MinValid() && vertical->Entry().MaxValid());
