@@ -92,6 +92,7 @@ TQuelmar_Form::TQuelmar_Form(quelmar::UserPort* port, QWidget* parent) : QWidget
   // The frame around the window is not known before it is shown; until then the window's own
   // area takes the designed outer size, and FitOuterSize corrects it once the frame is known.
   resize(kOuterWidth, kOuterHeight);
+  PlaceBottomStrip();  // a hidden window gets no resize event
   FormCreate();
 }
 
@@ -142,7 +143,7 @@ void TQuelmar_Form::BuildComponents() {
                             "Display image assembled by overlapping framelets");
   Save_Button = MakeButton(this, "Save", {800, 136, 41, 25},
                            "Save the currently displayed image in *.BMP format");
-  ScrollBox1 = new QScrollArea(this);
+  ScrollBox1 = new PictureFrame(this);
   ScrollBox1->setGeometry(8, 168, 833, 393);
   ScrollBox1->setWidgetResizable(false);
   Image1 = new PictureView;
@@ -151,6 +152,7 @@ void TQuelmar_Form::BuildComponents() {
   BottomStrip = new QWidget(this);
   BottomStrip->setObjectName(QStringLiteral("BottomStrip"));
   PlaceBottomStrip();
+  connect(ScrollBox1, &PictureFrame::ViewportResized, this, &TQuelmar_Form::PlaceBottomStrip);
   Viewer = new ViewerControls(this);
   Find_Button = MakeButton(this, "Find", {800, 96, 49, 25},
                            "Find the products that show a place under a given light (Ctrl+F)");
@@ -312,8 +314,22 @@ void TQuelmar_Form::FormResize() {
 }
 
 void TQuelmar_Form::PlaceBottomStrip() {
-  BottomStrip->setGeometry(ScrollBox1->x(), ScrollBox1->geometry().bottom() + 1 + kStripGap,
-                           ScrollBox1->width(), kStripHeight);
+  // The frame's resize rule leaves 45 pixels of the outer height below it, the window manager's
+  // title bar and borders included: with no frame, room for the strip; under most window
+  // managers, not.
+  const QRect box = ScrollBox1->geometry();
+  const bool below = height() - (box.bottom() + 1) >= kStripGap + kStripHeight;
+  ScrollBox1->KeepRowBelow(below ? 0 : kStripHeight + 2 * kStripInsideGap);
+  if (below) {
+    BottomStrip->setAutoFillBackground(false);
+    BottomStrip->setGeometry(box.x(), box.bottom() + 1 + kStripGap, box.width(), kStripHeight);
+    return;
+  }
+  const QRect view = ScrollBox1->viewport()->geometry();  // in the frame
+  BottomStrip->setAutoFillBackground(true);
+  BottomStrip->setGeometry(box.x() + view.x(), box.y() + view.bottom() + 1 + kStripInsideGap,
+                           view.width(), kStripHeight);
+  BottomStrip->raise();
 }
 
 void TQuelmar_Form::FitOuterSize() {

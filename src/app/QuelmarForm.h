@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/ColourControls.h"
+#include "app/PictureFrame.h"
 #include "app/PictureView.h"
 #include "app/ViewerControls.h"
 #include "assembly/DisplayedImage.h"
@@ -46,7 +47,7 @@ class TQuelmar_Form : public QWidget {
   QPushButton* ClearMemo_Button;
   QPushButton* Header_Button;
   QPlainTextEdit* Memo1;
-  QScrollArea* ScrollBox1;
+  PictureFrame* ScrollBox1;
   TLabeledNumericEdit* BandSelection_LabeledNumericEdit;
   QPushButton* SupportData_Button;
   QCheckBox* DYRA_CalData_CheckBox;
@@ -56,7 +57,8 @@ class TQuelmar_Form : public QWidget {
 
   // The strip under the picture that holds the controls added to the designed ones (zoom,
   // position readout, travel finding, colour). It follows the picture frame's lower edge and
-  // never covers a designed control.
+  // never covers a designed control: below the frame where the window leaves room for it there,
+  // else inside the frame, in a row the frame keeps free under the picture.
   QWidget* BottomStrip;
   // The zoom buttons and the "where am I" line in the strip, with the viewer's shortcuts.
   ViewerControls* Viewer;
@@ -123,6 +125,13 @@ class TQuelmar_Form : public QWidget {
   // Width a check box needs to show its indicator and its whole caption in its font.
   static int CheckBoxNeededWidth(const QCheckBox* box);
 
+  // Puts the strip below the picture frame, or inside it where the band below the frame is too
+  // thin (a window manager's title bar and borders take their part of the outer height the
+  // frame's size follows). Runs on every resize of the window or of the frame's picture area.
+  void PlaceBottomStrip();
+  // Pixels between the strip and the picture inside the frame, above and below it.
+  static constexpr int kStripInsideGap = 1;
+
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
@@ -138,7 +147,6 @@ class TQuelmar_Form : public QWidget {
   void FitOuterSize();
   // The settings file every picture reads: beside the program, else in the user's folder.
   static std::string SettingsPath();
-  void PlaceBottomStrip();
   // Stack with "Colour" ticked: the three bands' colour picture, shown and recorded for Save.
   void ShowColourImage(quelmar::Real verticalTravel, quelmar::Real horizontalTravel);
 

@@ -161,6 +161,53 @@ TEST_F(Viewer, TheLineUnderThePictureNamesThePlaceUnderTheMouse) {
   }
 }
 
+// Under a window manager, its title bar and borders take their part of the 45 pixels the picture
+// frame's resize rule leaves below the frame: the strip then lies inside the frame, under the
+// picture and above its scroll bar, every control of it in sight; the frame keeps its place
+// and size, and the strip goes back below it once there is room again.
+TEST_F(Viewer, TheStripStaysInSightWhereTheBandBelowThePictureIsThin) {
+  LoadProduct();
+  QScrollArea* frame = form->ScrollBox1;
+  const QRect designed = frame->geometry();
+  const auto inForm = [&](QWidget* w) {
+    return QRect(w->mapTo(form.get(), QPoint(0, 0)), w->size());
+  };
+  const auto expectInSight = [&] {
+    const QRect strip = form->BottomStrip->geometry();
+    EXPECT_TRUE(form->rect().contains(strip));
+    for (QWidget* w : form->BottomStrip->findChildren<QWidget*>()) {
+      if (w->parentWidget() != form->BottomStrip || w->isHidden()) continue;
+      QWidget* shown = form->childAt(inForm(w).center());
+      EXPECT_TRUE(shown == w || w->isAncestorOf(shown)) << w->metaObject()->className();
+    }
+  };
+  // The frame as the resize rule makes it when a window manager's frame takes 30 pixels.
+  const QRect thin(designed.topLeft(), designed.size() + QSize(0, 30));
+  frame->setGeometry(thin);
+  form->PlaceBottomStrip();
+  QApplication::processEvents();
+  EXPECT_EQ(frame->geometry(), thin);
+  for (const double zoom : {1.0, 16.0}) {  // then a horizontal scroll bar comes
+    form->Image1->SetZoom(zoom);
+    QApplication::processEvents();
+    EXPECT_EQ(frame->horizontalScrollBar()->isVisible(), zoom > 1);
+    const QRect strip = form->BottomStrip->geometry();
+    EXPECT_TRUE(thin.contains(strip));
+    EXPECT_EQ(strip.top(), inForm(frame->viewport()).bottom() + 2);
+    EXPECT_FALSE(strip.intersects(inForm(frame->horizontalScrollBar())));
+    expectInSight();
+  }
+  frame->setGeometry(designed);
+  form->PlaceBottomStrip();
+  QApplication::processEvents();
+  EXPECT_EQ(form->BottomStrip->geometry(),
+            QRect(designed.x(), designed.bottom() + 1 + TQuelmar_Form::kStripGap, designed.width(),
+                  TQuelmar_Form::kStripHeight));
+  EXPECT_FALSE(inForm(frame->viewport()).intersects(form->BottomStrip->geometry()));
+  EXPECT_GE(inForm(frame->viewport()).bottom(), inForm(frame->horizontalScrollBar()).top() - 1);
+  expectInSight();
+}
+
 TEST_F(Viewer, ADroppedProductLoadsAsTheLoadCommandDoes) {
   const std::string path = LoadProduct(3);
   const QStringList viaCommand = MemoLines();
