@@ -119,6 +119,26 @@ BandSampler::BandSampler(const LoadedProduct& product, const BandSamplerRequest&
     if (shortest > 0) reach_ = std::min<int64_t>(kReach, (furthest + kOne) / shortest + 2);
   }
 
+  // Rows read alike (and are worth keeping for the rows that follow) where every m framelets
+  // lie a whole number of rows and 1/256 columns further on, with the same steps between them,
+  // for an m whose rows the row cache holds.
+  rowsRepeat_ = false;
+  const auto periodic = [this](size_t m) {
+    const int64_t down = rowAt_[m] - rowAt_[0], across = colAt_[m] - colAt_[0];
+    if (down <= 0 || down % kOne != 0 || across % 256 != 0) return false;
+    for (size_t f = 1; f + m < rowAt_.size(); ++f) {
+      if (rowAt_[f + m] - rowAt_[f + m - 1] != rowAt_[f] - rowAt_[f - 1] ||
+          colAt_[f + m] - colAt_[f + m - 1] != colAt_[f] - colAt_[f - 1]) {
+        return false;
+      }
+    }
+    return true;
+  };
+  for (size_t m = 1; m < rowAt_.size() && !rowsRepeat_; ++m) {
+    if (rowAt_[m] - rowAt_[0] > kOne * static_cast<int64_t>(kRepeatRows)) break;
+    rowsRepeat_ = periodic(m);
+  }
+
   placement_.Scale = Ultraviolet() ? 4 : 1;
   placement_.CentreX = centreX + start_;
   placement_.CentreY = static_cast<Real>(strip_.H) / 2 + constants.OffsetPixels - 1;
@@ -328,6 +348,14 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   const int64_t lastRow = lastTop + (strip_.H - 1) * (request_.Invert ? -1 : 1);
   if (count <= 0 || lastTop >= product_.Rows.Lines() || lastRow >= product_.Rows.Lines()) {
     SampleCorrectedRow(c, x, step, count, out);
+    return;
+  }
+  if (!rowsRepeat_) {
+    // No row will come back: each is read into one scratch row.
+    cache.scratch_.resize(static_cast<size_t>(count));
+    FetchAhead(c, f0, ((c.yf - rowAt_[static_cast<size_t>(f0)]) >> 16) + 2,
+               product_.Rows.Row(static_cast<int32_t>(f0 * fh + c.topInFramelet)));
+    SampleCorrectedRow(c, x, step, count, out, cache.scratch_.data());
     return;
   }
   // What the row's points read depends on these alone.

@@ -82,8 +82,9 @@ class BandSampler {
       bool compiled = false;  // (a row read once is blended from its entries)
     };
     std::vector<Row> rows_;
-    size_t next_ = 0;   // the row the next new one takes
-    size_t found_ = 0;  // the row found (or taken) last
+    size_t next_ = 0;             // the row the next new one takes
+    size_t found_ = 0;            // the row found (or taken) last
+    std::vector<Entry> scratch_;  // a row's reads where no row comes back
   };
   void SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out, RowCache& cache) const;
 
@@ -177,6 +178,10 @@ class BandSampler {
   // Framelets either side of the stack's that a corrected row's points read (worked out from
   // the correction and the travels; at most 8).
   int64_t reach_ = 8;
+  // Rows come back within the row cache's reach (a travel of whole rows, or of a simple fraction
+  // of one): they are kept there. Otherwise each row is read afresh.
+  bool rowsRepeat_ = true;
+  static constexpr int32_t kRepeatRows = 16;  // rows within which a row must come back
 };
 
 }  // namespace quelmar
