@@ -328,7 +328,7 @@ void TQuelmar_Form::PlaceBottomStrip() {
   const QRect view = ScrollBox1->viewport()->geometry();  // in the frame
   BottomStrip->setAutoFillBackground(true);
   BottomStrip->setGeometry(box.x() + view.x(), box.y() + view.bottom() + 1 + kStripInsideGap,
-                           view.width(), kStripHeight);
+                           std::max(0, view.width()), kStripHeight);
   BottomStrip->raise();
 }
 
