@@ -73,19 +73,21 @@ constexpr int32_t kMaxWindows = 6;   // windows along the strip, evenly spread
 constexpr int32_t kWindowColumns = 448;
 
 // One pass of measuring over the windows: how far from the present offset it searches, on
-// windows reduced by how much.
+// windows reduced by how much, and on how many of them.
 struct WindowPass {
-  int32_t Reach;  // whole pixels (of the reduced windows) searched either way
-  int32_t Scale;  // 1, or 2 for windows of the means of 2 x 2 pixels
+  int32_t Reach;    // whole pixels (of the reduced windows) searched either way
+  int32_t Scale;    // 1, or 2 for windows of the means of 2 x 2 pixels
+  int32_t Windows;  // that many spread along the strip, the first and the last among them; 0: all
 };
-// First a wide search from the geometry's offset on windows of half the size (WideShift: it
-// only needs to land within a fraction of a pixel), then twice on the full windows read from
-// what the pass before found, the fraction left (SmallShift): the last is the residual (and is
-// taken out too). Where, in every window, the full windows the wide search read give a shift
-// (the whole shift nearest its own, then the fraction SmallShift finds there) within kNear of
-// the wide search's, that shift stands for the first pass's, and the second pass is the last
+// First a wide search from the geometry's offset on windows of half the size, three of them
+// (WideShift: it only needs to land within a fraction of a pixel, with a drift along the strip
+// near enough for the next pass to take out what is left), then twice on all the full windows
+// read from what the pass before found, the fraction left (SmallShift): the last is the residual
+// (and is taken out too). Where, in every window, the full windows the wide search read give a
+// shift (the whole shift nearest its own, then the fraction SmallShift finds there) within kNear
+// of the wide search's, that shift stands for the first pass's, and the second pass is the last
 // where what it finds is within kSettled.
-constexpr WindowPass kPasses[] = {{3, 2}, {1, 1}, {1, 1}};
+constexpr WindowPass kPasses[] = {{3, 2, 3}, {1, 1, 0}, {1, 1, 0}};
 constexpr double kNear = 0.5;
 constexpr Real kSettled = 0.03L;
 
@@ -443,8 +445,6 @@ Real Median(std::vector<Real> v) {
 }
 
 // The shifts of the band against the reference in windows along the strip: b(x, y) =
-// reference(x + Dx, y + Dy) for the band sampled with the transform.
-// The shifts of the band against the reference in windows along the strip: b(x, y) =
 // reference(x + Dx, y + Dy) for the band sampled with the transform. `cache`: where the band's
 // window rows read (the windows' rows along the strip read alike, as the picture's rows do).
 // `near`: set false where a window of the wide pass gives no shift on its full windows within
@@ -459,7 +459,11 @@ std::vector<WindowShift> MeasureWindows(const BandSampler& band,
   ChannelTransform part = transform;
   part.X0 += transform.XStep * static_cast<Real>(layout.Column);
   std::vector<WindowShift> found;
-  for (int32_t w = 0; w < layout.Count; ++w) {
+  const int32_t looked = pass.Windows >= 2 ? std::min(pass.Windows, layout.Count) : layout.Count;
+  for (int32_t k = 0; k < looked; ++k) {
+    const int32_t w = looked == layout.Count
+                          ? k
+                          : static_cast<int32_t>(int64_t{k} * (layout.Count - 1) / (looked - 1));
     if (static_cast<size_t>(w) >= referenceWindows.Images.size()) break;
     const int32_t first = layout.First(w), rows = layout.Rows, columns = layout.Columns;
     GreyImage b = GreyOf(SampleChannel(band, part, columns, first, rows, cache), columns, 0, rows,
