@@ -92,7 +92,7 @@ TQuelmar_Form::TQuelmar_Form(quelmar::UserPort* port, QWidget* parent) : QWidget
   // The frame around the window is not known before it is shown; until then the window's own
   // area takes the designed outer size, and FitOuterSize corrects it once the frame is known.
   resize(kOuterWidth, kOuterHeight);
-  PlaceBottomStrip();  // a hidden window gets no resize event
+  PlaceBottomStrip();  // a window not yet shown gets no resize event
   FormCreate();
 }
 
@@ -151,7 +151,6 @@ void TQuelmar_Form::BuildComponents() {
   Image1->move(0, 0);
   BottomStrip = new QWidget(this);
   BottomStrip->setObjectName(QStringLiteral("BottomStrip"));
-  PlaceBottomStrip();
   connect(ScrollBox1, &PictureFrame::ViewportResized, this, &TQuelmar_Form::PlaceBottomStrip);
   Viewer = new ViewerControls(this);
   Find_Button = MakeButton(this, "Find", {800, 96, 49, 25},
