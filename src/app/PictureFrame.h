@@ -12,7 +12,6 @@ class PictureFrame : public QScrollArea {
   // Keeps `height` pixels free under the picture (0: none); the picture's part of the frame
   // shrinks by as much.
   void KeepRowBelow(int height);
-  int RowBelow() const { return rowBelow_; }
 
  signals:
   // The picture's part of the frame changed its size (the frame did, a scroll bar came or went,

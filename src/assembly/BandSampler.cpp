@@ -350,18 +350,18 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
     SampleCorrectedRow(c, x, step, count, out);
     return;
   }
+  const auto f = static_cast<size_t>(f0);
+  const uint8_t* band = product_.Rows.Row(static_cast<int32_t>(f0 * fh + c.topInFramelet));
+  FetchAhead(c, f0, ((c.yf - rowAt_[f]) >> 16) + 2, band);
   if (!rowsRepeat_) {
     // No row will come back: each is read into one scratch row.
     cache.scratch_.resize(static_cast<size_t>(count));
-    FetchAhead(c, f0, ((c.yf - rowAt_[static_cast<size_t>(f0)]) >> 16) + 2,
-               product_.Rows.Row(static_cast<int32_t>(f0 * fh + c.topInFramelet)));
     SampleCorrectedRow(c, x, step, count, out, cache.scratch_.data());
     return;
   }
   // What the row's points read depends on these alone.
   thread_local std::vector<int64_t> key;
   key.clear();
-  const auto f = static_cast<size_t>(f0);
   key.push_back(c.yf - rowAt_[f]);
   key.push_back(x - c.start - colAt_[f]);
   key.push_back(step);
@@ -372,7 +372,6 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
     key.push_back(there ? rowAt_[static_cast<size_t>(k)] - rowAt_[f] : INT64_MIN);
     key.push_back(there ? colAt_[static_cast<size_t>(k)] - colAt_[f] : INT64_MIN);
   }
-  const uint8_t* band = product_.Rows.Row(static_cast<int32_t>(f0 * fh + c.topInFramelet));
   // Rows come back in the order they were first read (a framelet's rows, then the next one's):
   // the search starts after the row found last.
   const size_t held = cache.rows_.size();
@@ -388,7 +387,6 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
     const std::ptrdiff_t readable =
         product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
     const RowCache::Entry* e = row.entries.data();
-    FetchAhead(c, f0, ((c.yf - rowAt_[f]) >> 16) + 2, band);
     if (row.program.Run(band, c.rowStep, band - product_.Rows.Row(0), readable, e, count, out)) {
       for (int32_t i = 0; i < count; ++i) {
         if (e[i].state == kPoint) out[i] = SamplePoint(c, x + step * i);
@@ -403,7 +401,6 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   row.key = key;
   row.entries.resize(static_cast<size_t>(count));
   row.compiled = false;
-  FetchAhead(c, f0, ((c.yf - rowAt_[f]) >> 16) + 2, band);
   // Compiled when it first repeats: many rows never do (a travel of no whole number of rows, a
   // horizontal travel), and the blend of the reads gives what the compiled row gives.
   SampleCorrectedRow(c, x, step, count, out, row.entries.data());
