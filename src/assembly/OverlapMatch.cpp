@@ -18,6 +18,8 @@ namespace quelmar {
 namespace {
 
 constexpr int32_t kLanes = 8;  // sums kept apart per column of a block of this many
+// Rows each diagonal grid samples, at least, for the match to take those two grids alone.
+constexpr int32_t kDiagonalRows = 2;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 using Sums = MatchSums;
@@ -217,6 +219,26 @@ Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy
   ForEachMatchRow(a.Width, a.Height, b.Width, b.Height, dx, dy,
                   [&](const MatchRow& m) { rows.push_back(m); });
   if (rows.empty()) return sums;
+  // Two of the four grids, the whole-pixel one and the one offset by half a pixel both ways,
+  // mirror the blends' phases along the rows and down the columns as well as all four do, for
+  // half the work, as long as each samples a few rows: on an overlap of a row or two one of them
+  // may sample none, and the rows and columns of the other then go unmirrored.
+  // A row of a grid counts where every row it blends has data in most of its columns (the rows
+  // of a corrected strip beyond its band have data only at its sides).
+  const auto full = [](const MatchStrip& s, int32_t row) {
+    return 2 * s.RowData[static_cast<size_t>(row)] > s.Image.Width;
+  };
+  const auto sampled = [&](int32_t grid) {
+    return std::count_if(rows.begin(), rows.end(), [&](const MatchRow& m) {
+      return m.grid == grid && full(sa, m.yA.index) && full(sa, m.nextA) && full(sb, m.yB.index) &&
+             full(sb, m.nextB);
+    });
+  };
+  if (std::min(sampled(0), sampled(3)) >= kDiagonalRows) {
+    rows.erase(std::remove_if(rows.begin(), rows.end(),
+                              [](const MatchRow& m) { return m.grid == 1 || m.grid == 2; }),
+               rows.end());
+  }
   // Each pair of rows blended down once, for every grid that samples it.
   const int32_t wa = a.Width, wb = b.Width;
   down.resize(3 * static_cast<size_t>(wa) + 3 * static_cast<size_t>(wb));
@@ -336,6 +358,17 @@ __attribute__((target("avx2"))) void WideSoften(const GreyImage& raw, GreyImage&
 }
 #endif
 
+// The samples with data in each row of `image`, into `counts`.
+void CountRowData(const GreyImage& image, std::vector<int32_t>& counts) {
+  counts.assign(static_cast<size_t>(image.Height), 0);
+  for (int32_t y = 0; y < image.Height; ++y) {
+    const float* row = image.Row(y);
+    int32_t n = 0;
+    for (int32_t x = 0; x < image.Width; ++x) n += row[x] == row[x];  // not NaN
+    counts[static_cast<size_t>(y)] = n;
+  }
+}
+
 // GradientsOf, quicker on strips with a few columns of no data: the central differences
 // everywhere first, then the careful rule only where they met no data or an edge. Into g's
 // storage.
@@ -362,6 +395,7 @@ MatchStrip PrepareStrip(GreyImage image) {
   MatchStrip s;
   GradientsQuickly(image, s.Slopes);
   s.Image = std::move(image);
+  CountRowData(s.Image, s.RowData);
   return s;
 }
 
@@ -379,6 +413,7 @@ void SoftenRows(const GreyImage& raw, GreyImage& out) {
 void PrepareSoftenedStrip(const GreyImage& raw, MatchStrip& strip) {
   SoftenRows(raw, strip.Image);
   GradientsQuickly(strip.Image, strip.Slopes);
+  CountRowData(strip.Image, strip.RowData);
 }
 
 ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,

@@ -181,6 +181,7 @@ struct MatchRow {
   Tap xA, xB, yA, yB;
   int32_t nextA = 0, nextB = 0;
   int32_t xFirst = 0, xEnd = 0, shiftA = 0, shiftB = 0;
+  int32_t grid = 0;  // 0 to 3: + 1 for the half-pixel offset along the rows, + 2 down the columns
 };
 
 // Calls row(MatchRow) for every row of the sampling of a match at shift (dx, dy) between an
@@ -193,6 +194,7 @@ void ForEachMatchRow(int32_t widthA, int32_t heightA, int32_t widthB, int32_t he
   for (int phase = 0; phase < 4; ++phase) {
     const int px = phase & 1, py = phase >> 1;
     MatchRow m;
+    m.grid = phase;
     // Columns: a at x + sx, b at x + sx - dx; rows likewise.
     const double ax0 = dx / 2.0 + px / 2.0, bx0 = ax0 - dx;
     m.xFirst = static_cast<int32_t>(std::ceil(std::max(-ax0, -bx0)));

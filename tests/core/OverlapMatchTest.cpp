@@ -37,7 +37,8 @@ GreyImage View(int32_t width, int32_t height, double x0, double y0,
 }
 
 // Thin overlaps (a few rows in common), with and without columns of no data between runs: the
-// quick match finds what the general one finds, and the truth.
+// quick match finds what the general one finds, and the truth, with half the work where the
+// overlap allows it.
 TEST(OverlapMatch, AgreesWithTheGeneralMatchOnThinOverlaps) {
   std::vector<int32_t> gaps;
   for (int32_t x = 40; x < 46; ++x) gaps.push_back(x);
@@ -70,8 +71,16 @@ TEST(OverlapMatch, AgreesWithTheGeneralMatchOnThinOverlaps) {
       const ShiftEstimate general = RefineShift(a, b, dx + 0.3, dy - 0.3, search);
       EXPECT_NEAR(quick.Dx, general.Dx, 1e-3);
       EXPECT_NEAR(quick.Dy, general.Dy, 1e-3);
+      if (dy <= 2) {
+        // Strips sharing three rows or more: two of the four grids sample enough rows, about
+        // half the general match's samples.
+        EXPECT_GE(quick.Overlap, general.Overlap * 45 / 100);
+        EXPECT_LE(quick.Overlap, general.Overlap * 55 / 100);
+        continue;
+      }
+      // Thinner overlaps: all four grids, as the general match. It leaves out the first and last
+      // columns (no central slope there).
       EXPECT_NEAR(quick.Residual, general.Residual, 1e-3);
-      // The quick match leaves out the first and last columns (no central slope there).
       EXPECT_LE(quick.Overlap, general.Overlap);
       EXPECT_GE(quick.Overlap, general.Overlap * 97 / 100);
     }
