@@ -343,14 +343,16 @@ void StackStrips::Prefetch(int32_t framelet) const {
   for (size_t at = 0; at < bytes; at += 64) __builtin_prefetch(band + at, 0, 2);
 }
 
-int32_t StackStrips::FindEmptyColumns(int32_t sampled) {
+int32_t StackStrips::FindEmptyColumns(int32_t sampled, std::vector<GreyImage>* read) {
   hasData_.clear();
   std::vector<uint8_t> seen(static_cast<size_t>(width_), 0);
   const int32_t fc = Framelets();
   const int32_t count = std::max(1, std::min(sampled, fc));
+  std::vector<GreyImage> strips;
   for (int32_t k = 0; k < count; ++k) {
     const int32_t f = count == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (fc - 1) / (count - 1));
-    const GreyImage strip = Read(f, 0, lines_);
+    strips.push_back(Read(f, 0, lines_));
+    const GreyImage& strip = strips.back();
     for (int32_t y = 0; y < strip.Height; ++y) {
       const float* row = strip.Row(y);
       for (int32_t x = 0; x < width_; ++x)
@@ -358,6 +360,16 @@ int32_t StackStrips::FindEmptyColumns(int32_t sampled) {
     }
   }
   hasData_ = std::move(seen);
+  if (read != nullptr) {
+    for (GreyImage& strip : strips) {
+      for (int32_t y = 0; y < strip.Height; ++y) {
+        float* row = strip.Row(y);
+        for (int32_t x = 0; x < width_; ++x)
+          if (!hasData_[static_cast<size_t>(x)]) row[x] = std::numeric_limits<float>::quiet_NaN();
+      }
+    }
+    *read = std::move(strips);
+  }
   return static_cast<int32_t>(std::count(hasData_.begin(), hasData_.end(), uint8_t{1}));
 }
 

@@ -69,8 +69,9 @@ class StackStrips {
   void Prefetch(int32_t framelet) const;
   // Marks as having no data every column that is 0 in each of up to `sampled` framelets spread
   // over the product (the zero columns beside the ultraviolet samples of a wide row); gives how
-  // many columns keep data.
-  int32_t FindEmptyColumns(int32_t sampled);
+  // many columns keep data. With `read`, the strips of those framelets are kept there as Read
+  // gives them from then on (the empty columns without data).
+  int32_t FindEmptyColumns(int32_t sampled, std::vector<GreyImage>* read = nullptr);
 
  private:
   StackStrips() = default;

@@ -98,6 +98,40 @@ Real RobustMean(const std::vector<Real>& v) {
   return n > 0 ? sum / n : m;
 }
 
+// The values of a window that slides along a sequence, kept in order, so that its median after
+// each move costs a removal and an insertion (in double precision, which holds each pair's
+// travel as measured).
+class SortedWindow {
+ public:
+  // Moves the window to values [from, to) (neither end ever moving back).
+  void MoveTo(const std::vector<Real>& values, int32_t from, int32_t to) {
+    if (from >= to_) {
+      sorted_.clear();
+      to_ = from;
+    } else {
+      for (int32_t j = from_; j < from; ++j) {
+        const auto x = static_cast<double>(values[static_cast<size_t>(j)]);
+        sorted_.erase(std::lower_bound(sorted_.begin(), sorted_.end(), x));
+      }
+    }
+    for (int32_t j = to_; j < to; ++j) {
+      const auto x = static_cast<double>(values[static_cast<size_t>(j)]);
+      sorted_.insert(std::upper_bound(sorted_.begin(), sorted_.end(), x), x);
+    }
+    from_ = from;
+    to_ = to;
+  }
+  Real Median() const {
+    const size_t mid = sorted_.size() / 2;
+    if (sorted_.size() % 2 == 1) return sorted_[mid];
+    return (static_cast<Real>(sorted_[mid - 1]) + sorted_[mid]) / 2;
+  }
+
+ private:
+  std::vector<double> sorted_;
+  int32_t from_ = 0, to_ = 0;
+};
+
 // Pairs without a value take the one interpolated between their found neighbours (before the
 // first and after the last: theirs, or with `extend` the line through the nearest few found);
 // then a moving line fit, so a steady change of the travel along the product is kept as it is.
@@ -159,27 +193,19 @@ std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Re
   if (!known.empty()) {
     std::vector<Real> deviation(static_cast<size_t>(n), 0);
     std::vector<Real> all;
-    std::vector<double> window;
     const int32_t half = width / 2;
+    SortedWindow whole, firstHalf, lastHalf;
     for (int32_t i : known) {
       // The window's median, and its slope from the medians of its two halves: a steady change
       // of the travel is no deviation.
       const int32_t lo = windowStart(i);
-      // In double precision, which holds each pair's travel as measured, and quicker.
-      const auto median = [&](int32_t from, int32_t to) -> Real {
-        window.assign(filled.begin() + from, filled.begin() + to);
-        const size_t mid = window.size() / 2;
-        const auto at = window.begin() + static_cast<ptrdiff_t>(mid);
-        std::nth_element(window.begin(), at, window.end());
-        if (window.size() % 2 == 1) return *at;
-        return (static_cast<Real>(*std::max_element(window.begin(), at)) + *at) / 2;
-      };
-      const Real middle = median(lo, lo + width);
+      whole.MoveTo(filled, lo, lo + width);
+      const Real middle = whole.Median();
       Real slope = 0;
       if (half >= 2) {
-        const Real first = median(lo, lo + half);
-        const Real last = median(lo + width - half, lo + width);
-        slope = (last - first) / static_cast<Real>(width - half);
+        firstHalf.MoveTo(filled, lo, lo + half);
+        lastHalf.MoveTo(filled, lo + width - half, lo + width);
+        slope = (lastHalf.Median() - firstHalf.Median()) / static_cast<Real>(width - half);
       }
       const Real expected = middle + slope * (static_cast<Real>(i - lo) - (width - 1) / 2.0L);
       deviation[static_cast<size_t>(i)] = std::fabs(value(i) - expected);
@@ -224,16 +250,12 @@ GreyImage Softened(const GreyImage& g) {
 }
 
 // Grey-level checks over a few framelets' strips: every sample 255, or no variation at all.
-std::string SceneProblem(const StackStrips& strips) {
+std::string SceneProblem(const std::vector<GreyImage>& sampled) {
   // Four sums of each kind, so that the additions need not wait for each other.
   constexpr size_t kSums = 4;
   int64_t counted[kSums] = {}, whites[kSums] = {};
   double sums[kSums] = {}, squares[kSums] = {};
-  const int32_t fc = strips.Framelets();
-  const int32_t count = std::min(kSampledFramelets, fc);
-  for (int32_t k = 0; k < count; ++k) {
-    const int32_t f = count == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (fc - 1) / (count - 1));
-    const GreyImage g = strips.Read(f, 0, strips.Height());
+  for (const GreyImage& g : sampled) {
     for (size_t i = 0; i < g.Values.size(); ++i) {
       const float v = g.Values[i];
       if (std::isnan(v)) continue;
@@ -460,12 +482,13 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     e.Reason = "the band is " + Count(h, "row", "rows") + " high: too thin to match";
     return e;
   }
-  const int32_t dataColumns = strips.FindEmptyColumns(kSampledFramelets);
+  std::vector<GreyImage> sampled;  // a few framelets' strips spread over the product
+  const int32_t dataColumns = strips.FindEmptyColumns(kSampledFramelets, &sampled);
   if (dataColumns == 0) {
     e.Reason = "the band has no data: every sample is 0";
     return e;
   }
-  if (std::string p = SceneProblem(strips); !p.empty()) {
+  if (std::string p = SceneProblem(sampled); !p.empty()) {
     e.Reason = p;
     return e;
   }
@@ -810,12 +833,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     e.Vertical = RobustMean(vs);
     e.Horizontal = RobustMean(hs);
     e.Residual = Median(residuals);
-    inParts(parts, [&](int32_t k) {
-      // Pairs measured against the neighbour leave the ends of the profile unmeasured.
-      const bool extend = apart > 1;
-      if (k == 0) e.SmoothVertical = Smooth(e.Profile, true, e.Vertical, extend);
-      if (k == parts - 1) e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal, extend);
-    });
+    // Pairs measured against the neighbour leave the ends of the profile unmeasured.
+    const bool extend = apart > 1;
+    e.SmoothVertical = Smooth(e.Profile, true, e.Vertical, extend);
+    e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal, extend);
     const auto [vMin, vMax] = std::minmax_element(e.SmoothVertical.begin(), e.SmoothVertical.end());
     const auto [hMin, hMax] =
         std::minmax_element(e.SmoothHorizontal.begin(), e.SmoothHorizontal.end());
