@@ -42,7 +42,7 @@ constexpr int32_t kFewestAcross = 3;   // pairs of framelets matched against the
 constexpr double kAcrossAgrees = 0.5;  // rows between the travel found there and the band's own
 constexpr double kDeepOverlap = 3;     // band rows its own strips share, from which
 constexpr Real kDeepAgrees = 0.08;     // the two travels agree as closely as this
-constexpr int32_t kAcrossRows = 10;    // rows of each strip matched against the neighbour
+constexpr int32_t kAcrossRows = 6;     // rows of each strip matched against the neighbour
 constexpr int32_t kPredictedApart = 4;      // framelets apart started from the band's own travel
 constexpr int64_t kColumnsAcross = 120000;  // columns in all (see kColumnsInAll) against it
 
