@@ -24,8 +24,8 @@ constexpr int32_t kRefinedColumns = 176;   // columns per row used to start the 
 constexpr int32_t kStartColumns = 100;     // the same for the travel the pairs start from
 // The pairs of a product are refined on this many columns in all (spread over the pairs): a
 // long product on a few runs of columns per pair, a short one on every column.
-constexpr int64_t kColumnsInAll = 240000;
-constexpr int32_t kRunColumns = 40;         // consecutive columns in each run
+constexpr int64_t kColumnsInAll = 120000;
+constexpr int32_t kRunColumns = 20;         // consecutive columns in each run
 constexpr int32_t kRunGap = kSideways + 2;  // columns of no data between runs
 constexpr int32_t kSmoothHalfWidth = 6;     // pairs either side in the smoothed profile
 constexpr Real kVaries = 0.1;               // pixels along the product
