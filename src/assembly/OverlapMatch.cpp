@@ -173,17 +173,38 @@ QUELMAR_INLINE void Down(const float* r0, const float* r1, float ty, int32_t w, 
   for (int32_t x = 0; x < w; ++x) out[x] = r0[x] + (r1[x] - r0[x]) * ty;
 }
 
+// How a side's slope down the columns is taken.
+enum class SlopeRule : uint8_t {
+  Blended,  // its slopes blended down (the half-way grids)
+  Moves,    // twice the slope of the blend itself (the image the whole rows' grid moves)
+  Still,    // none (the other image on those grids)
+};
+
 // The grey levels and both slopes of the rows a match row samples in one image, blended down.
 struct DownRows {
   const GreyImage *image, *x, *y;
   int32_t row, next;
   float t;
+  SlopeRule slope;
 };
 QUELMAR_INLINE void DownSide(const DownRows& side, float* out) {
   const int32_t w = side.image->Width;
-  Down(side.image->Row(side.row), side.image->Row(side.next), side.t, w, out);
+  const float* r0 = side.image->Row(side.row);
+  const float* r1 = side.image->Row(side.next);
+  Down(r0, r1, side.t, w, out);
   Down(side.x->Row(side.row), side.x->Row(side.next), side.t, w, out + w);
-  Down(side.y->Row(side.row), side.y->Row(side.next), side.t, w, out + 2 * w);
+  float* slope = out + 2 * w;
+  if (side.slope == SlopeRule::Blended) {
+    Down(side.y->Row(side.row), side.y->Row(side.next), side.t, w, slope);
+  } else if (side.slope == SlopeRule::Still) {
+    for (int32_t x = 0; x < w; ++x) slope[x] = 0.0f;
+  } else if (side.next != side.row) {
+    // Twice over: the pair's slope is the mean of both sides', and the other side counts none.
+    for (int32_t x = 0; x < w; ++x) slope[x] = 2.0f * (r1[x] - r0[x]);
+  } else {
+    const float* g = side.y->Row(side.row);
+    for (int32_t x = 0; x < w; ++x) slope[x] = 2.0f * g[x];
+  }
 }
 // Image a's three rows into out, then b's.
 QUELMAR_INLINE void DownAll(const DownRows& a, const DownRows& b, float* out) {
@@ -203,11 +224,11 @@ __attribute__((target("avx2"))) void DownWide(const DownRows& a, const DownRows&
 // Whether two match rows sample the same rows of both images with the same weights (the two
 // grids that differ only along the rows do).
 bool SameRows(const MatchRow& m, const MatchRow& o) {
-  return m.yA.index == o.yA.index && m.nextA == o.nextA && m.yA.t == o.yA.t &&
-         m.yB.index == o.yB.index && m.nextB == o.nextB && m.yB.t == o.yB.t;
+  return (m.grid >> 1) == (o.grid >> 1) && m.yA.index == o.yA.index && m.nextA == o.nextA &&
+         m.yA.t == o.yA.t && m.yB.index == o.yB.index && m.nextB == o.nextB && m.yB.t == o.yB.t;
 }
 
-Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy) {
+Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy, MatchRows which) {
   const GreyImage &a = sa.Image, &b = sb.Image;
   const Gradients &ga = sa.Slopes, &gb = sb.Slopes;
   Sums sums;
@@ -216,13 +237,14 @@ Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy
   thread_local std::vector<float> down;
   thread_local std::vector<uint8_t> done;
   rows.clear();
-  ForEachMatchRow(a.Width, a.Height, b.Width, b.Height, dx, dy,
-                  [&](const MatchRow& m) { rows.push_back(m); });
+  ForEachMatchRow(
+      a.Width, a.Height, b.Width, b.Height, dx, dy, [&](const MatchRow& m) { rows.push_back(m); },
+      which);
   if (rows.empty()) return sums;
-  // Two of the four grids, the whole-pixel one and the one offset by half a pixel both ways,
-  // mirror the blends' phases along the rows and down the columns as well as all four do, for
-  // half the work, as long as each samples a few rows: on an overlap of a row or two one of them
-  // may sample none, and the rows and columns of the other then go unmirrored.
+  // Two of the four half-way grids, the whole-pixel one and the one offset by half a pixel both
+  // ways, mirror the blends' phases along the rows and down the columns as well as all four do,
+  // for half the work, as long as each samples a few rows with data: on an overlap of a row or
+  // two one of them may sample none, and the rows and columns of the other then go unmirrored.
   // A row of a grid counts where every row it blends has data in most of its columns (the rows
   // of a corrected strip beyond its band have data only at its sides).
   const auto full = [](const MatchStrip& s, int32_t row) {
@@ -234,7 +256,7 @@ Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy
              full(sb, m.nextB);
     });
   };
-  if (std::min(sampled(0), sampled(3)) >= kDiagonalRows) {
+  if (which == MatchRows::HalfWay && std::min(sampled(0), sampled(3)) >= kDiagonalRows) {
     rows.erase(std::remove_if(rows.begin(), rows.end(),
                               [](const MatchRow& m) { return m.grid == 1 || m.grid == 2; }),
                rows.end());
@@ -249,8 +271,16 @@ Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy
   for (size_t i = 0; i < rows.size(); ++i) {
     if (done[i]) continue;
     const MatchRow& m = rows[i];
-    const DownRows downA{&a, &ga.X, &ga.Y, m.yA.index, m.nextA, m.yA.t};
-    const DownRows downB{&b, &gb.X, &gb.Y, m.yB.index, m.nextB, m.yB.t};
+    // On the whole rows' grids, b moves with the shift on grids 0 and 1, a on 2 and 3.
+    const bool bMoves = (m.grid >> 1) == 0;
+    const SlopeRule ruleA = which == MatchRows::HalfWay ? SlopeRule::Blended
+                            : bMoves                    ? SlopeRule::Still
+                                                        : SlopeRule::Moves;
+    const SlopeRule ruleB = which == MatchRows::HalfWay ? SlopeRule::Blended
+                            : bMoves                    ? SlopeRule::Moves
+                                                        : SlopeRule::Still;
+    const DownRows downA{&a, &ga.X, &ga.Y, m.yA.index, m.nextA, m.yA.t, ruleA};
+    const DownRows downB{&b, &gb.X, &gb.Y, m.yB.index, m.nextB, m.yB.t, ruleB};
 #if QUELMAR_X86_VECTORS
     if (wide) {
       DownWide(downA, downB, down.data());
@@ -417,9 +447,9 @@ void PrepareSoftenedStrip(const GreyImage& raw, MatchStrip& strip) {
 }
 
 ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,
-                            const ShiftSearch& search) {
-  return SolveShift([&](double x, double y) { return Accumulate(a, b, x, y); }, dx, dy, search,
-                    std::max(1, search.MinOverlap));
+                            const ShiftSearch& search, MatchRows rows) {
+  return SolveShift([&](double x, double y) { return Accumulate(a, b, x, y, rows); }, dx, dy,
+                    search, std::max(1, search.MinOverlap));
 }
 
 void UseWideVectors(bool use) {

@@ -37,8 +37,10 @@ void SoftenRows(const GreyImage& raw, GreyImage& out);
 // couple of rows with data in most columns, those two are the only grids sampled: they mirror
 // the blends' phases in both directions, and the shift found is the same to about a thousandth
 // of a pixel, from half the samples (the figures then come from those).
+// With MatchRows::Whole, the grids lie on each strip's whole rows down the columns (for overlaps
+// of a row or two, where the half-way grids lean toward more overlap).
 ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,
-                            const ShiftSearch& search);
+                            const ShiftSearch& search, MatchRows rows = MatchRows::HalfWay);
 
 // Whether the match uses the processor's wider vectors where it has them (the default). Turned
 // off, it takes the path processors without them take, with the same results: the tests check

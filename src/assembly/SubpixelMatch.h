@@ -184,13 +184,27 @@ struct MatchRow {
   int32_t grid = 0;  // 0 to 3: + 1 for the half-pixel offset along the rows, + 2 down the columns
 };
 
+// Where the grids of a match lie down the columns.
+enum class MatchRows {
+  // a at grid + dy / 2, b at grid - dy / 2, the grid on whole rows or half-way between: both
+  // images blended alike on every grid.
+  HalfWay,
+  // On a's whole rows (b at grid - dy, grids 0 and 1) or on b's (a at grid + dy, grids 2 and 3):
+  // on each grid one image is blended between rows and moves with the shift. A row or two of
+  // overlap still holds rows of both kinds, where the half-way grids may leave one none. Each
+  // step then follows the slope of the blend itself (the difference of the two rows it blends),
+  // so that the steps settle where the mean square difference is least.
+  Whole,
+};
+
 // Calls row(MatchRow) for every row of the sampling of a match at shift (dx, dy) between an
-// image a of widthA x heightA and b of widthB x heightB: a at grid + shift / 2, b at grid -
-// shift / 2, over the four grids (whole and half-pixel offsets in each direction) whose
-// sampling phases mirror each other, so that the two blends smooth alike.
+// image a of widthA x heightA and b of widthB x heightB: along the rows a at grid + dx / 2, b at
+// grid - dx / 2, down the columns as `rows` says, over the four grids (whole and half-pixel
+// offsets in each direction) whose sampling phases mirror each other, so that the two blends
+// smooth alike.
 template <typename RowFn>
 void ForEachMatchRow(int32_t widthA, int32_t heightA, int32_t widthB, int32_t heightB, double dx,
-                     double dy, RowFn&& row) {
+                     double dy, RowFn&& row, MatchRows rows = MatchRows::HalfWay) {
   for (int phase = 0; phase < 4; ++phase) {
     const int px = phase & 1, py = phase >> 1;
     MatchRow m;
@@ -208,7 +222,8 @@ void ForEachMatchRow(int32_t widthA, int32_t heightA, int32_t widthB, int32_t he
     m.shiftB = m.xB.index - m.xFirst;
     // Keep x + shift + 1 within each image: the last column may have index + 1 past it.
     m.xEnd = std::min({xLast, widthA - 2 - m.shiftA, widthB - 2 - m.shiftB});
-    const double ay0 = dy / 2.0 + py / 2.0, by0 = ay0 - dy;
+    const double ay0 = rows == MatchRows::HalfWay ? dy / 2.0 + py / 2.0 : (py == 0 ? 0.0 : dy);
+    const double by0 = ay0 - dy;
     const int32_t kFirst = static_cast<int32_t>(std::ceil(std::max(-ay0, -by0)));
     const int32_t kLast = static_cast<int32_t>(std::floor(
         std::min(static_cast<double>(heightA - 1) - ay0, static_cast<double>(heightB - 1) - by0)));

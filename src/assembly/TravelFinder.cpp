@@ -43,6 +43,7 @@ constexpr double kAcrossAgrees = 0.5;  // rows between the travel found there an
 constexpr double kDeepOverlap = 3;     // band rows its own strips share, from which
 constexpr Real kDeepAgrees = 0.08;     // the two travels agree as closely as this
 constexpr int32_t kAcrossRows = 6;     // rows of each strip matched against the neighbour
+constexpr double kWholeRowsShared = 1.6;    // row spacings shared, at most, to match on whole rows
 constexpr int32_t kPredictedApart = 4;      // framelets apart started from the band's own travel
 constexpr int64_t kColumnsAcross = 120000;  // columns in all (see kColumnsInAll) against it
 
@@ -737,6 +738,12 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // pairs are measured from one look at their overlap.
     ShiftSearch pairSearch = search;
     pairSearch.Tolerance = strips.Ultraviolet() ? 0.05 : 0.3;
+    // The band's own strips sharing a row and a half or less are matched on each strip's whole
+    // rows: on the grids half-way between them, one kind of row finds no data, and the pairs
+    // lean toward more overlap.
+    const MatchRows pairRows = from == to && strips.BandHeight() - 1 - v0 <= kWholeRowsShared
+                                   ? MatchRows::Whole
+                                   : MatchRows::HalfWay;
     e.Profile.resize(static_cast<size_t>(e.Pairs));
     for (TravelPair& p : e.Profile)
       p.Problem =
@@ -759,7 +766,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
         to->ReadColumnsInto(f + apart, toRow, rows, other);
         if (to != from) LevelLike(raw, other);
         PrepareSoftenedStrip(other, b);
-        ShiftEstimate s = RefineOverlap(a, b, startX, startY - (fromRow - toRow), pairSearch);
+        ShiftEstimate s =
+            RefineOverlap(a, b, startX, startY - (fromRow - toRow), pairSearch, pairRows);
         s.Dy += fromRow - toRow;
         if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5)
           s = fullSearch(f);

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
+#include <utility>
 #include <vector>
 
 #include "Simulator.h"
@@ -93,6 +95,66 @@ TEST(OverlapMatch, AgreesWithTheGeneralMatchOnThinOverlaps) {
             MatchVerdict::NoTexture);
   EXPECT_EQ(RefineOverlap(PrepareStrip(flat), PrepareStrip(flat), 0, 1, search).Verdict,
             MatchVerdict::NoOverlap);
+}
+
+// Strips of a rough scene (detail as fine as a pixel) sharing half a row, or a row and a half:
+// on the grids half-way between rows the match leans toward more overlap; on each strip's whole
+// rows it does not. Plain and wide vectors give the same sums.
+TEST(OverlapMatch, ThinOverlapsOnWholeRowsDoNotLeanTowardMoreOverlap) {
+  // White noise on a grid of half pixels, softened over two of them, then binned 2 x 2: a strip
+  // seen from a half-pixel offset is the same scene.
+  constexpr int32_t kWidth = 128, kHeight = 14;
+  std::mt19937 random(7);
+  std::normal_distribution<float> noise(0.0f, 30.0f);
+  const auto strips = [&](int32_t halfRows) {
+    const int32_t w = 2 * kWidth + 2, h = 2 * kHeight + halfRows + 2;
+    std::vector<float> fine(static_cast<size_t>(w) * h);
+    for (float& v : fine) v = noise(random);
+    std::vector<float> soft(fine.size());
+    for (int32_t y = 0; y + 1 < h; ++y)
+      for (int32_t x = 0; x + 1 < w; ++x) {
+        const auto at = [&](int32_t i, int32_t j) { return fine[static_cast<size_t>(j) * w + i]; };
+        soft[static_cast<size_t>(y) * w + x] =
+            (at(x, y) + at(x + 1, y) + at(x, y + 1) + at(x + 1, y + 1)) / 4;
+      }
+    const auto bin = [&](int32_t y0) {
+      GreyImage g(kWidth, kHeight);
+      for (int32_t r = 0; r < kHeight; ++r)
+        for (int32_t c = 0; c < kWidth; ++c) {
+          float sum = 0;
+          for (int32_t j = 0; j < 2; ++j)
+            for (int32_t i = 0; i < 2; ++i)
+              sum += soft[static_cast<size_t>(y0 + 2 * r + j) * w + 2 * c + i];
+          g.At(c, r) = 128 + sum / 4;
+        }
+      return g;
+    };
+    return std::pair{PrepareStrip(bin(0)), PrepareStrip(bin(halfRows))};
+  };
+  ShiftSearch search;
+  search.Tolerance = 1e-4;
+  search.MaxIterations = 30;
+  for (const int32_t halfRows : {25, 23}) {  // 12.5 and 11.5 rows apart
+    SCOPED_TRACE(halfRows);
+    const double truth = halfRows / 2.0;
+    double halfWay = 0, whole = 0;
+    constexpr int kTrials = 30;
+    for (int trial = 0; trial < kTrials; ++trial) {
+      const auto [a, b] = strips(halfRows);
+      const ShiftEstimate h = RefineOverlap(a, b, 0, truth + 0.2, search);
+      const ShiftEstimate o = RefineOverlap(a, b, 0, truth + 0.2, search, MatchRows::Whole);
+      ASSERT_TRUE(h.Found() && o.Found());
+      halfWay += (h.Dy - truth) / kTrials;
+      whole += (o.Dy - truth) / kTrials;
+      UseWideVectors(false);
+      const ShiftEstimate plain = RefineOverlap(a, b, 0, truth + 0.2, search, MatchRows::Whole);
+      UseWideVectors(true);
+      EXPECT_EQ(plain.Dy, o.Dy);
+      EXPECT_EQ(plain.Residual, o.Residual);
+    }
+    EXPECT_LT(halfWay, -0.03);
+    EXPECT_NEAR(whole, 0, 0.01);
+  }
 }
 
 // A strip softened and prepared in storage used before: softened where the blend has data, its
