@@ -181,7 +181,9 @@ struct MatchRow {
   Tap xA, xB, yA, yB;
   int32_t nextA = 0, nextB = 0;
   int32_t xFirst = 0, xEnd = 0, shiftA = 0, shiftB = 0;
-  int32_t grid = 0;  // 0 to 3: + 1 for the half-pixel offset along the rows, + 2 down the columns
+  // 0 to 3: + 1 for the half-pixel offset along the rows, + 2 for the second grid down the
+  // columns (half a row further, or on b's whole rows: see MatchRows).
+  int32_t grid = 0;
 };
 
 // Where the grids of a match lie down the columns.
