@@ -3,8 +3,9 @@
 # kind, travels 6 to 13.5 (12 to 13 where strips share a row or two: with half a row over, a thin
 # overlap leans most), drifts -1.5 to 1.5, three seeds, in the corrected (horizontal and
 # vertical) layout. Prints, for visible and ultraviolet bands, the share within the goals (0.02 /
-# 0.05 px visible, 0.05 / 0.1 px ultraviolet), overall and by kind, the mean error by travel, and
-# the products whose travel was not found.
+# 0.05 px visible, 0.05 / 0.1 px ultraviolet) of bands, of products (every band within; one not
+# found counts as a miss) and by kind, the mean error by travel, and the products whose travel was
+# not found.
 # A travel of 13.5 leaves visible strips no common row to compare (nor ultraviolet ones from
 # 12): those are matched against the neighbouring band, but a monochrome product has none and
 # is "not found". The shares are given of all and of those found.
@@ -51,10 +52,14 @@ if [[ -n ${TRAVEL_ACCURACY_ROWS:-} ]]; then cp "$rows" "$TRAVEL_ACCURACY_ROWS"; 
 awk -v travels="$travels" '
   {
     u = $6; n[u]++
-    if ($7 == "nf") { nf[u]++; nft[u, $2]++; next }
+    # A product (kind, travel, drift, seed) counts once, within the goals if all its bands are.
+    p = $1 SUBSEP $2 SUBSEP $3 SUBSEP $4
+    if (!((u, p) in product)) { product[u, p] = 1; np[u]++ }
+    if ($7 == "nf") { nf[u]++; nft[u, $2]++; missed[u, p] = 1; next }
     ev = $7 < 0 ? -$7 : $7; eh = $8 < 0 ? -$8 : $8
     gv = u ? 0.05 : 0.02; gh = u ? 0.1 : 0.05
     okv[u] += ev <= gv + 1e-9; okh[u] += eh <= gh + 1e-9
+    if (ev > gv + 1e-9 || eh > gh + 1e-9) missed[u, p] = 1
     nk[u, $1]++; okk[u, $1] += ev <= gv + 1e-9 && eh <= gh + 1e-9
     sum[u, $2] += $7; cnt[u, $2]++
   }
@@ -65,6 +70,9 @@ awk -v travels="$travels" '
       printf "  vertical within %s px: %.1f %% (of those found %.1f %%); horizontal within %s px: %.1f %% (%.1f %%)\n",
         u ? "0.05" : "0.02", 100 * okv[u] / n[u], 100 * okv[u] / (n[u] - nf[u]),
         u ? "0.1" : "0.05", 100 * okh[u] / n[u], 100 * okh[u] / (n[u] - nf[u])
+      for (k in missed) { split(k, m, SUBSEP); if (m[1] == u) bad[u]++ }
+      printf "  products with every band within both goals: %d of %d (%.1f %%)\n", np[u] - bad[u],
+        np[u], 100 * (np[u] - bad[u]) / np[u]
       nk0 = split("ME VE UE CE", ks, " ")
       for (i = 1; i <= nk0; i++)
         if (nk[u, ks[i]]) printf "  %s: both within the goals %.1f %% of %d found\n", ks[i], 100 * okk[u, ks[i]] / nk[u, ks[i]], nk[u, ks[i]]
