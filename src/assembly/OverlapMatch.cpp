@@ -273,14 +273,12 @@ Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy
     const MatchRow& m = rows[i];
     // On the whole rows' grids, b moves with the shift on grids 0 and 1, a on 2 and 3.
     const bool bMoves = (m.grid >> 1) == 0;
-    const SlopeRule ruleA = which == MatchRows::HalfWay ? SlopeRule::Blended
-                            : bMoves                    ? SlopeRule::Still
-                                                        : SlopeRule::Moves;
-    const SlopeRule ruleB = which == MatchRows::HalfWay ? SlopeRule::Blended
-                            : bMoves                    ? SlopeRule::Moves
-                                                        : SlopeRule::Still;
-    const DownRows downA{&a, &ga.X, &ga.Y, m.yA.index, m.nextA, m.yA.t, ruleA};
-    const DownRows downB{&b, &gb.X, &gb.Y, m.yB.index, m.nextB, m.yB.t, ruleB};
+    const auto rule = [which](bool moves) {
+      if (which == MatchRows::HalfWay) return SlopeRule::Blended;
+      return moves ? SlopeRule::Moves : SlopeRule::Still;
+    };
+    const DownRows downA{&a, &ga.X, &ga.Y, m.yA.index, m.nextA, m.yA.t, rule(!bMoves)};
+    const DownRows downB{&b, &gb.X, &gb.Y, m.yB.index, m.nextB, m.yB.t, rule(bMoves)};
 #if QUELMAR_X86_VECTORS
     if (wide) {
       DownWide(downA, downB, down.data());
