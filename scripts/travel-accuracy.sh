@@ -6,9 +6,10 @@
 # 0.05 px visible, 0.05 / 0.1 px ultraviolet) of bands, of products (every band within; one not
 # found counts as a miss) and by kind, the mean error by travel, and the products whose travel was
 # not found.
-# A travel of 13.5 leaves visible strips no common row to compare (nor ultraviolet ones from
-# 12): those are matched against the neighbouring band, but a monochrome product has none and
-# is "not found". The shares are given of all and of those found.
+# A travel of 13.5 leaves visible strips no common row at the middle of the strip (nor
+# ultraviolet ones from 12): those are matched against the neighbouring band; a monochrome
+# product has none, and is matched where its strips share rows toward their sides. The shares are
+# given of all and of those found.
 #   scripts/travel-accuracy.sh [BUILD_DIR] [FRAMELETS]
 # TRAVEL_ACCURACY_TRAVELS="6 11" measures other travels.
 # With TRAVEL_ACCURACY_ROWS=FILE, every band's errors are kept in FILE.

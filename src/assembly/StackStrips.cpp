@@ -20,7 +20,11 @@ namespace quelmar {
 namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-constexpr int32_t kGroundMargin = 2;  // ground rows kept beyond each side of a band
+// Ground rows kept beyond each side of a band corrected vertically. Across a wide strip a visible
+// band's rows curve and spread over about four ground rows more than the band's own; the binned
+// rows of an ultraviolet band, four times as large, over less.
+constexpr int32_t kGroundMargin = 4;
+constexpr int32_t kUltravioletGroundMargin = 2;
 
 // The radial model: the detector point at radius d (pixels) sees the ground point at radius
 // d / (1 + k1 (d s)^2 + k2 (d s)^3).
@@ -146,8 +150,11 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
   s.width_ = geometry.Width();
   // Corrected vertically, a band's rows curve over the ground (more so away from the optical
   // axis), so the ground rows a little above and below the band are still seen in part of the
-  // strip: they are kept, where thin overlaps need every row they can get.
-  const int32_t margin = g.CorrectVertically ? kGroundMargin : 0;
+  // strip: they are kept, where thin overlaps need every row they can get. Toward the sides of
+  // the strip, consecutive strips share rows there even where, at its middle, they share none.
+  const int32_t margin = !g.CorrectVertically ? 0
+                         : s.strip_.H == 4    ? kUltravioletGroundMargin
+                                              : kGroundMargin;
   s.lines_ = s.strip_.H + 2 * margin;
   s.sourceX_.assign(static_cast<size_t>(s.lines_) * static_cast<size_t>(s.width_), kNaN);
   s.sourceY_ = s.sourceX_;

@@ -44,6 +44,10 @@ constexpr double kDeepOverlap = 3;     // band rows its own strips share, from w
 constexpr Real kDeepAgrees = 0.08;     // the two travels agree as closely as this
 constexpr int32_t kAcrossRows = 6;     // rows of each strip matched against the neighbour
 constexpr double kWholeRowsShared = 1.6;    // row spacings shared, at most, to match on whole rows
+constexpr double kWholeRowsFrom = 0.15;     // with this part of a row over a whole number
+constexpr double kWholeRowsTo = 0.93;       // up to this one
+constexpr double kSidesOnly = 0.75;         // rows past the band's last, at most, between strips
+constexpr int32_t kDeepBeyond = 2;          // ground rows beyond the band matched on deeper ones
 constexpr int32_t kPredictedApart = 4;      // framelets apart started from the band's own travel
 constexpr int64_t kColumnsAcross = 120000;  // columns in all (see kColumnsInAll) against it
 
@@ -719,10 +723,16 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
 
     // Each pair refined from the start over the rows the overlap can reach; a pair that lands far
     // from it is searched afresh.
-    // The rows read of each strip: of the band's own, those the overlap can reach; against the
-    // neighbour, whose strips share most of their rows, the middle kAcrossRows of those.
-    int32_t fromRow = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, 0, h - 2), toRow = 0;
-    int32_t rows = h - fromRow;
+    // The band's own strips sharing a row and a half or less (see pairRows below).
+    const bool thinOwn = from == to && strips.BandHeight() - 1 - v0 <= kWholeRowsShared;
+    // The rows read of each strip: of the band's own, those the overlap can reach (sharing more
+    // than a row or two, not the ground rows furthest beyond the band: they hold the overlap
+    // only at the sides of the strip); against the neighbour, whose strips share most of their
+    // rows, the middle kAcrossRows of those.
+    const int32_t beyond = thinOwn ? 0 : std::max(0, (h - strips.BandHeight()) / 2 - kDeepBeyond);
+    int32_t fromRow = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, beyond, h - beyond - 2);
+    int32_t toRow = beyond;
+    int32_t rows = h - beyond - fromRow;
     if (from != to) {
       const auto d = static_cast<int32_t>(std::clamp<double>(std::lround(v0), 2 - h, h - 2));
       const int32_t shared = h - std::abs(d);
@@ -739,9 +749,14 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     ShiftSearch pairSearch = search;
     pairSearch.Tolerance = strips.Ultraviolet() ? 0.05 : 0.3;
     // The band's own strips sharing a row and a half or less are matched on each strip's whole
-    // rows: on the grids half-way between them, one kind of row finds no data, and the pairs
-    // lean toward more overlap.
-    const MatchRows pairRows = from == to && strips.BandHeight() - 1 - v0 <= kWholeRowsShared
+    // rows (one blended between its rows, the other not, and the mirror of that): on the grids
+    // half-way between rows, one kind of row finds no data there, and the pairs lean toward more
+    // overlap. Not where the travel lies a little over a whole number of rows, nor just under
+    // one: the whole rows of both strips then nearly meet, the grids on whole rows sample the
+    // mean square difference about its corner and scatter away from it, and the half-way grids
+    // lean less. The travel of the product decides, so that every pair is matched alike.
+    const double over = v0 - std::floor(v0);
+    const MatchRows pairRows = thinOwn && over >= kWholeRowsFrom && over < kWholeRowsTo
                                    ? MatchRows::Whole
                                    : MatchRows::HalfWay;
     e.Profile.resize(static_cast<size_t>(e.Pairs));
@@ -840,6 +855,15 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     }
     e.Vertical = RobustMean(vs);
     e.Horizontal = RobustMean(hs);
+    // The band's own strips further apart than nearly its height share rows only at the far
+    // sides of the strip, where its rows curve and spread over the ground; those lean toward
+    // more overlap by a few hundredths of a pixel.
+    if (from == to && e.Vertical > strips.BandHeight() - 1 + kSidesOnly) {
+      e.Reason =
+          "the strips of consecutive framelets overlap only at their far sides, too little to "
+          "tell the travel";
+      return false;
+    }
     e.Residual = Median(residuals);
     // Pairs measured against the neighbour leave the ends of the profile unmeasured.
     const bool extend = apart > 1;
