@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # How close the measured travel comes to the truth over a grid of simulated products: every
 # kind, travels 6 to 13.5 (12 to 13 where strips share a row or two: with half a row over, a thin
-# overlap leans most), drifts -1.5 to 1.5, three seeds, in the corrected (horizontal and
+# overlap leans most), drifts -1.5 to 1.5 (whole and half pixels), three seeds, in the corrected (horizontal and
 # vertical) layout. Prints, for visible and ultraviolet bands, the share within the goals (0.02 /
 # 0.05 px visible, 0.05 / 0.1 px ultraviolet) of bands, of products (every band within; one not
 # found counts as a miss) and by kind, the mean error by travel, and the products whose travel was
@@ -11,12 +11,13 @@
 # product has none, and is matched where its strips share rows toward their sides. The shares are
 # given of all and of those found.
 #   scripts/travel-accuracy.sh [BUILD_DIR] [FRAMELETS]
-# TRAVEL_ACCURACY_TRAVELS="6 11" measures other travels.
+# TRAVEL_ACCURACY_TRAVELS="6 11" measures other travels, TRAVEL_ACCURACY_DRIFTS other drifts.
 # With TRAVEL_ACCURACY_ROWS=FILE, every band's errors are kept in FILE.
 set -euo pipefail
 build=${1:-build}
 framelets=${2:-40}
 travels=${TRAVEL_ACCURACY_TRAVELS:-6 8.5 11 12 12.5 13 13.5}
+drifts=${TRAVEL_ACCURACY_DRIFTS:--1.5 -1 -0.5 0 0.5 1 1.5}
 wacsim=$build/bin/wacsim
 cli=$build/bin/quelmar-cli
 work=$(mktemp -d)
@@ -25,7 +26,7 @@ rows=$work/rows.tsv
 : >"$rows"
 for kind in ME VE UE CE; do
   for travel in $travels; do
-    for drift in -1.5 -0.5 0.5 1.5; do
+    for drift in $drifts; do
       for seed in 1 2 3; do
         dir=$work/p
         rm -rf "$dir"
