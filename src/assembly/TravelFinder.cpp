@@ -530,9 +530,13 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   const ShiftSearch* wideStarts = nullptr;  // whole strips with this search, when set
   // Pair f searched for over the window: on whole strips or on the selected columns, the
   // neighbour's grey levels brought to the band's.
+  // Lines firstLine .. firstLine + lines - 1 of both strips.
+  int32_t firstLine = 0, lines = h;
   const auto searchPair = [&](int32_t f, bool whole, const ShiftSearch& window) {
-    const GreyImage a = whole ? from->Read(f, 0, h) : from->ReadColumns(f, 0, h);
-    GreyImage b = whole ? to->Read(f + apart, 0, h) : to->ReadColumns(f + apart, 0, h);
+    const GreyImage a =
+        whole ? from->Read(f, firstLine, lines) : from->ReadColumns(f, firstLine, lines);
+    GreyImage b = whole ? to->Read(f + apart, firstLine, lines)
+                        : to->ReadColumns(f + apart, firstLine, lines);
     if (to != from) LevelLike(a, b);
     return EstimateShift(Softened(a), Softened(b), window);
   };
@@ -573,7 +577,19 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       startH.push_back(s.Dx);
     }
   };
+  // The ground rows furthest beyond the band hold an overlap only at the sides of the strip,
+  // where its rows curve: the start leaves them out unless the strips share a row or two at
+  // most, or the start found nothing without them.
+  const int32_t beyond = std::max(0, (h - strips.BandHeight()) / 2 - kDeepBeyond);
+  firstLine = beyond;
+  lines = h - 2 * beyond;
   findStarts();
+  firstLine = 0;
+  lines = h;
+  if (beyond > 0 &&
+      (startV.empty() || Median(startV) >= strips.BandHeight() - 1 - kWholeRowsShared)) {
+    findStarts();
+  }
   // Where the band's consecutive strips share only a few rows (or none: a travel beyond the
   // band's height), the neighbouring band sees the same ground some framelets later over most of
   // its rows. With both bands' strips on the ground's own rows, framelet f of the band seeing the
@@ -729,10 +745,11 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // than a row or two, not the ground rows furthest beyond the band: they hold the overlap
     // only at the sides of the strip); against the neighbour, whose strips share most of their
     // rows, the middle kAcrossRows of those.
-    const int32_t beyond = thinOwn ? 0 : std::max(0, (h - strips.BandHeight()) / 2 - kDeepBeyond);
-    int32_t fromRow = std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, beyond, h - beyond - 2);
-    int32_t toRow = beyond;
-    int32_t rows = h - beyond - fromRow;
+    const int32_t skipped = thinOwn ? 0 : beyond;
+    int32_t fromRow =
+        std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, skipped, h - skipped - 2);
+    int32_t toRow = skipped;
+    int32_t rows = h - skipped - fromRow;
     if (from != to) {
       const auto d = static_cast<int32_t>(std::clamp<double>(std::lround(v0), 2 - h, h - 2));
       const int32_t shared = h - std::abs(d);
