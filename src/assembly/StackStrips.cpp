@@ -33,10 +33,11 @@ double GroundRadius(double d, double k1, double k2, double s) {
   return d / (1 + x * x * (k1 + k2 * x));
 }
 
-// The detector radius that sees ground radius rho (Newton's method from rho); NaN where the
-// model folds over or has no such radius.
-double DetectorRadius(double rho, double k1, double k2, double s) {
-  double d = rho;
+// The detector radius that sees ground radius rho (Newton's method from `start`); NaN where the
+// model folds over or has no such radius. The steps end once one moves less than a billionth,
+// and the next is taken: from there the method is good to the last digits, from any start.
+double DetectorRadius(double rho, double k1, double k2, double s, double start) {
+  double d = start;
   for (int i = 0; i < 30; ++i) {
     const double x = d * s;
     const double poly = 1 + x * x * (k1 + k2 * x);
@@ -176,14 +177,21 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
   }
   for (int32_t line = 1; line <= s.lines_; ++line) {
     const int32_t b = g.Invert ? s.strip_.H - (line - margin) + 1 : line - margin;
+    // Neighbouring pixels lie at nearly the same radius: each one's search starts from the
+    // scale its left neighbour found (a step or two instead of several).
+    double lastScale = 0;
     for (int32_t a = 0; a < s.width_; ++a) {
       const double dx = a - geometry.OutputCentre();
       // The ground point this pixel stands for, and the detector point that sees it.
       const double groundY = g.CorrectVertically ? centreY + (h + 1) / 2 - b : detectorY(b);
       const double rho = std::hypot(dx, groundY);
-      const double d = DetectorRadius(rho, k1, k2, pitch);
-      if (!std::isfinite(d)) continue;
+      const double d = DetectorRadius(rho, k1, k2, pitch, lastScale > 0 ? rho * lastScale : rho);
+      if (!std::isfinite(d)) {
+        lastScale = 0;
+        continue;
+      }
       const double scale = rho > 0 ? d / rho : 1.0;
+      lastScale = scale;
       const double column = geometry.SourceCentre() + dx * scale;
       const double row = g.CorrectVertically ? h / 2 + offset - groundY * scale - 1 : b - 1.0;
       if (column < 0 || column > wsrc - 1 || row < 0 || row > h - 1) continue;
