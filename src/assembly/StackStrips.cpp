@@ -175,23 +175,30 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
     s.groundRow_ = g.Invert ? half - centreY : centreY + half;
     s.groundColumn_ = geometry.OutputCentre();
   }
+  // The scale from ground to detector of each distance from the centre column (NaN: none): the
+  // pixels either side of the centre lie at the same radius.
+  const int32_t centre = geometry.OutputCentre();
+  const int32_t reach = std::max(centre, s.width_ - 1 - centre);
+  std::vector<double> scales(static_cast<size_t>(std::max(0, reach) + 1));
   for (int32_t line = 1; line <= s.lines_; ++line) {
     const int32_t b = g.Invert ? s.strip_.H - (line - margin) + 1 : line - margin;
-    // Neighbouring pixels lie at nearly the same radius: each one's search starts from the
-    // scale its left neighbour found (a step or two instead of several).
+    // The ground row this line stands for.
+    const double groundY = g.CorrectVertically ? centreY + (h + 1) / 2 - b : detectorY(b);
+    // Neighbouring distances lie at nearly the same radius: each one's search starts from the
+    // scale the one before found (a step or two instead of several).
     double lastScale = 0;
-    for (int32_t a = 0; a < s.width_; ++a) {
-      const double dx = a - geometry.OutputCentre();
-      // The ground point this pixel stands for, and the detector point that sees it.
-      const double groundY = g.CorrectVertically ? centreY + (h + 1) / 2 - b : detectorY(b);
-      const double rho = std::hypot(dx, groundY);
+    for (int32_t dx = 0; dx <= reach; ++dx) {
+      const double rho = std::hypot(static_cast<double>(dx), groundY);
       const double d = DetectorRadius(rho, k1, k2, pitch, lastScale > 0 ? rho * lastScale : rho);
-      if (!std::isfinite(d)) {
-        lastScale = 0;
-        continue;
-      }
-      const double scale = rho > 0 ? d / rho : 1.0;
-      lastScale = scale;
+      lastScale = !std::isfinite(d) ? 0 : rho > 0 ? d / rho : 1.0;
+      scales[static_cast<size_t>(dx)] =
+          lastScale > 0 ? lastScale : std::numeric_limits<double>::quiet_NaN();
+    }
+    for (int32_t a = 0; a < s.width_; ++a) {
+      // The ground point this pixel stands for, and the detector point that sees it.
+      const double dx = a - centre;
+      const double scale = scales[static_cast<size_t>(std::abs(a - centre))];
+      if (std::isnan(scale)) continue;
       const double column = geometry.SourceCentre() + dx * scale;
       const double row = g.CorrectVertically ? h / 2 + offset - groundY * scale - 1 : b - 1.0;
       if (column < 0 || column > wsrc - 1 || row < 0 || row > h - 1) continue;
