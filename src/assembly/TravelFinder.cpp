@@ -870,17 +870,17 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
                  ReasonOf(worst, h);
       return false;
     }
-    e.Vertical = RobustMean(vs);
-    e.Horizontal = RobustMean(hs);
     // The band's own strips further apart than nearly its height share rows only at the far
     // sides of the strip, where its rows curve and spread over the ground; those lean toward
     // more overlap by a few hundredths of a pixel.
-    if (from == to && e.Vertical > strips.BandHeight() - 1 + kSidesOnly) {
+    if (from == to && RobustMean(vs) > strips.BandHeight() - 1 + kSidesOnly) {
       e.Reason =
           "the strips of consecutive framelets overlap only at their far sides, too little to "
           "tell the travel";
       return false;
     }
+    e.Vertical = RobustMean(vs);
+    e.Horizontal = RobustMean(hs);
     e.Residual = Median(residuals);
     // Pairs measured against the neighbour leave the ends of the profile unmeasured.
     const bool extend = apart > 1;
