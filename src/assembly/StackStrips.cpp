@@ -52,13 +52,16 @@ double DetectorRadius(double rho, double k1, double k2, double s, double start) 
 }
 
 // Taps first .. end - 1 of a corrected line: each the bilinear blend of the two bytes from
-// `at` on and the two a row below; a tap of -1 is left as it is (no data). At a position
+// `at` on and the two a row below; a tap of -1 gives NaN (no data). At a position
 // inside the band (as the correction's maps hold), the same blend as SampleBilinear, without
 // its checks.
 inline void BlendTaps(const uint8_t* band, int32_t wsrc, const int32_t* at, const float* tx,
                       const float* ty, int32_t first, int32_t end, float* out) {
   for (int32_t i = first; i < end; ++i) {
-    if (at[i] < 0) continue;  // stays NaN
+    if (at[i] < 0) {
+      out[i] = kNaN;
+      continue;
+    }
     const uint8_t* r0 = band + at[i];
     const uint8_t* r1 = r0 + wsrc;
     const float top = r0[0] + (static_cast<float>(r0[1]) - r0[0]) * tx[i];
@@ -86,7 +89,10 @@ __attribute__((target("avx2"))) void BlendTapsWide(const uint8_t* band, int32_t 
   for (; i + 8 <= n; i += 8) {
     const __m256i taps = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + i));
     const __m256i valid = _mm256_cmpgt_epi32(taps, none);
-    if (_mm256_testz_si256(valid, valid)) continue;  // no data in the block
+    if (_mm256_testz_si256(valid, valid)) {  // no data in the block
+      _mm256_storeu_ps(out + i, nan);
+      continue;
+    }
     // The first byte the block needs: the least tap with data.
     __m256i least = _mm256_blendv_epi8(_mm256_set1_epi32(INT32_MAX), taps, valid);
     least = _mm256_min_epi32(least, _mm256_shuffle_epi32(least, 0x4e));
@@ -315,7 +321,8 @@ void StackStrips::ReadColumnsInto(int32_t framelet, int32_t firstLine, int32_t l
   if (lines < 0) throw RangeError("A strip cannot have a negative number of lines");
   image.Width = selected_;
   image.Height = lines;
-  image.Values.assign(static_cast<size_t>(selected_) * static_cast<size_t>(lines), kNaN);
+  // Every sample is written below (NaN where there is no data), so the storage is not cleared.
+  image.Values.resize(static_cast<size_t>(selected_) * static_cast<size_t>(lines));
   const int64_t base = int64_t{framelet} * p.FrameletHeight;
   const int64_t lastRow = int64_t{p.RowCount} - 1;
   const int32_t wsrc = p.Rows.Width();
@@ -328,15 +335,22 @@ void StackStrips::ReadColumnsInto(int32_t framelet, int32_t firstLine, int32_t l
     if (sourceX_.empty()) {
       const int64_t source = invert_ ? base + strip_.B - line : base + strip_.T + line - 1;
       const uint8_t* in = p.Rows.Row(static_cast<int32_t>(std::clamp<int64_t>(source, 0, lastRow)));
+      int32_t done = 0;  // columns written
       for (const ColumnRun& run : runs_) {
+        std::fill(out + done, out + run.To, kNaN);
         const uint8_t* from = in + run.From;
         float* to = out + run.To;
         for (int32_t k = 0; k < run.Count; ++k) to[k] = from[k];
+        done = run.To + run.Count;
       }
+      std::fill(out + done, out + selected_, kNaN);
       continue;
     }
     // The band's rows of this framelet (the last framelet may be cut short by the rows read).
-    if (first + strip_.H - 1 > lastRow) continue;
+    if (first + strip_.H - 1 > lastRow) {
+      std::fill(out, out + selected_, kNaN);
+      continue;
+    }
     const uint8_t* band = p.Rows.Row(static_cast<int32_t>(first));
     const float* tx = tapX_.data() + row;
     const float* ty = tapY_.data() + row;
