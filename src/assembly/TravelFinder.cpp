@@ -577,6 +577,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       startH.push_back(s.Dx);
     }
   };
+  // Whether the band's consecutive strips share a row and a half or less at this travel.
+  const auto sharesFew = [&](double travel) {
+    return strips.BandHeight() - 1 - travel <= kWholeRowsShared;
+  };
   // The ground rows furthest beyond the band hold an overlap only at the sides of the strip,
   // where its rows curve: the start leaves them out unless the strips share a row or two at
   // most, or the start found nothing without them.
@@ -586,8 +590,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   findStarts();
   firstLine = 0;
   lines = h;
-  if (beyond > 0 &&
-      (startV.empty() || Median(startV) >= strips.BandHeight() - 1 - kWholeRowsShared)) {
+  if (beyond > 0 && (startV.empty() || sharesFew(static_cast<double>(Median(startV))))) {
     findStarts();
   }
   // Where the band's consecutive strips share only a few rows (or none: a travel beyond the
@@ -740,7 +743,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // Each pair refined from the start over the rows the overlap can reach; a pair that lands far
     // from it is searched afresh.
     // The band's own strips sharing a row and a half or less (see pairRows below).
-    const bool thinOwn = from == to && strips.BandHeight() - 1 - v0 <= kWholeRowsShared;
+    const bool thinOwn = from == to && sharesFew(v0);
     // The rows read of each strip: of the band's own, those the overlap can reach (sharing more
     // than a row or two, not the ground rows furthest beyond the band: they hold the overlap
     // only at the sides of the strip); against the neighbour, whose strips share most of their
@@ -873,13 +876,14 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // The band's own strips further apart than nearly its height share rows only at the far
     // sides of the strip, where its rows curve and spread over the ground; those lean toward
     // more overlap by a few hundredths of a pixel.
-    if (from == to && RobustMean(vs) > strips.BandHeight() - 1 + kSidesOnly) {
+    const Real vertical = RobustMean(vs);
+    if (from == to && vertical > strips.BandHeight() - 1 + kSidesOnly) {
       e.Reason =
           "the strips of consecutive framelets overlap only at their far sides, too little to "
           "tell the travel";
       return false;
     }
-    e.Vertical = RobustMean(vs);
+    e.Vertical = vertical;
     e.Horizontal = RobustMean(hs);
     e.Residual = Median(residuals);
     // Pairs measured against the neighbour leave the ends of the profile unmeasured.
