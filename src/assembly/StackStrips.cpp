@@ -9,6 +9,7 @@
 #include "assembly/Distortion.h"
 #include "util/Errors.h"
 #include "util/ProcessorFeatures.h"
+#include "util/RunParts.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -127,7 +128,7 @@ __attribute__((target("avx2"))) void BlendTapsWide(const uint8_t* band, int32_t 
 }  // namespace
 
 std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const StripGeometry& g,
-                                             UserPort& port, std::string& problem) {
+                                             UserPort& port, std::string& problem, int32_t parts) {
   StackStrips s;
   s.product_ = &product;
   const std::vector<int32_t> bounds = BandRowBounds(product.BandCount, product.FrameletHeight);
@@ -185,50 +186,66 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
   // pixels either side of the centre lie at the same radius.
   const int32_t centre = geometry.OutputCentre();
   const int32_t reach = std::max(centre, s.width_ - 1 - centre);
-  std::vector<double> scales(static_cast<size_t>(std::max(0, reach) + 1));
-  for (int32_t line = 1; line <= s.lines_; ++line) {
-    const int32_t b = g.Invert ? s.strip_.H - (line - margin) + 1 : line - margin;
-    // The ground row this line stands for.
-    const double groundY = g.CorrectVertically ? centreY + (h + 1) / 2 - b : detectorY(b);
-    // Neighbouring distances lie at nearly the same radius: each one's search starts from the
-    // scale the one before found (a step or two instead of several).
-    double lastScale = 0;
-    for (int32_t dx = 0; dx <= reach; ++dx) {
-      const double rho = std::hypot(static_cast<double>(dx), groundY);
-      const double d = DetectorRadius(rho, k1, k2, pitch, lastScale > 0 ? rho * lastScale : rho);
-      lastScale = !std::isfinite(d) ? 0 : rho > 0 ? d / rho : 1.0;
-      scales[static_cast<size_t>(dx)] =
-          lastScale > 0 ? lastScale : std::numeric_limits<double>::quiet_NaN();
+  // Lines from .. to - 1 (from 1), each with its own scales.
+  const auto layLines = [&](int32_t fromLine, int32_t toLine) {
+    std::vector<double> scales(static_cast<size_t>(std::max(0, reach) + 1));
+    for (int32_t line = fromLine; line < toLine; ++line) {
+      const int32_t b = g.Invert ? s.strip_.H - (line - margin) + 1 : line - margin;
+      // The ground row this line stands for.
+      const double groundY = g.CorrectVertically ? centreY + (h + 1) / 2 - b : detectorY(b);
+      // Neighbouring distances lie at nearly the same radius: each one's search starts from the
+      // scale the one before found (a step or two instead of several).
+      double lastScale = 0;
+      for (int32_t dx = 0; dx <= reach; ++dx) {
+        const double rho = std::hypot(static_cast<double>(dx), groundY);
+        const double d = DetectorRadius(rho, k1, k2, pitch, lastScale > 0 ? rho * lastScale : rho);
+        lastScale = !std::isfinite(d) ? 0 : rho > 0 ? d / rho : 1.0;
+        scales[static_cast<size_t>(dx)] =
+            lastScale > 0 ? lastScale : std::numeric_limits<double>::quiet_NaN();
+      }
+      for (int32_t a = 0; a < s.width_; ++a) {
+        // The ground point this pixel stands for, and the detector point that sees it.
+        const double dx = a - centre;
+        const double scale = scales[static_cast<size_t>(std::abs(a - centre))];
+        if (std::isnan(scale)) continue;
+        const double column = geometry.SourceCentre() + dx * scale;
+        const double row = g.CorrectVertically ? h / 2 + offset - groundY * scale - 1 : b - 1.0;
+        if (column < 0 || column > wsrc - 1 || row < 0 || row > h - 1) continue;
+        const size_t at =
+            static_cast<size_t>(line - 1) * static_cast<size_t>(s.width_) + static_cast<size_t>(a);
+        s.sourceX_[at] = static_cast<float>(column);
+        s.sourceY_[at] = static_cast<float>(row);
+      }
     }
-    for (int32_t a = 0; a < s.width_; ++a) {
-      // The ground point this pixel stands for, and the detector point that sees it.
-      const double dx = a - centre;
-      const double scale = scales[static_cast<size_t>(std::abs(a - centre))];
-      if (std::isnan(scale)) continue;
-      const double column = geometry.SourceCentre() + dx * scale;
-      const double row = g.CorrectVertically ? h / 2 + offset - groundY * scale - 1 : b - 1.0;
-      if (column < 0 || column > wsrc - 1 || row < 0 || row > h - 1) continue;
-      const size_t at =
-          static_cast<size_t>(line - 1) * static_cast<size_t>(s.width_) + static_cast<size_t>(a);
-      s.sourceX_[at] = static_cast<float>(column);
-      s.sourceY_[at] = static_cast<float>(row);
-    }
-  }
+  };
   // Where each pixel's blend starts in the band and its weights, worked out once: every
   // framelet's strip has the same geometry.
-  if (wsrc < 2 || s.strip_.H < 2) return s;
-  s.wholeAt_.assign(s.sourceX_.size(), -1);
-  s.wholeX_.assign(s.sourceX_.size(), 0.0f);
-  s.wholeY_.assign(s.sourceX_.size(), 0.0f);
-  for (size_t at = 0; at < s.sourceX_.size(); ++at) {
-    if (std::isnan(s.sourceX_[at])) continue;
-    const double px = s.sourceX_[at], py = s.sourceY_[at];
-    const int32_t ix = std::min(static_cast<int32_t>(px), wsrc - 2);
-    const int32_t iy = std::min(static_cast<int32_t>(py), s.strip_.H - 2);
-    s.wholeAt_[at] = iy * wsrc + ix;
-    s.wholeX_[at] = static_cast<float>(px - ix);
-    s.wholeY_[at] = static_cast<float>(py - iy);
+  const bool blends = wsrc >= 2 && s.strip_.H >= 2;
+  if (blends) {
+    s.wholeAt_.assign(s.sourceX_.size(), -1);
+    s.wholeX_.assign(s.sourceX_.size(), 0.0f);
+    s.wholeY_.assign(s.sourceX_.size(), 0.0f);
   }
+  const auto blendLines = [&](int32_t fromLine, int32_t toLine) {
+    const size_t end = static_cast<size_t>(toLine - 1) * static_cast<size_t>(s.width_);
+    for (size_t at = static_cast<size_t>(fromLine - 1) * static_cast<size_t>(s.width_); at < end;
+         ++at) {
+      if (std::isnan(s.sourceX_[at])) continue;
+      const double px = s.sourceX_[at], py = s.sourceY_[at];
+      const int32_t ix = std::min(static_cast<int32_t>(px), wsrc - 2);
+      const int32_t iy = std::min(static_cast<int32_t>(py), s.strip_.H - 2);
+      s.wholeAt_[at] = iy * wsrc + ix;
+      s.wholeX_[at] = static_cast<float>(px - ix);
+      s.wholeY_[at] = static_cast<float>(py - iy);
+    }
+  };
+  // Each line is laid out on its own: in parts, a share of the lines each.
+  const int32_t shares = std::clamp(parts, 1, std::max(1, s.lines_));
+  RunParts(shares, [&](int32_t k) {
+    const int32_t fromLine = 1 + k * s.lines_ / shares, toLine = 1 + (k + 1) * s.lines_ / shares;
+    layLines(fromLine, toLine);
+    if (blends) blendLines(fromLine, toLine);
+  });
   return s;
 }
 
@@ -391,17 +408,19 @@ int32_t StackStrips::FindEmptyColumns(int32_t sampled, std::vector<GreyImage>* r
     const GreyImage& strip = strips.back();
     for (int32_t y = 0; y < strip.Height; ++y) {
       const float* row = strip.Row(y);
-      for (int32_t x = 0; x < width_; ++x)
-        if (row[x] > 0) seen[static_cast<size_t>(x)] = 1;
+      uint8_t* s = seen.data();
+      for (int32_t x = 0; x < width_; ++x) s[x] |= static_cast<uint8_t>(row[x] > 0);
     }
   }
   hasData_ = std::move(seen);
   if (read != nullptr) {
+    std::vector<int32_t> empty;
+    for (int32_t x = 0; x < width_; ++x)
+      if (!hasData_[static_cast<size_t>(x)]) empty.push_back(x);
     for (GreyImage& strip : strips) {
       for (int32_t y = 0; y < strip.Height; ++y) {
         float* row = strip.Row(y);
-        for (int32_t x = 0; x < width_; ++x)
-          if (!hasData_[static_cast<size_t>(x)]) row[x] = std::numeric_limits<float>::quiet_NaN();
+        for (const int32_t x : empty) row[x] = std::numeric_limits<float>::quiet_NaN();
       }
     }
     *read = std::move(strips);

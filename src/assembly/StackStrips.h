@@ -35,9 +35,10 @@ class StackStrips {
  public:
   // The strips of a loaded product's band. `problem` gets a message line, and nothing is
   // returned, when the settings cannot give the correction asked for. RangeError for a band
-  // outside the product. Reading the settings may append the filter choice's two lines.
+  // outside the product. Reading the settings may append the filter choice's two lines. The
+  // lines of a corrected strip are laid out in `parts` at once (a core each).
   static std::optional<StackStrips> Open(const LoadedProduct& product, const StripGeometry& g,
-                                         UserPort& port, std::string& problem);
+                                         UserPort& port, std::string& problem, int32_t parts = 1);
 
   int32_t Width() const { return width_; }
   // Lines of a strip: the band's height, with a few ground rows beyond the band when it is

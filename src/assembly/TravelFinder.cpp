@@ -469,8 +469,19 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   }
   const int32_t fc = product.FrameletCount;
   e.Pairs = std::max(0, fc - 1);
+  // Work in parts runs them on a core each where there are two; the same results either way.
+  const unsigned cores =
+      threads > 0 ? static_cast<unsigned>(threads) : std::thread::hardware_concurrency();
+  const auto inParts = [&](int32_t parts, const auto& part) {
+    if (cores >= 2) {
+      RunParts(parts, part);
+    } else {
+      for (int32_t k = 0; k < parts; ++k) part(k);
+    }
+  };
   std::string problem;
-  std::optional<StackStrips> opened = StackStrips::Open(product, geometry, port, problem);
+  std::optional<StackStrips> opened =
+      StackStrips::Open(product, geometry, port, problem, cores >= 2 ? 2 : 1);
   e.Wavelength = product.BandWavelengths[static_cast<size_t>(geometry.Band) - 1];
   if (!opened) {
     e.Reason = problem;
@@ -487,17 +498,6 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     e.Reason = "the band is " + Count(h, "row", "rows") + " high: too thin to match";
     return e;
   }
-  std::vector<GreyImage> sampled;  // a few framelets' strips spread over the product
-  const int32_t dataColumns = strips.FindEmptyColumns(kSampledFramelets, &sampled);
-  if (dataColumns == 0) {
-    e.Reason = "the band has no data: every sample is 0";
-    return e;
-  }
-  if (std::string p = SceneProblem(sampled); !p.empty()) {
-    e.Reason = p;
-    return e;
-  }
-
   // Every whole-pixel travel on a few pairs spread over the product gives the start.
   ShiftSearch search;
   search.MinDy = 0;
@@ -507,13 +507,52 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // Every other column and row is enough to tell the whole-pixel travel; a couple of hundred
   // columns per row are enough to refine it (more cost time and hardly move the result).
   search.Step = 2;
-  search.ColumnStep = std::max(1, dataColumns / kRefinedColumns);
   search.Tolerance = 0.003;  // well below the scatter of one pair's travel
 
-  // The start needs no more than the columns the pairs are refined on, nor the precision of a
-  // pair's own travel: the pairs refine it.
-  const std::vector<int32_t> refined = RefinedColumns(strips, kColumnsInAll / e.Pairs);
-  strips.SelectColumns(refined);
+  // The band's columns of data and its scene, checked on a few framelets' strips spread over the
+  // product; the columns the pairs are refined on, chosen among them.
+  int32_t dataColumns = 0;
+  std::string sceneProblem;
+  std::vector<int32_t> refined;
+  const auto lookAtBand = [&] {
+    std::vector<GreyImage> sampled;
+    dataColumns = strips.FindEmptyColumns(kSampledFramelets, &sampled);
+    if (dataColumns == 0) return;
+    sceneProblem = SceneProblem(sampled);
+    if (!sceneProblem.empty()) return;
+    // The start needs no more than the columns the pairs are refined on, nor the precision of a
+    // pair's own travel: the pairs refine it.
+    refined = RefinedColumns(strips, kColumnsInAll / e.Pairs);
+    strips.SelectColumns(refined);
+  };
+  // The neighbouring band, with its columns of data found, where the band's own strips turn out
+  // to share too few rows: most products fly so. Where there is a second core, it opens the
+  // neighbour meanwhile (one that turns out not to be needed then costs no time); its failure
+  // counts only where it is needed.
+  std::optional<StackStrips> early;
+  std::exception_ptr earlyFailure;
+  const bool opensEarly = cores >= 2 && strips.OnGround() && !geometry.Invert;
+  RunParts(opensEarly ? 2 : 1, [&](int32_t part) {
+    if (part == 0) {
+      lookAtBand();
+      return;
+    }
+    try {
+      early = OpenNeighbour(product, geometry, strips);
+      if (early) early->FindEmptyColumns(kSampledFramelets);
+    } catch (...) {
+      earlyFailure = std::current_exception();
+    }
+  });
+  if (dataColumns == 0) {
+    e.Reason = "the band has no data: every sample is 0";
+    return e;
+  }
+  if (!sceneProblem.empty()) {
+    e.Reason = sceneProblem;
+    return e;
+  }
+  search.ColumnStep = std::max(1, dataColumns / kRefinedColumns);
   ShiftSearch startSearch = search;
   startSearch.ColumnStep =
       std::max<int32_t>(1, static_cast<int32_t>(std::count_if(refined.begin(), refined.end(),
@@ -543,16 +582,6 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   const auto startAt = [&](int32_t f) {
     return wideStarts != nullptr ? searchPair(f, true, *wideStarts)
                                  : searchPair(f, false, startSearch);
-  };
-  // Work in parts runs them on a core each where there are two; the same results either way.
-  const unsigned cores =
-      threads > 0 ? static_cast<unsigned>(threads) : std::thread::hardware_concurrency();
-  const auto inParts = [&](int32_t parts, const auto& part) {
-    if (cores >= 2) {
-      RunParts(parts, part);
-    } else {
-      for (int32_t k = 0; k < parts; ++k) part(k);
-    }
   };
   std::vector<Real> startV, startH;
   std::map<MatchVerdict, int32_t> verdicts;
@@ -599,7 +628,14 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // ground first and framelet f + m of the other lie m travels less the bands' distance apart.
   std::optional<StackStrips> neighbour;
   if (startV.empty() || Median(startV) > strips.BandHeight() - 1 - kThinOverlap) {
-    neighbour = OpenNeighbour(product, geometry, strips);
+    if (!opensEarly) {
+      neighbour = OpenNeighbour(product, geometry, strips);
+      if (neighbour) neighbour->FindEmptyColumns(kSampledFramelets);
+    } else if (earlyFailure) {
+      std::rethrow_exception(earlyFailure);
+    } else {
+      neighbour = std::move(early);
+    }
   }
   // What the band's own strips gave, to fall back on.
   const std::vector<Real> ownV = startV, ownH = startH;
@@ -618,7 +654,6 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   };
   if (neighbour) {
     const double ownTravel = startV.empty() ? strips.BandHeight() - 0.5 : Median(startV);
-    neighbour->FindEmptyColumns(kSampledFramelets);
     const bool later = neighbour->GroundRowZero() > strips.GroundRowZero();
     from = later ? &strips : &*neighbour;
     to = later ? &*neighbour : &strips;
@@ -888,8 +923,13 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     e.Residual = Median(residuals);
     // Pairs measured against the neighbour leave the ends of the profile unmeasured.
     const bool extend = apart > 1;
-    e.SmoothVertical = Smooth(e.Profile, true, e.Vertical, extend);
-    e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal, extend);
+    inParts(2, [&](int32_t k) {
+      if (k == 0) {
+        e.SmoothVertical = Smooth(e.Profile, true, e.Vertical, extend);
+      } else {
+        e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal, extend);
+      }
+    });
     const auto [vMin, vMax] = std::minmax_element(e.SmoothVertical.begin(), e.SmoothVertical.end());
     const auto [hMin, hMax] =
         std::minmax_element(e.SmoothHorizontal.begin(), e.SmoothHorizontal.end());
