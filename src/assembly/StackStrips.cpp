@@ -250,8 +250,19 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
 }
 
 GreyImage StackStrips::Read(int32_t framelet, int32_t firstLine, int32_t lines) const {
+  GreyImage image;
+  ReadInto(framelet, firstLine, lines, image);
+  return image;
+}
+
+void StackStrips::ReadInto(int32_t framelet, int32_t firstLine, int32_t lines,
+                           GreyImage& image) const {
   const LoadedProduct& p = *product_;
-  GreyImage image(width_, lines);
+  if (lines < 0) throw RangeError("A strip cannot have a negative number of lines");
+  image.Width = width_;
+  image.Height = lines;
+  // Every sample is written below (NaN where there is no data), so the storage is not cleared.
+  image.Values.resize(static_cast<size_t>(width_) * static_cast<size_t>(lines));
   const int64_t base = int64_t{framelet} * p.FrameletHeight;
   const int64_t lastRow = int64_t{p.RowCount} - 1;
   const int64_t wsrc = p.Rows.Width();
@@ -267,7 +278,10 @@ GreyImage StackStrips::Read(int32_t framelet, int32_t firstLine, int32_t lines) 
       const int64_t first = base + strip_.T;
       const int32_t rows =
           static_cast<int32_t>(std::clamp<int64_t>(lastRow + 1 - first, 0, strip_.H));
-      if (rows < strip_.H) continue;
+      if (rows < strip_.H) {
+        std::fill(out, out + width_, kNaN);
+        continue;
+      }
       const ByteStrip band{p.Rows.Row(static_cast<int32_t>(first)), static_cast<ptrdiff_t>(wsrc),
                            static_cast<int32_t>(wsrc), strip_.H};
       const size_t row = static_cast<size_t>(line - 1) * static_cast<size_t>(width_);
@@ -278,15 +292,11 @@ GreyImage StackStrips::Read(int32_t framelet, int32_t firstLine, int32_t lines) 
         const float* sx = sourceX_.data() + row;
         const float* sy = sourceY_.data() + row;
         for (int32_t x = 0; x < width_; ++x)
-          if (!std::isnan(sx[x])) out[x] = SampleBilinear(band, sx[x], sy[x]);
+          out[x] = std::isnan(sx[x]) ? kNaN : SampleBilinear(band, sx[x], sy[x]);
       }
     }
-    if (!hasData_.empty()) {
-      for (int32_t x = 0; x < width_; ++x)
-        if (!hasData_[static_cast<size_t>(x)]) out[x] = std::numeric_limits<float>::quiet_NaN();
-    }
+    for (const int32_t x : emptyColumns_) out[x] = kNaN;
   }
-  return image;
 }
 
 void StackStrips::SelectColumns(const std::vector<int32_t>& columns) {
@@ -396,16 +406,20 @@ void StackStrips::Prefetch(int32_t framelet) const {
   for (size_t at = 0; at < bytes; at += 64) __builtin_prefetch(band + at, 0, 2);
 }
 
-int32_t StackStrips::FindEmptyColumns(int32_t sampled, std::vector<GreyImage>* read) {
+int32_t StackStrips::FindEmptyColumns(int32_t sampled,
+                                      const std::function<void(const GreyImage&)>& look) {
   hasData_.clear();
+  emptyColumns_.clear();
   std::vector<uint8_t> seen(static_cast<size_t>(width_), 0);
   const int32_t fc = Framelets();
   const int32_t count = std::max(1, std::min(sampled, fc));
-  std::vector<GreyImage> strips;
+  const auto frameletOf = [&](int32_t k) {
+    return count == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (fc - 1) / (count - 1));
+  };
+  // Each strip read into the same storage: reading a strip again costs less than keeping them.
+  GreyImage strip;
   for (int32_t k = 0; k < count; ++k) {
-    const int32_t f = count == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (fc - 1) / (count - 1));
-    strips.push_back(Read(f, 0, lines_));
-    const GreyImage& strip = strips.back();
+    ReadInto(frameletOf(k), 0, lines_, strip);
     for (int32_t y = 0; y < strip.Height; ++y) {
       const float* row = strip.Row(y);
       uint8_t* s = seen.data();
@@ -413,19 +427,15 @@ int32_t StackStrips::FindEmptyColumns(int32_t sampled, std::vector<GreyImage>* r
     }
   }
   hasData_ = std::move(seen);
-  if (read != nullptr) {
-    std::vector<int32_t> empty;
-    for (int32_t x = 0; x < width_; ++x)
-      if (!hasData_[static_cast<size_t>(x)]) empty.push_back(x);
-    for (GreyImage& strip : strips) {
-      for (int32_t y = 0; y < strip.Height; ++y) {
-        float* row = strip.Row(y);
-        for (const int32_t x : empty) row[x] = std::numeric_limits<float>::quiet_NaN();
-      }
+  for (int32_t x = 0; x < width_; ++x)
+    if (!hasData_[static_cast<size_t>(x)]) emptyColumns_.push_back(x);
+  if (look) {
+    for (int32_t k = 0; k < count; ++k) {
+      ReadInto(frameletOf(k), 0, lines_, strip);
+      look(strip);
     }
-    *read = std::move(strips);
   }
-  return static_cast<int32_t>(std::count(hasData_.begin(), hasData_.end(), uint8_t{1}));
+  return width_ - static_cast<int32_t>(emptyColumns_.size());
 }
 
 }  // namespace quelmar

@@ -10,6 +10,7 @@
 // strip corrected vertically are centred on the band, whatever the stack's Shift: a shift moves
 // every framelet alike and does not change the travel.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,12 +71,14 @@ class StackStrips {
   void Prefetch(int32_t framelet) const;
   // Marks as having no data every column that is 0 in each of up to `sampled` framelets spread
   // over the product (the zero columns beside the ultraviolet samples of a wide row); gives how
-  // many columns keep data. With `read`, the strips of those framelets are kept there as Read
-  // gives them from then on (the empty columns without data).
-  int32_t FindEmptyColumns(int32_t sampled, std::vector<GreyImage>* read = nullptr);
+  // many columns keep data. With `look`, the strips of those framelets are then passed to it in
+  // turn, as Read gives them from then on (the empty columns without data).
+  int32_t FindEmptyColumns(int32_t sampled, const std::function<void(const GreyImage&)>& look = {});
 
  private:
   StackStrips() = default;
+  // Read into `image`'s storage (no allocation once it is large enough).
+  void ReadInto(int32_t framelet, int32_t firstLine, int32_t lines, GreyImage& image) const;
   // n corrected taps of one line of framelet band `band` (its first row `first`) into out.
   void BlendLine(const uint8_t* band, int32_t wsrc, int64_t first, const int32_t* at,
                  const float* tx, const float* ty, int32_t n, float* out) const;
@@ -94,7 +97,8 @@ class StackStrips {
   // for none) and the blend's weights.
   std::vector<int32_t> wholeAt_;
   std::vector<float> wholeX_, wholeY_;
-  std::vector<uint8_t> hasData_;  // per column; empty: all
+  std::vector<uint8_t> hasData_;       // per column; empty: all
+  std::vector<int32_t> emptyColumns_;  // those without data
   // The selected columns: per line and selected column, the first of the four samples blended
   // (from the band's first stored sample; the column itself when not corrected), -1 for no
   // data, and the blend's weights.

@@ -254,38 +254,44 @@ GreyImage Softened(const GreyImage& g) {
   return soft;
 }
 
-// Grey-level checks over a few framelets' strips: every sample 255, or no variation at all.
-std::string SceneProblem(const std::vector<GreyImage>& sampled) {
-  // Four sums of each kind, so that the additions need not wait for each other.
-  constexpr size_t kSums = 4;
-  int64_t counted[kSums] = {}, whites[kSums] = {};
-  double sums[kSums] = {}, squares[kSums] = {};
-  for (const GreyImage& g : sampled) {
+// Grey-level checks over a few framelets' strips, taken one strip at a time: every sample 255,
+// or no variation at all.
+class SceneCheck {
+ public:
+  void Add(const GreyImage& g) {
     for (size_t i = 0; i < g.Values.size(); ++i) {
       const float v = g.Values[i];
       if (std::isnan(v)) continue;
       const size_t j = i % kSums;
-      ++counted[j];
-      whites[j] += v >= 255.0f;
-      sums[j] += v;
-      squares[j] += static_cast<double>(v) * v;
+      ++counted_[j];
+      whites_[j] += v >= 255.0f;
+      sums_[j] += v;
+      squares_[j] += static_cast<double>(v) * v;
     }
   }
-  int64_t n = 0, white = 0;
-  double s = 0, ss = 0;
-  for (size_t j = 0; j < kSums; ++j) {
-    n += counted[j];
-    white += whites[j];
-    s += sums[j];
-    ss += squares[j];
+  std::string Problem() const {
+    int64_t n = 0, white = 0;
+    double s = 0, ss = 0;
+    for (size_t j = 0; j < kSums; ++j) {
+      n += counted_[j];
+      white += whites_[j];
+      s += sums_[j];
+      ss += squares_[j];
+    }
+    if (n == 0) return "the band has no data";
+    if (white * 2 > n) return "the scene is saturated: most samples are 255";
+    const double mean = s / static_cast<double>(n);
+    if (ss / static_cast<double>(n) - mean * mean < 0.25)
+      return "the scene is featureless: every sample has the same grey level";
+    return {};
   }
-  if (n == 0) return "the band has no data";
-  if (white * 2 > n) return "the scene is saturated: most samples are 255";
-  const double mean = s / static_cast<double>(n);
-  if (ss / static_cast<double>(n) - mean * mean < 0.25)
-    return "the scene is featureless: every sample has the same grey level";
-  return {};
-}
+
+ private:
+  // Four sums of each kind, so that the additions need not wait for each other.
+  static constexpr size_t kSums = 4;
+  int64_t counted_[kSums] = {}, whites_[kSums] = {};
+  double sums_[kSums] = {}, squares_[kSums] = {};
+};
 
 // The columns each pair is refined on: about `wanted` columns, in runs of consecutive columns
 // spread over those where every line of the strips has data, with columns of no data between
@@ -515,10 +521,11 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   std::string sceneProblem;
   std::vector<int32_t> refined;
   const auto lookAtBand = [&] {
-    std::vector<GreyImage> sampled;
-    dataColumns = strips.FindEmptyColumns(kSampledFramelets, &sampled);
+    SceneCheck scene;
+    dataColumns = strips.FindEmptyColumns(kSampledFramelets,
+                                          [&](const GreyImage& strip) { scene.Add(strip); });
     if (dataColumns == 0) return;
-    sceneProblem = SceneProblem(sampled);
+    sceneProblem = scene.Problem();
     if (!sceneProblem.empty()) return;
     // The start needs no more than the columns the pairs are refined on, nor the precision of a
     // pair's own travel: the pairs refine it.

@@ -228,7 +228,31 @@ TEST(OverlapMatch, StripsReadAtChosenColumnsMatchTheWholeStrips) {
     std::string problem;
     std::optional<StackStrips> strips = StackStrips::Open(product, g, port, problem);
     ASSERT_TRUE(strips) << problem;
-    strips->FindEmptyColumns(4);
+    // The strips looked at while the empty columns are found are those Read gives from then on,
+    // every empty column without data.
+    std::vector<GreyImage> looked;
+    const int32_t kept =
+        strips->FindEmptyColumns(4, [&](const GreyImage& strip) { looked.push_back(strip); });
+    ASSERT_EQ(looked.size(), 4u);
+    int32_t withData = 0;
+    for (int32_t x = 0; x < strips->Width(); ++x) {
+      bool any = false;
+      for (const GreyImage& strip : looked)
+        for (int32_t y = 0; y < strip.Height; ++y) any = any || !std::isnan(strip.At(x, y));
+      withData += any ? 1 : 0;
+    }
+    EXPECT_EQ(kept, withData);
+    for (int32_t f = 0; f < 4; ++f) {
+      const GreyImage again = strips->Read(f, 0, strips->Height());
+      ASSERT_EQ(again.Values.size(), looked[static_cast<size_t>(f)].Values.size());
+      for (size_t i = 0; i < again.Values.size(); ++i) {
+        const float a = again.Values[i], b = looked[static_cast<size_t>(f)].Values[i];
+        EXPECT_EQ(std::isnan(a), std::isnan(b)) << f << " " << i;
+        if (!std::isnan(a)) {
+          EXPECT_EQ(a, b) << f << " " << i;
+        }
+      }
+    }
     std::vector<int32_t> columns = {-1, 0, 1, 2, 300, 301, -1, strips->Width() - 1, 5000};
     // Runs of neighbouring columns, read eight at a time where the processor can, one with a
     // column of no data inside.
@@ -259,6 +283,16 @@ TEST(OverlapMatch, StripsReadAtChosenColumnsMatchTheWholeStrips) {
         }
     }
   }
+  // Uncorrected, an ultraviolet band's row holds zeros beside its samples: those columns are
+  // found empty.
+  StripGeometry uv;
+  uv.Band = 1;
+  std::string problem;
+  std::optional<StackStrips> strips = StackStrips::Open(product, uv, port, problem);
+  ASSERT_TRUE(strips) << problem;
+  const int32_t kept = strips->FindEmptyColumns(4);
+  EXPECT_GT(kept, 0);
+  EXPECT_LT(kept, strips->Width());
 }
 
 }  // namespace
