@@ -285,34 +285,34 @@ ShiftEstimate RefineShift(const GreyImage& a, const Gradients& ga, const GreyIma
   return Refine(a, ga, b, gb, dx, dy, search);
 }
 
-ShiftEstimate EstimateShift(const GreyImage& a, const GreyImage& b, const ShiftSearch& search) {
+bool WholePixelStart(const GreyImage& a, const GreyImage& b, const ShiftSearch& search, double& dx,
+                     double& dy) {
   const int32_t step = std::max(1, search.Step);
   const int32_t need = std::max(1, search.MinOverlap / (step * step));
   const int32_t nx = search.MaxDx - search.MinDx + 1, ny = search.MaxDy - search.MinDy + 1;
-  ShiftEstimate none;
-  if (nx < 1 || ny < 1) return none;
+  if (nx < 1 || ny < 1) return false;
   const double kNone = std::numeric_limits<double>::infinity();
   std::vector<double> score(static_cast<size_t>(nx) * static_cast<size_t>(ny), kNone);
-  const auto at = [&](int32_t dx, int32_t dy) -> double& {
-    return score[static_cast<size_t>(dy - search.MinDy) * static_cast<size_t>(nx) +
-                 static_cast<size_t>(dx - search.MinDx)];
+  const auto at = [&](int32_t x, int32_t y) -> double& {
+    return score[static_cast<size_t>(y - search.MinDy) * static_cast<size_t>(nx) +
+                 static_cast<size_t>(x - search.MinDx)];
   };
   int32_t bestX = 0, bestY = 0;
   double best = kNone;
-  for (int32_t dy = search.MinDy; dy <= search.MaxDy; ++dy) {
-    for (int32_t dx = search.MinDx; dx <= search.MaxDx; ++dx) {
+  for (int32_t y = search.MinDy; y <= search.MaxDy; ++y) {
+    for (int32_t x = search.MinDx; x <= search.MaxDx; ++x) {
       int32_t count = 0;
-      const double msd = MeanSquareAt(a, b, dx, dy, step, count);
+      const double msd = MeanSquareAt(a, b, x, y, step, count);
       if (count < need) continue;
-      at(dx, dy) = msd;
+      at(x, y) = msd;
       if (msd < best) {
         best = msd;
-        bestX = dx;
-        bestY = dy;
+        bestX = x;
+        bestY = y;
       }
     }
   }
-  if (best == kNone) return none;
+  if (best == kNone) return false;
   // A parabola through the neighbours starts the refinement closer to the minimum.
   const auto vertex = [&](double m, double c, double p) {
     return (m == kNone || p == kNone) ? 0.0 : ParabolaVertex(m, c, p);
@@ -323,7 +323,15 @@ ShiftEstimate EstimateShift(const GreyImage& a, const GreyImage& b, const ShiftS
   const double fy = bestY > search.MinDy && bestY < search.MaxDy
                         ? vertex(at(bestX, bestY - 1), best, at(bestX, bestY + 1))
                         : 0.0;
-  return RefineShift(a, b, bestX + fx, bestY + fy, search);
+  dx = bestX + fx;
+  dy = bestY + fy;
+  return true;
+}
+
+ShiftEstimate EstimateShift(const GreyImage& a, const GreyImage& b, const ShiftSearch& search) {
+  double dx = 0, dy = 0;
+  if (!WholePixelStart(a, b, search, dx, dy)) return ShiftEstimate{};
+  return RefineShift(a, b, dx, dy, search);
 }
 
 }  // namespace quelmar

@@ -152,6 +152,10 @@ ShiftEstimate SolveShift(Pass&& pass, double dx, double dy, const ShiftSearch& s
 // difference over the overlap, and the best one refined to a fraction of a pixel (see
 // RefineShift). The verdict says when the images cannot tell.
 ShiftEstimate EstimateShift(const GreyImage& a, const GreyImage& b, const ShiftSearch& search);
+// Its first part: the best whole-pixel shift in the window, moved to the vertex of a parabola
+// through its neighbours' scores, in (dx, dy); false where no shift leaves enough pixels.
+bool WholePixelStart(const GreyImage& a, const GreyImage& b, const ShiftSearch& search, double& dx,
+                     double& dy);
 
 // Refines a shift from a start within about a pixel of it, by Gauss-Newton steps on the mean
 // square difference. Both images are sampled half-way (a at +shift/2, b at -shift/2 from a

@@ -584,6 +584,18 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     GreyImage b = whole ? to->Read(f + apart, firstLine, lines)
                         : to->ReadColumns(f + apart, firstLine, lines);
     if (to != from) LevelLike(a, b);
+    if (window.ColumnStep == 1 && !strips.Ultraviolet()) {
+      // On every column (a long product's runs of them) the pairs' own match refines the
+      // whole-pixel start of a visible band, in a fraction of the time, to the same travels.
+      // (Ultraviolet bands keep the general match: on their thin overlaps the pairs' own one
+      // leaves a few more of them not found.)
+      MatchStrip sa, sb;
+      PrepareSoftenedStrip(a, sa);
+      PrepareSoftenedStrip(b, sb);
+      double dx = 0, dy = 0;
+      if (!WholePixelStart(sa.Image, sb.Image, window, dx, dy)) return ShiftEstimate{};
+      return RefineOverlap(sa, sb, dx, dy, window);
+    }
     return EstimateShift(Softened(a), Softened(b), window);
   };
   const auto startAt = [&](int32_t f) {

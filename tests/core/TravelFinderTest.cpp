@@ -286,13 +286,13 @@ TEST(TravelFinder, FollowsAChangingTravelInAnUltravioletBand) {
 }
 
 // A product long enough that its pairs are refined on runs of columns, most from one step
-// (and its start searched on those columns): the travel as accurate as on a short product, the
-// same on one core as on two, and steady.
+// (and its start searched on those columns, every one of them, and refined as the pairs are):
+// the travel as accurate as on a short product, the same on one core as on two, and steady.
 TEST(TravelFinder, ALongProductIsMeasuredOnRunsOfColumnsAsAccurately) {
   TempDir dir;
   sim::SimulatorOptions o;
   o.kind = ProductKind::VE;
-  o.framelets = 600;
+  o.framelets = 700;
   o.travel = 10.3;
   o.drift = 0.7;
   o.seed = 21;
