@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -798,6 +799,12 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // from it is searched afresh.
     // The band's own strips sharing a row and a half or less (see pairRows below).
     const bool thinOwn = from == to && sharesFew(v0);
+    // The band's own strips sharing only a row or two tell the travel on few samples per column,
+    // and most of those at the sides of the strip: a long product's runs of columns then leave
+    // too few of them, and lean by a few hundredths. Its pairs are refined on every column.
+    if (from == to && strips.BandHeight() - 1 - v0 < kDeepOverlap) {
+      strips.SelectColumns(RefinedColumns(strips, std::numeric_limits<int32_t>::max()));
+    }
     // The rows read of each strip: of the band's own, those the overlap can reach (sharing more
     // than a row or two, not the ground rows furthest beyond the band: they hold the overlap
     // only at the sides of the strip); against the neighbour, whose strips share most of their
