@@ -308,12 +308,14 @@ void StackStrips::SelectColumns(const std::vector<int32_t>& columns) {
   tapY_.assign(n, 0.0f);
   const int32_t wsrc = product_->Rows.Width();
   const bool blend = wsrc >= 2 && strip_.H >= 2;
+  std::vector<uint8_t> empty(static_cast<size_t>(width_), 0);
+  for (const int32_t x : emptyColumns_) empty[static_cast<size_t>(x)] = 1;
   for (int32_t line = 0; line < lines_; ++line) {
     for (int32_t i = 0; i < selected_; ++i) {
       const int32_t x = columns[static_cast<size_t>(i)];
       const size_t at = static_cast<size_t>(line) * columns.size() + static_cast<size_t>(i);
       if (x < 0 || x >= width_) continue;
-      if (!hasData_.empty() && !hasData_[static_cast<size_t>(x)]) continue;
+      if (empty[static_cast<size_t>(x)]) continue;
       if (sourceX_.empty()) {
         tapAt_[at] = x;
         // The same columns on every line: runs of consecutive ones are copied as they are.
@@ -408,7 +410,6 @@ void StackStrips::Prefetch(int32_t framelet) const {
 
 int32_t StackStrips::FindEmptyColumns(int32_t sampled,
                                       const std::function<void(const GreyImage&)>& look) {
-  hasData_.clear();
   emptyColumns_.clear();
   std::vector<uint8_t> seen(static_cast<size_t>(width_), 0);
   const int32_t fc = Framelets();
@@ -426,9 +427,8 @@ int32_t StackStrips::FindEmptyColumns(int32_t sampled,
       for (int32_t x = 0; x < width_; ++x) s[x] |= static_cast<uint8_t>(row[x] > 0);
     }
   }
-  hasData_ = std::move(seen);
   for (int32_t x = 0; x < width_; ++x)
-    if (!hasData_[static_cast<size_t>(x)]) emptyColumns_.push_back(x);
+    if (!seen[static_cast<size_t>(x)]) emptyColumns_.push_back(x);
   if (look) {
     for (int32_t k = 0; k < count; ++k) {
       ReadInto(frameletOf(k), 0, lines_, strip);

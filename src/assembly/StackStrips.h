@@ -97,8 +97,7 @@ class StackStrips {
   // for none) and the blend's weights.
   std::vector<int32_t> wholeAt_;
   std::vector<float> wholeX_, wholeY_;
-  std::vector<uint8_t> hasData_;       // per column; empty: all
-  std::vector<int32_t> emptyColumns_;  // those without data
+  std::vector<int32_t> emptyColumns_;  // columns FindEmptyColumns found without data
   // The selected columns: per line and selected column, the first of the four samples blended
   // (from the band's first stored sample; the column itself when not corrected), -1 for no
   // data, and the blend's weights.

@@ -537,6 +537,11 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // to share too few rows: most products fly so. Where there is a second core, it opens the
   // neighbour meanwhile (one that turns out not to be needed then costs no time); its failure
   // counts only where it is needed.
+  const auto openNeighbour = [&] {
+    std::optional<StackStrips> n = OpenNeighbour(product, geometry, strips);
+    if (n) n->FindEmptyColumns(kSampledFramelets);
+    return n;
+  };
   std::optional<StackStrips> early;
   std::exception_ptr earlyFailure;
   const bool opensEarly = cores >= 2 && strips.OnGround() && !geometry.Invert;
@@ -546,8 +551,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       return;
     }
     try {
-      early = OpenNeighbour(product, geometry, strips);
-      if (early) early->FindEmptyColumns(kSampledFramelets);
+      early = openNeighbour();
     } catch (...) {
       earlyFailure = std::current_exception();
     }
@@ -649,8 +653,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   std::optional<StackStrips> neighbour;
   if (startV.empty() || Median(startV) > strips.BandHeight() - 1 - kThinOverlap) {
     if (!opensEarly) {
-      neighbour = OpenNeighbour(product, geometry, strips);
-      if (neighbour) neighbour->FindEmptyColumns(kSampledFramelets);
+      neighbour = openNeighbour();
     } else if (earlyFailure) {
       std::rethrow_exception(earlyFailure);
     } else {
