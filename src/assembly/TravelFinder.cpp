@@ -802,10 +802,12 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // from it is searched afresh.
     // The band's own strips sharing a row and a half or less (see pairRows below).
     const bool thinOwn = from == to && sharesFew(v0);
-    // The band's own strips sharing only a row or two tell the travel on few samples per column,
-    // and most of those at the sides of the strip: a long product's runs of columns then leave
-    // too few of them, and lean by a few hundredths. Its pairs are refined on every column.
-    if (from == to && strips.BandHeight() - 1 - v0 < kDeepOverlap) {
+    // The band's own strips sharing only a row or two, laid out with straightened rows, tell the
+    // travel on few samples per column, and most of those at the sides of the strip, where the
+    // strip's outline bends: a long product's runs of columns then leave too few of them, and
+    // lean by a few hundredths. Its pairs are refined on every column. Strips of the detector's
+    // own rows overlap alike across their width, and keep the runs.
+    if (from == to && geometry.CorrectVertically && strips.BandHeight() - 1 - v0 < kDeepOverlap) {
       strips.SelectColumns(RefinedColumns(strips, std::numeric_limits<int32_t>::max()));
     }
     // The rows read of each strip: of the band's own, those the overlap can reach (sharing more
