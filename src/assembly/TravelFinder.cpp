@@ -31,6 +31,8 @@ constexpr int32_t kRunGap = kSideways + 2;  // columns of no data between runs
 constexpr int32_t kSmoothHalfWidth = 6;     // pairs either side in the smoothed profile
 constexpr Real kVaries = 0.1;               // pixels along the product
 constexpr int32_t kPairsToSplit = 48;       // pairs from which the refinement runs in two parts
+constexpr int32_t kTiledSpans = 100;        // spans against the neighbour, from which they tile
+constexpr int32_t kTiledRun = 4;            // spans laid strictly end to end, then one overlaps
 // Consecutive strips sharing fewer band rows than this (a row spacing: the last row of one on
 // the first of the next is 0) are matched against the neighbouring band where they can be: it
 // shares most of its rows with the band's strips some framelets later, and several framelets
@@ -850,6 +852,34 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       p.Problem =
           "measured against the neighbouring band, whose framelets seeing this ground lie "
           "beyond the product";
+    // Framelets `apart` apart measure the travel over the `apart` pairs between them. A long
+    // product's spans are laid end to end, each pair measured once, by the span that holds it:
+    // in a fraction of the time, with spans enough to tell the travel and how it changes. Every
+    // kTiledRun-th span starts a framelet early (its last pair is the next one's first), so that
+    // the spans start at every place a framelet can lie within a row: laid strictly end to end,
+    // a travel of a whole number of rows and a half over two framelets would start them all at
+    // one of the two, whose matches lean apart by a hundredth. The last span ends with the
+    // product. A shorter product measures a span from every framelet, each standing for the pair
+    // at its middle.
+    const bool tiled = apart > 1 && matched / apart >= kTiledSpans;
+    const int32_t cycle = kTiledRun * apart + apart - 1;  // framelets of kTiledRun + 1 spans
+    const auto regular = [&](int32_t f) {
+      const int32_t r = f % cycle;
+      return !tiled || (r % apart == 0 && r <= kTiledRun * apart);
+    };
+    int32_t lastRegular = matched - 1;
+    while (!regular(lastRegular)) --lastRegular;
+    // The pairs past the last regular span, measured by the span of the last framelet.
+    const int32_t tailFrom = lastRegular + apart;
+    const bool tail = tiled && tailFrom < e.Pairs;
+    // The pairs span f stands for: from .. to - 1; a regular one's up to the next one's start.
+    const auto pairsOf = [&](int32_t f) {
+      if (!tiled) return std::pair{f + (apart - 1) / 2, f + (apart - 1) / 2 + 1};
+      if (!regular(f)) return std::pair{tailFrom, e.Pairs};
+      const bool early = f != lastRegular && f % cycle == kTiledRun * apart;
+      return std::pair{f, std::min(f + (early ? apart - 1 : apart), e.Pairs)};
+    };
+    const auto measured = [&](int32_t f) { return regular(f) || (tail && f == matched - 1); };
     // Pairs first .. last - 1, each started from a running mean of the travel of the pairs before
     // it in the same part.
     const auto refine = [&](int32_t first, int32_t last, std::map<MatchVerdict, int32_t>& seen) {
@@ -858,9 +888,11 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       GreyImage raw, other;
       MatchStrip a, b;
       for (int32_t f = first; f < last; ++f) {
-        if (f + 2 <= last) {
-          from->Prefetch(f + 2);
-          if (to != from) to->Prefetch(f + apart + 2);
+        if (!measured(f)) continue;
+        const int32_t ahead = std::min(f + (tiled ? 2 * apart : 2), matched - 1);  // two spans on
+        if (ahead > f && ahead <= last) {
+          from->Prefetch(ahead);
+          if (to != from) to->Prefetch(ahead + apart);
         }
         from->ReadColumnsInto(f, fromRow, rows, raw);
         PrepareSoftenedStrip(raw, a);
@@ -881,14 +913,16 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
           startX += weight * (s.Dx - startX);
           startY += weight * (s.Dy - startY);
         }
-        // What a pair of framelets `apart` apart measures stands for the pairs between them.
-        TravelPair& p = e.Profile[static_cast<size_t>(f + (apart - 1) / 2)];
         ++seen[s.Verdict];
-        p.Found = s.Found();
-        p.Vertical = (s.Dy + rowShift) / apart;
-        p.Horizontal = (s.Dx + colShift) / apart;
-        p.Residual = s.Residual;
-        if (!p.Found) p.Problem = ReasonOf(s.Verdict, h);
+        const auto [lo, hi] = pairsOf(f);
+        for (int32_t k = lo; k < hi; ++k) {
+          TravelPair& p = e.Profile[static_cast<size_t>(k)];
+          p.Found = s.Found();
+          p.Vertical = (s.Dy + rowShift) / apart;
+          p.Horizontal = (s.Dx + colShift) / apart;
+          p.Residual = s.Residual;
+          if (!p.Found) p.Problem = ReasonOf(s.Verdict, h);
+        }
       }
     };
     // A long product's pairs are refined in two halves, each on a core of its own where there are
@@ -974,7 +1008,9 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       scatter.push_back(std::fabs(e.Profile[i].Vertical - e.SmoothVertical[i]));
       scatter.push_back(std::fabs(e.Profile[i].Horizontal - e.SmoothHorizontal[i]));
     }
-    const int32_t averaged = std::min(2 * kSmoothHalfWidth + 1, e.Pairs);
+    // Spans laid end to end: a span's pairs were measured together.
+    const int32_t averaged =
+        std::max(1, std::min(2 * kSmoothHalfWidth + 1, e.Pairs) / (tiled ? apart : 1));
     e.ProfileNoise = 1.4826L * Median(scatter) / std::sqrt(static_cast<Real>(averaged));
     e.Found = true;
     return true;

@@ -226,14 +226,16 @@ struct ChangingTravel {
   double worst = 0;
 };
 ChangingTravel MeasureChangingTravel(ProductKind kind, double travel, double end, double drift,
-                                     uint32_t seed, int32_t band, const TempDir& dir) {
-  sim::SimulatorOptions o = Options(kind, 60, travel, drift, seed);
+                                     uint32_t seed, int32_t band, const TempDir& dir,
+                                     int32_t framelets = 60) {
+  sim::SimulatorOptions o = Options(kind, framelets, travel, drift, seed);
   o.travelEnd = end;
   ChangingTravel c;
   c.product = sim::SimulateProduct(o);
   c.estimate = Measure(Load(c.product, dir), Corrected(band, dir));
   const double scale = c.product.bands[static_cast<size_t>(band) - 1].ultraviolet ? 0.25 : 1.0;
-  if (!c.estimate.Found || c.estimate.SmoothVertical.size() != 59u) {
+  if (!c.estimate.Found ||
+      c.estimate.SmoothVertical.size() != static_cast<size_t>(c.product.framelets - 1)) {
     c.worst = 1e9;
     return c;
   }
@@ -283,6 +285,38 @@ TEST(TravelFinder, FollowsAChangingTravelInAnUltravioletBand) {
               c.worst);
   EXPECT_LT(c.worst, 0.05);
   EXPECT_TRUE(c.estimate.Varies());
+}
+
+// A long product measured against the neighbouring band two framelets later: its spans are laid
+// end to end, so every pair is measured by the span that holds it, the last ones included. The
+// profile still follows a changing travel, on one core as on two; a constant half-row travel
+// (where spans laid strictly end to end would all start at one place within a row) is found.
+TEST(TravelFinder, ALongProductIsMeasuredInSpansLaidEndToEnd) {
+  TempDir dir;
+  const ChangingTravel c = MeasureChangingTravel(ProductKind::VE, 11.0, 9.5, -0.5, 12, 3, dir, 301);
+  const TravelEstimate& e = c.estimate;
+  ASSERT_TRUE(e.Found) << e.Reason;
+  std::printf("changing travel over 300 pairs: the smoothed profile is within %.4f of the truth\n",
+              c.worst);
+  // The goal; the profile's ends are fitted to the fewest spans.
+  EXPECT_LT(c.worst, 0.05);
+  // The last pairs too: a span ends with the product. A stray match loses a span's pairs.
+  EXPECT_TRUE(e.Profile.front().Found && e.Profile.back().Found);
+  EXPECT_GE(e.PairsUsed, e.Pairs - 6);
+  ScriptedPort port;
+  const TravelEstimate one = MeasureTravel(Load(c.product, dir), Corrected(3, dir), port, 1);
+  EXPECT_EQ(one.Vertical, e.Vertical);
+  EXPECT_EQ(one.SmoothVertical, e.SmoothVertical);
+  EXPECT_EQ(one.SmoothHorizontal, e.SmoothHorizontal);
+
+  const LoadedProduct half =
+      Load(sim::SimulateProduct(Options(ProductKind::VE, 300, 13.5, 0, 3)), dir);
+  for (int32_t band : {2, 3}) {
+    const TravelEstimate h = Measure(half, Corrected(band, dir));
+    ASSERT_TRUE(h.Found) << h.Reason;
+    EXPECT_NEAR(static_cast<double>(h.Vertical), 13.5, 0.01) << band;
+    EXPECT_TRUE(h.Profile.back().Found);
+  }
 }
 
 // A product long enough that its pairs are refined on runs of columns, most from one step
