@@ -43,6 +43,7 @@ constexpr double kThinOverlap = 6.0;
 constexpr double kMostSideways = 3.0;
 constexpr int32_t kFewestAcross = 3;   // pairs of framelets matched against the neighbour, at least
 constexpr double kAcrossAgrees = 0.5;  // rows between the travel found there and the band's own
+constexpr Real kStartsAgree = 0.5;     // rows between starts that agree (twice that in columns)
 constexpr double kDeepOverlap = 3;     // band rows its own strips share, from which
 constexpr Real kDeepAgrees = 0.08;     // the two travels agree as closely as this
 constexpr int32_t kAcrossRows = 6;     // rows of each strip matched against the neighbour
@@ -724,23 +725,32 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     } else {
       tryApart(ownApart);
     }
-    if (!ownAgreed) {
-      // The band's own strips share no row, or too little to agree on a travel: it lies about
-      // the band's height, within a row.
+    if (!ownAgreed || startV.empty()) {
+      // The band's own strips share no row, or too little to agree on a travel (or agreed on one
+      // whose framelets apart find nothing: a thin overlap may agree on a wrong one): it lies
+      // about the band's height, within a row.
       const auto lo = static_cast<int32_t>(std::round(rowShift / (strips.BandHeight() + 1.0)));
       const auto hi = static_cast<int32_t>(std::round(rowShift / (strips.BandHeight() - 1.0)));
+      // The framelets apart whose pairs agree on a start most often, nearest to the same rows:
+      // pairs that match by chance (thin strips at a shift that leaves a sliver of overlap)
+      // scatter.
       int32_t best = 0;
       size_t most = 0;
       Real nearest = 0;
       for (int32_t m = lo; m <= hi; ++m) {
         if (m < 1 || m > fc - kFewestAcross) continue;
         tryApart(m);
-        if (startV.empty()) continue;
-        const Real d = std::fabs(Median(startV));
-        if (startV.size() > most || (startV.size() == most && d < nearest)) {
-          best = m;
-          most = startV.size();
-          nearest = d;
+        for (size_t k = 0; k < startV.size(); ++k) {
+          size_t agree = 0;
+          for (size_t j = 0; j < startV.size(); ++j)
+            agree += std::fabs(startV[j] - startV[k]) <= kStartsAgree &&
+                     std::fabs(startH[j] - startH[k]) <= 2 * kStartsAgree;
+          const Real d = std::fabs(startV[k]);
+          if (agree > most || (agree == most && d < nearest)) {
+            best = m;
+            most = agree;
+            nearest = d;
+          }
         }
       }
       tryApart(best);

@@ -199,6 +199,32 @@ TEST(TravelFinder, AnUltravioletTravelIsRefinedAgainstTheNeighbourManyFrameletsL
   }
 }
 
+// Ultraviolet strips that share well under a row, sliding sideways: the framelets apart that see
+// the same ground as the neighbour are chosen by the starts that agree, not by those that merely
+// match (a sliver of overlap matches by chance at other framelets apart), and they are tried
+// even where the band's own strips agreed on a travel that finds nothing there.
+TEST(TravelFinder, AThinUltravioletOverlapSlidingSidewaysFindsItsNeighbour) {
+  TempDir dir;
+  struct Case {
+    ProductKind kind;
+    double travel, drift;
+    uint32_t seed;
+  };
+  for (const Case& c : {Case{ProductKind::UE, 13.5, -1.5, 1}, Case{ProductKind::UE, 13, -1.5, 2},
+                        Case{ProductKind::CE, 13.5, -1.5, 1}, Case{ProductKind::CE, 13.5, 1, 1}}) {
+    const LoadedProduct product =
+        Load(sim::SimulateProduct(Options(c.kind, 100, c.travel, c.drift, c.seed)), dir);
+    for (const int32_t band : {1, 2}) {
+      SCOPED_TRACE(sim::KindCode(c.kind) + " travel " + std::to_string(c.travel) + " band " +
+                   std::to_string(band));
+      const TravelEstimate e = Measure(product, Corrected(band, dir));
+      ASSERT_TRUE(e.Found) << e.Reason;
+      EXPECT_NEAR(static_cast<double>(e.Vertical), c.travel / 4, 0.05);
+      EXPECT_NEAR(static_cast<double>(e.Horizontal), c.drift / 4, 0.1);
+    }
+  }
+}
+
 // The neighbour's travel rests on where the settings put the two bands on the detector. Settings
 // that put the 566 nm band 0.4 rows from where it is would move the 415 nm band's travel by a
 // tenth of a row, three framelets apart: where its own strips share several rows and agree on
