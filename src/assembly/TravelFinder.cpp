@@ -32,7 +32,7 @@ constexpr int32_t kSmoothHalfWidth = 6;     // pairs either side in the smoothed
 constexpr Real kVaries = 0.1;               // pixels along the product
 constexpr int32_t kPairsToSplit = 48;       // pairs from which the refinement runs in two parts
 constexpr int32_t kTiledSpans = 100;        // spans against the neighbour, from which they tile
-constexpr int32_t kTiledRun = 4;            // spans laid strictly end to end, then one overlaps
+constexpr int32_t kTiledRun = 5;            // spans from one that starts early to the next
 // Consecutive strips sharing fewer band rows than this (a row spacing: the last row of one on
 // the first of the next is 0) are matched against the neighbouring band where they can be: it
 // shares most of its rows with the band's strips some framelets later, and several framelets
@@ -865,17 +865,17 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // Framelets `apart` apart measure the travel over the `apart` pairs between them. A long
     // product's spans are laid end to end, each pair measured once, by the span that holds it:
     // in a fraction of the time, with spans enough to tell the travel and how it changes. Every
-    // kTiledRun-th span starts a framelet early (its last pair is the next one's first), so that
-    // the spans start at every place a framelet can lie within a row: laid strictly end to end,
-    // a travel of a whole number of rows and a half over two framelets would start them all at
-    // one of the two, whose matches lean apart by a hundredth. The last span ends with the
-    // product. A shorter product measures a span from every framelet, each standing for the pair
-    // at its middle.
+    // kTiledRun-th span starts a framelet early, on the last pair of the span before (which
+    // leaves that pair to it), so that the spans start at every place a framelet can lie within
+    // a row: laid strictly end to end, a travel of a whole number of rows and a half over two
+    // framelets would start them all at one of the two, whose matches lean apart by a
+    // hundredth. The last span ends with the product. A shorter product measures a span from
+    // every framelet, each standing for the pair at its middle.
     const bool tiled = apart > 1 && matched / apart >= kTiledSpans;
-    const int32_t cycle = kTiledRun * apart + apart - 1;  // framelets of kTiledRun + 1 spans
+    const int32_t cycle = kTiledRun * apart - 1;  // framelets of kTiledRun spans
     const auto regular = [&](int32_t f) {
       const int32_t r = f % cycle;
-      return !tiled || (r % apart == 0 && r <= kTiledRun * apart);
+      return !tiled || (r % apart == 0 && r <= (kTiledRun - 1) * apart);
     };
     int32_t lastRegular = matched - 1;
     while (!regular(lastRegular)) --lastRegular;
@@ -886,7 +886,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     const auto pairsOf = [&](int32_t f) {
       if (!tiled) return std::pair{f + (apart - 1) / 2, f + (apart - 1) / 2 + 1};
       if (!regular(f)) return std::pair{tailFrom, e.Pairs};
-      const bool early = f != lastRegular && f % cycle == kTiledRun * apart;
+      const bool early = f != lastRegular && f % cycle == (kTiledRun - 1) * apart;
       return std::pair{f, std::min(f + (early ? apart - 1 : apart), e.Pairs)};
     };
     const auto measured = [&](int32_t f) { return regular(f) || (tail && f == matched - 1); };
