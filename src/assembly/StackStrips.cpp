@@ -26,6 +26,8 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 // rows of an ultraviolet band, four times as large, over less.
 constexpr int32_t kGroundMargin = 4;
 constexpr int32_t kUltravioletGroundMargin = 2;
+// Steps of the table of the model's scale per pixel of ground radius.
+constexpr double kScaleSteps = 4;
 
 // The radial model: the detector point at radius d (pixels) sees the ground point at radius
 // d / (1 + k1 (d s)^2 + k2 (d s)^3).
@@ -186,22 +188,50 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
   // pixels either side of the centre lie at the same radius.
   const int32_t centre = geometry.OutputCentre();
   const int32_t reach = std::max(centre, s.width_ - 1 - centre);
+  // The ground row line (from 1) stands for.
+  const auto groundOf = [&](int32_t line) {
+    const int32_t b = g.Invert ? s.strip_.H - (line - margin) + 1 : line - margin;
+    return g.CorrectVertically ? centreY + (h + 1) / 2 - b : detectorY(b);
+  };
+  // The model's scale (detector radius over ground radius) every kScaleSteps-th of a pixel of
+  // ground radius out to the farthest pixel, solved there and blended between: a solve for each
+  // pixel of every line cost far more, and the blend is good to a few hundred-thousandths of a
+  // pixel (visible bands: a few millionths), no coarser than the single precision the positions
+  // are kept in.
+  double farthest = 0;
+  for (int32_t line = 1; line <= s.lines_; ++line) {
+    farthest =
+        std::max(farthest, std::hypot(static_cast<double>(std::max(reach, 0)), groundOf(line)));
+  }
+  const auto steps = static_cast<size_t>(std::ceil(farthest * kScaleSteps)) + 2;
+  // Solved in parts, each part its own share.
+  std::vector<double> scaleTable(steps);
+  const auto solveScales = [&](size_t from, size_t to) {
+    double lastScale = 0;
+    for (size_t i = from; i < to; ++i) {
+      const double rho = static_cast<double>(i) / kScaleSteps;
+      const double d = DetectorRadius(rho, k1, k2, pitch, lastScale > 0 ? rho * lastScale : rho);
+      lastScale = !std::isfinite(d) ? 0 : rho > 0 ? d / rho : 1.0;
+      scaleTable[i] = lastScale > 0 ? lastScale : std::numeric_limits<double>::quiet_NaN();
+    }
+  };
+  const int32_t shares = std::clamp(parts, 1, std::max(1, s.lines_));
+  RunParts(shares, [&](int32_t k) {
+    solveScales(steps * static_cast<size_t>(k) / static_cast<size_t>(shares),
+                steps * static_cast<size_t>(k + 1) / static_cast<size_t>(shares));
+  });
   // Lines from .. to - 1 (from 1), each with its own scales.
   const auto layLines = [&](int32_t fromLine, int32_t toLine) {
     std::vector<double> scales(static_cast<size_t>(std::max(0, reach) + 1));
     for (int32_t line = fromLine; line < toLine; ++line) {
       const int32_t b = g.Invert ? s.strip_.H - (line - margin) + 1 : line - margin;
-      // The ground row this line stands for.
-      const double groundY = g.CorrectVertically ? centreY + (h + 1) / 2 - b : detectorY(b);
-      // Neighbouring distances lie at nearly the same radius: each one's search starts from the
-      // scale the one before found (a step or two instead of several).
-      double lastScale = 0;
+      const double groundY = groundOf(line);
       for (int32_t dx = 0; dx <= reach; ++dx) {
-        const double rho = std::hypot(static_cast<double>(dx), groundY);
-        const double d = DetectorRadius(rho, k1, k2, pitch, lastScale > 0 ? rho * lastScale : rho);
-        lastScale = !std::isfinite(d) ? 0 : rho > 0 ? d / rho : 1.0;
+        const double u = std::sqrt(static_cast<double>(dx) * dx + groundY * groundY) * kScaleSteps;
+        const auto i = std::min(static_cast<size_t>(u), steps - 2);
+        const double t = u - static_cast<double>(i);
         scales[static_cast<size_t>(dx)] =
-            lastScale > 0 ? lastScale : std::numeric_limits<double>::quiet_NaN();
+            scaleTable[i] + (scaleTable[i + 1] - scaleTable[i]) * t;  // NaN beside a NaN
       }
       for (int32_t a = 0; a < s.width_; ++a) {
         // The ground point this pixel stands for, and the detector point that sees it.
@@ -240,7 +270,6 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
     }
   };
   // Each line is laid out on its own: in parts, a share of the lines each.
-  const int32_t shares = std::clamp(parts, 1, std::max(1, s.lines_));
   RunParts(shares, [&](int32_t k) {
     const int32_t fromLine = 1 + k * s.lines_ / shares, toLine = 1 + (k + 1) * s.lines_ / shares;
     layLines(fromLine, toLine);
@@ -417,7 +446,7 @@ int32_t StackStrips::FindEmptyColumns(int32_t sampled,
   const auto frameletOf = [&](int32_t k) {
     return count == 1 ? 0 : static_cast<int32_t>(int64_t{k} * (fc - 1) / (count - 1));
   };
-  // Each strip read into the same storage: reading a strip again costs less than keeping them.
+  // Each strip read into the same storage, and looked at as it is read.
   GreyImage strip;
   for (int32_t k = 0; k < count; ++k) {
     ReadInto(frameletOf(k), 0, lines_, strip);
@@ -426,15 +455,10 @@ int32_t StackStrips::FindEmptyColumns(int32_t sampled,
       uint8_t* s = seen.data();
       for (int32_t x = 0; x < width_; ++x) s[x] |= static_cast<uint8_t>(row[x] > 0);
     }
+    if (look) look(strip);
   }
   for (int32_t x = 0; x < width_; ++x)
     if (!seen[static_cast<size_t>(x)]) emptyColumns_.push_back(x);
-  if (look) {
-    for (int32_t k = 0; k < count; ++k) {
-      ReadInto(frameletOf(k), 0, lines_, strip);
-      look(strip);
-    }
-  }
   return width_ - static_cast<int32_t>(emptyColumns_.size());
 }
 

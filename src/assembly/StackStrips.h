@@ -71,9 +71,12 @@ class StackStrips {
   void Prefetch(int32_t framelet) const;
   // Marks as having no data every column that is 0 in each of up to `sampled` framelets spread
   // over the product (the zero columns beside the ultraviolet samples of a wide row); gives how
-  // many columns keep data. With `look`, the strips of those framelets are then passed to it in
-  // turn, as Read gives them from then on (the empty columns without data).
+  // many columns keep data. With `look`, the strips of those framelets are passed to it in turn
+  // as they are read: as Read gives them from then on, but for the empty columns, which are
+  // still there (EmptyColumns() names them afterwards).
   int32_t FindEmptyColumns(int32_t sampled, const std::function<void(const GreyImage&)>& look = {});
+  // The columns FindEmptyColumns found without data, in order.
+  const std::vector<int32_t>& EmptyColumns() const { return emptyColumns_; }
 
  private:
   StackStrips() = default;

@@ -262,25 +262,43 @@ GreyImage Softened(const GreyImage& g) {
 // or no variation at all.
 class SceneCheck {
  public:
+  // A strip's samples, column by column (the columns found empty later are left out then).
   void Add(const GreyImage& g) {
-    for (size_t i = 0; i < g.Values.size(); ++i) {
-      const float v = g.Values[i];
-      if (std::isnan(v)) continue;
-      const size_t j = i % kSums;
-      ++counted_[j];
-      whites_[j] += v >= 255.0f;
-      sums_[j] += v;
-      squares_[j] += static_cast<double>(v) * v;
+    const auto width = static_cast<size_t>(g.Width);
+    if (counted_.size() < width) {
+      counted_.resize(width, 0);
+      whites_.resize(width, 0);
+      sums_.resize(width, 0);
+      squares_.resize(width, 0);
+    }
+    for (int32_t y = 0; y < g.Height; ++y) {
+      const float* row = g.Row(y);
+      for (size_t x = 0; x < width; ++x) {
+        const float v = row[x];
+        const bool data = v == v;  // not NaN
+        counted_[x] += data;
+        whites_[x] += data && v >= 255.0f;
+        const double d = data ? static_cast<double>(v) : 0.0;
+        sums_[x] += d;
+        squares_[x] += d * d;
+      }
     }
   }
-  std::string Problem() const {
+  // What is wrong with the scene the samples outside the `empty` columns (in order) show, if
+  // anything.
+  std::string Problem(const std::vector<int32_t>& empty) const {
     int64_t n = 0, white = 0;
     double s = 0, ss = 0;
-    for (size_t j = 0; j < kSums; ++j) {
-      n += counted_[j];
-      white += whites_[j];
-      s += sums_[j];
-      ss += squares_[j];
+    auto skip = empty.begin();
+    for (size_t x = 0; x < counted_.size(); ++x) {
+      if (skip != empty.end() && static_cast<size_t>(*skip) == x) {
+        ++skip;
+        continue;
+      }
+      n += counted_[x];
+      white += whites_[x];
+      s += sums_[x];
+      ss += squares_[x];
     }
     if (n == 0) return "the band has no data";
     if (white * 2 > n) return "the scene is saturated: most samples are 255";
@@ -291,10 +309,9 @@ class SceneCheck {
   }
 
  private:
-  // Four sums of each kind, so that the additions need not wait for each other.
-  static constexpr size_t kSums = 4;
-  int64_t counted_[kSums] = {}, whites_[kSums] = {};
-  double sums_[kSums] = {}, squares_[kSums] = {};
+  // Per column.
+  std::vector<int32_t> counted_, whites_;
+  std::vector<double> sums_, squares_;
 };
 
 // The columns each pair is refined on: about `wanted` columns, in runs of consecutive columns
@@ -529,7 +546,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     dataColumns = strips.FindEmptyColumns(kSampledFramelets,
                                           [&](const GreyImage& strip) { scene.Add(strip); });
     if (dataColumns == 0) return;
-    sceneProblem = scene.Problem();
+    sceneProblem = scene.Problem(strips.EmptyColumns());
     if (!sceneProblem.empty()) return;
     // The start needs no more than the columns the pairs are refined on, nor the precision of a
     // pair's own travel: the pairs refine it.
