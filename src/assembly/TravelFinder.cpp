@@ -33,6 +33,7 @@ constexpr Real kVaries = 0.1;               // pixels along the product
 constexpr int32_t kPairsToSplit = 48;       // pairs from which the refinement runs in two parts
 constexpr int32_t kTiledSpans = 100;        // spans against the neighbour, from which they tile
 constexpr int32_t kTiledRun = 5;            // spans from one that starts early to the next
+constexpr int32_t kSkippedSpans = 200;      // spans from which every other one is measured
 // Consecutive strips sharing fewer band rows than this (a row spacing: the last row of one on
 // the first of the next is 0) are matched against the neighbouring band where they can be: it
 // shares most of its rows with the band's strips some framelets later, and several framelets
@@ -145,7 +146,7 @@ class SortedWindow {
 // first and after the last: theirs, or with `extend` the line through the nearest few found);
 // then a moving line fit, so a steady change of the travel along the product is kept as it is.
 std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Real fallback,
-                         bool extend) {
+                         bool extend, int32_t halfWidth) {
   const auto n = static_cast<int32_t>(pairs.size());
   const auto value = [&](int32_t i) {
     const TravelPair& p = pairs[static_cast<size_t>(i)];
@@ -169,7 +170,7 @@ std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Re
   const auto fill = [&](const std::vector<int32_t>& known) {
     std::vector<Real> filled(static_cast<size_t>(n), fallback);
     if (known.empty()) return filled;
-    const size_t few = std::min(known.size(), static_cast<size_t>(2 * kSmoothHalfWidth + 1));
+    const size_t few = std::min(known.size(), static_cast<size_t>(2 * halfWidth + 1));
     size_t next = 0;  // the first known pair at or after i
     for (int32_t i = 0; i < n; ++i) {
       while (next < known.size() && known[next] < i) ++next;
@@ -189,10 +190,8 @@ std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Re
     }
     return filled;
   };
-  const int32_t width = std::min(n, 2 * kSmoothHalfWidth + 1);
-  const auto windowStart = [&](int32_t i) {
-    return std::clamp(i - kSmoothHalfWidth, 0, n - width);
-  };
+  const int32_t width = std::min(n, 2 * halfWidth + 1);
+  const auto windowStart = [&](int32_t i) { return std::clamp(i - halfWidth, 0, n - width); };
   std::vector<int32_t> known;
   for (int32_t i = 0; i < n; ++i)
     if (pairs[static_cast<size_t>(i)].Found) known.push_back(i);
@@ -899,14 +898,31 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // The pairs past the last regular span, measured by the span of the last framelet.
     const int32_t tailFrom = lastRegular + apart;
     const bool tail = tiled && tailFrom < e.Pairs;
-    // The pairs span f stands for: from .. to - 1; a regular one's up to the next one's start.
-    const auto pairsOf = [&](int32_t f) {
-      if (!tiled) return std::pair{f + (apart - 1) / 2, f + (apart - 1) / 2 + 1};
-      if (!regular(f)) return std::pair{tailFrom, e.Pairs};
-      const bool early = f != lastRegular && f % cycle == (kTiledRun - 1) * apart;
-      return std::pair{f, std::min(f + (early ? apart - 1 : apart), e.Pairs)};
-    };
-    const auto measured = [&](int32_t f) { return regular(f) || (tail && f == matched - 1); };
+    // A product of kSkippedSpans spans or more measures every other regular span, which stands
+    // for the next one's pairs too: those are enough to tell the travel to a few thousandths and,
+    // smoothed over as many spans as the others, how it changes, in half the time.
+    const bool skipping = tiled && matched / apart >= kSkippedSpans;
+    // The pairs span f stands for: from .. to - 1, up to the next measured span's start; the
+    // last regular one's up to the pairs the last framelet's span measures, or the end. A
+    // shorter product's span stands for the pair at its middle.
+    std::vector<std::pair<int32_t, int32_t>> spanPairs(static_cast<size_t>(std::max(matched, 0)),
+                                                       {-1, -1});
+    if (!tiled) {
+      for (int32_t f = 0; f < matched; ++f)
+        spanPairs[static_cast<size_t>(f)] = {f + (apart - 1) / 2, f + (apart - 1) / 2 + 1};
+    } else {
+      int32_t last = -1, count = 0;
+      for (int32_t f = 0; f <= lastRegular; ++f) {
+        if (!regular(f) || (skipping && count++ % 2 != 0)) continue;
+        if (last >= 0) spanPairs[static_cast<size_t>(last)].second = f;
+        spanPairs[static_cast<size_t>(f)].first = f;
+        last = f;
+      }
+      spanPairs[static_cast<size_t>(last)].second = std::min(tailFrom, e.Pairs);
+      if (tail) spanPairs[static_cast<size_t>(matched) - 1] = {tailFrom, e.Pairs};
+    }
+    const auto pairsOf = [&](int32_t f) { return spanPairs[static_cast<size_t>(f)]; };
+    const auto measured = [&](int32_t f) { return spanPairs[static_cast<size_t>(f)].first >= 0; };
     // Pairs first .. last - 1, each started from a running mean of the travel of the pairs before
     // it in the same part.
     const auto refine = [&](int32_t first, int32_t last, std::map<MatchVerdict, int32_t>& seen) {
@@ -916,7 +932,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       MatchStrip a, b;
       for (int32_t f = first; f < last; ++f) {
         if (!measured(f)) continue;
-        const int32_t ahead = std::min(f + (tiled ? 2 * apart : 2), matched - 1);  // two spans on
+        // Two spans on.
+        const int32_t ahead = std::min(f + (skipping ? 4 : 2) * (tiled ? apart : 1), matched - 1);
         if (ahead > f && ahead <= last) {
           from->Prefetch(ahead);
           if (to != from) to->Prefetch(ahead + apart);
@@ -1015,11 +1032,13 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     e.Residual = Median(residuals);
     // Pairs measured against the neighbour leave the ends of the profile unmeasured.
     const bool extend = apart > 1;
+    // Every other span measured: smoothed over as many measured spans as the others.
+    const int32_t halfWidth = skipping ? 2 * kSmoothHalfWidth : kSmoothHalfWidth;
     inParts(2, [&](int32_t k) {
       if (k == 0) {
-        e.SmoothVertical = Smooth(e.Profile, true, e.Vertical, extend);
+        e.SmoothVertical = Smooth(e.Profile, true, e.Vertical, extend, halfWidth);
       } else {
-        e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal, extend);
+        e.SmoothHorizontal = Smooth(e.Profile, false, e.Horizontal, extend, halfWidth);
       }
     });
     const auto [vMin, vMax] = std::minmax_element(e.SmoothVertical.begin(), e.SmoothVertical.end());
@@ -1035,9 +1054,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       scatter.push_back(std::fabs(e.Profile[i].Vertical - e.SmoothVertical[i]));
       scatter.push_back(std::fabs(e.Profile[i].Horizontal - e.SmoothHorizontal[i]));
     }
-    // Spans laid end to end: a span's pairs were measured together.
-    const int32_t averaged =
-        std::max(1, std::min(2 * kSmoothHalfWidth + 1, e.Pairs) / (tiled ? apart : 1));
+    // Spans laid end to end (every other one measured, or each): a span's pairs were measured
+    // together.
+    const int32_t averaged = std::max(
+        1, std::min(2 * halfWidth + 1, e.Pairs) / ((skipping ? 2 : 1) * (tiled ? apart : 1)));
     e.ProfileNoise = 1.4826L * Median(scatter) / std::sqrt(static_cast<Real>(averaged));
     e.Found = true;
     return true;
