@@ -818,8 +818,9 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       return false;
     }
     const double v0 = static_cast<double>(Median(startV)), h0 = static_cast<double>(Median(startH));
-    // A pair that lands far from the start is searched afresh: on every column of the band's own
-    // strips, on the selected ones against the neighbour.
+    // A pair that lands far from where it started (the travel of the pairs before it, which
+    // follows a travel that changes along the product) is searched afresh: on every column of the
+    // band's own strips, on the selected ones against the neighbour.
     ShiftSearch everyColumn = search;
     everyColumn.ColumnStep = 1;
     const auto fullSearch = [&](int32_t f) {
@@ -946,7 +947,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
         ShiftEstimate s =
             RefineOverlap(a, b, startX, startY - (fromRow - toRow), pairSearch, pairRows);
         s.Dy += fromRow - toRow;
-        if (!s.Found() || std::fabs(s.Dy - v0) > 1.0 || std::fabs(s.Dx - h0) > 1.5)
+        if (!s.Found() || std::fabs(s.Dy - startY) > 1.0 || std::fabs(s.Dx - startX) > 1.5)
           s = fullSearch(f);
         if (s.Found()) {
           // Close to the mean: most of the way toward it; far from it: the travel has moved on.
