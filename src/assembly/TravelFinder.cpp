@@ -228,21 +228,27 @@ std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Re
   // The line fitted to the pairs of a window of 2 k + 1 (centred where it can be, at the ends
   // the first or last such window), taken at the pair: in the middle the window's mean, at the
   // ends as many pairs averaged, and a steady change of the travel kept as it is.
+  // The window's sum and its values' sum weighted by their place in it (0 ..), carried along as
+  // it slides a pair at a time: across = sum of (k - middle) x value = weighted - middle x sum.
   std::vector<Real> smooth(static_cast<size_t>(n));
+  const Real middle = static_cast<Real>(width - 1) / 2;
+  Real spread = 0;
+  for (int32_t k = 0; k < width; ++k) spread += (k - middle) * (k - middle);
+  const auto at = [&](int32_t j) { return filled[static_cast<size_t>(j)]; };
+  Real sum = 0, weighted = 0;
+  for (int32_t k = 0; k < width; ++k) {
+    sum += at(k);
+    weighted += k * at(k);
+  }
+  int32_t start = 0;  // of the window the sums hold
   for (int32_t i = 0; i < n; ++i) {
-    const int32_t lo = windowStart(i), hi = lo + width - 1;
-    const Real middle = static_cast<Real>(lo + hi) / 2;
-    Real sum = 0;
-    for (int32_t j = lo; j <= hi; ++j) sum += filled[static_cast<size_t>(j)];
-    const Real mean = sum / static_cast<Real>(width);
-    Real across = 0, spread = 0;
-    for (int32_t j = lo; j <= hi; ++j) {
-      const Real d = static_cast<Real>(j) - middle;
-      across += d * (filled[static_cast<size_t>(j)] - mean);
-      spread += d * d;
+    for (const int32_t lo = windowStart(i); start < lo; ++start) {
+      weighted += (width - 1) * at(start + width) - (sum - at(start));
+      sum += at(start + width) - at(start);
     }
-    const Real slope = spread > 0 ? across / spread : 0;
-    smooth[static_cast<size_t>(i)] = mean + slope * (static_cast<Real>(i) - middle);
+    const Real mean = sum / static_cast<Real>(width);
+    const Real slope = spread > 0 ? (weighted - middle * sum) / spread : 0;
+    smooth[static_cast<size_t>(i)] = mean + slope * (static_cast<Real>(i - start) - middle);
   }
   return smooth;
 }
