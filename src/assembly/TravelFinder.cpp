@@ -902,19 +902,23 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // The rows read of each strip: of the band's own, those the overlap can reach (sharing more
     // than a row or two, not the ground rows furthest beyond the band: they hold the overlap
     // only at the sides of the strip); against the neighbour, whose strips share most of their
-    // rows, the middle kAcrossRows of those.
+    // rows, the middle kAcrossRows of those at a shift. Each span takes them at the shift it
+    // starts from, which follows a travel that changes along the product: at the product's
+    // middle shift, the rows of a span a row or two away share fewer rows than they seem to,
+    // and lean by a few hundredths.
     const int32_t skipped = thinOwn ? 0 : beyond;
     int32_t fromRow =
         std::clamp(static_cast<int32_t>(std::floor(v0)) - 1, skipped, h - skipped - 2);
     int32_t toRow = skipped;
     int32_t rows = h - skipped - fromRow;
-    if (from != to) {
-      const auto d = static_cast<int32_t>(std::clamp<double>(std::lround(v0), 2 - h, h - 2));
+    const auto acrossRows = [&](double shift, int32_t& first, int32_t& other, int32_t& count) {
+      const auto d = static_cast<int32_t>(std::clamp<double>(std::lround(shift), 2 - h, h - 2));
       const int32_t shared = h - std::abs(d);
-      rows = std::min(shared, kAcrossRows);
-      fromRow = std::max(0, d) + (shared - rows) / 2;
-      toRow = fromRow - d;
-    }
+      count = std::min(shared, kAcrossRows);
+      first = std::max(0, d) + (shared - count) / 2;
+      other = first - d;
+    };
+    if (from != to) acrossRows(v0, fromRow, toRow, rows);
     // Starting from the travel of the pairs before, a step or two is enough: once a step moves
     // less than a twentieth of a pixel, the one that follows would move a few thousandths, less
     // than the scatter of one pair's travel, so that step is the last. The overlaps of visible
@@ -999,14 +1003,17 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
           from->Prefetch(ahead);
           if (to != from) to->Prefetch(ahead + apart);
         }
-        from->ReadColumnsInto(f, fromRow, rows, raw);
+        // Against the neighbour, the rows the two strips share about where the span starts.
+        int32_t spanFrom = fromRow, spanTo = toRow, spanRows = rows;
+        if (from != to) acrossRows(startY, spanFrom, spanTo, spanRows);
+        from->ReadColumnsInto(f, spanFrom, spanRows, raw);
         PrepareSoftenedStrip(raw, a);
-        to->ReadColumnsInto(f + apart, toRow, rows, other);
+        to->ReadColumnsInto(f + apart, spanTo, spanRows, other);
         if (to != from) LevelLike(raw, other);
         PrepareSoftenedStrip(other, b);
         ShiftEstimate s =
-            RefineOverlap(a, b, startX, startY - (fromRow - toRow), pairSearch, pairRows);
-        s.Dy += fromRow - toRow;
+            RefineOverlap(a, b, startX, startY - (spanFrom - spanTo), pairSearch, pairRows);
+        s.Dy += spanFrom - spanTo;
         if (!s.Found() || std::fabs(s.Dy - startY) > 1.0 || std::fabs(s.Dx - startX) > 1.5)
           s = fullSearch(f);
         if (s.Found()) {

@@ -344,16 +344,12 @@ TEST(TravelFinder, ALongProductIsMeasuredInSpansLaidEndToEnd) {
     ASSERT_TRUE(e.Found) << e.Reason;
     std::printf("changing travel over %d pairs: the smoothed profile is within %.4f of the truth\n",
                 framelets - 1, c.worst);
-    if (framelets == 301) {
-      // The goal; the profile's ends are fitted to the fewest spans.
-      EXPECT_LT(c.worst, 0.05);
-    } else {
-      // Every other span: the travel, and how it changes, as well told. (Over a longer product
-      // the spans meet stretches where they lean by up to a tenth of a pixel, and the profile
-      // strays beyond the goal there, with every span measured or every other one.)
-      EXPECT_NEAR(static_cast<double>(e.Vertical), 10.25, 0.02);
-      EXPECT_NEAR(static_cast<double>(e.VerticalMax - e.VerticalMin), 1.5, 0.1);
-    }
+    // The goal; the profile's ends are fitted to the fewest spans. (Over the longer product the
+    // shift between the bands' framelets changes by three rows: spans matched on the rows
+    // shared at the product's middle shift strayed by up to 0.05 toward its ends.)
+    EXPECT_LT(c.worst, 0.05);
+    EXPECT_NEAR(static_cast<double>(e.Vertical), 10.25, 0.01);
+    EXPECT_NEAR(static_cast<double>(e.VerticalMax - e.VerticalMin), 1.5, 0.1);
     // The last pairs too: a span ends with the product. A stray match loses a span's pairs.
     EXPECT_TRUE(e.Profile.front().Found && e.Profile.back().Found);
     EXPECT_GE(e.PairsUsed, e.Pairs - 8);
