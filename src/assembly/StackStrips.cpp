@@ -188,9 +188,12 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
   // pixels either side of the centre lie at the same radius.
   const int32_t centre = geometry.OutputCentre();
   const int32_t reach = std::max(centre, s.width_ - 1 - centre);
-  // The ground row line (from 1) stands for.
+  // The band row (from 1) line (from 1) stands for, and the ground row.
+  const auto bandRowOf = [&](int32_t line) {
+    return g.Invert ? s.strip_.H - (line - margin) + 1 : line - margin;
+  };
   const auto groundOf = [&](int32_t line) {
-    const int32_t b = g.Invert ? s.strip_.H - (line - margin) + 1 : line - margin;
+    const int32_t b = bandRowOf(line);
     return g.CorrectVertically ? centreY + (h + 1) / 2 - b : detectorY(b);
   };
   // The model's scale (detector radius over ground radius) every kScaleSteps-th of a pixel of
@@ -224,7 +227,7 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
   const auto layLines = [&](int32_t fromLine, int32_t toLine) {
     std::vector<double> scales(static_cast<size_t>(std::max(0, reach) + 1));
     for (int32_t line = fromLine; line < toLine; ++line) {
-      const int32_t b = g.Invert ? s.strip_.H - (line - margin) + 1 : line - margin;
+      const int32_t b = bandRowOf(line);
       const double groundY = groundOf(line);
       for (int32_t dx = 0; dx <= reach; ++dx) {
         const double u = std::sqrt(static_cast<double>(dx) * dx + groundY * groundY) * kScaleSteps;
