@@ -1,6 +1,7 @@
 #include "assembly/TravelFinder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <exception>
 #include <limits>
@@ -60,6 +61,8 @@ constexpr double kWholeRowsTo = 0.93;       // up to this one
 constexpr double kSidesOnly = 0.75;         // rows past the band's last, at most, between strips
 constexpr int32_t kDeepBeyond = 2;          // ground rows beyond the band matched on deeper ones
 constexpr int32_t kPredictedApart = 4;      // framelets apart started from the band's own travel
+constexpr int32_t kRecentSpans = 5;         // spans whose median travel sets the framelets apart
+constexpr double kLeastTravel = 0.5;        // rows per framelet, below which they are kept
 constexpr int64_t kColumnsAcross = 120000;  // columns in all (see kColumnsInAll) against it
 
 std::string Count(int32_t n, const char* one, const char* many) {
@@ -662,11 +665,13 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // neighbour's grey levels brought to the band's.
   // Lines firstLine .. firstLine + lines - 1 of both strips.
   int32_t firstLine = 0, lines = h;
-  const auto searchPair = [&](int32_t f, bool whole, const ShiftSearch& window) {
+  // `m` framelets apart; the product's `apart` unless given.
+  const auto searchPair = [&](int32_t f, bool whole, const ShiftSearch& window, int32_t m = 0) {
+    if (m == 0) m = apart;
     const GreyImage a =
         whole ? from->Read(f, firstLine, lines) : from->ReadColumns(f, firstLine, lines);
-    GreyImage b = whole ? to->Read(f + apart, firstLine, lines)
-                        : to->ReadColumns(f + apart, firstLine, lines);
+    GreyImage b =
+        whole ? to->Read(f + m, firstLine, lines) : to->ReadColumns(f + m, firstLine, lines);
     if (to != from) LevelLike(a, b);
     if (window.ColumnStep == 1 && !strips.Ultraviolet()) {
       // On every column (a long product's runs of them) the pairs' own match refines the
@@ -883,8 +888,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // band's own strips, on the selected ones against the neighbour.
     ShiftSearch everyColumn = search;
     everyColumn.ColumnStep = 1;
-    const auto fullSearch = [&](int32_t f) {
-      return from != to ? searchPair(f, false, everyColumn) : searchPair(f, true, search);
+    const auto fullSearch = [&](int32_t f, int32_t m) {
+      return from != to ? searchPair(f, false, everyColumn, m) : searchPair(f, true, search);
     };
 
     // Each pair refined from the start over the rows the overlap can reach; a pair that lands far
@@ -967,15 +972,12 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // for the next one's pairs too: those are enough to tell the travel to a few thousandths and,
     // smoothed over as many spans as the others, how it changes, in half the time.
     const bool skipping = tiled && matched / apart >= kSkippedSpans;
-    // The pairs span f stands for: from .. to - 1, up to the next measured span's start; the
-    // last regular one's up to the pairs the last framelet's span measures, or the end. A
-    // shorter product's span stands for the pair at its middle.
-    std::vector<std::pair<int32_t, int32_t>> spanPairs(static_cast<size_t>(std::max(matched, 0)),
-                                                       {-1, -1});
-    if (!tiled) {
-      for (int32_t f = 0; f < matched; ++f)
-        spanPairs[static_cast<size_t>(f)] = {f + (apart - 1) / 2, f + (apart - 1) / 2 + 1};
-    } else {
+    // The pairs span f stands for, laid end to end: from .. to - 1, up to the next measured
+    // span's start; the last regular one's up to the pairs the last framelet's span measures, or
+    // the end. (A shorter product's span stands for the pair at its middle: see refine.)
+    std::vector<std::pair<int32_t, int32_t>> spanPairs(
+        static_cast<size_t>(tiled ? std::max(matched, 0) : 0), {-1, -1});
+    if (tiled) {
       int32_t last = -1, count = 0;
       for (int32_t f = 0; f <= lastRegular; ++f) {
         if (!regular(f) || (skipping && count++ % 2 != 0)) continue;
@@ -988,34 +990,71 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     }
     const auto pairsOf = [&](int32_t f) { return spanPairs[static_cast<size_t>(f)]; };
     const auto measured = [&](int32_t f) { return spanPairs[static_cast<size_t>(f)].first >= 0; };
-    // Pairs first .. last - 1, each started from a running mean of the travel of the pairs before
-    // it in the same part.
-    const auto refine = [&](int32_t first, int32_t last, std::map<MatchVerdict, int32_t>& seen) {
+    // Spans not laid end to end follow a travel that changes along the product with the
+    // framelets apart too: those that bring the ground the first band sees closest to the same
+    // rows of the other at the travel of the spans before. Many framelets apart (ultraviolet
+    // bands lie twenty or more travels from their neighbour), the shift between them changes
+    // by as many times the change of the travel: at one number apart for the whole product, it
+    // leaves the thin strips toward the product's ends, whose spans then find nothing or lean.
+    // Not where the sideways travel would take the pairs a column or more from the columns
+    // selected for the product's own number apart.
+    const bool following = from != to && !tiled;
+    const auto apartFor = [&](double travel, double sideways, int32_t m) {
+      if (travel < kLeastTravel) return m;
+      const auto best = static_cast<int32_t>(std::lround(rowShift / travel));
+      return best >= 1 && std::fabs(best * sideways - colShift) <= 1.0 ? best : m;
+    };
+    // Pairs first, first + step .. up to last (not included), each started from a running mean
+    // of the travel of the pairs before it in the same part.
+    const auto refine = [&](int32_t first, int32_t last, int32_t step,
+                            std::map<MatchVerdict, int32_t>& seen) {
       double startX = h0, startY = v0;
+      int32_t m = apart;
+      int32_t lastPair = -1;  // of a span not laid end to end, the pair it stood for
+      std::array<double, kRecentSpans> recentY{}, recentX{};  // travels of the last spans found
+      int32_t recent = 0;
       // Read afresh for every pair into the same storage.
       GreyImage raw, other;
       MatchStrip a, b;
-      for (int32_t f = first; f < last; ++f) {
-        if (!measured(f)) continue;
+      for (int32_t f = first; f != last; f += step) {
+        if (tiled && !measured(f)) continue;
+        if (following) {
+          double travel = (startY + rowShift) / m, sideways = (startX + colShift) / m;
+          double steady = travel, steadySideways = sideways;
+          if (recent >= kRecentSpans) {
+            std::array<double, kRecentSpans> y = recentY, x = recentX;
+            std::nth_element(y.begin(), y.begin() + kRecentSpans / 2, y.end());
+            std::nth_element(x.begin(), x.begin() + kRecentSpans / 2, x.end());
+            steady = y[kRecentSpans / 2];
+            steadySideways = x[kRecentSpans / 2];
+          }
+          const int32_t next = apartFor(steady, steadySideways, m);
+          if (next != m && f + next < fc) {
+            m = next;
+            startY = m * travel - rowShift;
+            startX = m * sideways - colShift;
+          }
+          if (f + m >= fc) continue;
+        }
         // Two spans on.
-        const int32_t ahead = std::min(f + (skipping ? 4 : 2) * (tiled ? apart : 1), matched - 1);
-        if (ahead > f && ahead <= last) {
+        const int32_t ahead = f + step * (skipping ? 4 : 2) * (tiled ? apart : 1);
+        if (ahead >= 0 && ahead <= fc - 1 - m && (step > 0 ? ahead < last : ahead > last)) {
           from->Prefetch(ahead);
-          if (to != from) to->Prefetch(ahead + apart);
+          if (to != from) to->Prefetch(ahead + m);
         }
         // Against the neighbour, the rows the two strips share about where the span starts.
         int32_t spanFrom = fromRow, spanTo = toRow, spanRows = rows;
         if (from != to) acrossRows(startY, spanFrom, spanTo, spanRows);
         from->ReadColumnsInto(f, spanFrom, spanRows, raw);
         PrepareSoftenedStrip(raw, a);
-        to->ReadColumnsInto(f + apart, spanTo, spanRows, other);
+        to->ReadColumnsInto(f + m, spanTo, spanRows, other);
         if (to != from) LevelLike(raw, other);
         PrepareSoftenedStrip(other, b);
         ShiftEstimate s =
             RefineOverlap(a, b, startX, startY - (spanFrom - spanTo), pairSearch, pairRows);
         s.Dy += spanFrom - spanTo;
         if (!s.Found() || std::fabs(s.Dy - startY) > 1.0 || std::fabs(s.Dx - startX) > 1.5)
-          s = fullSearch(f);
+          s = fullSearch(f, m);
         if (s.Found()) {
           // Close to the mean: most of the way toward it; far from it: the travel has moved on.
           // A pair measured from one step keeps a little of where it started, so the mean must
@@ -1024,14 +1063,29 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
           const double weight = near ? 0.6 : 1.0;
           startX += weight * (s.Dx - startX);
           startY += weight * (s.Dy - startY);
+          if (following) {
+            // The framelets apart follow the median travel of the last few spans, which lags a
+            // changing travel by a span or two: a stray match or two on a thin strip must not
+            // take them, and with them the rows the spans after it read, off the travel.
+            recentY[recent % kRecentSpans] = (s.Dy + rowShift) / m;
+            recentX[recent % kRecentSpans] = (s.Dx + colShift) / m;
+            ++recent;
+          }
         }
         ++seen[s.Verdict];
-        const auto [lo, hi] = pairsOf(f);
+        auto [lo, hi] = tiled ? pairsOf(f) : std::pair{f + (m - 1) / 2, f + (m - 1) / 2 + 1};
+        // Past the pair after the span before's (at one more or one fewer apart than it): the
+        // pair between theirs as well.
+        if (!tiled && lastPair >= 0) {
+          if (step > 0 && lo > lastPair + 1) lo = lastPair + 1;
+          if (step < 0 && hi < lastPair) hi = lastPair;
+        }
+        lastPair = step > 0 ? hi - 1 : lo;
         for (int32_t k = lo; k < hi; ++k) {
           TravelPair& p = e.Profile[static_cast<size_t>(k)];
           p.Found = s.Found();
-          p.Vertical = (s.Dy + rowShift) / apart;
-          p.Horizontal = (s.Dx + colShift) / apart;
+          p.Vertical = (s.Dy + rowShift) / m;
+          p.Horizontal = (s.Dx + colShift) / m;
           p.Residual = s.Residual;
           if (!p.Found) p.Problem = ReasonOf(s.Verdict, h);
         }
@@ -1039,11 +1093,26 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     };
     // A long product's pairs are refined in two halves, each on a core of its own where there are
     // two; the halves are the same on one core, so the travel found does not depend on the cores.
-    const int32_t parts = matched >= kPairsToSplit ? 2 : 1;
+    // Spans that follow the travel with the framelets apart start from the product's middle,
+    // where the travel of the starts was found, and go out to either end: started at an end, the
+    // first spans would lie as many rows off as the framelets apart multiply the change of the
+    // travel over half the product. They may reach past `matched`, where fewer lie apart toward
+    // the product's end.
+    const int32_t parts = following || matched >= kPairsToSplit ? 2 : 1;
     std::vector<std::map<MatchVerdict, int32_t>> seen(static_cast<size_t>(parts));
     const auto part = [&](int32_t k) {
+      auto& partSeen = seen[static_cast<size_t>(k)];
+      if (following) {
+        const int32_t middle = matched / 2;
+        if (k == 0) {
+          refine(middle - 1, -1, -1, partSeen);
+        } else {
+          refine(middle, fc - 1, 1, partSeen);
+        }
+        return;
+      }
       refine(static_cast<int32_t>(int64_t{k} * matched / parts),
-             static_cast<int32_t>(int64_t{k + 1} * matched / parts), seen[static_cast<size_t>(k)]);
+             static_cast<int32_t>(int64_t{k + 1} * matched / parts), 1, partSeen);
     };
     inParts(parts, part);
     verdicts.clear();
