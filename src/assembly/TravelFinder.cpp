@@ -1169,8 +1169,13 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     e.Residual = Median(residuals);
     // Pairs measured against the neighbour leave the ends of the profile unmeasured.
     const bool extend = apart > 1;
-    // Every other span measured: smoothed over as many measured spans as the others.
-    const int32_t halfWidth = skipping ? 2 * kSmoothHalfWidth : kSmoothHalfWidth;
+    // Spans laid end to end each measure the travel over `apart` pairs at once, scattering a
+    // tenth of a pixel or so about it on some scenes: smoothed over as many pairs, the profile of
+    // a long product strayed from a changing travel by up to twice the goal. Its line is fitted
+    // to a dozen spans or so (twice as many pairs, or four times every other span measured):
+    // still a twentieth of the product or less, over which the travel of a spacecraft changes
+    // along a straight line.
+    const int32_t halfWidth = (tiled ? (skipping ? 4 : 2) : 1) * kSmoothHalfWidth;
     inParts(2, [&](int32_t k) {
       if (k == 0) {
         e.SmoothVertical = Smooth(e.Profile, true, e.Vertical, extend, halfWidth);
