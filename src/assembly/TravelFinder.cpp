@@ -179,15 +179,21 @@ std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Re
   const auto fill = [&](const std::vector<int32_t>& known) {
     std::vector<Real> filled(static_cast<size_t>(n), fallback);
     if (known.empty()) return filled;
-    const size_t few = std::min(known.size(), static_cast<size_t>(2 * halfWidth + 1));
+    // The line extended over an end is fitted to twice as many pairs as it reaches over, at
+    // least: a line through a window's worth of pairs taken further than that from them carries
+    // their scatter to the end many times over.
+    const auto fewFor = [&](int32_t reach) {
+      return std::min(known.size(), static_cast<size_t>(std::max(2 * halfWidth + 1, 2 * reach)));
+    };
+    const size_t fewFirst = fewFor(known.front()), fewLast = fewFor(n - 1 - known.back());
     size_t next = 0;  // the first known pair at or after i
     for (int32_t i = 0; i < n; ++i) {
       while (next < known.size() && known[next] < i) ++next;
       Real v;
       if (next == known.size()) {
-        v = extend ? lineAt(known, known.size() - few, known.size(), i) : value(known.back());
+        v = extend ? lineAt(known, known.size() - fewLast, known.size(), i) : value(known.back());
       } else if (next == 0 && known[0] != i && extend) {
-        v = lineAt(known, 0, few, i);
+        v = lineAt(known, 0, fewFirst, i);
       } else if (known[next] == i || next == 0) {
         v = value(known[next]);
       } else {
