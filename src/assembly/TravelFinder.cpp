@@ -1010,10 +1010,11 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       const auto best = static_cast<int32_t>(std::lround(rowShift / travel));
       return best >= 1 && std::fabs(best * sideways - colShift) <= 1.0 ? best : m;
     };
-    // Pairs first, first + step .. up to last (not included), each started from a running mean
-    // of the travel of the pairs before it in the same part.
-    const auto refine = [&](int32_t first, int32_t last, int32_t step,
-                            std::map<MatchVerdict, int32_t>& seen) {
+    // Spans first, first + step .. up to last (not included), each started from a running mean
+    // of the travel of the spans before it in the same part; the pairs they stand for kept to
+    // pairFrom .. pairTo - 1 (the part's own, where two run at once).
+    const auto refine = [&](int32_t first, int32_t last, int32_t step, int32_t pairFrom,
+                            int32_t pairTo, std::map<MatchVerdict, int32_t>& seen) {
       double startX = h0, startY = v0;
       int32_t m = apart;
       int32_t lastPair = -1;  // of a span not laid end to end, the pair it stood for
@@ -1087,7 +1088,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
           if (step < 0 && hi < lastPair) hi = lastPair;
         }
         lastPair = step > 0 ? hi - 1 : lo;
-        for (int32_t k = lo; k < hi; ++k) {
+        for (int32_t k = std::max(lo, pairFrom); k < std::min(hi, pairTo); ++k) {
           TravelPair& p = e.Profile[static_cast<size_t>(k)];
           p.Found = s.Found();
           p.Vertical = (s.Dy + rowShift) / m;
@@ -1109,16 +1110,18 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     const auto part = [&](int32_t k) {
       auto& partSeen = seen[static_cast<size_t>(k)];
       if (following) {
-        const int32_t middle = matched / 2;
+        // The framelets apart may jump by more than one after a run of stray matches: the pairs
+        // about the middle stay each part's own.
+        const int32_t middle = matched / 2, middlePair = middle + (apart - 1) / 2;
         if (k == 0) {
-          refine(middle - 1, -1, -1, partSeen);
+          refine(middle - 1, -1, -1, 0, middlePair, partSeen);
         } else {
-          refine(middle, fc - 1, 1, partSeen);
+          refine(middle, fc - 1, 1, middlePair, e.Pairs, partSeen);
         }
         return;
       }
       refine(static_cast<int32_t>(int64_t{k} * matched / parts),
-             static_cast<int32_t>(int64_t{k + 1} * matched / parts), 1, partSeen);
+             static_cast<int32_t>(int64_t{k + 1} * matched / parts), 1, 0, e.Pairs, partSeen);
     };
     inParts(parts, part);
     verdicts.clear();
