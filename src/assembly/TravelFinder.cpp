@@ -62,7 +62,7 @@ constexpr double kSidesOnly = 0.75;         // rows past the band's last, at mos
 constexpr int32_t kDeepBeyond = 2;          // ground rows beyond the band matched on deeper ones
 constexpr int32_t kPredictedApart = 4;      // framelets apart started from the band's own travel
 constexpr int32_t kRecentSpans = 5;         // spans whose median travel sets the framelets apart
-constexpr double kLeastTravel = 0.5;        // rows per framelet, below which they are kept
+constexpr double kLeastTravel = 0.5;        // travel below which the framelets apart are kept
 constexpr int64_t kColumnsAcross = 120000;  // columns in all (see kColumnsInAll) against it
 
 std::string Count(int32_t n, const char* one, const char* many) {
