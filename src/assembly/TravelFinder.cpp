@@ -151,6 +151,12 @@ class SortedWindow {
   int32_t from_ = 0, to_ = 0;
 };
 
+// The median of the last few spans' travels (a copy sorted about its middle).
+double MiddleOf(std::array<double, kRecentSpans> values) {
+  std::nth_element(values.begin(), values.begin() + kRecentSpans / 2, values.end());
+  return values[kRecentSpans / 2];
+}
+
 // Pairs without a value take the one interpolated between their found neighbours (before the
 // first and after the last: theirs, or with `extend` the line through the nearest few found);
 // then a moving line fit, so a steady change of the travel along the product is kept as it is.
@@ -1026,16 +1032,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       for (int32_t f = first; f != last; f += step) {
         if (tiled && !measured(f)) continue;
         if (following) {
-          double travel = (startY + rowShift) / m, sideways = (startX + colShift) / m;
-          double steady = travel, steadySideways = sideways;
-          if (recent >= kRecentSpans) {
-            std::array<double, kRecentSpans> y = recentY, x = recentX;
-            std::nth_element(y.begin(), y.begin() + kRecentSpans / 2, y.end());
-            std::nth_element(x.begin(), x.begin() + kRecentSpans / 2, x.end());
-            steady = y[kRecentSpans / 2];
-            steadySideways = x[kRecentSpans / 2];
-          }
-          const int32_t next = apartFor(steady, steadySideways, m);
+          const double travel = (startY + rowShift) / m, sideways = (startX + colShift) / m;
+          const bool steady = recent >= kRecentSpans;
+          const int32_t next = apartFor(steady ? MiddleOf(recentY) : travel,
+                                        steady ? MiddleOf(recentX) : sideways, m);
           if (next != m && f + next < fc) {
             m = next;
             startY = m * travel - rowShift;
