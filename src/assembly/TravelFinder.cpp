@@ -55,7 +55,7 @@ constexpr Real kStartsAgree = 0.5;     // rows between starts that agree (twice 
 constexpr double kDeepOverlap = 3;     // band rows its own strips share, from which
 constexpr Real kDeepAgrees = 0.08;     // the two travels agree as closely as this
 constexpr int32_t kAcrossRows = 6;     // rows of each strip matched against the neighbour
-constexpr double kWholeRowsShared = 1.6;    // row spacings shared, at most, to match on whole rows
+constexpr double kWholeRowsShared = 1.6;    // row spacings shared, at most, by strips sharing few
 constexpr double kWholeRowsFrom = 0.15;     // with this part of a row over a whole number
 constexpr double kWholeRowsTo = 0.93;       // up to this one
 constexpr double kSidesOnly = 0.75;         // rows past the band's last, at most, between strips
@@ -944,15 +944,19 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // pairs are measured from one look at their overlap.
     ShiftSearch pairSearch = search;
     pairSearch.Tolerance = strips.Ultraviolet() ? 0.05 : 0.3;
-    // The band's own strips sharing a row and a half or less are matched on each strip's whole
-    // rows (one blended between its rows, the other not, and the mirror of that): on the grids
-    // half-way between rows, one kind of row finds no data there, and the pairs lean toward more
-    // overlap. Not where the travel lies a little over a whole number of rows, nor just under
-    // one: the whole rows of both strips then nearly meet, the grids on whole rows sample the
-    // mean square difference about its corner and scatter away from it, and the half-way grids
-    // lean less. The travel of the product decides, so that every pair is matched alike.
+    // The band's own strips sharing fewer rows than a neighbour would be matched on are matched
+    // on each strip's whole rows (one blended between its rows, the other not, and the mirror of
+    // that): on the grids half-way between rows, the pairs lean toward more overlap, by up to a
+    // hundredth of a row where the travel lies near half a row over a whole number (on a row and
+    // a half or less, one kind of row finds no data there, and they lean further). Not where the
+    // travel lies a little over a whole number of rows, nor just under one: the whole rows of
+    // both strips then nearly meet, the grids on whole rows sample the mean square difference
+    // about its corner and scatter away from it, and the half-way grids lean less. Deeper
+    // overlaps lean less either way. The travel of the product decides, so that every pair is
+    // matched alike.
     const double over = v0 - std::floor(v0);
-    const MatchRows pairRows = thinOwn && over >= kWholeRowsFrom && over < kWholeRowsTo
+    const bool shallowOwn = from == to && strips.BandHeight() - 1 - v0 < kThinOverlap;
+    const MatchRows pairRows = shallowOwn && over >= kWholeRowsFrom && over < kWholeRowsTo
                                    ? MatchRows::Whole
                                    : MatchRows::HalfWay;
     e.Profile.resize(static_cast<size_t>(e.Pairs));

@@ -150,6 +150,25 @@ TEST(TravelFinder, AMonochromeBandSharingAboutARowDoesNotLeanTowardMoreOverlap) 
   }
 }
 
+// Strips sharing a few rows, with the travel half a row or so over a whole number: on grids
+// half-way between rows the pairs leaned toward more overlap by up to a hundredth and a half.
+TEST(TravelFinder, AMonochromeBandSharingAFewRowsDoesNotLeanTowardMoreOverlap) {
+  TempDir dir;
+  for (const double travel : {7.5, 9.5, 10.5}) {
+    double mean = 0;
+    for (const uint32_t seed : {1u, 2u, 3u}) {
+      const sim::SimulatedProduct p =
+          sim::SimulateProduct(Options(ProductKind::ME, 40, travel, 0.5, seed));
+      const TravelEstimate e = Measure(Load(p, dir), Corrected(1, dir));
+      ASSERT_TRUE(e.Found) << e.Reason;
+      mean += (static_cast<double>(e.Vertical) - travel) / 3;
+      EXPECT_NEAR(static_cast<double>(e.Vertical), travel, 0.012) << travel << " seed " << seed;
+      EXPECT_NEAR(static_cast<double>(e.Horizontal), 0.5, 0.02);
+    }
+    EXPECT_NEAR(mean, 0, 0.006) << travel;
+  }
+}
+
 // Beyond a band's height consecutive strips share no row: the neighbouring band, which sees the
 // same ground some framelets later, tells the travel instead (visible and ultraviolet alike).
 // A monochrome product has no neighbour: corrected vertically, its strips still share rows
