@@ -42,9 +42,8 @@ constexpr int32_t kTiledSpans = 100;        // spans against the neighbour, from
 constexpr int32_t kTiledRun = 5;            // spans from one that starts early to the next
 constexpr int32_t kSkippedSpans = 200;      // spans from which every other one is measured
 // Consecutive strips sharing fewer band rows than this (a row spacing: the last row of one on
-// the first of the next is 0) are matched against the neighbouring band where they can be: it
-// shares most of its rows with the band's strips some framelets later, and several framelets
-// apart divide its error.
+// the first of the next is 0) tell the travel too roughly to stand in for the neighbouring band
+// where that cannot be opened.
 constexpr double kThinOverlap = 6.0;
 // The most sideways travel per framelet looked for against the neighbouring band (visible
 // pixels; a quarter of it for ultraviolet ones).
@@ -627,10 +626,9 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     refined = RefinedColumns(strips, kColumnsInAll / e.Pairs);
     strips.SelectColumns(refined);
   };
-  // The neighbouring band, with its columns of data found, where the band's own strips turn out
-  // to share too few rows: most products fly so. Where there is a second core, it opens the
-  // neighbour meanwhile (one that turns out not to be needed then costs no time); its failure
-  // counts only where it is needed.
+  // The neighbouring band, with its columns of data found (below: where the band has one). Where
+  // there is a second core, it opens the neighbour meanwhile; its failure counts only where the
+  // band's own strips cannot stand in for it.
   const auto openNeighbour = [&] {
     std::optional<StackStrips> n = OpenNeighbour(product, geometry, strips);
     if (n) n->FindEmptyColumns(kSampledFramelets);
@@ -742,12 +740,16 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   if (beyond > 0 && (startV.empty() || sharesFew(static_cast<double>(Median(startV))))) {
     findStarts();
   }
-  // Where the band's consecutive strips share only a few rows (or none: a travel beyond the
-  // band's height), the neighbouring band sees the same ground some framelets later over most of
-  // its rows. With both bands' strips on the ground's own rows, framelet f of the band seeing the
-  // ground first and framelet f + m of the other lie m travels less the bands' distance apart.
+  // The neighbouring band sees the same ground some framelets later over most of its rows. With
+  // both bands' strips on the ground's own rows, framelet f of the band seeing the ground first
+  // and framelet f + m of the other lie m travels less the bands' distance apart. It tells the
+  // travel where the band's consecutive strips share only a few rows (or none: a travel beyond
+  // the band's height), and better than they do where they share many: several framelets apart
+  // divide its error, and the band's own strips lean by up to a hundredth of a row, one way or
+  // the other by band and travel. (The band's own travel still starts it, and checks it below.)
+  // A neighbour that cannot be opened leaves strips that share many rows to tell the travel.
   std::optional<StackStrips> neighbour;
-  if (startV.empty() || Median(startV) > strips.BandHeight() - 1 - kThinOverlap) {
+  try {
     if (!opensEarly) {
       neighbour = openNeighbour();
     } else if (earlyFailure) {
@@ -755,6 +757,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     } else {
       neighbour = std::move(early);
     }
+  } catch (...) {
+    if (startV.empty() || Median(startV) > strips.BandHeight() - 1 - kThinOverlap) throw;
   }
   // What the band's own strips gave, to fall back on.
   const std::vector<Real> ownV = startV, ownH = startH;
@@ -944,9 +948,9 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // pairs are measured from one look at their overlap.
     ShiftSearch pairSearch = search;
     pairSearch.Tolerance = strips.Ultraviolet() ? 0.05 : 0.3;
-    // The band's own strips sharing fewer rows than a neighbour would be matched on are matched
-    // on each strip's whole rows (one blended between its rows, the other not, and the mirror of
-    // that): on the grids half-way between rows, the pairs lean toward more overlap, by up to a
+    // The band's own strips sharing few rows (kThinOverlap) are matched on each strip's whole
+    // rows (one blended between its rows, the other not, and the mirror of that): on the grids
+    // half-way between rows, the pairs lean toward more overlap, by up to a
     // hundredth of a row where the travel lies near half a row over a whole number (on a row and
     // a half or less, one kind of row finds no data there, and they lean further). Not where the
     // travel lies a little over a whole number of rows, nor just under one: the whole rows of

@@ -169,6 +169,25 @@ TEST(TravelFinder, AMonochromeBandSharingAFewRowsDoesNotLeanTowardMoreOverlap) {
   }
 }
 
+// A visible band whose consecutive strips share many rows is measured against its neighbour
+// too: its own strips leaned by up to a hundredth, one way or the other by band and travel.
+TEST(TravelFinder, AVisibleBandSharingManyRowsIsAsCloseAsAgainstItsNeighbour) {
+  TempDir dir;
+  for (const double travel : {4.0, 6.5}) {
+    for (const uint32_t seed : {1u, 2u}) {
+      const LoadedProduct p =
+          Load(sim::SimulateProduct(Options(ProductKind::VE, 40, travel, 0.5, seed)), dir);
+      for (int32_t band = 1; band <= p.BandCount; ++band) {
+        const TravelEstimate e = Measure(p, Corrected(band, dir));
+        ASSERT_TRUE(e.Found) << e.Reason;
+        EXPECT_NEAR(static_cast<double>(e.Vertical), travel, 0.004)
+            << travel << " seed " << seed << " band " << band;
+        EXPECT_NEAR(static_cast<double>(e.Horizontal), 0.5, 0.01);
+      }
+    }
+  }
+}
+
 // Beyond a band's height consecutive strips share no row: the neighbouring band, which sees the
 // same ground some framelets later, tells the travel instead (visible and ultraviolet alike).
 // A monochrome product has no neighbour: corrected vertically, its strips still share rows
