@@ -20,6 +20,8 @@ namespace {
 constexpr int32_t kLanes = 8;  // sums kept apart per column of a block of this many
 // Rows each diagonal grid samples, at least, for the match to take those two grids alone.
 constexpr int32_t kDiagonalRows = 2;
+// Rows from both images' whole rows within which a half-way grid lies on their corner.
+constexpr double kNearCorner = 0.1;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 using Sums = MatchSums;
@@ -256,10 +258,28 @@ Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy
              full(sb, m.nextB);
     });
   };
-  if (which == MatchRows::HalfWay && std::min(sampled(0), sampled(3)) >= kDiagonalRows) {
-    rows.erase(std::remove_if(rows.begin(), rows.end(),
-                              [](const MatchRow& m) { return m.grid == 1 || m.grid == 2; }),
-               rows.end());
+  const auto keepOnly = [&](int32_t first, int32_t second) {
+    rows.erase(
+        std::remove_if(rows.begin(), rows.end(),
+                       [&](const MatchRow& m) { return m.grid != first && m.grid != second; }),
+        rows.end());
+  };
+  // How far the half-way grids down the columns (first: the one at dy / 2) lie from both images'
+  // whole rows.
+  const auto offRows = [dy](int32_t py) {
+    const double at = dy / 2.0 + py / 2.0;
+    const double over = at - std::floor(at);
+    return std::min(over, 1.0 - over);
+  };
+  const bool halfWay = which != MatchRows::Whole;
+  const bool offCorner = which == MatchRows::HalfWayOffCorner;
+  if (offCorner && offRows(0) < kNearCorner && std::min(sampled(2), sampled(3)) >= kDiagonalRows) {
+    keepOnly(2, 3);
+  } else if (offCorner && offRows(1) < kNearCorner &&
+             std::min(sampled(0), sampled(1)) >= kDiagonalRows) {
+    keepOnly(0, 1);
+  } else if (halfWay && std::min(sampled(0), sampled(3)) >= kDiagonalRows) {
+    keepOnly(0, 3);
   }
   // Each pair of rows blended down once, for every grid that samples it.
   const int32_t wa = a.Width, wb = b.Width;
@@ -274,7 +294,7 @@ Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy
     // On the whole rows' grids, b moves with the shift on grids 0 and 1, a on 2 and 3.
     const bool bMoves = (m.grid >> 1) == 0;
     const auto rule = [which](bool moves) {
-      if (which == MatchRows::HalfWay) return SlopeRule::Blended;
+      if (which != MatchRows::Whole) return SlopeRule::Blended;
       return moves ? SlopeRule::Moves : SlopeRule::Still;
     };
     const DownRows downA{&a, &ga.X, &ga.Y, m.yA.index, m.nextA, m.yA.t, rule(!bMoves)};

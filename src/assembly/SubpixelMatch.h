@@ -201,6 +201,11 @@ enum class MatchRows {
   // step then follows the slope of the blend itself (the difference of the two rows it blends),
   // so that the steps settle where the mean square difference is least.
   Whole,
+  // As HalfWay, but where one of the two grids down the columns lies on both images' whole rows
+  // (a shift within a tenth of a row of an even or odd number of rows), the mean square
+  // difference has a corner there, and that grid's steps settle off it: the other two grids,
+  // half a row off it, are sampled instead.
+  HalfWayOffCorner,
 };
 
 // Calls row(MatchRow) for every row of the sampling of a match at shift (dx, dy) between an
@@ -228,7 +233,7 @@ void ForEachMatchRow(int32_t widthA, int32_t heightA, int32_t widthB, int32_t he
     m.shiftB = m.xB.index - m.xFirst;
     // Keep x + shift + 1 within each image: the last column may have index + 1 past it.
     m.xEnd = std::min({xLast, widthA - 2 - m.shiftA, widthB - 2 - m.shiftB});
-    const double ay0 = rows == MatchRows::HalfWay ? dy / 2.0 + py / 2.0 : (py == 0 ? 0.0 : dy);
+    const double ay0 = rows != MatchRows::Whole ? dy / 2.0 + py / 2.0 : (py == 0 ? 0.0 : dy);
     const double by0 = ay0 - dy;
     const int32_t kFirst = static_cast<int32_t>(std::ceil(std::max(-ay0, -by0)));
     const int32_t kLast = static_cast<int32_t>(std::floor(

@@ -950,19 +950,21 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     pairSearch.Tolerance = strips.Ultraviolet() ? 0.05 : 0.3;
     // The band's own strips sharing few rows (kThinOverlap) are matched on each strip's whole
     // rows (one blended between its rows, the other not, and the mirror of that): on the grids
-    // half-way between rows, the pairs lean toward more overlap, by up to a
-    // hundredth of a row where the travel lies near half a row over a whole number (on a row and
-    // a half or less, one kind of row finds no data there, and they lean further). Not where the
-    // travel lies a little over a whole number of rows, nor just under one: the whole rows of
-    // both strips then nearly meet, the grids on whole rows sample the mean square difference
-    // about its corner and scatter away from it, and the half-way grids lean less. Deeper
-    // overlaps lean less either way. The travel of the product decides, so that every pair is
-    // matched alike.
+    // half-way between rows, the pairs lean toward more overlap, by up to a hundredth of a row
+    // where the travel lies near half a row over a whole number (on a row and a half or less,
+    // one kind of row finds no data there, and they lean further). Not where the travel lies a
+    // little over a whole number of rows, nor just under one: the whole rows of both strips
+    // then nearly meet, the grids on whole rows sample the mean square difference about its
+    // corner and scatter away from it. There, and on deeper overlaps, the half-way grids, kept
+    // off that corner too: on it they leaned by half a hundredth. (Against the neighbour, whose
+    // shift is no whole number of rows, the diagonal half-way grids hold closer.) The travel of
+    // the product decides, so that every pair is matched alike.
     const double over = v0 - std::floor(v0);
     const bool shallowOwn = from == to && strips.BandHeight() - 1 - v0 < kThinOverlap;
     const MatchRows pairRows = shallowOwn && over >= kWholeRowsFrom && over < kWholeRowsTo
                                    ? MatchRows::Whole
-                                   : MatchRows::HalfWay;
+                               : from == to ? MatchRows::HalfWayOffCorner
+                                            : MatchRows::HalfWay;
     e.Profile.resize(static_cast<size_t>(e.Pairs));
     for (TravelPair& p : e.Profile)
       p.Problem =

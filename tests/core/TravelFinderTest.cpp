@@ -126,6 +126,22 @@ TEST(TravelFinder, FindsTheTravelOfSimulatedProductsOfEveryKind) {
       uv.n, uv.vGood, uv.hGood, uv.vWorst, uv.hWorst, uv.beyond);
 }
 
+// The mean error of the travels found on three monochrome products of 40 framelets (drift 0.5),
+// each within `each` of the true one.
+double MonochromeLean(const TempDir& dir, double travel, double each) {
+  double mean = 0;
+  for (const uint32_t seed : {1u, 2u, 3u}) {
+    const sim::SimulatedProduct p =
+        sim::SimulateProduct(Options(ProductKind::ME, 40, travel, 0.5, seed));
+    const TravelEstimate e = Measure(Load(p, dir), Corrected(1, dir));
+    EXPECT_TRUE(e.Found) << e.Reason;
+    mean += (static_cast<double>(e.Vertical) - travel) / 3;
+    EXPECT_NEAR(static_cast<double>(e.Vertical), travel, each) << travel << " seed " << seed;
+    EXPECT_NEAR(static_cast<double>(e.Horizontal), 0.5, 0.02);
+  }
+  return mean;
+}
+
 // A monochrome band has no neighbour: where its own strips share a row and a half or less, their
 // pairs tell the travel without leaning toward more overlap. Half a row over a whole number,
 // matched on grids half-way between rows, these products came out 0.016 and 0.049 px short; at a
@@ -134,38 +150,22 @@ TEST(TravelFinder, FindsTheTravelOfSimulatedProductsOfEveryKind) {
 TEST(TravelFinder, AMonochromeBandSharingAboutARowDoesNotLeanTowardMoreOverlap) {
   TempDir dir;
   for (const double travel : {11.5, 12.0, 12.5, 13.0}) {
-    double mean = 0;
-    for (const uint32_t seed : {1u, 2u, 3u}) {
-      const sim::SimulatedProduct p =
-          sim::SimulateProduct(Options(ProductKind::ME, 40, travel, 0.5, seed));
-      const TravelEstimate e = Measure(Load(p, dir), Corrected(1, dir));
-      ASSERT_TRUE(e.Found) << e.Reason;
-      mean += (static_cast<double>(e.Vertical) - travel) / 3;
-      EXPECT_NEAR(static_cast<double>(e.Vertical), travel, 0.02) << travel << " seed " << seed;
-      EXPECT_NEAR(static_cast<double>(e.Horizontal), 0.5, 0.02);
-    }
+    const double mean = MonochromeLean(dir, travel, 0.02);
     std::printf("monochrome at %.1f rows: the travel found is off by %+.4f on average\n", travel,
                 mean);
     EXPECT_NEAR(mean, 0, 0.015) << travel;
   }
 }
 
-// Strips sharing a few rows, with the travel half a row or so over a whole number: on grids
-// half-way between rows the pairs leaned toward more overlap by up to a hundredth and a half.
+// Strips sharing a few rows: with the travel half a row or so over a whole number, on grids
+// half-way between rows the pairs leaned toward more overlap by up to a hundredth and a half;
+// with a whole number of rows, where one of those grids lies on both strips' whole rows, by
+// half a hundredth or more.
 TEST(TravelFinder, AMonochromeBandSharingAFewRowsDoesNotLeanTowardMoreOverlap) {
   TempDir dir;
-  for (const double travel : {7.5, 9.5, 10.5}) {
-    double mean = 0;
-    for (const uint32_t seed : {1u, 2u, 3u}) {
-      const sim::SimulatedProduct p =
-          sim::SimulateProduct(Options(ProductKind::ME, 40, travel, 0.5, seed));
-      const TravelEstimate e = Measure(Load(p, dir), Corrected(1, dir));
-      ASSERT_TRUE(e.Found) << e.Reason;
-      mean += (static_cast<double>(e.Vertical) - travel) / 3;
-      EXPECT_NEAR(static_cast<double>(e.Vertical), travel, 0.012) << travel << " seed " << seed;
-      EXPECT_NEAR(static_cast<double>(e.Horizontal), 0.5, 0.02);
-    }
-    EXPECT_NEAR(mean, 0, 0.006) << travel;
+  for (const double travel : {7.5, 9.5, 10.5, 11.0}) {
+    const double mean = MonochromeLean(dir, travel, 0.012);
+    EXPECT_NEAR(mean, 0, 0.0065) << travel;
   }
 }
 
