@@ -39,8 +39,9 @@ void SoftenRows(const GreyImage& raw, GreyImage& out);
 // of a pixel, from half the samples (the figures then come from those).
 // With MatchRows::Whole, the grids lie on each strip's whole rows down the columns (for overlaps
 // of a row or two, where the half-way grids lean toward more overlap). With
-// MatchRows::HalfWayOffCorner, at a shift within a tenth of a whole number of rows the two grids
-// half a row off both strips' whole rows are the ones sampled (for a band's own strips).
+// MatchRows::HalfWayOffCorner, at a shift within a fifth of a row of a whole number of rows the
+// two grids half a row off both strips' whole rows are the ones sampled (for a band's own
+// strips).
 ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,
                             const ShiftSearch& search, MatchRows rows = MatchRows::HalfWay);
 

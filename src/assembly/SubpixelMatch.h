@@ -201,10 +201,10 @@ enum class MatchRows {
   // step then follows the slope of the blend itself (the difference of the two rows it blends),
   // so that the steps settle where the mean square difference is least.
   Whole,
-  // As HalfWay, but where one of the two grids down the columns lies on both images' whole rows
-  // (a shift within a tenth of a row of an even or odd number of rows), the mean square
-  // difference has a corner there, and that grid's steps settle off it: the other two grids,
-  // half a row off it, are sampled instead.
+  // As HalfWay, but where one of the two grids down the columns lies within a tenth of a row of
+  // both images' whole rows (a shift within a fifth of a row of a whole number of rows), the
+  // mean square difference has a corner there, and that grid's steps settle off it: the other
+  // two grids, half a row off it, are sampled instead.
   HalfWayOffCorner,
 };
 
