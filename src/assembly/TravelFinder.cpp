@@ -512,6 +512,35 @@ std::optional<StackStrips> OpenNeighbour(const LoadedProduct& product, const Str
 
 namespace {
 
+// A span of an even number of framelets measures the travel about the middle of two pairs, and
+// stands for the first of them: half a pair off, which moved the profile of a travel that
+// changes along the product, and the travel found with it, by half a pair's change. Each pair
+// whose span measured it elsewhere (`middleOf`, in pairs) takes the value that its span's travel
+// and the nearest one measured on its other side (two pairs from it at most) give at its own
+// place.
+void PlaceAtPairs(const std::vector<double>& middleOf, std::vector<TravelPair>& profile) {
+  const auto n = static_cast<int32_t>(profile.size());
+  const std::vector<TravelPair> measured = profile;
+  const auto at = [&](int32_t k) -> const TravelPair& { return measured[static_cast<size_t>(k)]; };
+  const auto middle = [&](int32_t k) { return middleOf[static_cast<size_t>(k)]; };
+  for (int32_t k = 0; k < n; ++k) {
+    const double here = middle(k);
+    if (!at(k).Found || !(std::fabs(here - k) > 1e-9)) continue;
+    // The nearest pair toward the pair's own place measured by another span.
+    const int32_t toward = here > k ? -1 : 1;
+    int32_t j = k + toward;
+    while (j >= 0 && j < n && middle(j) == here) j += toward;
+    if (j < 0 || j >= n || !at(j).Found || std::fabs(middle(j) - here) > 2.0 ||
+        (middle(j) - k) * (here - k) > 0) {
+      continue;
+    }
+    const double t = (k - middle(j)) / (here - middle(j));
+    TravelPair& p = profile[static_cast<size_t>(k)];
+    p.Vertical = at(j).Vertical + (at(k).Vertical - at(j).Vertical) * static_cast<Real>(t);
+    p.Horizontal = at(j).Horizontal + (at(k).Horizontal - at(j).Horizontal) * static_cast<Real>(t);
+  }
+}
+
 // How much the least-squares line through a profile changes from its first pair to its last.
 Real TrendChange(const std::vector<Real>& profile) {
   const auto n = static_cast<Real>(profile.size());
@@ -1026,6 +1055,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       const auto best = static_cast<int32_t>(std::lround(rowShift / travel));
       return best >= 1 && std::fabs(best * sideways - colShift) <= 1.0 ? best : m;
     };
+    // Spans not laid end to end: where along the product each pair's span measured its travel
+    // (the middle of the pairs between its framelets), in pairs.
+    std::vector<double> middleOf(static_cast<size_t>(tiled ? 0 : e.Pairs),
+                                 std::numeric_limits<double>::quiet_NaN());
     // Spans first, first + step .. up to last (not included), each started from a running mean
     // of the travel of the spans before it in the same part; the pairs they stand for kept to
     // pairFrom .. pairTo - 1 (the part's own, where two run at once).
@@ -1100,6 +1133,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
         lastPair = step > 0 ? hi - 1 : lo;
         for (int32_t k = std::max(lo, pairFrom); k < std::min(hi, pairTo); ++k) {
           TravelPair& p = e.Profile[static_cast<size_t>(k)];
+          if (!tiled) middleOf[static_cast<size_t>(k)] = f + (m - 1) / 2.0;
           p.Found = s.Found();
           p.Vertical = (s.Dy + rowShift) / m;
           p.Horizontal = (s.Dx + colShift) / m;
@@ -1134,6 +1168,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
              static_cast<int32_t>(int64_t{k + 1} * matched / parts), 1, 0, e.Pairs, partSeen);
     };
     inParts(parts, part);
+    if (!tiled) PlaceAtPairs(middleOf, e.Profile);
     verdicts.clear();
     for (const auto& m : seen)
       for (const auto& [verdict, n] : m) verdicts[verdict] += n;
@@ -1221,6 +1256,27 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
         1, std::min(2 * halfWidth + 1, e.Pairs) / ((skipping ? 2 : 1) * (tiled ? apart : 1)));
     e.ProfileNoise = 1.4826L * Median(scatter) / std::sqrt(static_cast<Real>(averaged));
     e.Found = true;
+    // The travel of a product whose travel changes along it is its mean over all its pairs. Those
+    // measured leave out the pairs toward its ends that no span stands for (framelets many apart
+    // against the neighbour, more at one end where that number changes along the product), and
+    // lean toward the travel of the rest: the smoothed profile, carried over them by its end
+    // lines, tells what they add. (Not where those lines would reach over half the pairs or
+    // more: carried that far, their scatter would add more than it mends.)
+    if (e.Varies() && 2 * e.PairsUsed >= e.Pairs) {
+      const auto unmeasured = [&](const std::vector<Real>& smooth) {
+        Real all = 0, measured = 0;
+        int32_t count = 0;
+        for (size_t i = 0; i < smooth.size(); ++i) {
+          all += smooth[i];
+          if (!e.Profile[i].Found) continue;
+          measured += smooth[i];
+          ++count;
+        }
+        return all / static_cast<Real>(smooth.size()) - measured / static_cast<Real>(count);
+      };
+      e.Vertical += unmeasured(e.SmoothVertical);
+      e.Horizontal += unmeasured(e.SmoothHorizontal);
+    }
     return true;
   };
   // Against the neighbour, or (where it could not tell, or told another travel than the band's

@@ -343,14 +343,18 @@ TEST(TravelFinder, FollowsATravelThatChangesAlongTheProduct) {
 // neighbouring band: the pairs at the product's ends lie more than a row from the middle's
 // travel, yet are refined from the travel of the pairs before them like the others (searched
 // afresh, with another match, they leaned the travel found by up to 0.03).
+// Also where the framelets apart change along the product, and an even number of them measures
+// the travel about the middle of two pairs (it stood half a pair off, and the pairs toward the
+// ends no span measures left the mean 0.044 off).
 TEST(TravelFinder, TheTravelOfAChangingProductIsItsMean) {
   TempDir dir;
-  for (const auto& [seed, from, to] : {std::tuple{2u, 13.0, 11.0}, std::tuple{3u, 9.0, 10.5}}) {
+  for (const auto& [seed, from, to] : {std::tuple{2u, 13.0, 11.0}, std::tuple{3u, 9.0, 10.5},
+                                       std::tuple{1u, 5.0, 8.0}, std::tuple{2u, 7.5, 5.5}}) {
     SCOPED_TRACE(from);
     const ChangingTravel c = MeasureChangingTravel(ProductKind::VE, from, to, -0.5, seed, 3, dir);
     ASSERT_TRUE(c.estimate.Found) << c.estimate.Reason;
     EXPECT_NEAR(static_cast<double>(c.estimate.Vertical), (from + to) / 2, 0.01);
-    EXPECT_LT(c.worst, 0.05);
+    EXPECT_LT(c.worst, from < to && to < 9 ? 0.02 : 0.05);
   }
 }
 
