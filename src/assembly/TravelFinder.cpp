@@ -520,8 +520,15 @@ namespace {
 // place.
 void PlaceAtPairs(const std::vector<double>& middleOf, std::vector<TravelPair>& profile) {
   const auto n = static_cast<int32_t>(profile.size());
-  const std::vector<TravelPair> measured = profile;
-  const auto at = [&](int32_t k) -> const TravelPair& { return measured[static_cast<size_t>(k)]; };
+  // The travels as measured (without the pairs' texts).
+  struct Measured {
+    bool Found;
+    Real Vertical, Horizontal;
+  };
+  std::vector<Measured> measured;
+  measured.reserve(profile.size());
+  for (const TravelPair& p : profile) measured.push_back({p.Found, p.Vertical, p.Horizontal});
+  const auto at = [&](int32_t k) -> const Measured& { return measured[static_cast<size_t>(k)]; };
   const auto middle = [&](int32_t k) { return middleOf[static_cast<size_t>(k)]; };
   for (int32_t k = 0; k < n; ++k) {
     const double here = middle(k);
