@@ -43,7 +43,8 @@ constexpr int32_t kTiledRun = 5;            // spans from one that starts early 
 constexpr int32_t kSkippedSpans = 200;      // spans from which every other one is measured
 // Consecutive strips sharing fewer band rows than this (a row spacing: the last row of one on
 // the first of the next is 0) tell the travel too roughly to stand in for the neighbouring band
-// where that cannot be opened.
+// where that cannot be opened; matched on their own, they are matched on whole rows where the
+// travel lies well over a whole number of rows (see pairRows).
 constexpr double kThinOverlap = 6.0;
 // The most sideways travel per framelet looked for against the neighbouring band (visible
 // pixels; a quarter of it for ultraviolet ones).
@@ -54,7 +55,7 @@ constexpr Real kStartsAgree = 0.5;     // rows between starts that agree (twice 
 constexpr double kDeepOverlap = 3;     // band rows its own strips share, from which
 constexpr Real kDeepAgrees = 0.08;     // the two travels agree as closely as this
 constexpr int32_t kAcrossRows = 6;     // rows of each strip matched against the neighbour
-constexpr double kWholeRowsShared = 1.6;    // row spacings shared, at most, by strips sharing few
+constexpr double kWholeRowsShared = 1.6;    // row spacings shared, at most, by thin overlaps
 constexpr double kWholeRowsFrom = 0.15;     // with this part of a row over a whole number
 constexpr double kWholeRowsTo = 0.93;       // up to this one
 constexpr double kSidesOnly = 0.75;         // rows past the band's last, at most, between strips
