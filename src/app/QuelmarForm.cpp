@@ -506,10 +506,10 @@ void TQuelmar_Form::ShowColourImage(Real verticalTravel, Real horizontalTravel) 
   if (request.CorrectVertically)
     request.Shift = VertCorrection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
   request.SettingsPath = SettingsPath();
-  quelmar::ColourResult result = quelmar::BuildColourComposite(Product, request, *port_);
   const QSize before(picture.Width(), picture.Height());
-  picture = std::move(result.Image);
-  result.Image = quelmar::Picture();
+  // Into the picture shown, as a stack is built: its memory is used again.
+  const quelmar::ColourResult result =
+      quelmar::BuildColourComposite(Product, request, *port_, picture);
   Image1->ShowPicture(picture);
   if (before != QSize(picture.Width(), picture.Height())) {
     ScrollBox1->horizontalScrollBar()->setValue(0);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "assembly/BandSampler.h"
 #include "assembly/CameraSettings.h"
@@ -140,6 +141,15 @@ ColourBands ChooseColourBands(const LoadedProduct& product, const ColourRequest&
 
 ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequest& request,
                                   UserPort& port) {
+  ColourResult result;
+  Picture picture;
+  result = BuildColourComposite(product, request, port, picture);
+  result.Image = std::move(picture);
+  return result;
+}
+
+ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequest& request,
+                                  UserPort& port, Picture& picture) {
   if (!product.HasImage()) throw RangeError("Need to load readable image data");
   const ColourBands chosen = ChooseColourBands(product, request);
   const CameraSettings settings = ReadCameraSettings(request.SettingsPath);
@@ -215,14 +225,13 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
   RunParts(cores >= 2 && request.MeasureOffsets ? 2 : 1, measure);
 
   const std::array<uint8_t, 3> noData = ColorToBgr(settings.NoDataColor);
-  Picture& picture = result.Image;
-  picture.Resize(width, height);
   if (request.Stretch.Enabled) {
     // The stretch needs every channel's levels before the first pixel is written.
     for (size_t c = 0; c < 3; ++c) {
       planes[c] = SampleChannel(*samplers[c], transforms[c], width, 0, height);
     }
     const auto limits = StretchLimits(planes, request.Stretch);
+    picture.Resize(width, height);
     for (int32_t y = 0; y < height; ++y) {
       const size_t at = static_cast<size_t>(y) * static_cast<size_t>(width);
       ComposeRow({planes[0].data() + at, planes[1].data() + at, planes[2].data() + at}, &limits,
@@ -231,6 +240,7 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
     }
     return result;
   }
+  picture.Resize(width, height);
   // Row by row: the three channels' samples of a row, then its pixels; a large picture by every
   // core at once, each taking a band of rows.
   const auto compose = [&](int32_t first, int32_t last) {

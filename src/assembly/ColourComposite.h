@@ -88,6 +88,12 @@ ColourBands ChooseColourBands(const LoadedProduct& product, const ColourRequest&
 // the port; errors are thrown as for a stack, before anything is returned.
 ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequest& request,
                                   UserPort& port);
+// The same into `picture`, whose storage it keeps where the new picture fits in it (as a stack
+// does, a window that shows one picture after another does not ask the system for fresh memory
+// each time): the result's Image stays empty. The errors above, and a picture too large, leave
+// `picture` as it was.
+ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequest& request,
+                                  UserPort& port, Picture& picture);
 
 // The lines that report a colour picture's registration, one per channel, and a note when its
 // rows are not corrected vertically.

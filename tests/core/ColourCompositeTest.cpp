@@ -313,6 +313,41 @@ TEST(ColourComposite, StretchSpreadsEachChannelBetweenItsPercentiles) {
   }
 }
 
+// Built into a picture that held another (larger or smaller, its bytes anything), a colour picture
+// is the same to the last byte of every row's padding as one built afresh, stretched or not; a
+// request that cannot make one leaves the picture as it was.
+TEST(ColourComposite, APictureBuiltIntoAnotherIsTheSameAsOneBuiltAfresh) {
+  TempDir dir;
+  const Loaded l = SimulateAndLoad(ProductKind::VE, 30, 5, dir);
+  ScriptedPort port;
+  for (const bool stretch : {false, true}) {
+    ColourRequest request = CorrectedRequest({1, 3, 5}, dir);
+    request.VerticalTravel = 10.874L;
+    request.Stretch.Enabled = stretch;
+    const ColourResult fresh = BuildColourComposite(l.product, request, port);
+    for (const int32_t width : {fresh.Image.Width() + 7, 5}) {
+      Picture into;
+      into.Reset(width, fresh.Image.Height() + 3);
+      for (int32_t y = 0; y < into.Height(); ++y) std::fill_n(into.Row(y), into.Stride(), 0x5A);
+      const ColourResult built = BuildColourComposite(l.product, request, port, into);
+      EXPECT_EQ(built.Image.Height(), 0);
+      ASSERT_EQ(into.Width(), fresh.Image.Width());
+      ASSERT_EQ(into.Height(), fresh.Image.Height());
+      for (int32_t y = 0; y < into.Height(); ++y) {
+        ASSERT_TRUE(std::equal(into.Row(y), into.Row(y) + into.Stride(), fresh.Image.Row(y)))
+            << "row " << y << (stretch ? ", stretched" : "");
+      }
+      EXPECT_EQ(built.Channels[0].Dx, fresh.Channels[0].Dx);
+    }
+  }
+  Picture kept;
+  kept.Reset(4, 2);
+  ColourRequest wrong = CorrectedRequest({1, 3, 9}, dir);
+  EXPECT_THROW(BuildColourComposite(l.product, wrong, port, kept), RangeError);
+  EXPECT_EQ(kept.Width(), 4);
+  EXPECT_EQ(kept.Row(1)[0], 0xFF);
+}
+
 // Uncorrected vertically, the bands' rows curve apart toward the picture's sides: red lies pixels
 // off green there, much more than in the middle, and the lines say so. Corrected, the bands line up
 // across the width and nothing is said.
