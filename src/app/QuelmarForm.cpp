@@ -508,8 +508,14 @@ void TQuelmar_Form::ShowColourImage(Real verticalTravel, Real horizontalTravel) 
   request.SettingsPath = SettingsPath();
   const QSize before(picture.Width(), picture.Height());
   // Into the picture shown, as a stack is built: its memory is used again.
-  const quelmar::ColourResult result =
-      quelmar::BuildColourComposite(Product, request, *port_, picture);
+  quelmar::ColourResult result;
+  try {
+    result = quelmar::BuildColourComposite(Product, request, *port_, picture);
+  } catch (...) {
+    // As for a stack: the view must never keep pointing at bytes moved elsewhere.
+    Image1->ShowPicture(picture);
+    throw;
+  }
   Image1->ShowPicture(picture);
   if (before != QSize(picture.Width(), picture.Height())) {
     ScrollBox1->horizontalScrollBar()->setValue(0);

@@ -141,9 +141,8 @@ ColourBands ChooseColourBands(const LoadedProduct& product, const ColourRequest&
 
 ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequest& request,
                                   UserPort& port) {
-  ColourResult result;
   Picture picture;
-  result = BuildColourComposite(product, request, port, picture);
+  ColourResult result = BuildColourComposite(product, request, port, picture);
   result.Image = std::move(picture);
   return result;
 }
