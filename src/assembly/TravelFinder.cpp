@@ -124,18 +124,15 @@ class SortedWindow {
  public:
   // Moves the window to values [from, to) (neither end ever moving back).
   void MoveTo(const std::vector<Real>& values, int32_t from, int32_t to) {
-    if (from >= to_) {
+    const auto at = [&](int32_t j) { return static_cast<double>(values[static_cast<size_t>(j)]); };
+    if (from >= to_ || to - from != to_ - from_) {
       sorted_.clear();
-      to_ = from;
+      for (int32_t j = from; j < to; ++j) sorted_.push_back(at(j));
+      std::sort(sorted_.begin(), sorted_.end());
     } else {
-      for (int32_t j = from_; j < from; ++j) {
-        const auto x = static_cast<double>(values[static_cast<size_t>(j)]);
-        sorted_.erase(std::lower_bound(sorted_.begin(), sorted_.end(), x));
-      }
-    }
-    for (int32_t j = to_; j < to; ++j) {
-      const auto x = static_cast<double>(values[static_cast<size_t>(j)]);
-      sorted_.insert(std::upper_bound(sorted_.begin(), sorted_.end(), x), x);
+      // A window of the same length: each value leaving it gives its place to one coming in,
+      // and the values between the two places move up or down by one.
+      for (int32_t j = from_; j < from; ++j) Replace(at(j), at(j + (to_ - from_)));
     }
     from_ = from;
     to_ = to;
@@ -147,6 +144,16 @@ class SortedWindow {
   }
 
  private:
+  void Replace(double out, double in) {
+    // Where `out` lies, counted without a branch: a search through a window of a few dozen
+    // values mispredicts at nearly every step.
+    size_t i = 0;
+    for (double v : sorted_) i += v < out;
+    const size_t n = sorted_.size();
+    for (; i + 1 < n && sorted_[i + 1] < in; ++i) sorted_[i] = sorted_[i + 1];
+    for (; i > 0 && sorted_[i - 1] > in; --i) sorted_[i] = sorted_[i - 1];
+    sorted_[i] = in;
+  }
   std::vector<double> sorted_;
   int32_t from_ = 0, to_ = 0;
 };
@@ -485,23 +492,33 @@ void LevelLike(const GreyImage& like, GreyImage& image) {
   for (float& v : image.Values) v = v * gain + offset;  // no data (NaN) stays so
 }
 
+// Whether the neighbouring band's strips lie on the ground's rows as the measured band's do, and
+// elsewhere on the detector.
+bool LiesBeside(const StackStrips& neighbour, const StackStrips& strips) {
+  return neighbour.OnGround() && neighbour.BandHeight() == strips.BandHeight() &&
+         neighbour.Height() == strips.Height() &&
+         std::fabs(neighbour.GroundRowZero() - strips.GroundRowZero()) >= 1;
+}
+
 // The band next to the measured one on the detector (the next one, else the one before) whose
-// strips lie on the ground's rows as the measured band's do: the same height of band and the
-// same picture options. None where there is no such band.
+// strips lie on the ground's rows as the measured band's do (`strips`; without them, as a band
+// of the same height with the same picture options would): the same height of band and the same
+// picture options. None where there is no such band.
 std::optional<StackStrips> OpenNeighbour(const LoadedProduct& product, const StripGeometry& g,
-                                         const StackStrips& strips) {
+                                         const StackStrips* strips) {
   // (Turned over, the bands' order on the detector is turned over too: not tried.)
-  if (!strips.OnGround() || g.Invert) return std::nullopt;
+  if (!g.CorrectDistortion || !g.CorrectVertically || g.Invert) return std::nullopt;
+  const std::vector<int32_t> bounds = BandRowBounds(product.BandCount, product.FrameletHeight);
+  const int32_t height = StripOfBand(bounds, product.BandCount, g.Band).H;
   for (const int32_t band : {g.Band + 1, g.Band - 1}) {
     if (band < 1 || band > product.BandCount) continue;
+    if (StripOfBand(bounds, product.BandCount, band).H != height) continue;
     StripGeometry other = g;
     other.Band = band;
     QuietPort quiet;
     std::string problem;
     std::optional<StackStrips> s = StackStrips::Open(product, other, quiet, problem);
-    if (!s || quiet.said || !s->OnGround() || s->BandHeight() != strips.BandHeight() ||
-        s->Height() != strips.Height() ||
-        std::fabs(s->GroundRowZero() - strips.GroundRowZero()) < 1) {
+    if (!s || quiet.said || !s->OnGround() || (strips != nullptr && !LiesBeside(*s, *strips))) {
       continue;
     }
     return s;
@@ -616,9 +633,51 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       for (int32_t k = 0; k < parts; ++k) part(k);
     }
   };
+  // The band's columns of data and its scene, checked on a few framelets' strips spread over the
+  // product; the columns the pairs are refined on, chosen among them.
+  int32_t dataColumns = 0;
+  std::string sceneProblem;
+  std::vector<int32_t> refined;
+  const auto lookAtBand = [&](StackStrips& strips) {
+    SceneCheck scene;
+    dataColumns = strips.FindEmptyColumns(kSampledFramelets,
+                                          [&](const GreyImage& strip) { scene.Add(strip); });
+    if (dataColumns == 0) return;
+    sceneProblem = scene.Problem(strips.EmptyColumns());
+    if (!sceneProblem.empty()) return;
+    // The start needs no more than the columns the pairs are refined on, nor the precision of a
+    // pair's own travel: the pairs refine it.
+    refined = RefinedColumns(strips, kColumnsInAll / e.Pairs);
+    strips.SelectColumns(refined);
+  };
+  // The neighbouring band (below: where the band has one; beside the band's strips when given),
+  // with its columns of data found.
+  const auto openNeighbour = [&](const StackStrips* beside) {
+    std::optional<StackStrips> n = OpenNeighbour(product, geometry, beside);
+    if (n) n->FindEmptyColumns(kSampledFramelets);
+    return n;
+  };
+  // The band is opened and looked at; where its strips will lie on the ground's rows and there
+  // is a second core, that core opens the neighbour meanwhile (a band is opened in a fraction of
+  // the time it takes to share the work of one). The neighbour's failure counts only where the
+  // band's own strips cannot stand in for it.
   std::string problem;
-  std::optional<StackStrips> opened =
-      StackStrips::Open(product, geometry, port, problem, cores >= 2 ? 2 : 1);
+  std::optional<StackStrips> opened, early;
+  std::exception_ptr earlyFailure;
+  const bool opensEarly =
+      cores >= 2 && geometry.CorrectDistortion && geometry.CorrectVertically && !geometry.Invert;
+  RunParts(opensEarly ? 2 : 1, [&](int32_t part) {
+    if (part == 0) {
+      opened = StackStrips::Open(product, geometry, port, problem);
+      if (opened && fc >= 2 && opened->Height() >= 2) lookAtBand(*opened);
+      return;
+    }
+    try {
+      early = openNeighbour(nullptr);
+    } catch (...) {
+      earlyFailure = std::current_exception();
+    }
+  });
   e.Wavelength = product.BandWavelengths[static_cast<size_t>(geometry.Band) - 1];
   if (!opened) {
     e.Reason = problem;
@@ -635,6 +694,18 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     e.Reason = "the band is " + Count(h, "row", "rows") + " high: too thin to match";
     return e;
   }
+  if (dataColumns == 0) {
+    e.Reason = "the band has no data: every sample is 0";
+    return e;
+  }
+  if (!sceneProblem.empty()) {
+    e.Reason = sceneProblem;
+    return e;
+  }
+  // The neighbour opened early is the one opened now unless it does not lie beside the band's
+  // strips after all: then the next that does is looked for below.
+  const bool openedEarly = opensEarly && !(early && !LiesBeside(*early, strips));
+  if (!openedEarly) early.reset();
   // Every whole-pixel travel on a few pairs spread over the product gives the start.
   ShiftSearch search;
   search.MinDy = 0;
@@ -646,53 +717,6 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   search.Step = 2;
   search.Tolerance = 0.003;  // well below the scatter of one pair's travel
 
-  // The band's columns of data and its scene, checked on a few framelets' strips spread over the
-  // product; the columns the pairs are refined on, chosen among them.
-  int32_t dataColumns = 0;
-  std::string sceneProblem;
-  std::vector<int32_t> refined;
-  const auto lookAtBand = [&] {
-    SceneCheck scene;
-    dataColumns = strips.FindEmptyColumns(kSampledFramelets,
-                                          [&](const GreyImage& strip) { scene.Add(strip); });
-    if (dataColumns == 0) return;
-    sceneProblem = scene.Problem(strips.EmptyColumns());
-    if (!sceneProblem.empty()) return;
-    // The start needs no more than the columns the pairs are refined on, nor the precision of a
-    // pair's own travel: the pairs refine it.
-    refined = RefinedColumns(strips, kColumnsInAll / e.Pairs);
-    strips.SelectColumns(refined);
-  };
-  // The neighbouring band, with its columns of data found (below: where the band has one). Where
-  // there is a second core, it opens the neighbour meanwhile; its failure counts only where the
-  // band's own strips cannot stand in for it.
-  const auto openNeighbour = [&] {
-    std::optional<StackStrips> n = OpenNeighbour(product, geometry, strips);
-    if (n) n->FindEmptyColumns(kSampledFramelets);
-    return n;
-  };
-  std::optional<StackStrips> early;
-  std::exception_ptr earlyFailure;
-  const bool opensEarly = cores >= 2 && strips.OnGround() && !geometry.Invert;
-  RunParts(opensEarly ? 2 : 1, [&](int32_t part) {
-    if (part == 0) {
-      lookAtBand();
-      return;
-    }
-    try {
-      early = openNeighbour();
-    } catch (...) {
-      earlyFailure = std::current_exception();
-    }
-  });
-  if (dataColumns == 0) {
-    e.Reason = "the band has no data: every sample is 0";
-    return e;
-  }
-  if (!sceneProblem.empty()) {
-    e.Reason = sceneProblem;
-    return e;
-  }
   search.ColumnStep = std::max(1, dataColumns / kRefinedColumns);
   ShiftSearch startSearch = search;
   startSearch.ColumnStep =
@@ -787,8 +811,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // A neighbour that cannot be opened leaves strips that share many rows to tell the travel.
   std::optional<StackStrips> neighbour;
   try {
-    if (!opensEarly) {
-      neighbour = openNeighbour();
+    if (!openedEarly) {
+      neighbour = openNeighbour(&strips);
     } else if (earlyFailure) {
       std::rethrow_exception(earlyFailure);
     } else {
