@@ -1,6 +1,7 @@
 // Sub-pixel sampling and shift estimation on images of a known smooth scene.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -84,6 +85,64 @@ TEST(SubpixelMatch, FindsShiftsOfThinOverlaps) {
     ASSERT_TRUE(e.Found()) << c.dy << ": " << MatchVerdictText(e.Verdict);
     EXPECT_NEAR(e.Dy, c.dy, 0.03) << c.height;
     EXPECT_NEAR(e.Dx, c.dx, 0.03) << c.height;
+  }
+}
+
+// The whole-pixel search on every other row and column, over runs of columns with gaps without
+// data between them (as a long product's pairs are read): the start it gives is the one worked
+// out here pair by pair, at every shift the window holds, whatever its first column's parity.
+TEST(SubpixelMatch, TheEveryOtherPixelSearchSkipsColumnsWithoutData) {
+  const auto gapped = [](GreyImage g) {
+    for (int32_t y = 0; y < g.Height; ++y)
+      for (int32_t x = 0; x < g.Width; ++x)
+        if (x % 26 >= 20 || (x * 7 + y * 3) % 31 == 0) g.At(x, y) = std::nanf("");
+    return g;
+  };
+  for (const auto& [dx, dy] : std::vector<std::pair<double, double>>{
+           {2.3, 11.4}, {-3.6, 9.8}, {0.2, 12.6}, {-1.1, 10.2}}) {
+    const GreyImage a = gapped(View(203, 20, 0, 0, true));
+    const GreyImage b = gapped(View(203, 20, dx, dy, true));
+    ShiftSearch search;
+    search.MinDy = 0;
+    search.MaxDy = 19;
+    search.MinDx = -5;
+    search.MaxDx = 5;
+    search.Step = 2;
+    // The plain definition: the mean square difference of the pairs with data.
+    const auto msd = [&](int32_t x, int32_t y, int32_t& n) {
+      double sum = 0;
+      n = 0;
+      for (int32_t r = std::max(0, -y); r < std::min(b.Height, a.Height - y); r += 2)
+        for (int32_t c = std::max(0, -x); c < std::min(b.Width, a.Width - x); c += 2) {
+          const float d = a.At(c + x, r + y) - b.At(c, r);
+          if (std::isnan(d)) continue;
+          sum += static_cast<double>(d) * d;
+          ++n;
+        }
+      return n > 0 ? sum / n : 0.0;
+    };
+    double best = 1e300;
+    int32_t bx = 0, by = 0;
+    for (int32_t y = search.MinDy; y <= search.MaxDy; ++y)
+      for (int32_t x = search.MinDx; x <= search.MaxDx; ++x) {
+        int32_t n = 0;
+        const double m = msd(x, y, n);
+        if (n >= search.MinOverlap / 4 && m < best) best = m, bx = x, by = y;
+      }
+    double sx = 0, sy = 0;
+    ASSERT_TRUE(WholePixelStart(a, b, search, sx, sy));
+    EXPECT_NEAR(sx, dx, 0.5);
+    EXPECT_NEAR(sy, dy, 0.5);
+    // The vertex of the parabola through the neighbours' scores, as the plain sums give it.
+    int32_t n = 0;
+    const double left = msd(bx - 1, by, n), right = msd(bx + 1, by, n);
+    const double up = msd(bx, by - 1, n), down = msd(bx, by + 1, n);
+    const auto vertex = [](double m, double c, double p) {
+      const double curvature = m - 2 * c + p;
+      return curvature > 0 ? std::clamp(0.5 * (m - p) / curvature, -0.5, 0.5) : 0.0;
+    };
+    EXPECT_NEAR(sx, bx + vertex(left, best, right), 1e-9);
+    EXPECT_NEAR(sy, by + vertex(up, best, down), 1e-9);
   }
 }
 
