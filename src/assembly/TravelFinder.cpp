@@ -41,6 +41,7 @@ constexpr int32_t kPairsToSplit = 48;       // pairs from which the refinement r
 constexpr int32_t kTiledSpans = 100;        // spans against the neighbour, from which they tile
 constexpr int32_t kTiledRun = 5;            // spans from one that starts early to the next
 constexpr int32_t kSkippedSpans = 200;      // spans from which every other one is measured
+constexpr int32_t kThirdSpans = 300;        // and from which every third one
 // Consecutive strips sharing fewer band rows than this (a row spacing: the last row of one on
 // the first of the next is 0) tell the travel too roughly to stand in for the neighbouring band
 // where that cannot be opened; matched on their own, they are matched on whole rows where the
@@ -1052,9 +1053,13 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     const int32_t tailFrom = lastRegular + apart;
     const bool tail = tiled && tailFrom < e.Pairs;
     // A product of kSkippedSpans spans or more measures every other regular span, which stands
-    // for the next one's pairs too: those are enough to tell the travel to a few thousandths and,
-    // smoothed over as many spans as the others, how it changes, in half the time.
-    const bool skipping = tiled && matched / apart >= kSkippedSpans;
+    // for the next one's pairs too, and one of kThirdSpans or more every third: those are enough
+    // to tell the travel to a few thousandths and, smoothed over as many measured spans as the
+    // others, how it changes, in a half or a third of the time.
+    const int32_t every = !tiled                             ? 1
+                          : matched / apart >= kThirdSpans   ? 3
+                          : matched / apart >= kSkippedSpans ? 2
+                                                             : 1;
     // The pairs span f stands for, laid end to end: from .. to - 1, up to the next measured
     // span's start; the last regular one's up to the pairs the last framelet's span measures, or
     // the end. (A shorter product's span stands for the pair at its middle: see refine.)
@@ -1063,7 +1068,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     if (tiled) {
       int32_t last = -1, count = 0;
       for (int32_t f = 0; f <= lastRegular; ++f) {
-        if (!regular(f) || (skipping && count++ % 2 != 0)) continue;
+        if (!regular(f) || count++ % every != 0) continue;
         if (last >= 0) spanPairs[static_cast<size_t>(last)].second = f;
         spanPairs[static_cast<size_t>(f)].first = f;
         last = f;
@@ -1119,7 +1124,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
           if (f + m >= fc) continue;
         }
         // Two spans on.
-        const int32_t ahead = f + step * (skipping ? 4 : 2) * (tiled ? apart : 1);
+        const int32_t ahead = f + step * 2 * every * (tiled ? apart : 1);
         if (ahead >= 0 && ahead <= fc - 1 - m && (step > 0 ? ahead < last : ahead > last)) {
           from->Prefetch(ahead);
           if (to != from) to->Prefetch(ahead + m);
@@ -1258,10 +1263,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // Spans laid end to end each measure the travel over `apart` pairs at once, scattering a
     // tenth of a pixel or so about it on some scenes: smoothed over as many pairs, the profile of
     // a long product strayed from a changing travel by up to twice the goal. Its line is fitted
-    // to a dozen spans or so (twice as many pairs, or four times every other span measured):
-    // still a twentieth of the product or less, over which the travel of a spacecraft changes
-    // along a straight line.
-    const int32_t halfWidth = (tiled ? (skipping ? 4 : 2) : 1) * kSmoothHalfWidth;
+    // to a dozen measured spans or so (twice as many pairs; four or six times, every other or
+    // every third span measured): an eighth of the product or less, over which the travel of a
+    // spacecraft changes along a straight line.
+    const int32_t halfWidth = (tiled ? 2 * every : 1) * kSmoothHalfWidth;
     inParts(2, [&](int32_t k) {
       if (k == 0) {
         e.SmoothVertical = Smooth(e.Profile, true, e.Vertical, extend, halfWidth);
@@ -1284,8 +1289,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     }
     // Spans laid end to end (every other one measured, or each): a span's pairs were measured
     // together.
-    const int32_t averaged = std::max(
-        1, std::min(2 * halfWidth + 1, e.Pairs) / ((skipping ? 2 : 1) * (tiled ? apart : 1)));
+    const int32_t averaged =
+        std::max(1, std::min(2 * halfWidth + 1, e.Pairs) / (every * (tiled ? apart : 1)));
     e.ProfileNoise = 1.4826L * Median(scatter) / std::sqrt(static_cast<Real>(averaged));
     e.Found = true;
     // The travel of a product whose travel changes along it is its mean over all its pairs. Those
