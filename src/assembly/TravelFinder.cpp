@@ -658,10 +658,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     if (n) n->FindEmptyColumns(kSampledFramelets);
     return n;
   };
-  // The band is opened and looked at; where its strips will lie on the ground's rows and there
-  // is a second core, that core opens the neighbour meanwhile (a band is opened in a fraction of
-  // the time it takes to share the work of one). The neighbour's failure counts only where the
-  // band's own strips cannot stand in for it.
+  // The band is opened and looked at on one core; where its strips will lie on the ground's rows
+  // and there is a second core, that core opens the neighbour meanwhile (sharing the opening of
+  // one band between the cores cost more than it saved). The neighbour's failure counts only
+  // where the band's own strips cannot stand in for it.
   std::string problem;
   std::optional<StackStrips> opened, early;
   std::exception_ptr earlyFailure;
@@ -705,7 +705,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   }
   // The neighbour opened early is the one opened now unless it does not lie beside the band's
   // strips after all: then the next that does is looked for below.
-  const bool openedEarly = opensEarly && !(early && !LiesBeside(*early, strips));
+  const bool earlyMisfits = early && !LiesBeside(*early, strips);
+  const bool openedEarly = opensEarly && !earlyMisfits;
   if (!openedEarly) early.reset();
   // Every whole-pixel travel on a few pairs spread over the product gives the start.
   ShiftSearch search;
