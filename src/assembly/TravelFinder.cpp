@@ -493,6 +493,13 @@ void LevelLike(const GreyImage& like, GreyImage& image) {
   for (float& v : image.Values) v = v * gain + offset;  // no data (NaN) stays so
 }
 
+// Whether a band's strips with these picture options can be matched against a neighbouring
+// band's: laid on the ground's own rows, in the detector's order (turned over, the bands' order
+// on the detector is turned over too: not tried).
+bool MatchesNeighbour(const StripGeometry& g) {
+  return g.CorrectDistortion && g.CorrectVertically && !g.Invert;
+}
+
 // Whether the neighbouring band's strips lie on the ground's rows as the measured band's do, and
 // elsewhere on the detector.
 bool LiesBeside(const StackStrips& neighbour, const StackStrips& strips) {
@@ -507,8 +514,7 @@ bool LiesBeside(const StackStrips& neighbour, const StackStrips& strips) {
 // picture options. None where there is no such band.
 std::optional<StackStrips> OpenNeighbour(const LoadedProduct& product, const StripGeometry& g,
                                          const StackStrips* strips) {
-  // (Turned over, the bands' order on the detector is turned over too: not tried.)
-  if (!g.CorrectDistortion || !g.CorrectVertically || g.Invert) return std::nullopt;
+  if (!MatchesNeighbour(g)) return std::nullopt;
   const std::vector<int32_t> bounds = BandRowBounds(product.BandCount, product.FrameletHeight);
   const int32_t height = StripOfBand(bounds, product.BandCount, g.Band).H;
   for (const int32_t band : {g.Band + 1, g.Band - 1}) {
@@ -665,8 +671,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   std::string problem;
   std::optional<StackStrips> opened, early;
   std::exception_ptr earlyFailure;
-  const bool opensEarly =
-      cores >= 2 && geometry.CorrectDistortion && geometry.CorrectVertically && !geometry.Invert;
+  const bool opensEarly = cores >= 2 && MatchesNeighbour(geometry);
   RunParts(opensEarly ? 2 : 1, [&](int32_t part) {
     if (part == 0) {
       opened = StackStrips::Open(product, geometry, port, problem);
