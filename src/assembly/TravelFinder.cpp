@@ -41,7 +41,8 @@ constexpr int32_t kPairsToSplit = 48;       // pairs from which the refinement r
 constexpr int32_t kTiledSpans = 100;        // spans against the neighbour, from which they tile
 constexpr int32_t kTiledRun = 5;            // spans from one that starts early to the next
 constexpr int32_t kSkippedSpans = 200;      // spans from which every other one is measured
-constexpr int32_t kThirdSpans = 300;        // and from which every third one
+constexpr int32_t kSixthSpans = 300;        // and from which every sixth one
+constexpr int32_t kSixthColumns = 2;        // times the columns each of those reads
 // Consecutive strips sharing fewer band rows than this (a row spacing: the last row of one on
 // the first of the next is 0) tell the travel too roughly to stand in for the neighbouring band
 // where that cannot be opened; matched on their own, they are matched on whole rows where the
@@ -395,6 +396,13 @@ class SceneCheck {
   std::vector<double> sums_, squares_;
   std::vector<float> count_, white_, sum_, square_;
 };
+
+// Against the neighbour, spans laid end to end from a framelet of a long product: how often one
+// is measured (1: each, 2: every other, 6: every sixth).
+int32_t MeasuredEvery(int32_t apart, int32_t matched) {
+  if (apart <= 1 || matched / apart < kTiledSpans) return 1;
+  return matched / apart >= kSixthSpans ? 6 : matched / apart >= kSkippedSpans ? 2 : 1;
+}
 
 // The columns each pair is refined on: about `wanted` columns, in runs of consecutive columns
 // spread over those where every line of the strips has data, with columns of no data between
@@ -944,7 +952,13 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       const auto whole = static_cast<int32_t>(std::lround(Median(startH)));
       const int32_t shift = later ? -whole : whole;  // of the neighbour's selection
       // Fewer columns than the band's own pairs need: several framelets apart divide the error.
-      const std::vector<int32_t> fewer = RefinedColumns(strips, kColumnsAcross / matched);
+      // Every sixth span of the longest products reads more of them: spans on a few runs of
+      // columns scatter by a tenth of a pixel on some scenes, far more than their count
+      // explains, and fewer spans on more columns each leave a steadier profile than more spans
+      // on fewer, for the same reading.
+      const int64_t columns =
+          kColumnsAcross * (MeasuredEvery(apart, matched) == 6 ? kSixthColumns : 1) / matched;
+      const std::vector<int32_t> fewer = RefinedColumns(strips, columns);
       strips.SelectColumns(fewer);
       std::vector<int32_t> shifted = fewer;
       for (int32_t& x : shifted)
@@ -1059,13 +1073,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     const int32_t tailFrom = lastRegular + apart;
     const bool tail = tiled && tailFrom < e.Pairs;
     // A product of kSkippedSpans spans or more measures every other regular span, which stands
-    // for the next one's pairs too, and one of kThirdSpans or more every third: those are enough
-    // to tell the travel to a few thousandths and, smoothed over as many measured spans as the
-    // others, how it changes, in a half or a third of the time.
-    const int32_t every = !tiled                             ? 1
-                          : matched / apart >= kThirdSpans   ? 3
-                          : matched / apart >= kSkippedSpans ? 2
-                                                             : 1;
+    // for the next one's pairs too, and one of kSixthSpans or more every sixth, on more columns
+    // (see fewer above): those are enough to tell the travel to a few thousandths and, smoothed
+    // over as many measured spans as the others, how it changes, in a fraction of the time.
+    const int32_t every = tiled ? MeasuredEvery(apart, matched) : 1;
     // The pairs span f stands for, laid end to end: from .. to - 1, up to the next measured
     // span's start; the last regular one's up to the pairs the last framelet's span measures, or
     // the end. (A shorter product's span stands for the pair at its middle: see refine.)
@@ -1269,8 +1280,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // Spans laid end to end each measure the travel over `apart` pairs at once, scattering a
     // tenth of a pixel or so about it on some scenes: smoothed over as many pairs, the profile of
     // a long product strayed from a changing travel by up to twice the goal. Its line is fitted
-    // to a dozen measured spans or so (twice as many pairs; four or six times, every other or
-    // every third span measured): an eighth of the product or less, over which the travel of a
+    // to a dozen measured spans or so (twice as many pairs; four or twelve times, every other or
+    // every sixth span measured): a quarter of the product or less, over which the travel of a
     // spacecraft changes along a straight line.
     const int32_t halfWidth = (tiled ? 2 * every : 1) * kSmoothHalfWidth;
     inParts(2, [&](int32_t k) {
@@ -1293,8 +1304,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       scatter.push_back(std::fabs(e.Profile[i].Vertical - e.SmoothVertical[i]));
       scatter.push_back(std::fabs(e.Profile[i].Horizontal - e.SmoothHorizontal[i]));
     }
-    // Spans laid end to end (every other one measured, or each): a span's pairs were measured
-    // together.
+    // Spans laid end to end (each measured, or every other or every sixth one): a span's pairs
+    // were measured together.
     const int32_t averaged =
         std::max(1, std::min(2 * halfWidth + 1, e.Pairs) / (every * (tiled ? apart : 1)));
     e.ProfileNoise = 1.4826L * Median(scatter) / std::sqrt(static_cast<Real>(averaged));
