@@ -40,9 +40,9 @@ constexpr Real kVaries = 0.1;               // pixels along the product
 constexpr int32_t kPairsToSplit = 48;       // pairs from which the refinement runs in two parts
 constexpr int32_t kTiledSpans = 100;        // spans against the neighbour, from which they tile
 constexpr int32_t kTiledRun = 5;            // spans from one that starts early to the next
-constexpr int32_t kSkippedSpans = 200;      // spans from which every other one is measured
+constexpr int32_t kSkippedSpans = 200;      // spans from which every fourth one is measured
 constexpr int32_t kSixthSpans = 300;        // and from which every sixth one
-constexpr int32_t kSixthColumns = 2;        // times the columns each of those reads
+constexpr int32_t kSkippedColumns = 2;      // times the columns each of those reads
 // Consecutive strips sharing fewer band rows than this (a row spacing: the last row of one on
 // the first of the next is 0) tell the travel too roughly to stand in for the neighbouring band
 // where that cannot be opened; matched on their own, they are matched on whole rows where the
@@ -398,10 +398,10 @@ class SceneCheck {
 };
 
 // Against the neighbour, spans laid end to end from a framelet of a long product: how often one
-// is measured (1: each, 2: every other, 6: every sixth).
+// is measured (1: each, 4: every fourth, 6: every sixth).
 int32_t MeasuredEvery(int32_t apart, int32_t matched) {
   if (apart <= 1 || matched / apart < kTiledSpans) return 1;
-  return matched / apart >= kSixthSpans ? 6 : matched / apart >= kSkippedSpans ? 2 : 1;
+  return matched / apart >= kSixthSpans ? 6 : matched / apart >= kSkippedSpans ? 4 : 1;
 }
 
 // The columns each pair is refined on: about `wanted` columns, in runs of consecutive columns
@@ -544,6 +544,42 @@ std::optional<StackStrips> OpenNeighbour(const LoadedProduct& product, const Str
 }  // namespace
 
 namespace {
+
+// Spans laid end to end of which only some are measured (spanPairs[f]: the pairs the span of
+// framelet f stands for, or -1 where it was not measured): each measured one stands for the
+// pairs up to the next one, and would lag a travel that changes along the product by half as
+// many pairs. Each of those pairs takes instead the travel between the two found spans about it,
+// in proportion to its distance from their middles (before the first middle or after the last,
+// the nearest span's).
+void FollowBetweenSpans(const std::vector<std::pair<int32_t, int32_t>>& spanPairs, int32_t apart,
+                        std::vector<TravelPair>& profile) {
+  struct Span {
+    double middle;
+    int32_t from, to;
+    Real vertical, horizontal;
+  };
+  std::vector<Span> spans;
+  for (size_t f = 0; f < spanPairs.size(); ++f) {
+    const auto [from, to] = spanPairs[f];
+    if (from < 0 || from >= to) continue;
+    const TravelPair& p = profile[static_cast<size_t>(from)];
+    if (p.Found)
+      spans.push_back(
+          {static_cast<double>(f) + (apart - 1) / 2.0, from, to, p.Vertical, p.Horizontal});
+  }
+  for (size_t i = 0; i < spans.size(); ++i) {
+    const Span& s = spans[i];
+    for (int32_t k = s.from; k < s.to; ++k) {
+      const bool before = k < s.middle;
+      if (before ? i == 0 : i + 1 == spans.size()) continue;
+      const Span& other = spans[before ? i - 1 : i + 1];
+      const auto t = static_cast<Real>((k - s.middle) / (other.middle - s.middle));
+      TravelPair& p = profile[static_cast<size_t>(k)];
+      p.Vertical = s.vertical + t * (other.vertical - s.vertical);
+      p.Horizontal = s.horizontal + t * (other.horizontal - s.horizontal);
+    }
+  }
+}
 
 // A span of an even number of framelets measures the travel about the middle of two pairs, and
 // stands for the first of them: half a pair off, which moved the profile of a travel that
@@ -952,12 +988,12 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       const auto whole = static_cast<int32_t>(std::lround(Median(startH)));
       const int32_t shift = later ? -whole : whole;  // of the neighbour's selection
       // Fewer columns than the band's own pairs need: several framelets apart divide the error.
-      // Every sixth span of the longest products reads more of them: spans on a few runs of
-      // columns scatter by a tenth of a pixel on some scenes, far more than their count
-      // explains, and fewer spans on more columns each leave a steadier profile than more spans
-      // on fewer, for the same reading.
+      // The spans of the longest products, of which only some are measured, read more of them:
+      // spans on a few runs of columns scatter by a tenth of a pixel on some scenes, far more
+      // than their count explains, and fewer spans on more columns each leave a steadier profile
+      // than more spans on fewer, for about the same reading.
       const int64_t columns =
-          kColumnsAcross * (MeasuredEvery(apart, matched) == 6 ? kSixthColumns : 1) / matched;
+          kColumnsAcross * (MeasuredEvery(apart, matched) > 1 ? kSkippedColumns : 1) / matched;
       const std::vector<int32_t> fewer = RefinedColumns(strips, columns);
       strips.SelectColumns(fewer);
       std::vector<int32_t> shifted = fewer;
@@ -1072,10 +1108,10 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // The pairs past the last regular span, measured by the span of the last framelet.
     const int32_t tailFrom = lastRegular + apart;
     const bool tail = tiled && tailFrom < e.Pairs;
-    // A product of kSkippedSpans spans or more measures every other regular span, which stands
-    // for the next one's pairs too, and one of kSixthSpans or more every sixth, on more columns
-    // (see fewer above): those are enough to tell the travel to a few thousandths and, smoothed
-    // over as many measured spans as the others, how it changes, in a fraction of the time.
+    // A product of kSkippedSpans spans or more measures every fourth regular span, which stands
+    // for the pairs of the spans up to the next one measured, and one of kSixthSpans or more
+    // every sixth, on more columns (see fewer above): those are enough to tell the travel to a
+    // few thousandths and, smoothed over as many measured spans as the others, how it changes.
     const int32_t every = tiled ? MeasuredEvery(apart, matched) : 1;
     // The pairs span f stands for, laid end to end: from .. to - 1, up to the next measured
     // span's start; the last regular one's up to the pairs the last framelet's span measures, or
@@ -1223,6 +1259,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     };
     inParts(parts, part);
     if (!tiled) PlaceAtPairs(middleOf, e.Profile);
+    if (every > 1) FollowBetweenSpans(spanPairs, apart, e.Profile);
     verdicts.clear();
     for (const auto& m : seen)
       for (const auto& [verdict, n] : m) verdicts[verdict] += n;
@@ -1280,10 +1317,9 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // Spans laid end to end each measure the travel over `apart` pairs at once, scattering a
     // tenth of a pixel or so about it on some scenes: smoothed over as many pairs, the profile of
     // a long product strayed from a changing travel by up to twice the goal. Its line is fitted
-    // to a dozen measured spans or so (twice as many pairs; four or twelve times, every other or
-    // every sixth span measured): a quarter of the product or less, over which the travel of a
-    // spacecraft changes along a straight line.
-    const int32_t halfWidth = (tiled ? 2 * every : 1) * kSmoothHalfWidth;
+    // to a dozen measured spans or so, however many pairs each stands for: a quarter of the
+    // product or less, over which the travel of a spacecraft changes along a straight line.
+    const int32_t halfWidth = (tiled ? every * apart : 1) * kSmoothHalfWidth;
     inParts(2, [&](int32_t k) {
       if (k == 0) {
         e.SmoothVertical = Smooth(e.Profile, true, e.Vertical, extend, halfWidth);
@@ -1304,8 +1340,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       scatter.push_back(std::fabs(e.Profile[i].Vertical - e.SmoothVertical[i]));
       scatter.push_back(std::fabs(e.Profile[i].Horizontal - e.SmoothHorizontal[i]));
     }
-    // Spans laid end to end (each measured, or every other or every sixth one): a span's pairs
-    // were measured together.
+    // Spans laid end to end (each measured, or every fourth or sixth one): a span's pairs were
+    // measured together.
     const int32_t averaged =
         std::max(1, std::min(2 * halfWidth + 1, e.Pairs) / (every * (tiled ? apart : 1)));
     e.ProfileNoise = 1.4826L * Median(scatter) / std::sqrt(static_cast<Real>(averaged));
