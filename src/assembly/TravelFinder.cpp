@@ -397,10 +397,16 @@ class SceneCheck {
   std::vector<float> count_, white_, sum_, square_;
 };
 
-// Against the neighbour, spans laid end to end from a framelet of a long product: how often one
-// is measured (1: each, 4: every fourth, 6: every sixth).
+// Whether the spans of framelets `apart` apart against the neighbour, `matched` of them, are laid
+// end to end (see tiled in MeasureTravel).
+bool SpansTile(int32_t apart, int32_t matched) {
+  return apart > 1 && matched / apart >= kTiledSpans;
+}
+
+// How often one of those spans is measured: 1 (each, and where they do not tile), 4 (every
+// fourth) or 6 (every sixth).
 int32_t MeasuredEvery(int32_t apart, int32_t matched) {
-  if (apart <= 1 || matched / apart < kTiledSpans) return 1;
+  if (!SpansTile(apart, matched)) return 1;
   return matched / apart >= kSixthSpans ? 6 : matched / apart >= kSkippedSpans ? 4 : 1;
 }
 
@@ -1097,7 +1103,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // framelets would start them all at one of the two, whose matches lean apart by a
     // hundredth. The last span ends with the product. A shorter product measures a span from
     // every framelet, each standing for the pair at its middle.
-    const bool tiled = apart > 1 && matched / apart >= kTiledSpans;
+    const bool tiled = SpansTile(apart, matched);
     const int32_t cycle = kTiledRun * apart - 1;  // framelets of kTiledRun spans
     const auto regular = [&](int32_t f) {
       const int32_t r = f % cycle;
@@ -1112,7 +1118,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // for the pairs of the spans up to the next one measured, and one of kSixthSpans or more
     // every sixth, on more columns (see fewer above): those are enough to tell the travel to a
     // few thousandths and, smoothed over as many measured spans as the others, how it changes.
-    const int32_t every = tiled ? MeasuredEvery(apart, matched) : 1;
+    const int32_t every = MeasuredEvery(apart, matched);
     // The pairs span f stands for, laid end to end: from .. to - 1, up to the next measured
     // span's start; the last regular one's up to the pairs the last framelet's span measures, or
     // the end. (A shorter product's span stands for the pair at its middle: see refine.)
