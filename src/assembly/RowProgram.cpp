@@ -30,18 +30,35 @@ __attribute__((target("avx2"))) inline __m256i Window(const uint8_t* band, const
   return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
 }
 
+// Sixteen int16 lanes, -1 where the lane's bit is set.
+__attribute__((target("avx2"))) inline __m256i LanesOf(uint16_t bits) {
+  const __m256i lane = _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096,
+                                         8192, 16384, -32768);
+  const __m256i set = _mm256_and_si256(_mm256_set1_epi16(static_cast<int16_t>(bits)), lane);
+  return _mm256_cmpeq_epi16(set, lane);
+}
+
+// Bytes 0-7 of a and b interleaved in the lower half, bytes 8-15 in the upper one.
+__attribute__((target("avx2"))) inline __m256i Pairs(__m128i a, __m128i b) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi8(a, b)),
+                                 _mm_unpackhi_epi8(a, b), 1);
+}
+
 template <typename Group>
 __attribute__((target("avx2"))) inline void BlendGroup(const uint8_t* band, std::ptrdiff_t down,
                                                        const Group& g, int16_t* out) {
   const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
-  const __m256i mask = _mm256_load_si256(reinterpret_cast<const __m256i*>(g.mask));
-  const __m256i wx = _mm256_load_si256(reinterpret_cast<const __m256i*>(g.wx));
-  const __m256i wy = _mm256_load_si256(reinterpret_cast<const __m256i*>(g.wy));
+  const __m128i left = _mm_load_si128(reinterpret_cast<const __m128i*>(g.left));
+  const __m128i right = _mm_load_si128(reinterpret_cast<const __m128i*>(g.wx));
+  const __m256i mask = Pairs(left, _mm_add_epi8(left, _mm_set1_epi8(1)));
+  const __m256i wx = Pairs(_mm_sub_epi8(_mm_set1_epi8(static_cast<char>(128)), right), right);
+  const __m256i wy = _mm256_slli_epi16(
+      _mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(g.wy))), 8);
   __m256i up = _mm256_shuffle_epi8(_mm256_xor_si256(Window(band, g.at), bias), mask);
   __m256i low = _mm256_shuffle_epi8(_mm256_xor_si256(Window(band + down, g.at), bias), mask);
   if (g.rows == 2) {
     // The points that read the other windows (another row, or another framelet's band).
-    const __m256i other = _mm256_load_si256(reinterpret_cast<const __m256i*>(g.other));
+    const __m256i other = LanesOf(g.other);
     const __m256i up2 = _mm256_shuffle_epi8(_mm256_xor_si256(Window(band, g.at2), bias), mask);
     const __m256i low2 =
         _mm256_shuffle_epi8(_mm256_xor_si256(Window(band + down, g.at2), bias), mask);
@@ -53,10 +70,7 @@ __attribute__((target("avx2"))) inline void BlendGroup(const uint8_t* band, std:
   const __m256i l = _mm256_maddubs_epi16(wx, low);
   const __m256i v = _mm256_add_epi16(u, _mm256_mulhrs_epi16(_mm256_sub_epi16(l, u), wy));
   __m256i values = _mm256_srai_epi16(_mm256_add_epi16(v, _mm256_set1_epi16(16384 + 4)), 3);
-  if (g.gaps) {
-    // Points without data: -1.
-    values = _mm256_or_si256(values, _mm256_load_si256(reinterpret_cast<const __m256i*>(g.none)));
-  }
+  if (g.gaps) values = _mm256_or_si256(values, LanesOf(g.none));  // points without data: -1
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), values);
 }
 
@@ -83,7 +97,43 @@ __attribute__((target("avx2"))) bool BlendGroups(const uint8_t* band, std::ptrdi
 }
 #endif
 
+// Where the samples of a window that begins at offset lo lie: its column in a row of rowWidth
+// bytes (inverse: 1 / rowWidth).
+int64_t ColumnOf(int64_t lo, int32_t rowWidth, double inverse) {
+  int64_t column =
+      lo - static_cast<int64_t>(std::floor(static_cast<double>(lo) * inverse)) * int64_t{rowWidth};
+  column += column < 0 ? rowWidth : column >= rowWidth ? -rowWidth : 0;
+  return column;
+}
+
 }  // namespace
+
+void RowProgram::Fill(Group& g, int32_t p, const CachedRead& r, int64_t left) {
+  const bool value = r.state == kCachedValue;
+  g.left[p] = static_cast<uint8_t>(left);
+  g.wx[p] = static_cast<uint8_t>(value && r.right != 0 ? (r.fx + 1) >> 1 : 0);
+  g.wy[p] = static_cast<uint8_t>(value ? std::min((r.fy + 1) >> 1, 127) : 0);
+  if (!value) {
+    g.none = static_cast<uint16_t>(g.none | 1u << p);
+    g.gaps = true;
+  }
+}
+
+bool RowProgram::OneWindow(const CachedRead* h, int32_t rowWidth, double inverse, Group& g,
+                           int32_t half) {
+  int64_t lo = INT64_MAX, hi = INT64_MIN;
+  for (int32_t j = 0; j < kHalf; ++j) {
+    if (h[j].state != kCachedValue || h[j].right > 1) return false;
+    lo = std::min<int64_t>(lo, h[j].offset);
+    hi = std::max<int64_t>(hi, int64_t{h[j].offset} + h[j].right);
+  }
+  if (hi - lo >= kWindow) return false;
+  lo -= std::max<int64_t>(0, ColumnOf(lo, rowWidth, inverse) + kWindow - rowWidth);
+  if (hi - lo >= kWindow || lo < INT32_MIN || lo > INT32_MAX) return false;
+  g.at[half] = g.at2[half] = static_cast<int32_t>(lo);
+  for (int32_t j = 0; j < kHalf; ++j) Fill(g, half * kHalf + j, h[j], h[j].offset - lo);
+  return true;
+}
 
 void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t down,
                          int32_t rowWidth) {
@@ -102,6 +152,7 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
     bool twoWindows = false;
     for (int32_t half = 0; half < 2 && ok; ++half) {
       const CachedRead* h = e + half * kHalf;
+      if (OneWindow(h, rowWidth, inverse, g, half)) continue;
       // Points without data take no part (their blend is replaced by -1); the others read near
       // the first one, or near the first one that does not (the next row, another framelet's
       // band): two windows, each with the row under it.
@@ -131,10 +182,7 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
         }
         // One window inside the row its points read: at the row's end, it ends with the row
         // (rows are kWindow bytes or longer).
-        int64_t column = lo - static_cast<int64_t>(std::floor(static_cast<double>(lo) * inverse)) *
-                                  int64_t{rowWidth};
-        column += column < 0 ? rowWidth : column >= rowWidth ? -rowWidth : 0;
-        lo -= std::max<int64_t>(0, column + kWindow - rowWidth);
+        lo -= std::max<int64_t>(0, ColumnOf(lo, rowWidth, inverse) + kWindow - rowWidth);
         ok = hi - lo < kWindow && lo >= INT32_MIN && lo <= INT32_MAX;
         start[w] = lo;
       }
@@ -144,20 +192,15 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
       for (int32_t j = 0; j < kHalf; ++j) {
         const int32_t p = half * kHalf + j;
         const bool value = h[j].state == kCachedValue;
-        const auto left = static_cast<uint8_t>(value ? h[j].offset - start[windowOf[j]] : 0);
-        g.mask[2 * p] = left;
-        g.mask[2 * p + 1] = static_cast<uint8_t>(left + (value ? h[j].right : 0));
-        const int32_t wx = value && h[j].right != 0 ? (h[j].fx + 1) >> 1 : 0;
-        g.wx[2 * p] = static_cast<uint8_t>(128 - wx);
-        g.wx[2 * p + 1] = static_cast<uint8_t>(wx);
-        g.wy[p] = static_cast<int16_t>(value ? std::min((h[j].fy + 1) >> 1, 127) << 8 : 0);
-        g.none[p] = static_cast<int16_t>(value ? 0 : -1);
-        g.gaps = g.gaps || !value;
-        g.other[2 * p] = g.other[2 * p + 1] = value && windowOf[j] != 0 ? 0xFF : 0;
+        Fill(g, p, h[j], value ? h[j].offset - start[windowOf[j]] : 0);
+        if (value && windowOf[j] != 0) g.other = static_cast<uint16_t>(g.other | 1u << p);
         twoWindows = twoWindows || (value && windowOf[j] != 0);
       }
     }
-    if (!ok) continue;
+    if (!ok) {
+      g = Group{};
+      continue;
+    }
     g.rows = twoWindows ? 2 : 1;
     ++shuffled_;
     // The bytes its windows read.
@@ -170,6 +213,14 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
       }
     }
   }
+}
+
+bool RowProgram::Complete() const {
+#if QUELMAR_X86_VECTORS
+  return kWideVectors && !groups_.empty() && shuffled_ == static_cast<int32_t>(groups_.size());
+#else
+  return false;
+#endif
 }
 
 bool RowProgram::Run(const uint8_t* band, std::ptrdiff_t down, std::ptrdiff_t before,

@@ -32,21 +32,36 @@ class RowProgram {
   // Groups of sixteen points blended by shuffles (for the tests and the bench's notes).
   int32_t ShuffledGroups() const { return shuffled_; }
 
+  // Every point is blended by shuffles wherever the program runs (its reads are then not read
+  // again; they may be given as null) where Runs says so for the band it reads.
+  bool Complete() const;
+  bool Runs(std::ptrdiff_t before, std::ptrdiff_t readable) const {
+    return -lowest_ <= before && highest_ <= readable;
+  }
+
   static constexpr int32_t kGroup = 16;
 
  private:
-  struct alignas(32) Group {
-    uint8_t mask[32];   // per half: each point's sample and its right neighbour in the window
-    uint8_t wx[32];     // per point: the weights of the two, in 1/128
-    int16_t wy[16];     // per point: the weight of the lower row, in 1/32768 (at most 127/128)
-    int16_t none[16];   // per point: -1 where it has no data, else 0
-    uint8_t other[32];  // per point: 0xFF where it reads the second windows
-    int32_t at[2];      // per half (eight points): where its window begins, from the band
-    int32_t at2[2];     // and its second window (another row, another framelet's band)
-    bool gaps = false;  // some points have no data
-    uint8_t rows = 0;   // 0: blended point by point; 1: every point reads the first windows
-                        // (and the row under them); 2: some read the second windows
+  // A point reads its sample and the one to its right in its window (the right one weighs 0
+  // where it is not blended in), so a group keeps a byte or a bit per point.
+  struct alignas(16) Group {
+    uint8_t left[16];    // per point: where its sample lies in its window
+    uint8_t wx[16];      // per point: the right sample's weight, in 1/128
+    uint8_t wy[16];      // per point: the lower row's weight, in 1/128 (at most 127/128)
+    int32_t at[2];       // per half (eight points): where its window begins, from the band
+    int32_t at2[2];      // and its second window (another row, another framelet's band)
+    uint16_t none = 0;   // bit p: point p has no data
+    uint16_t other = 0;  // bit p: point p reads the second windows
+    bool gaps = false;   // some points have no data
+    uint8_t rows = 0;    // 0: blended point by point; 1: every point reads the first windows
+                         // (and the row under them); 2: some read the second windows
   };
+  // Point p of a group: its sample `left` bytes into its window (0 for a point without data).
+  static void Fill(Group& g, int32_t p, const CachedRead& r, int64_t left);
+  // The common half: its eight points all read one window, inside the row. Fills the half and
+  // says so; otherwise leaves the group alone.
+  static bool OneWindow(const CachedRead* h, int32_t rowWidth, double inverse, Group& g,
+                        int32_t half);
   std::vector<Group> groups_;  // one per sixteen points (the last one ends with the row)
   int32_t shuffled_ = 0;
   std::ptrdiff_t lowest_ = 0, highest_ = 0;  // the bytes the windows read, from the band
