@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 #include "assembly/Distortion.h"
 #include "assembly/MapRowFill.h"
@@ -23,6 +24,10 @@ int32_t FilterOf(const CameraSettings& settings, const std::string& wavelength) 
     if (settings.FilterIds[static_cast<size_t>(k)] == wavelength) return k + 1;
   }
   return kFallbackFilter;
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+  return a / b - (a % b != 0 && (a < 0) != (b < 0));
 }
 
 int64_t Fixed16(Real x) {
@@ -92,8 +97,17 @@ BandSampler::BandSampler(const LoadedProduct& product, const BandSamplerRequest&
     if (!std::isfinite(rows) || !std::isfinite(cols)) {
       throw RangeError("The travel profile holds a travel that is not a finite number");
     }
-    rowAt_.push_back(Fixed16(rows));
-    colAt_.push_back(Fixed16(cols));
+    const int64_t row = Fixed16(rows), col = Fixed16(cols);
+    constexpr int64_t kFar = int64_t{1} << 62;  // (a travel this far fails below)
+    if (profiled || row >= kFar || col >= kFar || col <= -kFar) {
+      rowAt_.push_back(row);
+      colAt_.push_back(col);
+    } else {
+      // Every framelet the same step from the one before, to the last 1/65536 pixel, so that
+      // framelets that lie alike on the picture's grid are read alike.
+      rowAt_.push_back(f * Fixed16(vt));
+      colAt_.push_back(f * Fixed16(ht));
+    }
     lowest = std::min(lowest, cols);
     highest = std::max(highest, cols);
   }
@@ -139,6 +153,14 @@ BandSampler::BandSampler(const LoadedProduct& product, const BandSamplerRequest&
     rowsRepeat_ = periodic(m);
   }
 
+  // A constant travel of no whole number of rows or columns: a picture's rows are read at the
+  // nearest cell (see SampleCellRow), and come back there.
+  cells_ = corrected_ && !profiled && !rowsRepeat_ && fc > 1;
+  if (cells_) {
+    cellRows_ = std::make_unique<CellRows>();
+    const int64_t across = fc > 1 ? std::abs(colAt_[1]) : 0;
+    cellMargin_ = (reach_ * across + kOne - 1) / kOne + 2;
+  }
   placement_.Scale = Ultraviolet() ? 4 : 1;
   placement_.CentreX = centreX + start_;
   placement_.CentreY = static_cast<Real>(strip_.H) / 2 + constants.OffsetPixels - 1;
@@ -324,6 +346,7 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   RowContext c = ContextOf(y);
   int64_t x = Fixed16(x0);
   const int64_t step = Fixed16(dx);
+  const bool cellRow = cells_ && cache.onCells_ && step > 0 && kOne % step == 0;
   if (!corrected_) {
     if (step <= 0 || !SamplePlainRow(c, x, step, count, out)) {
       for (int32_t i = 0; i < count; ++i) out[i] = SamplePoint(c, x + step * i);
@@ -333,13 +356,20 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   {
     // The row is read at the nearest 1/32 row of the stack's framelet (its maps are that fine)
     // and its first column at the nearest 1/256: rows of a band that drifts slowly along the
-    // strip then read alike for long stretches.
+    // strip then read alike for long stretches. On cells, at the nearest cell of both.
     const int64_t top = rowAt_[static_cast<size_t>(c.rowFramelet)];
     const int64_t left = c.start + colAt_[static_cast<size_t>(c.rowFramelet)];
     static_assert(kOne / kRowSteps == 1 << 11, "a map row is 2048 / 65536 rows");
-    c.yf = top + (((c.yf - top + kOne / kRowSteps / 2) >> 11) << 11);
-    x = left + (((x - left + 128) >> 8) << 8);
-    c.rowFramelet = FrameletOf(c.yf);
+    if (cellRow) {
+      // (The row stays with its framelet, though the cell may lie a little above it.)
+      const int64_t cell = Ultraviolet() ? kCell / 4 : kCell;
+      c.yf = top + FloorDiv(c.yf - top + cell / 2, cell) * cell;
+      x = left + FloorDiv(x - left + cell / 2, cell) * cell;
+    } else {
+      c.yf = top + (((c.yf - top + kOne / kRowSteps / 2) >> 11) << 11);
+      x = left + (((x - left + 128) >> 8) << 8);
+      c.rowFramelet = FrameletOf(c.yf);
+    }
   }
   const int64_t f0 = c.rowFramelet;
   const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight;
@@ -353,6 +383,10 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   const auto f = static_cast<size_t>(f0);
   const uint8_t* band = product_.Rows.Row(static_cast<int32_t>(f0 * fh + c.topInFramelet));
   FetchAhead(c, f0, ((c.yf - rowAt_[f]) >> 16) + 2, band);
+  if (cellRow) {
+    SampleCellRow(c, x, step, count, out);
+    return;
+  }
   if (!rowsRepeat_) {
     // No row will come back: each is read into one scratch row.
     cache.scratch_.resize(static_cast<size_t>(count));
@@ -404,6 +438,126 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   // Compiled when it first repeats: many rows never do (a travel of no whole number of rows, a
   // horizontal travel), and the blend of the reads gives what the compiled row gives.
   SampleCorrectedRow(c, x, step, count, out, row.entries.data());
+}
+
+BandSampler::CellRows::~CellRows() {
+  for (size_t i = 0; i < kSlots; ++i) delete slots[i].load(std::memory_order_relaxed);
+}
+
+BandSampler::CellRows::Row* BandSampler::CellRows::Find(uint64_t hash,
+                                                        const std::vector<int64_t>& key,
+                                                        size_t& slot) const {
+  for (size_t probe = 0; probe < kSlots; ++probe) {
+    slot = (hash + probe) & (kSlots - 1);
+    Row* row = slots[slot].load(std::memory_order_acquire);
+    if (row == nullptr) return nullptr;
+    if (row->hash == hash && row->key == key) return row;
+  }
+  return nullptr;
+}
+
+void BandSampler::CellRows::Add(std::unique_ptr<Row> row, size_t slot) {
+  // Into the first empty slot from where Find stopped; a row another core added meanwhile for
+  // the same key stands (the two read alike).
+  for (size_t probe = 0; probe < kSlots; ++probe) {
+    const size_t at = (slot + probe) & (kSlots - 1);
+    Row* empty = nullptr;
+    if (slots[at].compare_exchange_strong(empty, row.get(), std::memory_order_acq_rel)) {
+      row.release();
+      return;
+    }
+    if (empty->hash == row->hash && empty->key == row->key) return;
+  }
+}
+
+void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
+                                int16_t* out) const {
+  // The row's points, from the strip's start, lie a whole number of columns from those of the
+  // one row that stands for every row at this place within a framelet on a cell (its points
+  // from cellMargin_ columns before the strip to as many beyond it, past every point that any
+  // framelet around reaches): that row is read (or run as compiled), and the row is the slice
+  // of it that its points take.
+  const int32_t fc = product_.FrameletCount;
+  const auto f = static_cast<size_t>(c.rowFramelet);
+  const int64_t home = c.start + colAt_[f];
+  const int64_t phase = x - home - FloorDiv(x - home, kOne) * kOne;
+  const int64_t first = phase - cellMargin_ * kOne;
+  const auto wide = static_cast<int32_t>((stripWidth_ + 2 * cellMargin_ + 1) * (kOne / step));
+  const int64_t shift = (x - home - first) / step;  // the row's point i is the wide row's i + shift
+
+  thread_local std::vector<int64_t> key;
+  key.clear();
+  key.push_back(c.yf - rowAt_[f]);
+  key.push_back(phase);
+  key.push_back(step);
+  for (int64_t d = -reach_; d <= reach_; ++d) {
+    const int64_t k = c.rowFramelet + d;
+    key.push_back(k >= 0 && k < fc ? d : INT64_MIN);  // the steps between framelets never change
+  }
+  // FNV-1a over the key's words, its high bits then mixed into the low ones that pick a slot
+  // (the key's words are mostly multiples of a cell).
+  uint64_t hash = 1469598103934665603ull;
+  for (const int64_t v : key) hash = (hash ^ static_cast<uint64_t>(v)) * 1099511628211ull;
+  hash ^= hash >> 29;
+  hash *= 0xbf58476d1ce4e5b9ull;
+  hash ^= hash >> 32;
+
+  thread_local std::vector<int16_t> row;
+  row.resize(static_cast<size_t>(wide));
+  CellRows& store = *cellRows_;
+  size_t slot = 0;
+  CellRows::Row* held = store.Find(hash, key, slot);
+  if (held == nullptr) {
+    // Read for the first time: kept for the rows that come back (by every core), up to a limit.
+    thread_local std::vector<RowCache::Entry> reads;
+    reads.resize(static_cast<size_t>(wide));
+    SampleCorrectedRow(c, home + first, step, wide, row.data(), reads.data());
+    if (store.kept.load(std::memory_order_relaxed) < CellRows::kRows &&
+        store.kept.fetch_add(1, std::memory_order_relaxed) < CellRows::kRows) {
+      auto kept = std::make_unique<CellRows::Row>();
+      kept->hash = hash;
+      kept->key = key;
+      kept->entries = reads;
+      store.Add(std::move(kept), slot);
+    }
+  } else {
+    if (!held->compiled.load(std::memory_order_acquire)) {
+      // Compiled when it first comes back, once, whichever core reads it.
+      const std::lock_guard<std::mutex> lock(store.compiling);
+      if (!held->compiled.load(std::memory_order_relaxed)) {
+        held->program.Compile(held->entries.data(), wide, c.rowStep, wsrc_);
+        held->complete = held->program.Complete() &&
+                         std::none_of(held->entries.begin(), held->entries.end(),
+                                      [](const RowCache::Entry& e) { return e.state == kPoint; });
+        // Rows on cells are many: what a complete row no longer needs goes back at once.
+        if (held->complete) std::vector<RowCache::Entry>().swap(held->entries);
+        held->compiled.store(true, std::memory_order_release);
+      }
+    }
+    const uint8_t* band = product_.Rows.Row(
+        static_cast<int32_t>(c.rowFramelet * product_.FrameletHeight + c.topInFramelet));
+    const std::ptrdiff_t before = band - product_.Rows.Row(0);
+    const std::ptrdiff_t readable =
+        product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
+    if (held->complete && !held->program.Runs(before, readable)) {
+      SampleCorrectedRow(c, home + first, step, wide, row.data());
+    } else {
+      const RowCache::Entry* e = held->entries.data();
+      if (held->program.Run(band, c.rowStep, before, readable, e, wide, row.data())) {
+        for (int32_t j = 0; j < wide; ++j) {
+          if (e[j].state == kPoint) {
+            row[static_cast<size_t>(j)] = SamplePoint(c, home + first + step * j);
+          }
+        }
+      }
+    }
+  }
+  // Points before and beyond the wide row have no data.
+  const auto lead = static_cast<int32_t>(std::clamp<int64_t>(-shift, 0, count));
+  const auto tail = static_cast<int32_t>(std::clamp<int64_t>(wide - shift, lead, count));
+  std::fill(out, out + lead, int16_t{-1});
+  std::copy(row.data() + lead + shift, row.data() + tail + shift, out + lead);
+  std::fill(out + tail, out + count, int16_t{-1});
 }
 
 void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count,

@@ -5,6 +5,7 @@
 // columns plus F x horizontal travel. Samples are bilinear between the framelet's own rows and
 // columns (an ultraviolet band on its binned grid), never taken from a whole-row stack.
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -71,8 +72,16 @@ class BandSampler {
   // keeps one (one per thread) and passes it to every row. With a cache, a corrected row is read
   // at the nearest 1/32 row (as fine as its maps) and 1/256 column.
   class RowCache {
+   public:
+    // For a caller that reads a whole picture's rows: at a constant travel of no whole number
+    // of rows or columns, the rows are read at the nearest cell (see cells_) and kept by the
+    // band for every core, the picture a little less exact (points moved by up to 1/16 pixel
+    // each way) and much quicker to read. Without it, rows are read as finely as the maps.
+    void ReadOnCells() { onCells_ = true; }
+
    private:
     friend class BandSampler;
+    bool onCells_ = false;
     // Offsets from the band of the stack's framelet.
     using Entry = CachedRead;
     struct Row {
@@ -122,6 +131,10 @@ class BandSampler {
   // blend of its reads as BlendCachedRow gives it (where it has any).
   void SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count, int16_t* out,
                           RowCache::Entry* record = nullptr) const;
+  // A corrected row on cells (the row and its first column already at their cells), read
+  // through the rows the band keeps on cells.
+  void SampleCellRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
+                     int16_t* out) const;
   // Asks the processor for band row r of framelet f (its band at `band`; beyond the band, the
   // same place in the next framelet): the one the picture's next row reads first.
   void FetchAhead(const RowContext& c, int64_t f, int64_t r, const uint8_t* band) const;
@@ -182,6 +195,39 @@ class BandSampler {
   // of one): they are kept there. Otherwise each row is read afresh.
   bool rowsRepeat_ = true;
   static constexpr int32_t kRepeatRows = 16;  // rows within which a row must come back
+  // Otherwise, at a constant travel, a picture's row is read at the nearest cell of 1/8 pixel
+  // (of a visible band: an ultraviolet band's cells are as large on the ground) from where its
+  // framelet lies, rows and columns, so that rows come back every few framelets.
+  bool cells_ = false;
+  static constexpr int64_t kCell = kOne / 8;
+  int64_t cellMargin_ = 0;  // columns either side of the strip the wide row of a cell reaches
+  // The rows on cells read so far, by their key's hash, shared by every core that samples the
+  // band: each is compiled once, when it first comes back, and then only read.
+  struct CellRows {
+    struct Row {
+      uint64_t hash = 0;
+      std::vector<int64_t> key;
+      std::vector<CachedRead> entries;
+      RowProgram program;
+      std::atomic<bool> compiled{false};
+      bool complete = false;  // the program blends every point: the entries are let go
+    };
+    // Rows are only ever added (a core that finds one reads it without a lock): an open table of
+    // twice the rows it keeps.
+    static constexpr size_t kSlots = 8192;
+    static constexpr int32_t kRows = 4096;  // those beyond are read afresh every time
+    std::unique_ptr<std::atomic<Row*>[]> slots { new std::atomic<Row*>[kSlots] {} };
+    std::atomic<int32_t> kept{0};
+    std::mutex compiling;
+    CellRows() = default;
+    CellRows(const CellRows&) = delete;
+    CellRows& operator=(const CellRows&) = delete;
+    ~CellRows();
+    // The row of the key, or null with `slot` where the search ended.
+    Row* Find(uint64_t hash, const std::vector<int64_t>& key, size_t& slot) const;
+    void Add(std::unique_ptr<Row> row, size_t slot);
+  };
+  std::unique_ptr<CellRows> cellRows_;
 };
 
 }  // namespace quelmar

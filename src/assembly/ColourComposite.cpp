@@ -246,6 +246,7 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
     std::vector<int16_t> rows(static_cast<size_t>(width) * 3);
     const std::array<int16_t*, 3> row{rows.data(), rows.data() + width, rows.data() + 2 * width};
     std::array<BandSampler::RowCache, 3> caches;
+    for (BandSampler::RowCache& cache : caches) cache.ReadOnCells();
     for (int32_t y = first; y < last; ++y) {
       for (size_t c = 0; c < 3; ++c) {
         SampleChannelRow(*samplers[c], transforms[c], width, y, row[c], caches[c]);

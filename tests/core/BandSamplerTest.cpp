@@ -1,6 +1,7 @@
 // A band read at sub-pixel positions: rows that reuse what earlier rows worked out (the row cache
-// of a corrected band) read exactly what the rows worked out afresh read, on products long
-// enough for the cache to be used, with and without a drift, for visible and ultraviolet bands.
+// of a corrected band, the rows a band keeps on cells) read exactly what the rows worked out
+// afresh read, on products long enough for them to be used, with and without a drift, for
+// visible and ultraviolet bands.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -78,6 +79,57 @@ TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {
           EXPECT_GT(compared, int64_t{sampler.StackHeight()} * sampler.StackWidth() / 2);
         }
       }
+    }
+  }
+}
+
+// A picture's rows on cells (a constant travel of no whole number of rows or columns): the band
+// keeps the rows it reads for every row that comes back to the same place on the cells, so a row
+// reads the same whichever framelet first read it (the rows read top to bottom on one sampler,
+// bottom to top on another), and within what moving its points by up to 1/16 pixel gives of the
+// row read as finely as the maps.
+TEST(BandSampler, RowsOnCellsReadAlikeWhicheverFrameletReadThemFirst) {
+  SimulatedColourProduct simulated;
+  ASSERT_TRUE(simulated.product.HasImage());
+  for (const int32_t band : {1, 5}) {
+    for (const Real across : {0.0L, -0.312L, 1.45L}) {
+      const bool uv = band <= 2;
+      BandSamplerRequest request;
+      request.Band = band;
+      request.VerticalTravel = uv ? 10.874L / 4 : 10.874L;
+      request.HorizontalTravel = uv ? across / 4 : across;
+      request.Invert = across > 1;
+      request.CorrectDistortion = request.CorrectVertically = true;
+      const BandSampler down = simulated.Sampler(request), up = simulated.Sampler(request);
+      const int32_t width = (uv ? 4 : 1) * down.StackWidth() + 8, height = down.StackHeight();
+      const Real dx = uv ? 0.25L : 1, step = uv ? 0.25L : 1;
+      const auto rowY = [&](int32_t r) { return r * step + 0.37L + 0.0013L * r; };
+      const auto rowX = [&](int32_t r) { return -4.3L + 0.0007L * r; };
+      std::vector<std::vector<int16_t>> first(static_cast<size_t>(height));
+      BandSampler::RowCache forward, backward;
+      forward.ReadOnCells();
+      backward.ReadOnCells();
+      int64_t compared = 0, difference = 0;
+      std::vector<int16_t> exact(static_cast<size_t>(width));
+      for (int32_t r = 0; r < height; ++r) {
+        auto& row = first[static_cast<size_t>(r)];
+        row.resize(static_cast<size_t>(width));
+        down.SampleRow(rowY(r), rowX(r), dx, width, row.data(), forward);
+        down.SampleRow(rowY(r), rowX(r), dx, width, exact.data());
+        for (size_t i = 0; i < exact.size(); ++i) {
+          if (exact[i] < 0 || row[i] < 0) continue;
+          ++compared;
+          difference += std::abs(exact[i] - row[i]);
+        }
+      }
+      std::vector<int16_t> row(static_cast<size_t>(width));
+      for (int32_t r = height - 1; r >= 0; --r) {
+        up.SampleRow(rowY(r), rowX(r), dx, width, row.data(), backward);
+        ASSERT_EQ(row, first[static_cast<size_t>(r)]) << "band " << band << " row " << r;
+      }
+      // A mean difference below half a grey level (values x 16).
+      EXPECT_LT(static_cast<double>(difference) / static_cast<double>(compared), 8.0);
+      EXPECT_GT(compared, int64_t{height} * down.StackWidth() / 2);
     }
   }
 }
