@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 
 #include "assembly/Distortion.h"
 #include "assembly/MapRowFill.h"
@@ -508,7 +507,8 @@ void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, in
   size_t slot = 0;
   CellRows::Row* held = store.Find(hash, key, slot);
   if (held == nullptr) {
-    // Read for the first time: kept for the rows that come back (by every core), up to a limit.
+    // Read for the first time, and kept compiled for the rows that come back (by every core),
+    // up to a limit: with its reads only where the program leaves points to them.
     thread_local std::vector<RowCache::Entry> reads;
     reads.resize(static_cast<size_t>(wide));
     SampleCorrectedRow(c, home + first, step, wide, row.data(), reads.data());
@@ -517,23 +517,14 @@ void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, in
       auto kept = std::make_unique<CellRows::Row>();
       kept->hash = hash;
       kept->key = key;
-      kept->entries = reads;
+      kept->program.Compile(reads.data(), wide, c.rowStep, wsrc_);
+      kept->complete = kept->program.Complete() &&
+                       std::none_of(reads.begin(), reads.end(),
+                                    [](const RowCache::Entry& e) { return e.state == kPoint; });
+      if (!kept->complete) kept->entries = reads;
       store.Add(std::move(kept), slot);
     }
   } else {
-    if (!held->compiled.load(std::memory_order_acquire)) {
-      // Compiled when it first comes back, once, whichever core reads it.
-      const std::lock_guard<std::mutex> lock(store.compiling);
-      if (!held->compiled.load(std::memory_order_relaxed)) {
-        held->program.Compile(held->entries.data(), wide, c.rowStep, wsrc_);
-        held->complete = held->program.Complete() &&
-                         std::none_of(held->entries.begin(), held->entries.end(),
-                                      [](const RowCache::Entry& e) { return e.state == kPoint; });
-        // Rows on cells are many: what a complete row no longer needs goes back at once.
-        if (held->complete) std::vector<RowCache::Entry>().swap(held->entries);
-        held->compiled.store(true, std::memory_order_release);
-      }
-    }
     const uint8_t* band = product_.Rows.Row(
         static_cast<int32_t>(c.rowFramelet * product_.FrameletHeight + c.topInFramelet));
     const std::ptrdiff_t before = band - product_.Rows.Row(0);

@@ -202,15 +202,14 @@ class BandSampler {
   static constexpr int64_t kCell = kOne / 8;
   int64_t cellMargin_ = 0;  // columns either side of the strip the wide row of a cell reaches
   // The rows on cells read so far, by their key's hash, shared by every core that samples the
-  // band: each is compiled once, when it first comes back, and then only read.
+  // band: each is compiled when first read, and then only read.
   struct CellRows {
     struct Row {
       uint64_t hash = 0;
       std::vector<int64_t> key;
       std::vector<CachedRead> entries;
       RowProgram program;
-      std::atomic<bool> compiled{false};
-      bool complete = false;  // the program blends every point: the entries are let go
+      bool complete = false;  // the program blends every point: no entries are kept
     };
     // Rows are only ever added (a core that finds one reads it without a lock): an open table of
     // twice the rows it keeps.
@@ -218,7 +217,6 @@ class BandSampler {
     static constexpr int32_t kRows = 4096;  // those beyond are read afresh every time
     std::unique_ptr<std::atomic<Row*>[]> slots { new std::atomic<Row*>[kSlots] {} };
     std::atomic<int32_t> kept{0};
-    std::mutex compiling;
     CellRows() = default;
     CellRows(const CellRows&) = delete;
     CellRows& operator=(const CellRows&) = delete;
