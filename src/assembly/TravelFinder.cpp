@@ -43,6 +43,10 @@ constexpr int32_t kTiledRun = 5;            // spans from one that starts early 
 constexpr int32_t kSkippedSpans = 200;      // spans from which every fourth one is measured
 constexpr int32_t kSixthSpans = 300;        // and from which every sixth one
 constexpr int32_t kSkippedColumns = 2;      // times the columns each of those reads
+// Spans against the neighbour that do not tile (framelets many apart: an ultraviolet band's), from
+// which a span starts every kSpanStride-th framelet only.
+constexpr int32_t kStridedSpans = 400;
+constexpr int32_t kSpanStride = 4;
 // Consecutive strips sharing fewer band rows than this (a row spacing: the last row of one on
 // the first of the next is 0) tell the travel too roughly to stand in for the neighbouring band
 // where that cannot be opened; matched on their own, they are matched on whole rows where the
@@ -591,9 +595,10 @@ void FollowBetweenSpans(const std::vector<std::pair<int32_t, int32_t>>& spanPair
 // stands for the first of them: half a pair off, which moved the profile of a travel that
 // changes along the product, and the travel found with it, by half a pair's change. Each pair
 // whose span measured it elsewhere (`middleOf`, in pairs) takes the value that its span's travel
-// and the nearest one measured on its other side (two pairs from it at most) give at its own
-// place.
-void PlaceAtPairs(const std::vector<double>& middleOf, std::vector<TravelPair>& profile) {
+// and the nearest one measured on its other side (`reach` pairs from it at most: two, or as far
+// as spans started only every few framelets lie apart) give at its own place.
+void PlaceAtPairs(const std::vector<double>& middleOf, std::vector<TravelPair>& profile,
+                  double reach) {
   const auto n = static_cast<int32_t>(profile.size());
   // The travels as measured (without the pairs' texts).
   struct Measured {
@@ -612,7 +617,7 @@ void PlaceAtPairs(const std::vector<double>& middleOf, std::vector<TravelPair>& 
     const int32_t toward = here > k ? -1 : 1;
     int32_t j = k + toward;
     while (j >= 0 && j < n && middle(j) == here) j += toward;
-    if (j < 0 || j >= n || !at(j).Found || std::fabs(middle(j) - here) > 2.0 ||
+    if (j < 0 || j >= n || !at(j).Found || std::fabs(middle(j) - here) > reach ||
         (middle(j) - k) * (here - k) > 0) {
       continue;
     }
@@ -1146,6 +1151,12 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // Not where the sideways travel would take the pairs a column or more from the columns
     // selected for the product's own number apart.
     const bool following = from != to && !tiled;
+    // A long product's spans that follow the travel start every kSpanStride-th framelet (each
+    // stands for the pairs up to the one before it; see PlaceAtPairs): a product many spans long
+    // tells the travel, and how it changes, from a quarter of them.
+    const int32_t stride = following && matched >= kStridedSpans ? kSpanStride : 1;
+    // Pairs a measured span stands for.
+    const int32_t spacing = tiled ? every * apart : stride;
     const auto apartFor = [&](double travel, double sideways, int32_t m) {
       if (travel < kLeastTravel) return m;
       const auto best = static_cast<int32_t>(std::lround(rowShift / travel));
@@ -1168,7 +1179,15 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       // Read afresh for every pair into the same storage.
       GreyImage raw, other;
       MatchStrip a, b;
-      for (int32_t f = first; f != last; f += step) {
+      // The next span's framelet: `step` on; where spans start only every few framelets, the last
+      // that fits stands at the product's end too.
+      const auto nextOf = [&](int32_t f) {
+        int32_t next = f + step;
+        if (step > 1 && f + m < fc - 1 && next + m >= fc) next = fc - 1 - m;
+        if (step < -1 && f > 0 && next < 0) next = 0;
+        return next;
+      };
+      for (int32_t f = first; step > 0 ? f < last : f > last; f = nextOf(f)) {
         if (tiled && !measured(f)) continue;
         if (following) {
           const double travel = (startY + rowShift) / m, sideways = (startX + colShift) / m;
@@ -1254,9 +1273,9 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
         // about the middle stay each part's own.
         const int32_t middle = matched / 2, middlePair = middle + (apart - 1) / 2;
         if (k == 0) {
-          refine(middle - 1, -1, -1, 0, middlePair, partSeen);
+          refine(middle - 1, -1, -stride, 0, middlePair, partSeen);
         } else {
-          refine(middle, fc - 1, 1, middlePair, e.Pairs, partSeen);
+          refine(middle, fc - 1, stride, middlePair, e.Pairs, partSeen);
         }
         return;
       }
@@ -1264,7 +1283,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
              static_cast<int32_t>(int64_t{k + 1} * matched / parts), 1, 0, e.Pairs, partSeen);
     };
     inParts(parts, part);
-    if (!tiled) PlaceAtPairs(middleOf, e.Profile);
+    if (!tiled) PlaceAtPairs(middleOf, e.Profile, std::max(2, stride));
     if (every > 1) FollowBetweenSpans(spanPairs, apart, e.Profile);
     verdicts.clear();
     for (const auto& m : seen)
@@ -1325,7 +1344,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // a long product strayed from a changing travel by up to twice the goal. Its line is fitted
     // to a dozen measured spans or so, however many pairs each stands for: a quarter of the
     // product or less, over which the travel of a spacecraft changes along a straight line.
-    const int32_t halfWidth = (tiled ? every * apart : 1) * kSmoothHalfWidth;
+    const int32_t halfWidth = spacing * kSmoothHalfWidth;
     inParts(2, [&](int32_t k) {
       if (k == 0) {
         e.SmoothVertical = Smooth(e.Profile, true, e.Vertical, extend, halfWidth);
@@ -1348,8 +1367,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     }
     // Spans laid end to end (each measured, or every fourth or sixth one): a span's pairs were
     // measured together.
-    const int32_t averaged =
-        std::max(1, std::min(2 * halfWidth + 1, e.Pairs) / (every * (tiled ? apart : 1)));
+    const int32_t averaged = std::max(1, std::min(2 * halfWidth + 1, e.Pairs) / spacing);
     e.ProfileNoise = 1.4826L * Median(scatter) / std::sqrt(static_cast<Real>(averaged));
     e.Found = true;
     // The travel of a product whose travel changes along it is its mean over all its pairs. Those

@@ -365,7 +365,8 @@ TEST(TravelFinder, TheTravelOfAChangingProductIsItsMean) {
 // apart follow the travel. (At one number apart for the whole product, these strayed by 0.2 to
 // 0.34 toward the product's ends.) The pairs nearer an end than half those framelets are not
 // measured, and the profile's line goes on over them: fitted to as few pairs as the smoothing
-// takes, it carried their scatter there (0.1 in the fourth).
+// takes, it carried their scatter there (0.1 in the fourth). A product of 400 spans or more
+// starts one every fourth framelet only, each standing for the pairs since the one before.
 TEST(TravelFinder, FollowsAChangingTravelInAnUltravioletBand) {
   TempDir dir;
   struct Case {
@@ -375,7 +376,7 @@ TEST(TravelFinder, FollowsAChangingTravelInAnUltravioletBand) {
   };
   for (const Case& k :
        {Case{1, 60, 13.0, 11.5, 14}, Case{2, 60, 13.0, 11.0, 12}, Case{1, 60, 9.0, 10.5, 12},
-        Case{2, 60, 11.0, 9.5, 14}, Case{2, 201, 11.0, 9.5, 14}}) {
+        Case{2, 60, 11.0, 9.5, 14}, Case{2, 201, 11.0, 9.5, 14}, Case{1, 450, 11.0, 9.5, 14}}) {
     SCOPED_TRACE(::testing::Message() << "band " << k.band << ", " << k.from << " to " << k.to);
     const ChangingTravel c =
         MeasureChangingTravel(ProductKind::CE, k.from, k.to, 0.5, k.seed, k.band, dir, k.framelets);
