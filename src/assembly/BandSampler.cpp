@@ -154,8 +154,7 @@ BandSampler::BandSampler(const LoadedProduct& product, const BandSamplerRequest&
 
   // A constant travel of no whole number of rows or columns: a picture's rows are read at the
   // nearest cell (see SampleCellRow), and come back there.
-  cells_ = corrected_ && !profiled && !rowsRepeat_ && fc > 1;
-  if (cells_) {
+  if (corrected_ && !profiled && !rowsRepeat_ && fc > 1) {
     cellRows_ = std::make_unique<CellRows>();
     const int64_t across = fc > 1 ? std::abs(colAt_[1]) : 0;
     cellMargin_ = (reach_ * across + kOne - 1) / kOne + 2;
@@ -345,7 +344,7 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   RowContext c = ContextOf(y);
   int64_t x = Fixed16(x0);
   const int64_t step = Fixed16(dx);
-  const bool cellRow = cells_ && cache.onCells_ && step > 0 && kOne % step == 0;
+  const bool cellRow = cellRows_ && cache.onCells_ && step > 0 && kOne % step == 0;
   if (!corrected_) {
     if (step <= 0 || !SamplePlainRow(c, x, step, count, out)) {
       for (int32_t i = 0; i < count; ++i) out[i] = SamplePoint(c, x + step * i);
@@ -417,14 +416,7 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
       row.program.Compile(row.entries.data(), count, c.rowStep, wsrc_);
       row.compiled = true;
     }
-    const std::ptrdiff_t readable =
-        product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
-    const RowCache::Entry* e = row.entries.data();
-    if (row.program.Run(band, c.rowStep, band - product_.Rows.Row(0), readable, e, count, out)) {
-      for (int32_t i = 0; i < count; ++i) {
-        if (e[i].state == kPoint) out[i] = SamplePoint(c, x + step * i);
-      }
-    }
+    RunCompiledRow(c, row.program, row.entries.data(), x, step, count, out);
     return;
   }
   if (cache.rows_.size() < kCachedRows) cache.rows_.emplace_back();
@@ -437,6 +429,25 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   // Compiled when it first repeats: many rows never do (a travel of no whole number of rows, a
   // horizontal travel), and the blend of the reads gives what the compiled row gives.
   SampleCorrectedRow(c, x, step, count, out, row.entries.data());
+}
+
+void BandSampler::RunCompiledRow(const RowContext& c, const RowProgram& program,
+                                 const CachedRead* reads, int64_t x, int64_t step, int32_t count,
+                                 int16_t* out) const {
+  const uint8_t* band = product_.Rows.Row(
+      static_cast<int32_t>(c.rowFramelet * product_.FrameletHeight + c.topInFramelet));
+  const std::ptrdiff_t before = band - product_.Rows.Row(0);
+  const std::ptrdiff_t readable =
+      product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
+  if (reads == nullptr && !program.Runs(before, readable)) {
+    SampleCorrectedRow(c, x, step, count, out);
+    return;
+  }
+  if (program.Run(band, c.rowStep, before, readable, reads, count, out)) {
+    for (int32_t i = 0; i < count; ++i) {
+      if (reads[i].state == kPoint) out[i] = SamplePoint(c, x + step * i);
+    }
+  }
 }
 
 BandSampler::CellRows::~CellRows() {
@@ -525,23 +536,8 @@ void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, in
       store.Add(std::move(kept), slot);
     }
   } else {
-    const uint8_t* band = product_.Rows.Row(
-        static_cast<int32_t>(c.rowFramelet * product_.FrameletHeight + c.topInFramelet));
-    const std::ptrdiff_t before = band - product_.Rows.Row(0);
-    const std::ptrdiff_t readable =
-        product_.Rows.Row(0) + int64_t{product_.Rows.Lines()} * wsrc_ - band;
-    if (held->complete && !held->program.Runs(before, readable)) {
-      SampleCorrectedRow(c, home + first, step, wide, row.data());
-    } else {
-      const RowCache::Entry* e = held->entries.data();
-      if (held->program.Run(band, c.rowStep, before, readable, e, wide, row.data())) {
-        for (int32_t j = 0; j < wide; ++j) {
-          if (e[j].state == kPoint) {
-            row[static_cast<size_t>(j)] = SamplePoint(c, home + first + step * j);
-          }
-        }
-      }
-    }
+    RunCompiledRow(c, held->program, held->complete ? nullptr : held->entries.data(), home + first,
+                   step, wide, row.data());
   }
   // Points before and beyond the wide row have no data.
   const auto lead = static_cast<int32_t>(std::clamp<int64_t>(-shift, 0, count));

@@ -74,7 +74,7 @@ class BandSampler {
   class RowCache {
    public:
     // For a caller that reads a whole picture's rows: at a constant travel of no whole number
-    // of rows or columns, the rows are read at the nearest cell (see cells_) and kept by the
+    // of rows or columns, the rows are read at the nearest cell (see cellRows_) and kept by the
     // band for every core, the picture a little less exact (points moved by up to 1/16 pixel
     // each way) and much quicker to read. Without it, rows are read as finely as the maps.
     void ReadOnCells() { onCells_ = true; }
@@ -135,6 +135,11 @@ class BandSampler {
   // through the rows the band keeps on cells.
   void SampleCellRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
                      int16_t* out) const;
+  // A row whose reads a program was compiled from: run over the band of the row's framelet,
+  // with the points it leaves worked out alone. Without the reads (a complete program), a row
+  // the program cannot run there is worked out afresh.
+  void RunCompiledRow(const RowContext& c, const RowProgram& program, const CachedRead* reads,
+                      int64_t x, int64_t step, int32_t count, int16_t* out) const;
   // Asks the processor for band row r of framelet f (its band at `band`; beyond the band, the
   // same place in the next framelet): the one the picture's next row reads first.
   void FetchAhead(const RowContext& c, int64_t f, int64_t r, const uint8_t* band) const;
@@ -197,12 +202,12 @@ class BandSampler {
   static constexpr int32_t kRepeatRows = 16;  // rows within which a row must come back
   // Otherwise, at a constant travel, a picture's row is read at the nearest cell of 1/8 pixel
   // (of a visible band: an ultraviolet band's cells are as large on the ground) from where its
-  // framelet lies, rows and columns, so that rows come back every few framelets.
-  bool cells_ = false;
+  // framelet lies, rows and columns, so that rows come back every few framelets (cellRows_).
   static constexpr int64_t kCell = kOne / 8;
   int64_t cellMargin_ = 0;  // columns either side of the strip the wide row of a cell reaches
-  // The rows on cells read so far, by their key's hash, shared by every core that samples the
-  // band: each is compiled when first read, and then only read.
+  // Null where the band's rows are not read on cells; else the rows on cells read so far, by
+  // their key's hash, shared by every core that samples the band: each is compiled when first
+  // read, and then only read.
   struct CellRows {
     struct Row {
       uint64_t hash = 0;
