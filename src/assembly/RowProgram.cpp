@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 #include "util/ProcessorFeatures.h"
 
@@ -135,6 +136,75 @@ bool RowProgram::OneWindow(const CachedRead* h, int32_t rowWidth, double inverse
   return true;
 }
 
+#if QUELMAR_X86_VECTORS
+namespace {
+
+// The lowest and the highest of eight int32.
+__attribute__((target("avx2"))) inline int32_t Lowest(__m256i v) {
+  v = _mm256_min_epi32(v, _mm256_permute2x128_si256(v, v, 1));
+  v = _mm256_min_epi32(v, _mm256_shuffle_epi32(v, 0x4E));
+  return _mm256_cvtsi256_si32(_mm256_min_epi32(v, _mm256_shuffle_epi32(v, 0xB1)));
+}
+__attribute__((target("avx2"))) inline int32_t Highest(__m256i v) {
+  v = _mm256_max_epi32(v, _mm256_permute2x128_si256(v, v, 1));
+  v = _mm256_max_epi32(v, _mm256_shuffle_epi32(v, 0x4E));
+  return _mm256_cvtsi256_si32(_mm256_max_epi32(v, _mm256_shuffle_epi32(v, 0xB1)));
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) bool RowProgram::OneWindowWide(const CachedRead* h,
+                                                               int32_t rowWidth, double inverse,
+                                                               Group& g, int32_t half) {
+  static_assert(sizeof(CachedRead) == 8, "a read: its offset, then fx, fy, right and state");
+  // The eight offsets, and the eight words of fx | fy << 8 | right << 16 | state << 24.
+  const __m256i split = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  const __m256i a =
+      _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h)), split);
+  const __m256i b = _mm256_permutevar8x32_epi32(
+      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + 4)), split);
+  const __m256i offset = _mm256_permute2x128_si256(a, b, 0x20);
+  const __m256i word = _mm256_permute2x128_si256(a, b, 0x31);
+  // Every point a value, its right neighbour read or not (0 or 1 column on).
+  if (!_mm256_testz_si256(word, _mm256_set1_epi32(static_cast<int32_t>(0xFFFE0000u)))) {
+    return false;
+  }
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i right = _mm256_and_si256(_mm256_srli_epi32(word, 16), one);
+  if (Highest(offset) == INT32_MAX) return false;  // its right neighbour beyond an int32
+  int64_t lo = Lowest(offset);
+  const int64_t hi = Highest(_mm256_add_epi32(offset, right));
+  if (hi - lo >= kWindow) return false;
+  lo -= std::max<int64_t>(0, ColumnOf(lo, rowWidth, inverse) + kWindow - rowWidth);
+  if (hi - lo >= kWindow || lo < INT32_MIN) return false;
+  // Each point's place in the window and its weights, as Fill gives them.
+  const __m256i byte = _mm256_set1_epi32(255);
+  const __m256i left = _mm256_sub_epi32(offset, _mm256_set1_epi32(static_cast<int32_t>(lo)));
+  const __m256i fx = _mm256_and_si256(word, byte);
+  const __m256i fy = _mm256_and_si256(_mm256_srli_epi32(word, 8), byte);
+  const __m256i wx = _mm256_and_si256(_mm256_srli_epi32(_mm256_add_epi32(fx, one), 1),
+                                      _mm256_cmpeq_epi32(right, one));
+  const __m256i wy =
+      _mm256_min_epi32(_mm256_srli_epi32(_mm256_add_epi32(fy, one), 1), _mm256_set1_epi32(127));
+  // Bytes: per lane, four of left, of wx and of wy; then left, wx and wy eight each.
+  const __m256i words = _mm256_packus_epi32(left, wx);
+  const __m256i bytes = _mm256_permutevar8x32_epi32(
+      _mm256_packus_epi16(words, _mm256_packus_epi32(wy, _mm256_setzero_si256())),
+      _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+  const auto put = [&](uint8_t* to, int64_t v) { std::memcpy(to + half * kHalf, &v, kHalf); };
+  put(g.left, _mm256_extract_epi64(bytes, 0));
+  put(g.wx, _mm256_extract_epi64(bytes, 1));
+  put(g.wy, _mm256_extract_epi64(bytes, 2));
+  g.at[half] = g.at2[half] = static_cast<int32_t>(lo);
+  return true;
+}
+#else
+bool RowProgram::OneWindowWide(const CachedRead* h, int32_t rowWidth, double inverse, Group& g,
+                               int32_t half) {
+  return OneWindow(h, rowWidth, inverse, g, half);
+}
+#endif
+
 void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t down,
                          int32_t rowWidth) {
   // Groups of sixteen points, the last one ending with the row.
@@ -144,6 +214,11 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
   highest_ = PTRDIFF_MIN;
   const int64_t d = down;
   const double inverse = 1.0 / std::max(rowWidth, 1);  // a column from an offset, no division
+#if QUELMAR_X86_VECTORS
+  const bool wide = kWideVectors;
+#else
+  const bool wide = false;
+#endif
   for (size_t k = 0; k < groups_.size(); ++k) {
     Group& g = groups_[k];
     const CachedRead* e =
@@ -152,7 +227,10 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
     bool twoWindows = false;
     for (int32_t half = 0; half < 2 && ok; ++half) {
       const CachedRead* h = e + half * kHalf;
-      if (OneWindow(h, rowWidth, inverse, g, half)) continue;
+      if (wide ? OneWindowWide(h, rowWidth, inverse, g, half)
+               : OneWindow(h, rowWidth, inverse, g, half)) {
+        continue;
+      }
       // Points without data take no part (their blend is replaced by -1); the others read near
       // the first one, or near the first one that does not (the next row, another framelet's
       // band): two windows, each with the row under it.

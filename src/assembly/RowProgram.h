@@ -62,6 +62,9 @@ class RowProgram {
   // says so; otherwise leaves the group alone.
   static bool OneWindow(const CachedRead* h, int32_t rowWidth, double inverse, Group& g,
                         int32_t half);
+  // The same, the eight points at once (with wide vectors).
+  static bool OneWindowWide(const CachedRead* h, int32_t rowWidth, double inverse, Group& g,
+                            int32_t half);
   std::vector<Group> groups_;  // one per sixteen points (the last one ends with the row)
   int32_t shuffled_ = 0;
   std::ptrdiff_t lowest_ = 0, highest_ = 0;  // the bytes the windows read, from the band
