@@ -67,7 +67,7 @@ std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransfo
 
 namespace {
 
-constexpr int32_t kWindowRows = 96;  // rows of one measuring window
+constexpr int32_t kWindowRows = 64;  // rows of one measuring window
 constexpr int32_t kMaxWindows = 6;   // windows along the strip, evenly spread
 // Columns of a window: the middle of the picture, where every band (an ultraviolet one too)
 // has data and the correction is at its best.
@@ -570,7 +570,10 @@ ReferenceWindows SampleReferenceWindows(const BandSampler& reference,
   windows.Images.resize(static_cast<size_t>(layout.Count));
   parts = std::clamp(parts, 1, layout.Count);
   RunParts(parts, [&](int32_t k) {
+    // Read as the picture's rows are (on cells where they are): the reference's rows read here
+    // are the picture's own, kept for it.
     BandSampler::RowCache cache;
+    cache.ReadOnCells();
     for (int32_t w = k; w < layout.Count; w += parts) {
       windows.Images[static_cast<size_t>(w)] = GreyOf(
           SampleChannel(reference, part, layout.Columns, layout.First(w), layout.Rows, cache),
