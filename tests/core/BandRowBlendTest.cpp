@@ -221,7 +221,7 @@ TEST(BandRowBlend, LeadingValuesInsideAnIntervalAreCountedAsOneAtATime) {
 
 TEST(BandRowBlend, ColourRowsPackAsPixelsDoOneAtATime) {
   const std::array<uint8_t, 3> noData{10, 20, 30};
-  for (const int32_t width : {0, 5, 16, 37}) {
+  for (const int32_t width : {0, 5, 16, 37, 53, 75}) {
     std::array<std::vector<int16_t>, 3> channel;
     for (size_t c = 0; c < 3; ++c) {
       for (int32_t x = 0; x < width; ++x) {
