@@ -39,22 +39,29 @@ __attribute__((target("avx2"))) inline __m256i LanesOf(uint16_t bits) {
   return _mm256_cmpeq_epi16(set, lane);
 }
 
-// Bytes 0-7 of a and b interleaved in the lower half, bytes 8-15 in the upper one.
-__attribute__((target("avx2"))) inline __m256i Pairs(__m128i a, __m128i b) {
-  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi8(a, b)),
-                                 _mm_unpackhi_epi8(a, b), 1);
+// Sixteen bytes in both halves.
+__attribute__((target("avx2"))) inline __m256i Both(const uint8_t* bytes) {
+  return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(bytes)));
 }
 
 template <typename Group>
 __attribute__((target("avx2"))) inline void BlendGroup(const uint8_t* band, std::ptrdiff_t down,
                                                        const Group& g, int16_t* out) {
   const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
-  const __m128i left = _mm_load_si128(reinterpret_cast<const __m128i*>(g.left));
-  const __m128i right = _mm_load_si128(reinterpret_cast<const __m128i*>(g.wx));
-  const __m256i mask = Pairs(left, _mm_add_epi8(left, _mm_set1_epi8(1)));
-  const __m256i wx = Pairs(_mm_sub_epi8(_mm_set1_epi8(static_cast<char>(128)), right), right);
-  const __m256i wy = _mm256_slli_epi16(
-      _mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(g.wy))), 8);
+  // Each point's byte twice over (points 0-7 in the lower half, 8-15 in the upper one), taken
+  // from the group's sixteen bytes in both halves.
+  const __m256i twice = _mm256_setr_epi8(0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9,
+                                         10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15);
+  // The point's sample and the one to its right; their weights 128 - wx and wx (|128 - wx| and
+  // |0 - wx| in wrapping signed bytes: 128 is 0x80 either way); the lower row's weight x 256.
+  const __m256i mask =
+      _mm256_add_epi8(_mm256_shuffle_epi8(Both(g.left), twice), _mm256_set1_epi16(0x0100));
+  const __m256i wx = _mm256_abs_epi8(
+      _mm256_sub_epi8(_mm256_set1_epi16(0x0080), _mm256_shuffle_epi8(Both(g.wx), twice)));
+  const __m256i wy = _mm256_shuffle_epi8(
+      Both(g.wy),
+      _mm256_setr_epi8(-128, 0, -128, 1, -128, 2, -128, 3, -128, 4, -128, 5, -128, 6, -128, 7, -128,
+                       8, -128, 9, -128, 10, -128, 11, -128, 12, -128, 13, -128, 14, -128, 15));
   __m256i up = _mm256_shuffle_epi8(_mm256_xor_si256(Window(band, g.at), bias), mask);
   __m256i low = _mm256_shuffle_epi8(_mm256_xor_si256(Window(band + down, g.at), bias), mask);
   if (g.rows == 2) {
