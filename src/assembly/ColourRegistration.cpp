@@ -87,10 +87,12 @@ struct WindowPass {
 // (and is taken out too). Where, in every window, the full windows the wide search read give a
 // shift (the whole shift nearest its own, then the fraction SmallShift finds there) within kNear
 // of the wide search's, that shift stands for the first pass's, and the second pass is the last
-// where what it finds is within kSettled.
+// where what it finds is within kSettled: about what one window's measure scatters by, so that a
+// third pass would only fold in that scatter (an ultraviolet band, read between its coarse
+// samples, leaves more and is looked at once more).
 constexpr WindowPass kPasses[] = {{3, 2, 3}, {1, 1, 0}, {1, 1, 0}};
 constexpr double kNear = 0.5;
-constexpr Real kSettled = 0.03L;
+constexpr Real kSettled = 0.1L;
 
 // Where the measuring windows lie on the reference grid: `Rows` rows from row First(w) for w in
 // 0..Count - 1, evenly spread along the strip, and `Columns` columns from `Column`.
