@@ -158,11 +158,16 @@ __attribute__((target("avx2"))) inline int32_t Highest(__m256i v) {
   return _mm256_cvtsi256_si32(_mm256_max_epi32(v, _mm256_shuffle_epi32(v, 0xB1)));
 }
 
+// Bit k: int32 lane k is all ones.
+__attribute__((target("avx2"))) inline int32_t Lanes(__m256i m) {
+  return _mm256_movemask_ps(_mm256_castsi256_ps(m));
+}
+
 }  // namespace
 
-__attribute__((target("avx2"))) bool RowProgram::OneWindowWide(const CachedRead* h,
-                                                               int32_t rowWidth, double inverse,
-                                                               Group& g, int32_t half) {
+__attribute__((target("avx2"))) bool RowProgram::HalfWide(const CachedRead* h, int32_t rowWidth,
+                                                          double inverse, Group& g, int32_t half,
+                                                          bool& twoWindows) {
   static_assert(sizeof(CachedRead) == 8, "a read: its offset, then fx, fy, right and state");
   // The eight offsets, and the eight words of fx | fy << 8 | right << 16 | state << 24.
   const __m256i split = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
@@ -172,43 +177,70 @@ __attribute__((target("avx2"))) bool RowProgram::OneWindowWide(const CachedRead*
       _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + 4)), split);
   const __m256i offset = _mm256_permute2x128_si256(a, b, 0x20);
   const __m256i word = _mm256_permute2x128_si256(a, b, 0x31);
-  // Every point a value, its right neighbour read or not (0 or 1 column on).
-  if (!_mm256_testz_si256(word, _mm256_set1_epi32(static_cast<int32_t>(0xFFFE0000u)))) {
-    return false;
-  }
+  // Each point a value (its right neighbour read or not: 0 or 1 column on) or without data.
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i value = _mm256_cmpeq_epi32(
+      _mm256_and_si256(word, _mm256_set1_epi32(static_cast<int32_t>(0xFFFE0000u))), zero);
+  const __m256i none =
+      _mm256_cmpeq_epi32(_mm256_srli_epi32(word, 24), _mm256_set1_epi32(kCachedNoData));
+  if (Lanes(_mm256_or_si256(value, none)) != 0xFF) return false;
   const __m256i one = _mm256_set1_epi32(1);
   const __m256i right = _mm256_and_si256(_mm256_srli_epi32(word, 16), one);
-  if (Highest(offset) == INT32_MAX) return false;  // its right neighbour beyond an int32
-  int64_t lo = Lowest(offset);
-  const int64_t hi = Highest(_mm256_add_epi32(offset, right));
-  if (hi - lo >= kWindow) return false;
-  lo -= std::max<int64_t>(0, ColumnOf(lo, rowWidth, inverse) + kWindow - rowWidth);
-  if (hi - lo >= kWindow || lo < INT32_MIN) return false;
-  // Each point's place in the window and its weights, as Fill gives them.
+  // The window of the lowest sample, and a second one for the samples beyond it.
+  const __m256i highest = _mm256_set1_epi32(INT32_MAX), lowest = _mm256_set1_epi32(INT32_MIN);
+  const __m256i end = _mm256_add_epi32(offset, right);
+  if (Highest(_mm256_blendv_epi8(lowest, offset, value)) == INT32_MAX) return false;
+  int64_t start[2] = {0, 0};  // a half without data reads the band's first bytes
+  __m256i second = zero;
+  if (!_mm256_testz_si256(value, value)) {
+    const auto place = [&](int64_t lo) {
+      return lo - std::max<int64_t>(0, ColumnOf(lo, rowWidth, inverse) + kWindow - rowWidth);
+    };
+    start[0] = place(Lowest(_mm256_blendv_epi8(highest, offset, value)));
+    second = _mm256_and_si256(
+        value, _mm256_cmpgt_epi32(end, _mm256_set1_epi32(static_cast<int32_t>(
+                                           std::max<int64_t>(start[0] + kWindow - 1, INT32_MIN)))));
+    start[1] = start[0];
+    if (!_mm256_testz_si256(second, second)) {
+      start[1] = place(Lowest(_mm256_blendv_epi8(highest, offset, second)));
+      if (Highest(_mm256_blendv_epi8(lowest, end, second)) - start[1] >= kWindow) return false;
+    }
+    if (start[0] < INT32_MIN || start[1] < INT32_MIN) return false;
+  }
+  // Each point's place in its window and its weights, as Fill gives them (all 0 without data).
+  const __m256i at = _mm256_blendv_epi8(_mm256_set1_epi32(static_cast<int32_t>(start[0])),
+                                        _mm256_set1_epi32(static_cast<int32_t>(start[1])), second);
   const __m256i byte = _mm256_set1_epi32(255);
-  const __m256i left = _mm256_sub_epi32(offset, _mm256_set1_epi32(static_cast<int32_t>(lo)));
+  const __m256i left = _mm256_and_si256(_mm256_sub_epi32(offset, at), value);
   const __m256i fx = _mm256_and_si256(word, byte);
   const __m256i fy = _mm256_and_si256(_mm256_srli_epi32(word, 8), byte);
   const __m256i wx = _mm256_and_si256(_mm256_srli_epi32(_mm256_add_epi32(fx, one), 1),
-                                      _mm256_cmpeq_epi32(right, one));
-  const __m256i wy =
-      _mm256_min_epi32(_mm256_srli_epi32(_mm256_add_epi32(fy, one), 1), _mm256_set1_epi32(127));
+                                      _mm256_and_si256(value, _mm256_cmpeq_epi32(right, one)));
+  const __m256i wy = _mm256_and_si256(
+      _mm256_min_epi32(_mm256_srli_epi32(_mm256_add_epi32(fy, one), 1), _mm256_set1_epi32(127)),
+      value);
   // Bytes: per lane, four of left, of wx and of wy; then left, wx and wy eight each.
   const __m256i words = _mm256_packus_epi32(left, wx);
-  const __m256i bytes = _mm256_permutevar8x32_epi32(
-      _mm256_packus_epi16(words, _mm256_packus_epi32(wy, _mm256_setzero_si256())),
-      _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+  const __m256i bytes =
+      _mm256_permutevar8x32_epi32(_mm256_packus_epi16(words, _mm256_packus_epi32(wy, zero)),
+                                  _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
   const auto put = [&](uint8_t* to, int64_t v) { std::memcpy(to + half * kHalf, &v, kHalf); };
   put(g.left, _mm256_extract_epi64(bytes, 0));
   put(g.wx, _mm256_extract_epi64(bytes, 1));
   put(g.wy, _mm256_extract_epi64(bytes, 2));
-  g.at[half] = g.at2[half] = static_cast<int32_t>(lo);
+  const auto bits = [&](int32_t lanes) { return static_cast<uint16_t>(lanes << (half * kHalf)); };
+  const int32_t noneLanes = Lanes(none), secondLanes = Lanes(second);
+  g.none = static_cast<uint16_t>(g.none | bits(noneLanes));
+  g.other = static_cast<uint16_t>(g.other | bits(secondLanes));
+  g.gaps = g.gaps || noneLanes != 0;
+  twoWindows = secondLanes != 0;
+  g.at[half] = static_cast<int32_t>(start[0]);
+  g.at2[half] = static_cast<int32_t>(start[1]);
   return true;
 }
 #else
-bool RowProgram::OneWindowWide(const CachedRead* h, int32_t rowWidth, double inverse, Group& g,
-                               int32_t half) {
-  return OneWindow(h, rowWidth, inverse, g, half);
+bool RowProgram::HalfWide(const CachedRead*, int32_t, double, Group&, int32_t, bool&) {
+  return false;
 }
 #endif
 
@@ -234,8 +266,10 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
     bool twoWindows = false;
     for (int32_t half = 0; half < 2 && ok; ++half) {
       const CachedRead* h = e + half * kHalf;
-      if (wide ? OneWindowWide(h, rowWidth, inverse, g, half)
+      bool two = false;
+      if (wide ? HalfWide(h, rowWidth, inverse, g, half, two)
                : OneWindow(h, rowWidth, inverse, g, half)) {
+        twoWindows = twoWindows || two;
         continue;
       }
       // Points without data take no part (their blend is replaced by -1); the others read near

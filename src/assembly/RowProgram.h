@@ -62,9 +62,12 @@ class RowProgram {
   // says so; otherwise leaves the group alone.
   static bool OneWindow(const CachedRead* h, int32_t rowWidth, double inverse, Group& g,
                         int32_t half);
-  // The same, the eight points at once (with wide vectors).
-  static bool OneWindowWide(const CachedRead* h, int32_t rowWidth, double inverse, Group& g,
-                            int32_t half);
+  // With wide vectors, the eight points at once: as OneWindow, and halves with points without
+  // data or with points in a second window (the samples beyond the lowest one's window, all
+  // within one window of their own: the next row, another framelet's band); `twoWindows` says
+  // whether the half has any of those.
+  static bool HalfWide(const CachedRead* h, int32_t rowWidth, double inverse, Group& g,
+                       int32_t half, bool& twoWindows);
   std::vector<Group> groups_;  // one per sixteen points (the last one ends with the row)
   int32_t shuffled_ = 0;
   std::ptrdiff_t lowest_ = 0, highest_ = 0;  // the bytes the windows read, from the band
