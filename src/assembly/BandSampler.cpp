@@ -586,6 +586,13 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
       n.band = product_.Rows.Row(static_cast<int32_t>(top));
     }
   }
+  // A row beyond the maps of every framelet around (above the product's first framelet, below
+  // its last one) has no data: no point of it reads a source, one at a time or otherwise.
+  if (std::all_of(near.begin(), near.end(), [](const Near& n) { return n.q < 0; })) {
+    std::fill(out, out + count, int16_t{-1});
+    if (record != nullptr) std::fill(record, record + count, CachedRead{0, 0, 0, 0, kNoData});
+    return;
+  }
   const Near& home = near[kReach];
   // The framelet whose band holds a point's source, as SamplePoint finds it: the last one that
   // begins at or above the row less the drop, walked to from `from` (a row's points change
