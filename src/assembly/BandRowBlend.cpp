@@ -291,8 +291,10 @@ __attribute__((target("avx2"))) int32_t RecordMappedRunWide(const int32_t* map, 
         _mm256_min_epi32(_mm256_srli_epi32(_mm256_add_epi32(fy, one), 1), most), 8);
     const __m256i lowerAt = _mm256_add_epi32(
         offset, _mm256_andnot_si256(_mm256_cmpeq_epi32(fy, _mm256_setzero_si256()), step));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
-                     BlendBlock(to.Band, down, to.Before, to.Readable, offset, lowerAt, wx, wy));
+    if (to.Blend) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
+                       BlendBlock(to.Band, down, to.Before, to.Readable, offset, lowerAt, wx, wy));
+    }
     const __m256i lo = _mm256_unpacklo_epi32(offset, meta),
                   hi = _mm256_unpackhi_epi32(offset, meta);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(record + k),
@@ -378,7 +380,7 @@ int32_t RecordMappedRun(const int32_t* map, int64_t xp, int64_t xpLimit, int32_t
                      to.Down, record[k])) {
       break;
     }
-    out[k] = BlendOne(to.Band, to.Down, record[k]);
+    if (to.Blend) out[k] = BlendOne(to.Band, to.Down, record[k]);
   }
   return k;
 }

@@ -48,6 +48,7 @@ struct MappedRunRead {
   int32_t From = 0, Down = 0;
   const uint8_t* Band = nullptr;
   std::ptrdiff_t Before = 0, Readable = 0;
+  bool Blend = true;  // false: the reads only (the points' out left alone)
 };
 
 // Where a run of points one column apart reads through a map row of a corrected band, and

@@ -519,12 +519,14 @@ void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, in
   CellRows::Row* held = store.Find(hash, key, slot);
   if (held == nullptr) {
     // Read for the first time, and kept compiled for the rows that come back (by every core),
-    // up to a limit: with its reads only where the program leaves points to them.
+    // up to a limit: with its reads only where the program leaves points to them. A row kept is
+    // run as compiled at once (its reads are all it needs to be recorded for).
     thread_local std::vector<RowCache::Entry> reads;
     reads.resize(static_cast<size_t>(wide));
-    SampleCorrectedRow(c, home + first, step, wide, row.data(), reads.data());
-    if (store.kept.load(std::memory_order_relaxed) < CellRows::kRows &&
-        store.kept.fetch_add(1, std::memory_order_relaxed) < CellRows::kRows) {
+    const bool keep = store.kept.load(std::memory_order_relaxed) < CellRows::kRows &&
+                      store.kept.fetch_add(1, std::memory_order_relaxed) < CellRows::kRows;
+    SampleCorrectedRow(c, home + first, step, wide, row.data(), reads.data(), !keep);
+    if (keep) {
       auto kept = std::make_unique<CellRows::Row>();
       kept->hash = hash;
       kept->key = key;
@@ -532,6 +534,7 @@ void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, in
       kept->complete = kept->program.Complete() &&
                        std::none_of(reads.begin(), reads.end(),
                                     [](const RowCache::Entry& e) { return e.state == kPoint; });
+      RunCompiledRow(c, kept->program, reads.data(), home + first, step, wide, row.data());
       if (!kept->complete) kept->entries = reads;
       store.Add(std::move(kept), slot);
     }
@@ -548,7 +551,7 @@ void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, in
 }
 
 void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
-                                     int16_t* out, RowCache::Entry* record) const {
+                                     int16_t* out, RowCache::Entry* record, bool blend) const {
   // What SamplePoint works out for each point, with what depends on the framelet alone worked
   // out once per row for the framelets around the stack's: each one's map row, where its strip
   // begins and where its band lies in the product.
@@ -784,6 +787,7 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
       to.Band = home.band;
       to.Before = before;
       to.Readable = readable;
+      to.Blend = blend;
       for (int32_t k = i; k < end;) {
         k += RecordMappedRun(entries, x + step * k - n.base, maxStrip, end - k, to, record + k,
                              out + k);

@@ -128,9 +128,11 @@ class BandSampler {
   // row worked out once.
   // With `record`, notes where each point reads too (relative to the band of the stack's
   // framelet, which must lie in the product) for the row cache, and each point's value is the
-  // blend of its reads as BlendCachedRow gives it (where it has any).
+  // blend of its reads as BlendCachedRow gives it (where it has any); without `blend`, the
+  // values of the points read a run at a time through a map row are left out (for a row whose
+  // values come from running the program compiled from its reads).
   void SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count, int16_t* out,
-                          RowCache::Entry* record = nullptr) const;
+                          RowCache::Entry* record = nullptr, bool blend = true) const;
   // A corrected row on cells (the row and its first column already at their cells), read
   // through the rows the band keeps on cells.
   void SampleCellRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
