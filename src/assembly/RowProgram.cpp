@@ -197,9 +197,9 @@ __attribute__((target("avx2"))) bool RowProgram::HalfWide(const CachedRead* h, i
       return lo - std::max<int64_t>(0, ColumnOf(lo, rowWidth, inverse) + kWindow - rowWidth);
     };
     start[0] = place(Lowest(_mm256_blendv_epi8(highest, offset, value)));
+    const auto lastOfFirst = std::clamp<int64_t>(start[0] + kWindow - 1, INT32_MIN, INT32_MAX);
     second = _mm256_and_si256(
-        value, _mm256_cmpgt_epi32(end, _mm256_set1_epi32(static_cast<int32_t>(
-                                           std::max<int64_t>(start[0] + kWindow - 1, INT32_MIN)))));
+        value, _mm256_cmpgt_epi32(end, _mm256_set1_epi32(static_cast<int32_t>(lastOfFirst))));
     start[1] = start[0];
     if (!_mm256_testz_si256(second, second)) {
       start[1] = place(Lowest(_mm256_blendv_epi8(highest, offset, second)));
