@@ -246,6 +246,20 @@ bool RowProgram::HalfWide(const CachedRead*, int32_t, double, Group&, int32_t, b
 
 void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t down,
                          int32_t rowWidth) {
+#if QUELMAR_X86_VECTORS
+  CompileHalves(reads, count, down, rowWidth, kWideVectors);
+#else
+  CompileHalves(reads, count, down, rowWidth, false);
+#endif
+}
+
+void RowProgram::CompileOneAtATime(const CachedRead* reads, int32_t count, std::ptrdiff_t down,
+                                   int32_t rowWidth) {
+  CompileHalves(reads, count, down, rowWidth, false);
+}
+
+void RowProgram::CompileHalves(const CachedRead* reads, int32_t count, std::ptrdiff_t down,
+                               int32_t rowWidth, bool wide) {
   // Groups of sixteen points, the last one ending with the row.
   groups_.assign(count < kGroup ? 0 : static_cast<size_t>((count + kGroup - 1) / kGroup), Group{});
   shuffled_ = 0;
@@ -253,11 +267,6 @@ void RowProgram::Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t 
   highest_ = PTRDIFF_MIN;
   const int64_t d = down;
   const double inverse = 1.0 / std::max(rowWidth, 1);  // a column from an offset, no division
-#if QUELMAR_X86_VECTORS
-  const bool wide = kWideVectors;
-#else
-  const bool wide = false;
-#endif
   for (size_t k = 0; k < groups_.size(); ++k) {
     Group& g = groups_[k];
     const CachedRead* e =

@@ -21,6 +21,10 @@ class RowProgram {
   // the offsets are taken from lies at the start of a product row of `rowWidth` bytes (a window
   // never reaches beyond the row its points read).
   void Compile(const CachedRead* reads, int32_t count, std::ptrdiff_t down, int32_t rowWidth);
+  // The same, each half's points taken one at a time, as where the processor has no wide
+  // vectors (the program runs alike).
+  void CompileOneAtATime(const CachedRead* reads, int32_t count, std::ptrdiff_t down,
+                         int32_t rowWidth);
 
   // As BlendCachedRow for the reads the program was compiled from (the same `count`): out[i]
   // (value x 16) for the points with kCachedValue, -1 for kCachedNoData, the others left alone
@@ -62,6 +66,8 @@ class RowProgram {
   // says so; otherwise leaves the group alone.
   static bool OneWindow(const CachedRead* h, int32_t rowWidth, double inverse, Group& g,
                         int32_t half);
+  void CompileHalves(const CachedRead* reads, int32_t count, std::ptrdiff_t down, int32_t rowWidth,
+                     bool wide);
   // With wide vectors, the eight points at once: as OneWindow, and halves with points without
   // data or with points in a second window (the samples beyond the lowest one's window, all
   // within one window of their own: the next row, another framelet's band); `twoWindows` says

@@ -151,5 +151,59 @@ TEST(RowProgram, RowEndsAndOtherGroupsAndReadsNearTheImageEnds) {
   }
 }
 
+// Rows of every kind (a column read twice or skipped, or two columns a point, the curve crossing to
+// the next row or to another framelet's band and back, runs without data, points to work out again,
+// the last column of a row read alone), read downward and upward: compiled eight points at once or
+// one at a time, a program blends each point as its reads say.
+TEST(RowProgram, HalvesCompiledEightAtOnceBlendAsOneAtATime) {
+  const std::vector<uint8_t> image = Image();
+  uint32_t seed = 12345;
+  const auto next = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  int32_t shuffled = 0;
+  for (int32_t trial = 0; trial < 400; ++trial) {
+    const std::ptrdiff_t down = trial % 2 == 0 ? kWidth : -kWidth;
+    const uint8_t* band = image.data() + 4 * kWidth;
+    // Rows -3 to 2 of the band (and the one under each) lie in the image either way.
+    const int32_t lowest = down > 0 ? -3 : -2, highest = down > 0 ? 2 : 3;
+    const auto count = static_cast<int32_t>(16 + next(80));
+    int32_t row = lowest + static_cast<int32_t>(next(6)), column = static_cast<int32_t>(next(70));
+    int32_t gap = 0;
+    const int32_t stride = trial % 3 == 0 ? 2 : 1;
+    std::vector<CachedRead> reads;
+    for (int32_t i = 0; i < count; ++i) {
+      if (next(23) == 0) row = std::clamp(row + (next(2) == 0 ? 1 : -1), lowest, highest);
+      if (next(41) == 0) row = next(2) == 0 ? lowest : highest;  // another framelet's band
+      // Two columns a point in some rows: a half then reaches the end of its window.
+      column = std::min<int32_t>(
+          column + (next(7) == 0 ? 0 : stride) + (next(5) == 0 ? next(3) : 0), kWidth - 1);
+      if (gap == 0 && next(13) == 0) gap = static_cast<int32_t>(next(10));
+      CachedRead r{};
+      r.offset = static_cast<int32_t>(row * down + column);
+      r.right = column < kWidth - 1 ? 1 : 0;
+      r.fx = static_cast<uint8_t>(r.right != 0 ? next(256) : 0);
+      r.fy = static_cast<uint8_t>(next(4) == 0 ? 0 : next(256));
+      r.state = gap > 0 ? kCachedNoData : next(97) == 0 ? kCachedPoint : kCachedValue;
+      gap = std::max(gap - 1, 0);
+      reads.push_back(r);
+    }
+    RowProgram wide, alone;
+    wide.Compile(reads.data(), count, down, kWidth);
+    alone.CompileOneAtATime(reads.data(), count, down, kWidth);
+    shuffled += wide.ShuffledGroups();
+    std::vector<int16_t> a(static_cast<size_t>(count), -7), b(static_cast<size_t>(count), -7);
+    wide.Run(band, down, 4 * kWidth, 4 * kWidth, reads.data(), count, a.data());
+    alone.Run(band, down, 4 * kWidth, 4 * kWidth, reads.data(), count, b.data());
+    for (size_t i = 0; i < reads.size(); ++i) {
+      const int16_t want = reads[i].state == kCachedPoint ? -7 : Want(band, down, reads[i]);
+      ASSERT_EQ(a[i], want) << "trial " << trial << " point " << i;
+      ASSERT_EQ(b[i], want) << "trial " << trial << " point " << i;
+    }
+  }
+  EXPECT_GT(shuffled, 400);  // most groups are shuffled
+}
+
 }  // namespace
 }  // namespace quelmar
