@@ -450,6 +450,13 @@ void BandSampler::RunCompiledRow(const RowContext& c, const RowProgram& program,
   }
 }
 
+void BandSampler::ReleaseCellRows(int32_t part, int32_t parts) const {
+  if (!cellRows_ || part < 0 || parts < 1) return;
+  for (auto i = static_cast<size_t>(part); i < CellRows::kSlots; i += static_cast<size_t>(parts)) {
+    delete cellRows_->slots[i].exchange(nullptr, std::memory_order_relaxed);
+  }
+}
+
 BandSampler::CellRows::~CellRows() {
   for (size_t i = 0; i < kSlots; ++i) delete slots[i].load(std::memory_order_relaxed);
 }

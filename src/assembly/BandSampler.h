@@ -96,6 +96,10 @@ class BandSampler {
     std::vector<Entry> scratch_;  // a row's reads where no row comes back
   };
   void SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out, RowCache& cache) const;
+  // Gives back the rows the band keeps on cells in slots part, part + parts, ... of its table:
+  // once no core reads the band any more, each of `parts` cores gives back its share (rather
+  // than the last one all of them). The band reads nothing afterwards.
+  void ReleaseCellRows(int32_t part, int32_t parts) const;
 
  private:
   struct MapEntry {

@@ -1,6 +1,7 @@
 #include "assembly/ColourComposite.h"
 
 #include <algorithm>
+#include <barrier>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -258,9 +259,19 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
   const int32_t parts = int64_t{width} * height < (int64_t{1} << 20)
                             ? 1
                             : static_cast<int32_t>(std::clamp(cores, 1u, 8u));
+  // Then the rows the bands kept on cells go, every core giving back its share once all are done
+  // (a core that fails leaves the others to go on without it).
+  std::barrier done(parts);
   RunParts(parts, [&](int32_t k) {
-    compose(static_cast<int32_t>(int64_t{height} * k / parts),
-            static_cast<int32_t>(int64_t{height} * (k + 1) / parts));
+    try {
+      compose(static_cast<int32_t>(int64_t{height} * k / parts),
+              static_cast<int32_t>(int64_t{height} * (k + 1) / parts));
+    } catch (...) {
+      done.arrive_and_drop();
+      throw;
+    }
+    done.arrive_and_wait();
+    for (const auto& s : samplers) s->ReleaseCellRows(k, parts);
   });
   return result;
 }
