@@ -127,22 +127,6 @@ void RowProgram::Fill(Group& g, int32_t p, const CachedRead& r, int64_t left) {
   }
 }
 
-bool RowProgram::OneWindow(const CachedRead* h, int32_t rowWidth, double inverse, Group& g,
-                           int32_t half) {
-  int64_t lo = INT64_MAX, hi = INT64_MIN;
-  for (int32_t j = 0; j < kHalf; ++j) {
-    if (h[j].state != kCachedValue || h[j].right > 1) return false;
-    lo = std::min<int64_t>(lo, h[j].offset);
-    hi = std::max<int64_t>(hi, int64_t{h[j].offset} + h[j].right);
-  }
-  if (hi - lo >= kWindow) return false;
-  lo -= std::max<int64_t>(0, ColumnOf(lo, rowWidth, inverse) + kWindow - rowWidth);
-  if (hi - lo >= kWindow || lo < INT32_MIN || lo > INT32_MAX) return false;
-  g.at[half] = g.at2[half] = static_cast<int32_t>(lo);
-  for (int32_t j = 0; j < kHalf; ++j) Fill(g, half * kHalf + j, h[j], h[j].offset - lo);
-  return true;
-}
-
 #if QUELMAR_X86_VECTORS
 namespace {
 
@@ -276,8 +260,7 @@ void RowProgram::CompileHalves(const CachedRead* reads, int32_t count, std::ptrd
     for (int32_t half = 0; half < 2 && ok; ++half) {
       const CachedRead* h = e + half * kHalf;
       bool two = false;
-      if (wide ? HalfWide(h, rowWidth, inverse, g, half, two)
-               : OneWindow(h, rowWidth, inverse, g, half)) {
+      if (wide && HalfWide(h, rowWidth, inverse, g, half, two)) {
         twoWindows = twoWindows || two;
         continue;
       }

@@ -62,16 +62,12 @@ class RowProgram {
   };
   // Point p of a group: its sample `left` bytes into its window (0 for a point without data).
   static void Fill(Group& g, int32_t p, const CachedRead& r, int64_t left);
-  // The common half: its eight points all read one window, inside the row. Fills the half and
-  // says so; otherwise leaves the group alone.
-  static bool OneWindow(const CachedRead* h, int32_t rowWidth, double inverse, Group& g,
-                        int32_t half);
   void CompileHalves(const CachedRead* reads, int32_t count, std::ptrdiff_t down, int32_t rowWidth,
                      bool wide);
-  // With wide vectors, the eight points at once: as OneWindow, and halves with points without
-  // data or with points in a second window (the samples beyond the lowest one's window, all
-  // within one window of their own: the next row, another framelet's band); `twoWindows` says
-  // whether the half has any of those.
+  // With wide vectors, a half's eight points at once, where each has data or none and those with
+  // data read one window, or two (the samples beyond the lowest one's window, all within one
+  // window of their own: the next row, another framelet's band): fills the half and says so
+  // (`twoWindows`: whether it reads the second); otherwise leaves the group alone.
   static bool HalfWide(const CachedRead* h, int32_t rowWidth, double inverse, Group& g,
                        int32_t half, bool& twoWindows);
   std::vector<Group> groups_;  // one per sixteen points (the last one ends with the row)
