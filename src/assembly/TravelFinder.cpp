@@ -976,9 +976,20 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       tryApart(best);
     }
     if (!startV.empty() && !predicted) {
-      // Once the travel is known to a fraction of a row, the framelets that match best.
-      const int32_t m = closest((Median(startV) + rowShift) / apart);
-      if (m != 0 && m != apart) {
+      // Once the travel is known to a fraction of a row, the framelets that match best. On a
+      // product long enough for its spans to start only every few framelets, each from the
+      // travel of the spans before it, their starts follow from the travel these pairs agree
+      // on (searched for afresh, they cost as much again and told the spans nothing more). A
+      // shorter product's few spans keep something of where they start: it searches them.
+      const Real travel = (Median(startV) + rowShift) / apart;
+      const int32_t m = closest(static_cast<double>(travel));
+      if (m != 0 && m != apart && fc - m >= kStridedSpans) {
+        const Real sideways = (Median(startH) + across) / apart;
+        apart = m;
+        matched = fc - m;
+        startV = {m * travel - rowShift};
+        startH = {m * sideways - across};
+      } else if (m != 0 && m != apart) {
         const int32_t was = apart;
         tryApart(m);
         if (startV.empty()) tryApart(was);
