@@ -1,15 +1,20 @@
 #pragma once
 // A whole product file: the loader reads it over a product that already holds an earlier load,
 // then, when an image was read, the raw picture (plain and inverted) and a small stack, with or
-// without distortion correction, are built from it.
+// without distortion correction, are built from it; the travel of the stack's band is measured
+// with the same options and stacked with, and a product of three bands or more is made into a
+// colour picture.
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "FuzzSupport.h"
+#include "assembly/ColourComposite.h"
 #include "assembly/Picture.h"
 #include "assembly/PictureBuilder.h"
+#include "assembly/TravelFinder.h"
 #include "product/EdrLoader.h"
 #include "product/LoadedProduct.h"
 #include "util/Errors.h"
@@ -128,6 +133,69 @@ inline void RunEdrLoaderInput(const uint8_t* data, size_t size) {
   stack.ReadShift = [shift] { return shift; };
   stack.SettingsPath = raw.SettingsPath;
   loader_detail::Build(product, stack, picturePort, shown, picture);
+
+  // Find travel on the stack's band, then a stack with what it found (the profile where the
+  // travel varies).
+  StripGeometry geometry;
+  geometry.Band = band;
+  geometry.Invert = stack.Invert;
+  geometry.CorrectDistortion = stack.CorrectDistortion;
+  geometry.CorrectVertically = stack.CorrectDistortion && stack.CorrectVertically;
+  geometry.Shift = geometry.CorrectVertically ? shift : 0;
+  geometry.SettingsPath = raw.SettingsPath;
+  const uint8_t more = choice.Byte();
+  try {
+    const TravelEstimate e = MeasureTravel(product, geometry, picturePort, 1 + more % 2);
+    const int32_t pairs = std::max(0, product.FrameletCount - 1);
+    Check(e.Pairs == pairs && e.PairsUsed >= 0 && e.PairsUsed <= e.Pairs,
+          "the pairs used are pairs of the product");
+    if (e.Found) {
+      Check(std::isfinite(static_cast<double>(e.Vertical)) &&
+                std::isfinite(static_cast<double>(e.Horizontal)) && e.PairsUsed > 0,
+            "a travel found is a number, found on some pairs");
+      Check(e.Profile.size() == static_cast<size_t>(pairs) &&
+                e.SmoothVertical.size() == static_cast<size_t>(pairs) &&
+                e.SmoothHorizontal.size() == static_cast<size_t>(pairs),
+            "the profile has a value for every pair");
+      Check(!TravelMessage(e).empty(), "a travel found is reported");
+      PictureRequest found = stack;
+      found.VerticalTravel = e.Vertical;
+      found.HorizontalTravel = e.Horizontal;
+      if ((more & 2) != 0) found.Profile = ProfileOf(e);
+      loader_detail::Build(product, found, picturePort, shown, picture);
+    } else {
+      Check(!e.Reason.empty(), "a travel not found says why");
+    }
+  } catch (const QuelmarError&) {
+  }
+  Check(picturePort.CursorRestored(), "the busy cursor is restored after Find travel");
+
+  // Colour: the default bands, or three picked ones (which may repeat), at the stack's travel.
+  if (product.BandCount < 3) return;
+  ColourRequest colour;
+  const auto defaults = DefaultColourBands(product);
+  if (defaults && (more & 1) == 0) {
+    colour.Bands = *defaults;
+  } else {
+    colour.Bands = {1 + (more / 4) % product.BandCount, 1 + (more / 32) % product.BandCount, band};
+  }
+  colour.VerticalTravel = stack.VerticalTravel;
+  colour.HorizontalTravel = stack.HorizontalTravel;
+  colour.Invert = stack.Invert;
+  colour.CorrectDistortion = geometry.CorrectDistortion;
+  colour.CorrectVertically = geometry.CorrectVertically;
+  colour.Shift = geometry.Shift;
+  colour.SettingsPath = raw.SettingsPath;
+  colour.Stretch.Enabled = (flags & 8) != 0;
+  colour.Threads = 1 + more % 2;
+  Picture built;
+  try {
+    const ColourResult result = BuildColourComposite(product, colour, picturePort, built);
+    Check(built.Width() > 0 && built.Height() > 0, "a colour picture has pixels");
+    Check(RegistrationLines(result).size() >= 3, "every channel is reported");
+  } catch (const QuelmarError&) {
+  }
+  Check(picturePort.CursorRestored(), "the busy cursor is restored after a colour picture");
 }
 
 }  // namespace quelmar::fuzz

@@ -107,6 +107,7 @@ def loader_seeds():
     write(t, "me-4-framelets", product("ME", 4, 48))
     write(t, "ue-4-framelets", product("UE", 4, 128))
     write(t, "ve-1-framelet", product("VE", 1, 32, form="unit-after-list"))
+    write(t, "ve-3-framelets", product("VE", 3, 32))
     write(t, "ce-1-framelet-over-lines", product("CE", 1, 40, form="over-lines"))
     write(t, "ce-quoted-id-lowercase-end", product("CE", 1, 24, form="quoted-id", end="End"))
     write(t, "me-no-nframes-unpadded", product("ME", 3, 32, nframes=False, padded=False))
