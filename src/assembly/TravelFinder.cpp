@@ -976,14 +976,15 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       tryApart(best);
     }
     if (!startV.empty() && !predicted) {
-      // Once the travel is known to a fraction of a row, the framelets that match best. On a
-      // product long enough for its spans to start only every few framelets, each from the
-      // travel of the spans before it, their starts follow from the travel these pairs agree
-      // on (searched for afresh, they cost as much again and told the spans nothing more). A
-      // shorter product's few spans keep something of where they start: it searches them.
+      // Once the travel is known to a fraction of a row, the framelets that match best. Where
+      // their spans will start only every few framelets (a long product whose spans do not
+      // tile), each from the travel of the spans before it, their starts follow from the travel
+      // these pairs agree on (searched for afresh, they cost as much again and told the spans
+      // nothing more). Other spans keep something of where they start: they are searched for.
       const Real travel = (Median(startV) + rowShift) / apart;
       const int32_t m = closest(static_cast<double>(travel));
-      if (m != 0 && m != apart && fc - m >= kStridedSpans) {
+      const bool strided = m != 0 && fc - m >= kStridedSpans && !SpansTile(m, fc - m);
+      if (m != 0 && m != apart && strided) {
         const Real sideways = (Median(startH) + across) / apart;
         apart = m;
         matched = fc - m;
