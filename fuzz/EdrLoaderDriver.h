@@ -4,6 +4,7 @@
 // without distortion correction, are built from it; the travel of the stack's band is measured
 // with the same options and stacked with, and a product of three bands or more is made into a
 // colour picture.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -134,8 +135,8 @@ inline void RunEdrLoaderInput(const uint8_t* data, size_t size) {
   stack.SettingsPath = raw.SettingsPath;
   loader_detail::Build(product, stack, picturePort, shown, picture);
 
-  // Find travel on the stack's band, then a stack with what it found (the profile where the
-  // travel varies).
+  // Find travel on the stack's band, then a stack with what it found (its travels, or its
+  // profile).
   StripGeometry geometry;
   geometry.Band = band;
   geometry.Invert = stack.Invert;
