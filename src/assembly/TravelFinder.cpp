@@ -407,6 +407,13 @@ bool SpansTile(int32_t apart, int32_t matched) {
   return apart > 1 && matched / apart >= kTiledSpans;
 }
 
+// Whether spans of framelets `apart` apart against the neighbour, `matched` of them, start only
+// every kSpanStride-th framelet (see stride in MeasureTravel): a long product whose spans do not
+// tile.
+bool SpansStrided(int32_t apart, int32_t matched) {
+  return matched >= kStridedSpans && !SpansTile(apart, matched);
+}
+
 // How often one of those spans is measured: 1 (each, and where they do not tile), 4 (every
 // fourth) or 6 (every sixth).
 int32_t MeasuredEvery(int32_t apart, int32_t matched) {
@@ -983,8 +990,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       // nothing more). Other spans keep something of where they start: they are searched for.
       const Real travel = (Median(startV) + rowShift) / apart;
       const int32_t m = closest(static_cast<double>(travel));
-      const bool strided = m != 0 && fc - m >= kStridedSpans && !SpansTile(m, fc - m);
-      if (m != 0 && m != apart && strided) {
+      if (m != 0 && m != apart && SpansStrided(m, fc - m)) {
         const Real sideways = (Median(startH) + across) / apart;
         apart = m;
         matched = fc - m;
@@ -1166,7 +1172,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     // A long product's spans that follow the travel start every kSpanStride-th framelet (each
     // stands for the pairs up to the one before it; see PlaceAtPairs): a product many spans long
     // tells the travel, and how it changes, from a quarter of them.
-    const int32_t stride = following && matched >= kStridedSpans ? kSpanStride : 1;
+    const int32_t stride = following && SpansStrided(apart, matched) ? kSpanStride : 1;
     // Pairs a measured span stands for.
     const int32_t spacing = tiled ? every * apart : stride;
     const auto apartFor = [&](double travel, double sideways, int32_t m) {
