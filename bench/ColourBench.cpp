@@ -33,7 +33,7 @@ double Seconds(Clock::time_point start) {
 }
 
 void ColourCase(benchmark::State& state, bool corrected, int32_t threads, Real vertical,
-                Real horizontal) {
+                Real horizontal, bool stretch = false) {
   const BenchProduct& product = ColourProduct();
   ColourRequest colour;
   colour.Bands = {7, 5, 3};
@@ -42,6 +42,7 @@ void ColourCase(benchmark::State& state, bool corrected, int32_t threads, Real v
   colour.CorrectDistortion = colour.CorrectVertically = corrected;
   colour.SettingsPath = DefaultSettingsPath();
   colour.Threads = threads;
+  colour.Stretch.Enabled = stretch;  // the default percentiles
   PictureRequest stack;
   stack.Stacked = true;
   stack.VerticalTravel = vertical;
@@ -132,6 +133,12 @@ const bool kRegistered = [] {
       }
     }
   }
+  // Enhanced colour: the fractional travel, every channel stretched between its percentiles.
+  benchmark::RegisterBenchmark(
+      "ColourCorrectedHV/CE/fractional-travel/stretched/against-stack",
+      [](benchmark::State& s) { ColourCase(s, true, 0, 10.874L, -0.312L, true); })
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime();
   return true;
 }();
 

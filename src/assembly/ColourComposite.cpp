@@ -1,6 +1,7 @@
 #include "assembly/ColourComposite.h"
 
 #include <algorithm>
+#include <atomic>
 #include <barrier>
 #include <exception>
 #include <memory>
@@ -21,6 +22,7 @@ namespace quelmar {
 namespace {
 
 constexpr int32_t kLevels = 255 * 16 + 1;  // sample values x 16
+constexpr int64_t kRowsTaken = 32;         // rows a core takes at a time
 
 std::optional<Real> WavelengthNumber(const std::string& text) {
   const RealParse r = ParseReal(text);
@@ -28,26 +30,45 @@ std::optional<Real> WavelengthNumber(const std::string& text) {
   return r.value;
 }
 
-// The per-channel levels (x 16) that the stretch maps to 0 and 255, from the pixels where all
-// three channels have data.
-std::array<std::array<int32_t, 2>, 3> StretchLimits(
-    const std::array<std::vector<int16_t>, 3>& planes, const ColourStretch& stretch) {
-  std::array<std::array<int32_t, 2>, 3> limits{};
-  std::array<std::vector<int64_t>, 3> histograms;
-  for (auto& h : histograms) h.assign(kLevels, 0);
-  int64_t counted = 0;
-  const size_t n = planes[0].size();
-  for (size_t i = 0; i < n; ++i) {
-    if (planes[0][i] < 0 || planes[1][i] < 0 || planes[2][i] < 0) continue;
-    for (size_t c = 0; c < 3; ++c) ++histograms[c][static_cast<size_t>(planes[c][i])];
-    ++counted;
+// How often each level (x 16) of every channel comes, counted over the pixels where all three
+// channels have data: a core counts the rows it samples, and the counts add up.
+struct LevelCounts {
+  std::array<std::vector<int64_t>, 3> Histograms;
+  int64_t Counted = 0;
+  LevelCounts() {
+    for (auto& h : Histograms) h.assign(kLevels, 0);
   }
+  void Add(const std::array<const int16_t*, 3>& in, int32_t width) {
+    const int16_t *r = in[0], *g = in[1], *b = in[2];
+    int64_t* hr = Histograms[0].data();
+    int64_t* hg = Histograms[1].data();
+    int64_t* hb = Histograms[2].data();
+    for (int32_t x = 0; x < width; ++x) {
+      if (r[x] < 0 || g[x] < 0 || b[x] < 0) continue;
+      ++hr[std::min<int32_t>(r[x], kLevels - 1)];
+      ++hg[std::min<int32_t>(g[x], kLevels - 1)];
+      ++hb[std::min<int32_t>(b[x], kLevels - 1)];
+      ++Counted;
+    }
+  }
+  void Add(const LevelCounts& other) {
+    for (size_t c = 0; c < 3; ++c) {
+      for (size_t v = 0; v < Histograms[c].size(); ++v) Histograms[c][v] += other.Histograms[c][v];
+    }
+    Counted += other.Counted;
+  }
+};
+
+// The per-channel levels (x 16) that the stretch maps to 0 and 255.
+std::array<std::array<int32_t, 2>, 3> StretchLimits(const LevelCounts& counts,
+                                                    const ColourStretch& stretch) {
+  std::array<std::array<int32_t, 2>, 3> limits{};
   for (size_t c = 0; c < 3; ++c) {
     const auto level = [&](Real percent) {
-      const auto wanted = static_cast<int64_t>(percent / 100 * static_cast<Real>(counted));
+      const auto wanted = static_cast<int64_t>(percent / 100 * static_cast<Real>(counts.Counted));
       int64_t sum = 0;
       for (int32_t v = 0; v < kLevels; ++v) {
-        sum += histograms[c][static_cast<size_t>(v)];
+        sum += counts.Histograms[c][static_cast<size_t>(v)];
         if (sum > wanted) return v;
       }
       return kLevels - 1;
@@ -58,13 +79,27 @@ std::array<std::array<int32_t, 2>, 3> StretchLimits(
   return limits;
 }
 
+// Each channel's grey level for every sample level (x 16), stretched between its limits.
+using StretchTables = std::array<std::array<uint8_t, kLevels>, 3>;
+StretchTables TablesOf(const std::array<std::array<int32_t, 2>, 3>& limits) {
+  StretchTables tables{};
+  for (size_t c = 0; c < 3; ++c) {
+    const auto& l = limits[c];
+    for (int32_t level = 0; level < kLevels; ++level) {
+      const int32_t v = (level - l[0]) * 255 * 16 / (l[1] - l[0]);
+      tables[c][static_cast<size_t>(level)] =
+          static_cast<uint8_t>(std::clamp((v + 8) >> 4, 0, 255));
+    }
+  }
+  return tables;
+}
+
 // One row of the picture from the channels' samples (values x 16, red first, -1 for no data),
-// through the stretch's limits when there are any.
-void ComposeRow(const std::array<const int16_t*, 3>& in,
-                const std::array<std::array<int32_t, 2>, 3>* limits,
+// through the stretch's tables when there are any.
+void ComposeRow(const std::array<const int16_t*, 3>& in, const StretchTables* tables,
                 const std::array<uint8_t, 3>& noData, int32_t width, uint8_t* out) {
   const int16_t *r = in[0], *g = in[1], *b = in[2];
-  if (limits == nullptr) {
+  if (tables == nullptr) {
     PackColourRow(r, g, b, noData, width, out);
     return;
   }
@@ -77,9 +112,7 @@ void ComposeRow(const std::array<const int16_t*, 3>& in,
       continue;
     }
     for (size_t c = 0; c < 3; ++c) {
-      const auto& l = (*limits)[c];
-      const int32_t v = (in[c][x] - l[0]) * 255 * 16 / (l[1] - l[0]);
-      px[2 - c] = static_cast<uint8_t>(std::clamp((v + 8) >> 4, 0, 255));
+      px[2 - c] = (*tables)[c][static_cast<size_t>(std::min<int32_t>(in[c][x], kLevels - 1))];
     }
   }
 }
@@ -190,7 +223,6 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
   result.CurvedRows = !request.CorrectVertically;
   result.Bands = chosen.Rgb;
   result.Reference = chosen.Reference;
-  std::array<std::vector<int16_t>, 3> planes;
   std::array<ChannelTransform, 3> transforms;
   for (size_t c = 0; c < 3; ++c) {
     const BandSampler& s = *samplers[c];
@@ -225,53 +257,76 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
   RunParts(cores >= 2 && request.MeasureOffsets ? 2 : 1, measure);
 
   const std::array<uint8_t, 3> noData = ColorToBgr(settings.NoDataColor);
-  if (request.Stretch.Enabled) {
-    // The stretch needs every channel's levels before the first pixel is written.
-    for (size_t c = 0; c < 3; ++c) {
-      planes[c] = SampleChannel(*samplers[c], transforms[c], width, 0, height);
-    }
-    const auto limits = StretchLimits(planes, request.Stretch);
-    picture.Resize(width, height);
-    for (int32_t y = 0; y < height; ++y) {
-      const size_t at = static_cast<size_t>(y) * static_cast<size_t>(width);
-      ComposeRow({planes[0].data() + at, planes[1].data() + at, planes[2].data() + at}, &limits,
-                 noData, width, picture.Row(y));
-      std::fill(picture.Row(y) + 3 * width, picture.Row(y) + picture.Stride(), uint8_t{0});
-    }
-    return result;
-  }
   picture.Resize(width, height);
-  // Row by row: the three channels' samples of a row, then its pixels; a large picture by every
-  // core at once, each taking a band of rows.
-  const auto compose = [&](int32_t first, int32_t last) {
-    std::vector<int16_t> rows(static_cast<size_t>(width) * 3);
-    const std::array<int16_t*, 3> row{rows.data(), rows.data() + width, rows.data() + 2 * width};
-    std::array<BandSampler::RowCache, 3> caches;
-    for (BandSampler::RowCache& cache : caches) cache.ReadOnCells();
-    for (int32_t y = first; y < last; ++y) {
-      for (size_t c = 0; c < 3; ++c) {
-        SampleChannelRow(*samplers[c], transforms[c], width, y, row[c], caches[c]);
-      }
-      ComposeRow({row[0], row[1], row[2]}, nullptr, noData, width, picture.Row(y));
-      std::fill(picture.Row(y) + 3 * width, picture.Row(y) + picture.Stride(), uint8_t{0});
-    }
+  const auto finishRow = [&](int32_t y) {
+    std::fill(picture.Row(y) + 3 * width, picture.Row(y) + picture.Stride(), uint8_t{0});
   };
+  // A large picture is sampled by every core at once, each taking the next few rows as it comes
+  // to them (the rows a band has to read afresh, the first time they come, are then shared out).
   const int32_t parts = int64_t{width} * height < (int64_t{1} << 20)
                             ? 1
                             : static_cast<int32_t>(std::clamp(cores, 1u, 8u));
+  // The stretch needs every channel's levels before the first pixel is written: the samples are
+  // kept, and their levels counted as they come.
+  const bool stretched = request.Stretch.Enabled;
+  std::array<std::vector<int16_t>, 3> planes;
+  if (stretched) {
+    for (auto& plane : planes)
+      plane.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+  }
+  std::vector<LevelCounts> counts(stretched ? static_cast<size_t>(parts) : 0);
+  std::atomic<int64_t> nextRow{0};
+  // Row by row: the three channels' samples of a row, then its pixels (or its levels counted).
+  const auto sampleRows = [&](int32_t part) {
+    std::vector<int16_t> rows(stretched ? 0 : static_cast<size_t>(width) * 3);
+    std::array<BandSampler::RowCache, 3> caches;
+    for (BandSampler::RowCache& cache : caches) cache.ReadOnCells();
+    for (;;) {
+      const int64_t first = nextRow.fetch_add(kRowsTaken, std::memory_order_relaxed);
+      if (first >= height) return;
+      const auto last = static_cast<int32_t>(std::min<int64_t>(height, first + kRowsTaken));
+      for (auto y = static_cast<int32_t>(first); y < last; ++y) {
+        std::array<int16_t*, 3> row{};
+        for (size_t c = 0; c < 3; ++c) {
+          row[c] = stretched
+                       ? planes[c].data() + static_cast<size_t>(y) * static_cast<size_t>(width)
+                       : rows.data() + c * static_cast<size_t>(width);
+          SampleChannelRow(*samplers[c], transforms[c], width, y, row[c], caches[c]);
+        }
+        if (stretched) {
+          counts[static_cast<size_t>(part)].Add({row[0], row[1], row[2]}, width);
+        } else {
+          ComposeRow({row[0], row[1], row[2]}, nullptr, noData, width, picture.Row(y));
+          finishRow(y);
+        }
+      }
+    }
+  };
   // Then the rows the bands kept on cells go, every core giving back its share once all are done
   // (a core that fails leaves the others to go on without it).
   std::barrier done(parts);
   RunParts(parts, [&](int32_t k) {
     try {
-      compose(static_cast<int32_t>(int64_t{height} * k / parts),
-              static_cast<int32_t>(int64_t{height} * (k + 1) / parts));
+      sampleRows(k);
     } catch (...) {
       done.arrive_and_drop();
       throw;
     }
     done.arrive_and_wait();
     for (const auto& s : samplers) s->ReleaseCellRows(k, parts);
+  });
+  if (!stretched) return result;
+  for (size_t k = 1; k < counts.size(); ++k) counts[0].Add(counts[k]);
+  const auto tables =
+      std::make_unique<StretchTables>(TablesOf(StretchLimits(counts[0], request.Stretch)));
+  RunParts(parts, [&](int32_t k) {
+    const auto last = static_cast<int32_t>(int64_t{height} * (k + 1) / parts);
+    for (auto y = static_cast<int32_t>(int64_t{height} * k / parts); y < last; ++y) {
+      const size_t at = static_cast<size_t>(y) * static_cast<size_t>(width);
+      ComposeRow({planes[0].data() + at, planes[1].data() + at, planes[2].data() + at},
+                 tables.get(), noData, width, picture.Row(y));
+      finishRow(y);
+    }
   });
   return result;
 }

@@ -48,13 +48,6 @@ void SampleChannelRow(const BandSampler& band, const ChannelTransform& t, int32_
 }
 
 std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& t,
-                                   int32_t width, int32_t firstRow, int32_t count) {
-  BandSampler::RowCache cache;  // rows read as the picture's rows are
-  cache.ReadOnCells();
-  return SampleChannel(band, t, width, firstRow, count, cache);
-}
-
-std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& t,
                                    int32_t width, int32_t firstRow, int32_t count,
                                    BandSampler::RowCache& cache) {
   std::vector<int16_t> plane(static_cast<size_t>(width) * static_cast<size_t>(count));

@@ -25,12 +25,9 @@ struct ChannelTransform {
 ChannelTransform PredictedTransform(const BandPlacement& reference, const BandPlacement& band,
                                     int32_t height);
 
-// Samples rows first..first + count - 1 of the reference grid (width columns) from the band as
-// a picture's rows are read (on cells: BandSampler::RowCache::ReadOnCells): values x 16, -1
-// where the band has no data.
-std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& transform,
-                                   int32_t width, int32_t firstRow, int32_t count);
-// The same, reading through (and filling) a row cache kept for the band's rows.
+// Samples rows first..first + count - 1 of the reference grid (width columns) from the band,
+// reading through (and filling) a row cache kept for the band's rows: values x 16, -1 where the
+// band has no data.
 std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& transform,
                                    int32_t width, int32_t firstRow, int32_t count,
                                    BandSampler::RowCache& cache);

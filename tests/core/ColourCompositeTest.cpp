@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "Simulator.h"
 #include "SimulatorFiles.h"
@@ -171,17 +172,20 @@ TEST(ColourComposite, VisibleBandsRegisterWithinATenthOfAPixel) {
   }
 }
 
-// A picture large enough to be sampled by two cores, each from its own half, is the same as on
-// one core: a corrected row blends alike whether it is read for the first time or repeats,
-// at a travel of whole rows (rows repeat) and at a fractional one with a horizontal travel (they
-// never do).
+// A picture large enough to be sampled by two cores, each taking rows as it comes to them, is
+// the same as on one core: a corrected row blends alike whether it is read for the first time or
+// repeats, at a travel of whole rows (rows repeat) and at a fractional one with a horizontal
+// travel (they never do); stretched, each core's count of levels adds up to the same limits.
 TEST(ColourComposite, APictureIsTheSameOnOneCoreAndOnTwo) {
   TempDir dir;
   const Loaded l = SimulateAndLoad(ProductKind::CE, 130, 5, dir);
-  for (const auto& [vertical, horizontal] : {std::pair{11.0L, 0.0L}, std::pair{10.874L, -0.312L}}) {
+  for (const auto& [vertical, horizontal, stretch] :
+       {std::tuple{11.0L, 0.0L, false}, std::tuple{10.874L, -0.312L, false},
+        std::tuple{10.874L, -0.312L, true}}) {
     ColourRequest request = CorrectedRequest({3, 5, 7}, dir);
     request.VerticalTravel = vertical;
     request.HorizontalTravel = horizontal;
+    request.Stretch.Enabled = stretch;
     ScriptedPort port;
     request.Threads = 1;
     const ColourResult one = BuildColourComposite(l.product, request, port);
@@ -193,7 +197,8 @@ TEST(ColourComposite, APictureIsTheSameOnOneCoreAndOnTwo) {
     for (int32_t y = 0; y < one.Image.Height(); ++y) {
       ASSERT_TRUE(
           std::equal(one.Image.Row(y), one.Image.Row(y) + one.Image.Stride(), two.Image.Row(y)))
-          << "travel " << vertical << ", " << horizontal << " row " << y;
+          << "travel " << vertical << ", " << horizontal << (stretch ? ", stretched" : "")
+          << " row " << y;
     }
   }
 }
