@@ -22,7 +22,7 @@ ColourControls::ColourControls(QWidget* strip, QWidget* window, quelmar::UserPor
   for (size_t c = 0; c < 3; ++c) {
     auto* edit = new TNumericEdit(strip);
     edit->setObjectName(QString::fromLatin1(kNames[c]));
-    edit->setGeometry(674 + 34 * static_cast<int>(c), 1, 28, 22);
+    edit->setGeometry(674 + 30 * static_cast<int>(c), 1, 26, 22);
     edit->SetPort(&port);
     edit->SetInputType(quelmar::TInputType::tInteger);
     edit->SetInputMin("1");
@@ -31,14 +31,30 @@ ColourControls::ColourControls(QWidget* strip, QWidget* window, quelmar::UserPor
     edit->setText(QString::number(7 - 2 * static_cast<int>(c)));
     Band_Edits[c] = edit;
   }
+  Stretch_CheckBox = new QCheckBox(QStringLiteral("Stretch"), strip);
+  Stretch_CheckBox->setObjectName(QStringLiteral("ColourStretch_CheckBox"));
+  Stretch_CheckBox->setGeometry(762, 4, 70, 17);
+  Stretch_CheckBox->setToolTip(
+      QStringLiteral("Enhanced colour: each channel stretched so that its 1st and 99th "
+                     "percentiles become black and white (Ctrl+E)"));
   auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+L")), window);
   connect(shortcut, &QShortcut::activated, Colour_CheckBox, [this] {
     if (Colour_CheckBox->isEnabled()) Colour_CheckBox->click();
   });
+  auto* enhance = new QShortcut(QKeySequence(QStringLiteral("Ctrl+E")), window);
+  connect(enhance, &QShortcut::activated, Stretch_CheckBox, [this] {
+    if (Stretch_CheckBox->isEnabled()) Stretch_CheckBox->click();
+  });
 }
 
-std::array<QWidget*, 4> ColourControls::TabOrder() const {
-  return {Colour_CheckBox, Band_Edits[0], Band_Edits[1], Band_Edits[2]};
+std::array<QWidget*, 5> ColourControls::TabOrder() const {
+  return {Colour_CheckBox, Band_Edits[0], Band_Edits[1], Band_Edits[2], Stretch_CheckBox};
+}
+
+quelmar::ColourStretch ColourControls::Stretch() const {
+  quelmar::ColourStretch stretch;
+  stretch.Enabled = Stretched();
+  return stretch;  // the default percentiles, 1 and 99
 }
 
 void ColourControls::PrepareFor(const quelmar::LoadedProduct& product) {

@@ -85,6 +85,10 @@ TQuelmar_Form::TQuelmar_Form(quelmar::UserPort* port, QWidget* parent) : QWidget
   Colour_Controls = new ColourControls(BottomStrip, this, *port_);
   connect(Colour_Controls->Colour_CheckBox, &QCheckBox::clicked, this,
           &TQuelmar_Form::Colour_CheckBoxClick);
+  // Stretch ticked or unticked restacks a colour picture shown.
+  connect(Colour_Controls->Stretch_CheckBox, &QCheckBox::clicked, this, [this] {
+    if (Colour_Controls->Checked()) Colour_CheckBoxClick();
+  });
   ConfigureFields();
   SetTabOrder();
   ApplyFonts();
@@ -506,6 +510,7 @@ void TQuelmar_Form::ShowColourImage(Real verticalTravel, Real horizontalTravel) 
   if (request.CorrectVertically)
     request.Shift = VertCorrection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
   request.SettingsPath = SettingsPath();
+  request.Stretch = Colour_Controls->Stretch();
   const QSize before(picture.Width(), picture.Height());
   // Into the picture shown, as a stack is built: its memory is used again.
   quelmar::ColourResult result;
@@ -532,6 +537,10 @@ void TQuelmar_Form::ShowColourImage(Real verticalTravel, Real horizontalTravel) 
   colourShown_ = true;
   port_->AppendLine("Colour picture on the grid of band " + std::to_string(result.Reference) + ":");
   for (const std::string& line : quelmar::RegistrationLines(result)) port_->AppendLine(line);
+  if (request.Stretch.Enabled) {
+    port_->AppendLine(
+        "Enhanced colour: each channel stretched between its 1st and 99th percentiles");
+  }
   port_->AppendLine("");
 }
 

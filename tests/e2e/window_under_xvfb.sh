@@ -165,6 +165,38 @@ if ! kill -0 "$pid" 2>/dev/null; then
   exit 1
 fi
 echo "ok: Find travel (Ctrl+T) after loading a simulated product; screenshot $travelShot"
+
+# Colour: Ctrl+L stacks the product's bands into a colour picture, Ctrl+E stretches it (enhanced
+# colour); each shows another picture, and no box is left open.
+cwork=$(mktemp -d "${TMPDIR:-/tmp}/quelmar_e2e_colour_XXXXXX")
+step() {
+  import -window "$window" "$cwork/before.png" 2>/dev/null
+  xdotool windowactivate --sync "$window" 2>/dev/null
+  xdotool windowfocus --sync "$window" 2>/dev/null
+  xdotool key "$1"
+  sleep 2
+  local changed
+  changed=$(import -window "$window" "$cwork/after.png" 2>/dev/null &&
+    compare -metric AE "$cwork/before.png" "$cwork/after.png" null: 2>&1 | cut -d' ' -f1)
+  if [ "${changed:-0}" = "0" ]; then
+    echo "FAILED: the window did not change after $2"
+    rm -rf "$cwork"
+    finish 1
+  fi
+  if [ "$(boxes | wc -l)" -ne 0 ]; then
+    echo "FAILED: after $2 a box is open: $(for w in $(boxes); do xdotool getwindowname "$w"; done)"
+    rm -rf "$cwork"
+    finish 1
+  fi
+}
+step ctrl+l "Ctrl+L (Colour)"
+step ctrl+e "Ctrl+E (Stretch)"
+colourShot="${shot%.png}_colour.png"
+if command -v import >/dev/null 2>&1; then
+  import -window root "$colourShot" 2>/dev/null || echo "note: screenshot failed"
+fi
+rm -rf "$cwork"
+echo "ok: a colour picture (Ctrl+L), enhanced (Ctrl+E); screenshot $colourShot"
 finish 0
 INNER
 

@@ -2,6 +2,7 @@
 // "Colour" ticked, its name on Save and the calibration record it does not get.
 #include <QTest>
 #include <algorithm>
+#include <vector>
 
 #include "support/TestFiles.h"
 #include "widgets/FormFixture.h"
@@ -52,6 +53,19 @@ TEST_F(ColourWindow, LoadPreparesTheBandsAndOnlyProductsOfThreeBandsEnableThem) 
   EXPECT_EQ(nextTab(form->FindTravel_Button), Colour().Colour_CheckBox);
   EXPECT_EQ(nextTab(Colour().Colour_CheckBox), Colour().Band_Edits[0]);
   EXPECT_EQ(nextTab(Colour().Band_Edits[1]), Colour().Band_Edits[2]);
+  EXPECT_EQ(nextTab(Colour().Band_Edits[2]), Colour().Stretch_CheckBox);
+  // The strip's controls stand side by side, each wide enough for its text, the last one inside
+  // the strip at the window's size.
+  std::vector<QWidget*> row{form->FindTravel_Button, Colour().Colour_CheckBox,
+                            Colour().Bands_Label};
+  for (QWidget* w : Colour().Band_Edits) row.push_back(w);
+  row.push_back(Colour().Stretch_CheckBox);
+  for (size_t k = 0; k + 1 < row.size(); ++k) {
+    EXPECT_LT(row[k]->geometry().right(), row[k + 1]->geometry().left())
+        << row[k + 1]->objectName().toStdString();
+  }
+  EXPECT_LE(Colour().Stretch_CheckBox->sizeHint().width(), Colour().Stretch_CheckBox->width());
+  EXPECT_LE(Colour().Stretch_CheckBox->geometry().right(), form->BottomStrip->width() - 1);
 }
 
 TEST_F(ColourWindow, TickingColourStacksThreeBandsAndSaveWritesNoCalibrationRecord) {
@@ -91,6 +105,48 @@ TEST_F(ColourWindow, TickingColourStacksThreeBandsAndSaveWritesNoCalibrationReco
   QTest::mouseClick(Colour().Colour_CheckBox, Qt::LeftButton, {},
                     QPoint(6, Colour().Colour_CheckBox->height() / 2));
   EXPECT_EQ(form->DisplayedImage.Wavelength, "415");
+}
+
+// "Stretch" restacks the colour picture shown as enhanced colour (each channel spread between its
+// percentiles), says so, and unticked gives the picture back as it was.
+TEST_F(ColourWindow, StretchRestacksTheColourPictureEnhanced) {
+  WriteFileBytes(
+      dir.File("M7004CE.IMG"),
+      ProductBytes(MakeProduct("M7004CE", 24, 78, 64, "(321, 360, 415, 566, 604, 643, 689) <nm>")));
+  Load(dir.File("M7004CE.IMG"));
+  // Without a colour picture shown, ticking it only sets what the next one will be.
+  port.Clear();
+  QTest::mouseClick(Colour().Stretch_CheckBox, Qt::LeftButton, {},
+                    QPoint(6, Colour().Stretch_CheckBox->height() / 2));
+  EXPECT_TRUE(port.Lines().empty());
+  QTest::mouseClick(Colour().Stretch_CheckBox, Qt::LeftButton, {},
+                    QPoint(6, Colour().Stretch_CheckBox->height() / 2));
+  QTest::mouseClick(Colour().Colour_CheckBox, Qt::LeftButton, {},
+                    QPoint(6, Colour().Colour_CheckBox->height() / 2));
+  const quelmar::Picture plain = form->picture;
+  const auto same = [](const quelmar::Picture& a, const quelmar::Picture& b) {
+    if (a.Height() != b.Height() || a.Stride() != b.Stride()) return false;
+    for (int32_t y = 0; y < a.Height(); ++y)
+      if (!std::equal(a.Row(y), a.Row(y) + a.Stride(), b.Row(y))) return false;
+    return true;
+  };
+  port.Clear();
+  QTest::mouseClick(Colour().Stretch_CheckBox, Qt::LeftButton, {},
+                    QPoint(6, Colour().Stretch_CheckBox->height() / 2));
+  ASSERT_TRUE(Colour().Stretched());
+  EXPECT_TRUE(port.ErrorReports().empty()) << port.ErrorReports().front();
+  const std::vector<std::string> lines = port.Lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "Colour picture on the grid of band 5:");
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(),
+                "Enhanced colour: each channel stretched between its 1st and 99th percentiles"),
+      lines.end());
+  EXPECT_EQ(form->DisplayedImage.Wavelength, "689_604_415");
+  EXPECT_FALSE(same(form->picture, plain));
+  QTest::mouseClick(Colour().Stretch_CheckBox, Qt::LeftButton, {},
+                    QPoint(6, Colour().Stretch_CheckBox->height() / 2));
+  EXPECT_TRUE(same(form->picture, plain));
 }
 
 }  // namespace
