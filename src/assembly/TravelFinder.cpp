@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "assembly/OverlapMatch.h"
+#include "assembly/SlidingMedian.h"
 #include "assembly/SubpixelMatch.h"
 #include "util/Errors.h"
 #include "util/ProcessorFeatures.h"
@@ -123,47 +124,6 @@ Real RobustMean(const std::vector<Real>& v) {
   return n > 0 ? sum / n : m;
 }
 
-// The values of a window that slides along a sequence, kept in order, so that its median after
-// each move costs a removal and an insertion (in double precision, which holds each pair's
-// travel as measured).
-class SortedWindow {
- public:
-  // Moves the window to values [from, to) (neither end ever moving back).
-  void MoveTo(const std::vector<Real>& values, int32_t from, int32_t to) {
-    const auto at = [&](int32_t j) { return static_cast<double>(values[static_cast<size_t>(j)]); };
-    if (from >= to_ || to - from != to_ - from_) {
-      sorted_.clear();
-      for (int32_t j = from; j < to; ++j) sorted_.push_back(at(j));
-      std::sort(sorted_.begin(), sorted_.end());
-    } else {
-      // A window of the same length: each value leaving it gives its place to one coming in,
-      // and the values between the two places move up or down by one.
-      for (int32_t j = from_; j < from; ++j) Replace(at(j), at(j + (to_ - from_)));
-    }
-    from_ = from;
-    to_ = to;
-  }
-  Real Median() const {
-    const size_t mid = sorted_.size() / 2;
-    if (sorted_.size() % 2 == 1) return sorted_[mid];
-    return (static_cast<Real>(sorted_[mid - 1]) + sorted_[mid]) / 2;
-  }
-
- private:
-  void Replace(double out, double in) {
-    // Where `out` lies, counted without a branch: a search through a window of a few dozen
-    // values mispredicts at nearly every step.
-    size_t i = 0;
-    for (double v : sorted_) i += v < out;
-    const size_t n = sorted_.size();
-    for (; i + 1 < n && sorted_[i + 1] < in; ++i) sorted_[i] = sorted_[i + 1];
-    for (; i > 0 && sorted_[i - 1] > in; --i) sorted_[i] = sorted_[i - 1];
-    sorted_[i] = in;
-  }
-  std::vector<double> sorted_;
-  int32_t from_ = 0, to_ = 0;
-};
-
 // The median of the last few spans' travels (a copy sorted about its middle).
 double MiddleOf(std::array<double, kRecentSpans> values) {
   std::nth_element(values.begin(), values.begin() + kRecentSpans / 2, values.end());
@@ -236,17 +196,18 @@ std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Re
     std::vector<Real> deviation(static_cast<size_t>(n), 0);
     std::vector<Real> all;
     const int32_t half = width / 2;
-    SortedWindow whole, firstHalf, lastHalf;
+    const ValueRanks ranks(filled);
+    SlidingMedian whole(ranks), firstHalf(ranks), lastHalf(ranks);
     for (int32_t i : known) {
       // The window's median, and its slope from the medians of its two halves: a steady change
       // of the travel is no deviation.
       const int32_t lo = windowStart(i);
-      whole.MoveTo(filled, lo, lo + width);
+      whole.MoveTo(lo, lo + width);
       const Real middle = whole.Median();
       Real slope = 0;
       if (half >= 2) {
-        firstHalf.MoveTo(filled, lo, lo + half);
-        lastHalf.MoveTo(filled, lo + width - half, lo + width);
+        firstHalf.MoveTo(lo, lo + half);
+        lastHalf.MoveTo(lo + width - half, lo + width);
         slope = (lastHalf.Median() - firstHalf.Median()) / static_cast<Real>(width - half);
       }
       const Real expected = middle + slope * (static_cast<Real>(i - lo) - (width - 1) / 2.0L);
