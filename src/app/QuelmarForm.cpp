@@ -484,7 +484,7 @@ void TQuelmar_Form::Stack_ButtonClick() {
     // Vertical first, then horizontal: their messages come in that order.
     const Real vertical = VerticalOffset_LabeledNumericEdit->NumericEdit->GetExtendedValue();
     const Real horizontal = HorizontalOffset_LabeledNumericEdit->NumericEdit->GetExtendedValue();
-    if (Colour_Controls->Checked() && Product.BandCount >= 3) {
+    if (ColourWanted()) {
       ShowColourImage(vertical, horizontal);
       return;
     }
@@ -498,7 +498,12 @@ void TQuelmar_Form::Colour_CheckBoxClick() {
   });
 }
 
-void TQuelmar_Form::ShowColourImage(Real verticalTravel, Real horizontalTravel) {
+bool TQuelmar_Form::ColourWanted() const {
+  return Colour_Controls->Checked() && Product.BandCount >= 3;
+}
+
+void TQuelmar_Form::ShowColourImage(Real verticalTravel, Real horizontalTravel,
+                                    const quelmar::TravelProfile& profile) {
   quelmar::ColourRequest request;
   request.Bands = Colour_Controls->ReadBands();
   request.VerticalTravel = verticalTravel;
@@ -511,6 +516,7 @@ void TQuelmar_Form::ShowColourImage(Real verticalTravel, Real horizontalTravel) 
     request.Shift = VertCorrection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
   request.SettingsPath = SettingsPath();
   request.Stretch = Colour_Controls->Stretch();
+  request.Profile = profile;
   const QSize before(picture.Width(), picture.Height());
   // Into the picture shown, as a stack is built: its memory is used again.
   quelmar::ColourResult result;

@@ -148,7 +148,11 @@ class TQuelmar_Form : public QWidget {
   // The settings file every picture reads: beside the program, else in the user's folder.
   static std::string SettingsPath();
   // Stack with "Colour" ticked: the three bands' colour picture, shown and recorded for Save.
-  void ShowColourImage(quelmar::Real verticalTravel, quelmar::Real horizontalTravel);
+  // With a profile, each framelet placed by the travels measured between its pairs.
+  void ShowColourImage(quelmar::Real verticalTravel, quelmar::Real horizontalTravel,
+                       const quelmar::TravelProfile& profile = {});
+  // "Colour" ticked, for a product of three bands or more: Stack shows a colour picture.
+  bool ColourWanted() const;
 
   std::unique_ptr<quelmar::UserPort> ownedPort_;
   quelmar::UserPort* port_ = nullptr;

@@ -2,6 +2,7 @@
 #include "app/QuelmarForm.h"
 
 #include <utility>
+#include "assembly/ColourComposite.h"
 #include "assembly/TravelFinder.h"
 #include "util/Numbers.h"
 
@@ -18,7 +19,16 @@ void TQuelmar_Form::FindTravel_ButtonClick() {
       estimate.Band = 1;
       estimate.Reason = "no image data is loaded";
     } else {
-      geometry.Band = BandSelection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
+      // With "Colour" ticked, the band the colour picture's travel is measured on (its travel is
+      // the visible bands'); otherwise the band shown.
+      if (ColourWanted()) {
+        quelmar::ColourRequest colour;
+        colour.Bands = Colour_Controls->ReadBands();
+        geometry.Band =
+            quelmar::ColourTravelBand(Product, quelmar::ChooseColourBands(Product, colour));
+      } else {
+        geometry.Band = BandSelection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
+      }
       if (geometry.CorrectVertically)
         geometry.Shift = VertCorrection_LabeledNumericEdit->NumericEdit->GetIntegerValue();
       quelmar::BusyCursor busy(*port_);
@@ -51,8 +61,12 @@ void TQuelmar_Form::FindTravel_ButtonClick() {
                           ").\nStack each framelet by the travel measured beside it?")) {
         port_->AppendLine("Stacked with the measured travel profile");
         port_->AppendLine("");
-        ShowImage(geometry.Invert, true, estimate.Vertical, estimate.Horizontal,
-                  quelmar::ProfileOf(estimate));
+        if (ColourWanted()) {
+          ShowColourImage(estimate.Vertical, estimate.Horizontal, quelmar::ProfileOf(estimate));
+        } else {
+          ShowImage(geometry.Invert, true, estimate.Vertical, estimate.Horizontal,
+                    quelmar::ProfileOf(estimate));
+        }
         return;
       }
     }

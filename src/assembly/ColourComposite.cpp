@@ -173,6 +173,14 @@ ColourBands ChooseColourBands(const LoadedProduct& product, const ColourRequest&
   return chosen;
 }
 
+int32_t ColourTravelBand(const LoadedProduct& product, const ColourBands& chosen) {
+  const std::vector<int32_t> bounds = BandRowBounds(product.BandCount, product.FrameletHeight);
+  const auto visible = [&](int32_t b) {
+    return bounds[static_cast<size_t>(b)] - bounds[static_cast<size_t>(b) - 1] != 4;
+  };
+  return visible(chosen.Reference) ? chosen.Reference : chosen.Rgb[0];
+}
+
 ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequest& request,
                                   UserPort& port) {
   Picture picture;

@@ -84,6 +84,11 @@ struct ColourBands {
 };
 ColourBands ChooseColourBands(const LoadedProduct& product, const ColourRequest& request);
 
+// The band a colour picture's travel is measured on: the reference where it is a visible band,
+// else the red one (the picture's travel is the visible bands'; ultraviolet bands travel a
+// quarter of it).
+int32_t ColourTravelBand(const LoadedProduct& product, const ColourBands& chosen);
+
 // Builds the colour picture. The message lines (settings problems, unknown wavelengths) go to
 // the port; errors are thrown as for a stack, before anything is returned.
 ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequest& request,

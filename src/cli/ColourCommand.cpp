@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "assembly/BandRowBounds.h"
 #include "assembly/ColourComposite.h"
 #include "assembly/PictureBuilder.h"
 #include "cli/TravelWork.h"
@@ -175,11 +174,7 @@ void ColourWork(const CliOptions& options, const std::string& outputFolder,
   if (options.verticalAuto || options.horizontalAuto) {
     // Measured on a visible band (the reference, or the longest wavelength), whose travel the
     // request takes.
-    const std::vector<int32_t> bounds = BandRowBounds(product.BandCount, product.FrameletHeight);
-    const auto visible = [&](int32_t b) {
-      return bounds[static_cast<size_t>(b)] - bounds[static_cast<size_t>(b) - 1] != 4;
-    };
-    const int32_t band = visible(chosen.Reference) ? chosen.Reference : chosen.Rgb[0];
+    const int32_t band = ColourTravelBand(product, chosen);
     PictureRequest measured;
     measured.VerticalTravel = request.VerticalTravel;
     measured.HorizontalTravel = request.HorizontalTravel;

@@ -2,6 +2,7 @@
 // "Colour" ticked, its name on Save and the calibration record it does not get.
 #include <QTest>
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "support/TestFiles.h"
@@ -147,6 +148,51 @@ TEST_F(ColourWindow, StretchRestacksTheColourPictureEnhanced) {
   QTest::mouseClick(Colour().Stretch_CheckBox, Qt::LeftButton, {},
                     QPoint(6, Colour().Stretch_CheckBox->height() / 2));
   EXPECT_TRUE(same(form->picture, plain));
+}
+
+// With "Colour" ticked, Find travel measures the colour picture's travel on its reference band,
+// and a travel that varies along the product, taken as a profile, places the colour picture's
+// framelets too.
+TEST_F(ColourWindow, FindTravelWithColourTickedMeasuresTheReferenceAndStacksInColour) {
+  // A visible product whose travel grows from 9 to 11 rows; each band sees the ground 20 rows
+  // beyond the one before it.
+  const int32_t framelets = 40, bandRows = 14, bands = 5, width = 200;
+  quelmar::testing::SyntheticProduct p =
+      MakeProduct("M7005VE", framelets, bands * bandRows, width, "(415, 566, 604, 643, 689) <nm>");
+  const auto ground = [](double x, double y) {
+    return 120 + 40 * std::sin(0.21 * x + 0.13 * y) + 25 * std::cos(0.17 * y - 0.09 * x + 1.0) +
+           15 * std::sin(0.43 * x + 0.37 * y + 2.0);
+  };
+  double y0 = 0, last = 0;
+  for (int32_t f = 0; f < framelets; ++f) {
+    last = y0;
+    for (int32_t y = 0; y < bands * bandRows; ++y)
+      for (int32_t x = 0; x < width; ++x)
+        p.rows[(static_cast<size_t>(f) * bands * bandRows + y) * width + x] = static_cast<uint8_t>(
+            std::floor(ground(x, y % bandRows + 20 * (y / bandRows) + y0) + 0.5));
+    y0 += 9.0 + 2.0 * f / (framelets - 2);
+  }
+  WriteFileBytes(dir.File("M7005VE.IMG"), ProductBytes(p));
+  Load(dir.File("M7005VE.IMG"));
+  QTest::mouseClick(Colour().Colour_CheckBox, Qt::LeftButton, {},
+                    QPoint(6, Colour().Colour_CheckBox->height() / 2));
+  form->BandSelection_LabeledNumericEdit->NumericEdit->setText("1");  // not the one measured
+  port.Clear();
+  form->Memo1->clear();
+  port.ExpectQuestion(true);
+  form->FindTravel_Button->click();
+  ASSERT_TRUE(port.ErrorReports().empty()) << port.ErrorReports().front();
+  const std::vector<std::string> lines = port.Lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines[0].find("(band 3, 39 framelet pairs)"), std::string::npos) << lines[0];
+  ASSERT_EQ(port.Texts(quelmar::testing::ScriptedPort::Kind::Question).size(), 1u);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Stacked with the measured travel profile"),
+            lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Colour picture on the grid of band 3:"),
+            lines.end());
+  EXPECT_EQ(form->DisplayedImage.Wavelength, "689_604_415");
+  // Each framelet at the running sum of its own travels: 9 + 10 + ... within a row.
+  EXPECT_NEAR(form->picture.Height(), last + bandRows, 1.5);
 }
 
 }  // namespace
