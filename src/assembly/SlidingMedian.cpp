@@ -1,6 +1,7 @@
 #include "assembly/SlidingMedian.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace quelmar {
 
@@ -20,12 +21,33 @@ ValueRanks::ValueRanks(const std::vector<Real>& values) : rank_(values.size()) {
   }
 }
 
-SlidingMedian::SlidingMedian(const ValueRanks& ranks) : ranks_(ranks), in_(ranks.Size(), 0) {}
+SlidingMedian::SlidingMedian(const ValueRanks& ranks)
+    : ranks_(ranks), in_((ranks.Size() + 64) / 64, 0) {}
+
+void SlidingMedian::Mark(int32_t r, bool in) {
+  const uint64_t bit = uint64_t{1} << (r & 63);
+  uint64_t& word = in_[static_cast<size_t>(r) >> 6];
+  word = in ? word | bit : word & ~bit;
+}
+
+int32_t SlidingMedian::NextIn(int32_t r) const {
+  size_t w = static_cast<size_t>(r) >> 6;
+  uint64_t bits = in_[w] & (~uint64_t{0} << (r & 63));
+  while (bits == 0) bits = in_[++w];
+  return static_cast<int32_t>(w * 64) + std::countr_zero(bits);
+}
+
+int32_t SlidingMedian::LastIn(int32_t r) const {
+  size_t w = static_cast<size_t>(r) >> 6;
+  uint64_t bits = in_[w] & (~uint64_t{0} >> (63 - (r & 63)));
+  while (bits == 0) bits = in_[--w];
+  return static_cast<int32_t>(w * 64) + 63 - std::countl_zero(bits);
+}
 
 void SlidingMedian::MoveTo(int32_t from, int32_t to) {
   if (from >= to_ || to - from != to_ - from_) {
-    for (int32_t j = from_; j < to_; ++j) in_[static_cast<size_t>(ranks_.RankOf(j))] = 0;
-    for (int32_t j = from; j < to; ++j) in_[static_cast<size_t>(ranks_.RankOf(j))] = 1;
+    for (int32_t j = from_; j < to_; ++j) Mark(ranks_.RankOf(j), false);
+    for (int32_t j = from; j < to; ++j) Mark(ranks_.RankOf(j), true);
     middle_ = (to - from) / 2;
     at_ = 0;
     below_ = 0;
@@ -33,9 +55,9 @@ void SlidingMedian::MoveTo(int32_t from, int32_t to) {
     // A window of the same length: each value leaving it gives its place to one coming in.
     for (int32_t j = from_; j < from; ++j) {
       const int32_t out = ranks_.RankOf(j), in = ranks_.RankOf(j + (to_ - from_));
-      in_[static_cast<size_t>(out)] = 0;
+      Mark(out, false);
       below_ -= out < at_ ? 1 : 0;
-      in_[static_cast<size_t>(in)] = 1;
+      Mark(in, true);
       below_ += in < at_ ? 1 : 0;
     }
   }
@@ -47,21 +69,20 @@ void SlidingMedian::MoveTo(int32_t from, int32_t to) {
 Real SlidingMedian::Median() const {
   if (to_ <= from_) return 0;
   if ((to_ - from_) % 2 == 1) return ranks_.ValueAt(at_);
-  int32_t lower = at_ - 1;
-  while (in_[static_cast<size_t>(lower)] == 0) --lower;
-  return (static_cast<Real>(ranks_.ValueAt(lower)) + ranks_.ValueAt(at_)) / 2;
+  return (static_cast<Real>(ranks_.ValueAt(LastIn(at_ - 1))) + ranks_.ValueAt(at_)) / 2;
 }
 
 void SlidingMedian::Settle() {
+  // Down past values of the window while too many lie before the mark; then up to the next value
+  // of the window, and on past values until enough lie before it.
   while (below_ > middle_) {
-    do {
-      --at_;
-    } while (in_[static_cast<size_t>(at_)] == 0);
+    at_ = LastIn(at_ - 1);
     --below_;
   }
-  while (in_[static_cast<size_t>(at_)] == 0 || below_ < middle_) {
-    below_ += in_[static_cast<size_t>(at_)];
-    ++at_;
+  at_ = NextIn(at_);
+  while (below_ < middle_) {
+    ++below_;
+    at_ = NextIn(at_ + 1);
   }
 }
 

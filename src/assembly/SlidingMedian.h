@@ -22,9 +22,9 @@ class ValueRanks {
   std::vector<double> sorted_;
 };
 
-// A window of the sequence, its values marked in the sequence's order with a mark on its middle
-// one: a move takes one value out and one in, and the middle moves on by one of them at most,
-// past the few values between that are not in the window.
+// A window of the sequence, its values marked in the sequence's order (a bit each) with a mark
+// on its middle one: a move takes one value out and one in, and the middle moves on by one of
+// them at most, past the values between that are not in the window (64 at a step).
 class SlidingMedian {
  public:
   explicit SlidingMedian(const ValueRanks& ranks);
@@ -37,8 +37,13 @@ class SlidingMedian {
  private:
   // Moves the mark to the value with middle_ values of the window before it in order.
   void Settle();
+  void Mark(int32_t r, bool in);
+  // The first place at or after r, and the last at or before r, whose value is in the window
+  // (there must be one).
+  int32_t NextIn(int32_t r) const;
+  int32_t LastIn(int32_t r) const;
   const ValueRanks& ranks_;
-  std::vector<uint8_t> in_;  // by place in order: whether that value is in the window
+  std::vector<uint64_t> in_;  // by place in order, a bit each: whether that value is in the window
   int32_t from_ = 0, to_ = 0;
   int32_t middle_ = 0;  // values of the window before its middle one
   int32_t at_ = 0;      // the middle one's place in order
