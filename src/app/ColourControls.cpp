@@ -6,14 +6,31 @@
 
 #include "util/Numbers.h"
 
+namespace {
+
+// A check box of the strip, clicked by `keys` on `window` too while it is enabled.
+QCheckBox* KeyedCheckBox(QWidget* strip, QWidget* window, const char* text, const char* name,
+                         const QRect& place, const QString& hint, const char* keys) {
+  auto* box = new QCheckBox(QString::fromLatin1(text), strip);
+  box->setObjectName(QString::fromLatin1(name));
+  box->setGeometry(place);
+  box->setToolTip(hint);
+  auto* shortcut = new QShortcut(QKeySequence(QString::fromLatin1(keys)), window);
+  QObject::connect(shortcut, &QShortcut::activated, box, [box] {
+    if (box->isEnabled()) box->click();
+  });
+  return box;
+}
+
+}  // namespace
+
 ColourControls::ColourControls(QWidget* strip, QWidget* window, quelmar::UserPort& port)
     : QObject(strip) {
-  Colour_CheckBox = new QCheckBox(QStringLiteral("Colour"), strip);
-  Colour_CheckBox->setObjectName(QStringLiteral("Colour_CheckBox"));
-  Colour_CheckBox->setGeometry(566, 4, 62, 17);
-  Colour_CheckBox->setToolTip(
-      QStringLiteral("Stack three bands registered into one colour picture (red: the longest "
-                     "wavelength, blue: the shortest) (Ctrl+L)"));
+  Colour_CheckBox =
+      KeyedCheckBox(strip, window, "Colour", "Colour_CheckBox", {566, 4, 62, 17},
+                    QStringLiteral("Stack three bands registered into one colour picture (red: "
+                                   "the longest wavelength, blue: the shortest) (Ctrl+L)"),
+                    "Ctrl+L");
   Bands_Label = new QLabel(QStringLiteral("Bands:"), strip);
   Bands_Label->setGeometry(632, 4, 40, 17);
   static const char* const kHints[] = {"Band shown in red", "Band shown in green",
@@ -31,20 +48,11 @@ ColourControls::ColourControls(QWidget* strip, QWidget* window, quelmar::UserPor
     edit->setText(QString::number(7 - 2 * static_cast<int>(c)));
     Band_Edits[c] = edit;
   }
-  Stretch_CheckBox = new QCheckBox(QStringLiteral("Stretch"), strip);
-  Stretch_CheckBox->setObjectName(QStringLiteral("ColourStretch_CheckBox"));
-  Stretch_CheckBox->setGeometry(762, 4, 70, 17);
-  Stretch_CheckBox->setToolTip(
-      QStringLiteral("Enhanced colour: each channel stretched so that its 1st and 99th "
-                     "percentiles become black and white (Ctrl+E)"));
-  auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+L")), window);
-  connect(shortcut, &QShortcut::activated, Colour_CheckBox, [this] {
-    if (Colour_CheckBox->isEnabled()) Colour_CheckBox->click();
-  });
-  auto* enhance = new QShortcut(QKeySequence(QStringLiteral("Ctrl+E")), window);
-  connect(enhance, &QShortcut::activated, Stretch_CheckBox, [this] {
-    if (Stretch_CheckBox->isEnabled()) Stretch_CheckBox->click();
-  });
+  Stretch_CheckBox =
+      KeyedCheckBox(strip, window, "Stretch", "ColourStretch_CheckBox", {762, 4, 70, 17},
+                    QStringLiteral("Enhanced colour: each channel stretched so that its 1st and "
+                                   "99th percentiles become black and white (Ctrl+E)"),
+                    "Ctrl+E");
 }
 
 std::array<QWidget*, 5> ColourControls::TabOrder() const {
