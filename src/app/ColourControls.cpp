@@ -53,6 +53,10 @@ ColourControls::ColourControls(QWidget* strip, QWidget* window, quelmar::UserPor
                     QStringLiteral("Enhanced colour: each channel stretched so that its 1st and "
                                    "99th percentiles become black and white (Ctrl+E)"),
                     "Ctrl+E");
+  // The stretch belongs to a colour picture: it is there to tick while "Colour" is ticked.
+  Stretch_CheckBox->setEnabled(false);
+  connect(Colour_CheckBox, &QCheckBox::toggled, this,
+          [this](bool on) { Stretch_CheckBox->setEnabled(on && Colour_CheckBox->isEnabled()); });
 }
 
 std::array<QWidget*, 5> ColourControls::TabOrder() const {
@@ -69,6 +73,7 @@ void ColourControls::PrepareFor(const quelmar::LoadedProduct& product) {
   const int32_t count = std::min(product.BandCount, 7);
   const bool usable = count >= 3;
   for (QWidget* w : TabOrder()) w->setEnabled(usable);
+  Stretch_CheckBox->setEnabled(usable && Checked());
   Bands_Label->setEnabled(usable);
   if (!usable) return;
   // The bands of 689, 604 and 415 nm, or the product's last three.

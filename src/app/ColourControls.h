@@ -2,7 +2,8 @@
 // The window's colour controls, in the strip under the picture: a "Colour" check box and three
 // band fields (red, green, blue). With the box ticked, Stack combines the three bands into one
 // colour picture; Save then proposes "<PRODUCT_ID>_<wlR>_<wlG>_<wlB>nm.bmp". With "Stretch"
-// ticked too, the picture is enhanced colour: each channel stretched between its percentiles.
+// ticked too (it can be while "Colour" is), the picture is enhanced colour: each channel
+// stretched between its percentiles.
 #include <QCheckBox>
 #include <QLabel>
 #include <QObject>

@@ -108,22 +108,19 @@ TEST_F(ColourWindow, TickingColourStacksThreeBandsAndSaveWritesNoCalibrationReco
   EXPECT_EQ(form->DisplayedImage.Wavelength, "415");
 }
 
-// "Stretch" restacks the colour picture shown as enhanced colour (each channel spread between its
-// percentiles), says so, and unticked gives the picture back as it was.
+// "Stretch", there to tick while "Colour" is ticked, restacks the colour picture shown as
+// enhanced colour (each channel spread between its percentiles), says so, and unticked gives the
+// picture back as it was.
 TEST_F(ColourWindow, StretchRestacksTheColourPictureEnhanced) {
   WriteFileBytes(
       dir.File("M7004CE.IMG"),
       ProductBytes(MakeProduct("M7004CE", 24, 78, 64, "(321, 360, 415, 566, 604, 643, 689) <nm>")));
   Load(dir.File("M7004CE.IMG"));
-  // Without a colour picture shown, ticking it only sets what the next one will be.
-  port.Clear();
-  QTest::mouseClick(Colour().Stretch_CheckBox, Qt::LeftButton, {},
-                    QPoint(6, Colour().Stretch_CheckBox->height() / 2));
-  EXPECT_TRUE(port.Lines().empty());
-  QTest::mouseClick(Colour().Stretch_CheckBox, Qt::LeftButton, {},
-                    QPoint(6, Colour().Stretch_CheckBox->height() / 2));
+  // It belongs to a colour picture: there to tick only while "Colour" is ticked.
+  EXPECT_FALSE(Colour().Stretch_CheckBox->isEnabled());
   QTest::mouseClick(Colour().Colour_CheckBox, Qt::LeftButton, {},
                     QPoint(6, Colour().Colour_CheckBox->height() / 2));
+  EXPECT_TRUE(Colour().Stretch_CheckBox->isEnabled());
   const quelmar::Picture plain = form->picture;
   const auto same = [](const quelmar::Picture& a, const quelmar::Picture& b) {
     if (a.Height() != b.Height() || a.Stride() != b.Stride()) return false;
@@ -148,6 +145,9 @@ TEST_F(ColourWindow, StretchRestacksTheColourPictureEnhanced) {
   QTest::mouseClick(Colour().Stretch_CheckBox, Qt::LeftButton, {},
                     QPoint(6, Colour().Stretch_CheckBox->height() / 2));
   EXPECT_TRUE(same(form->picture, plain));
+  QTest::mouseClick(Colour().Colour_CheckBox, Qt::LeftButton, {},
+                    QPoint(6, Colour().Colour_CheckBox->height() / 2));
+  EXPECT_FALSE(Colour().Stretch_CheckBox->isEnabled());
 }
 
 // With "Colour" ticked, Find travel measures the colour picture's travel on its reference band,
