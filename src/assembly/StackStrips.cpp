@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "assembly/CameraSettings.h"
 #include "assembly/Distortion.h"
@@ -451,7 +452,60 @@ int32_t StackStrips::FindEmptyColumns(int32_t sampled,
   };
   // Each strip read into the same storage, and looked at as it is read.
   GreyImage strip;
+  // Without a look at the strips, the first is read whole, and of the others only the columns
+  // it left without data (a few at the strip's sides, or none), read at the selected columns as
+  // the whole strips read them; the selection is given back afterwards. (Where most columns have
+  // no data, as in the wide rows of ultraviolet bands, every strip is read whole.)
+  bool narrow = !look && (sourceX_.empty() || !wholeAt_.empty());
+  std::vector<int32_t> unseen;
+  struct KeptSelection {
+    StackStrips& strips;
+    int32_t selected;
+    std::vector<int32_t> at;
+    std::vector<float> x, y;
+    std::vector<ColumnRun> runs;
+    explicit KeptSelection(StackStrips& s)
+        : strips(s),
+          selected(s.selected_),
+          at(std::move(s.tapAt_)),
+          x(std::move(s.tapX_)),
+          y(std::move(s.tapY_)),
+          runs(std::move(s.runs_)) {}
+    ~KeptSelection() {
+      strips.selected_ = selected;
+      strips.tapAt_ = std::move(at);
+      strips.tapX_ = std::move(x);
+      strips.tapY_ = std::move(y);
+      strips.runs_ = std::move(runs);
+    }
+    KeptSelection(const KeptSelection&) = delete;
+    KeptSelection& operator=(const KeptSelection&) = delete;
+  };
+  std::optional<KeptSelection> kept;
   for (int32_t k = 0; k < count; ++k) {
+    if (narrow && k == 1) {
+      for (int32_t x = 0; x < width_; ++x)
+        if (!seen[static_cast<size_t>(x)]) unseen.push_back(x);
+      if (unseen.empty()) break;
+      // Many columns without data (the wide rows of ultraviolet bands) are as quick read whole.
+      if (unseen.size() * 4 > static_cast<size_t>(width_)) {
+        unseen.clear();
+        narrow = false;
+      }
+      if (narrow) {
+        kept.emplace(*this);
+        SelectColumns(unseen);
+      }
+    }
+    if (kept) {
+      ReadColumnsInto(frameletOf(k), 0, lines_, strip);
+      for (int32_t y = 0; y < strip.Height; ++y) {
+        const float* row = strip.Row(y);
+        for (size_t i = 0; i < unseen.size(); ++i)
+          seen[static_cast<size_t>(unseen[i])] |= static_cast<uint8_t>(row[i] > 0);
+      }
+      continue;
+    }
     ReadInto(frameletOf(k), 0, lines_, strip);
     for (int32_t y = 0; y < strip.Height; ++y) {
       const float* row = strip.Row(y);
@@ -460,6 +514,7 @@ int32_t StackStrips::FindEmptyColumns(int32_t sampled,
     }
     if (look) look(strip);
   }
+  kept.reset();
   for (int32_t x = 0; x < width_; ++x)
     if (!seen[static_cast<size_t>(x)]) emptyColumns_.push_back(x);
   return width_ - static_cast<int32_t>(emptyColumns_.size());

@@ -303,5 +303,57 @@ TEST(OverlapMatch, StripsReadAtChosenColumnsMatchTheWholeStrips) {
   EXPECT_LT(kept, strips->Width());
 }
 
+// Found without a look at the strips (the first read whole, then only the columns it left
+// without data), the empty columns are those a look at every strip finds: columns of no data in
+// the first framelet alone keep theirs, columns of none anywhere are empty. The columns chosen
+// before are read as before.
+TEST(OverlapMatch, EmptyColumnsFoundWithoutALookAreThoseFoundWithOne) {
+  testing::TempDir dir;
+  sim::SimulatorOptions o;
+  o.kind = sim::ProductKind::CE;
+  o.framelets = 6;
+  o.seed = 5;
+  sim::SimulatedProduct p = sim::SimulateProduct(o);
+  for (int32_t row = 0; row < p.Lines(); ++row) {
+    uint8_t* samples = p.image.data() + static_cast<size_t>(row) * static_cast<size_t>(p.width);
+    if (row < p.frameletHeight) std::fill(samples + 300, samples + 340, uint8_t{0});
+    std::fill(samples + 600, samples + 606, uint8_t{0});
+  }
+  const std::string path = dir.File(sim::ProductFileName(p));
+  testing::WriteFileBytes(path, sim::ProductFileBytes(p));
+  testing::ScriptedPort port;
+  LoadedProduct product;
+  ASSERT_EQ(LoadEdrProduct(path, product, port, nullptr), LoadOutcome::ImageRead);
+  for (int32_t mode = 0; mode < 4; ++mode) {
+    SCOPED_TRACE(mode);
+    StripGeometry g;
+    g.Band = mode == 3 ? 1 : 3;
+    g.CorrectDistortion = g.CorrectVertically = mode >= 2;
+    g.SettingsPath = dir.File("no-settings-here.ini");
+    std::string problem;
+    std::optional<StackStrips> strips = StackStrips::Open(product, g, port, problem);
+    ASSERT_TRUE(strips) << problem;
+    const int32_t looked = strips->FindEmptyColumns(6, [](const GreyImage&) {});
+    const std::vector<int32_t> empty = strips->EmptyColumns();
+    if (mode < 3) {
+      EXPECT_FALSE(empty.empty());
+      EXPECT_LT(empty.size(), 40u);  // not the columns of the first framelet's gap
+    }
+    std::vector<int32_t> columns;
+    for (int32_t x = 280; x < 360; ++x) columns.push_back(x);
+    strips->SelectColumns(columns);
+    const GreyImage before = strips->ReadColumns(2, 0, strips->Height());
+    EXPECT_EQ(strips->FindEmptyColumns(6), looked);
+    EXPECT_EQ(strips->EmptyColumns(), empty);
+    const GreyImage after = strips->ReadColumns(2, 0, strips->Height());
+    ASSERT_EQ(after.Values.size(), before.Values.size());
+    for (size_t i = 0; i < after.Values.size(); ++i) {
+      EXPECT_TRUE(after.Values[i] == before.Values[i] ||
+                  (std::isnan(after.Values[i]) && std::isnan(before.Values[i])))
+          << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quelmar
