@@ -16,6 +16,7 @@
 #include "assembly/StackStrips.h"
 #include "product/EdrLoader.h"
 #include "support/ScriptedPort.h"
+#include "support/Simulated.h"
 #include "support/TestFiles.h"
 
 namespace quelmar {
@@ -319,11 +320,9 @@ TEST(OverlapMatch, EmptyColumnsFoundWithoutALookAreThoseFoundWithOne) {
     if (row < p.frameletHeight) std::fill(samples + 300, samples + 340, uint8_t{0});
     std::fill(samples + 600, samples + 606, uint8_t{0});
   }
-  const std::string path = dir.File(sim::ProductFileName(p));
-  testing::WriteFileBytes(path, sim::ProductFileBytes(p));
+  const LoadedProduct product = testing::LoadSimulated(p, dir);
+  ASSERT_TRUE(product.HasImage());
   testing::ScriptedPort port;
-  LoadedProduct product;
-  ASSERT_EQ(LoadEdrProduct(path, product, port, nullptr), LoadOutcome::ImageRead);
   for (int32_t mode = 0; mode < 4; ++mode) {
     SCOPED_TRACE(mode);
     StripGeometry g;
