@@ -8,7 +8,6 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <cmath>
 #include <exception>
 #include <string>
 #include <tuple>
@@ -99,8 +98,7 @@ std::pair<Real, Real> FoundTravel(bool corrected) {
   SilentPort port;
   const TravelEstimate e = MeasureTravel(ColourProduct().loaded, geometry, port);
   if (!e.Found) throw QuelmarError("the travel was not found: " + e.Reason);
-  const auto three = [](Real v) { return std::nearbyintl(v * 1000) / 1000; };
-  return {three(e.Vertical), three(e.Horizontal)};
+  return {TravelAsShown(e.Vertical), TravelAsShown(e.Horizontal)};
 }
 
 const bool kRegistered = [] {

@@ -1395,4 +1395,8 @@ std::string TravelMessage(const TravelEstimate& e) {
          Count(e.PairsUsed, "framelet pair", "framelet pairs") + ")";
 }
 
+Real TravelAsShown(Real travel) {
+  return ParseReal(FormatFixed(travel, 3)).value;
+}
+
 }  // namespace quelmar

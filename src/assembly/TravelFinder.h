@@ -66,4 +66,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
 // "Travel not found (band 3): <reason>".
 std::string TravelMessage(const TravelEstimate& estimate);
 
+// A measured travel as the messages and the travel fields give it, to three decimals: a stack
+// made with it is the one a user makes by typing what they show.
+Real TravelAsShown(Real travel);
+
 }  // namespace quelmar

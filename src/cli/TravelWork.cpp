@@ -83,8 +83,9 @@ bool ApplyMeasuredTravel(const CliOptions& options, const LoadedProduct& product
     result.status = std::max(result.status, 1);
     return false;
   }
-  if (options.verticalAuto) request.VerticalTravel = e.Vertical;
-  if (options.horizontalAuto) request.HorizontalTravel = e.Horizontal;
+  // The travels the message below gives, so that typing them in makes the same picture.
+  if (options.verticalAuto) request.VerticalTravel = TravelAsShown(e.Vertical);
+  if (options.horizontalAuto) request.HorizontalTravel = TravelAsShown(e.Horizontal);
   request.Profile = TravelProfile();
   if (options.travelProfile && e.Varies()) {
     request.Profile = ProfileOf(e);

@@ -27,11 +27,11 @@ std::vector<std::string> Split(const std::string& text, char at) {
   return parts;
 }
 
-// A monochrome product 160 samples wide: framelet f sees the ground moved f x travel rows down
-// and f x drift columns; `flat` gives every sample one grey level.
+// A monochrome product 160 samples wide (of 10 framelets unless given): framelet f sees the ground
+// moved f x travel rows down and f x drift columns; `flat` gives every sample one grey level.
 std::string WriteProduct(const TempDir& dir, const std::string& id, double travel, double drift,
-                         bool flat = false) {
-  const int32_t framelets = 10, height = 14, width = 160;
+                         bool flat = false, int32_t framelets = 10) {
+  const int32_t height = 14, width = 160;
   SyntheticProduct p = MakeProduct(id, framelets, height, width, "643 <nm>");
   for (int32_t f = 0; f < framelets; ++f)
     for (int32_t y = 0; y < height; ++y)
@@ -92,7 +92,6 @@ TEST(CliTravel, StackUsesTheMeasuredTravelsAndSaysSo) {
   EXPECT_NE(run.out.find(" (measured), horizontal -0.7"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find(" (measured) pixels (band 1, 9 framelet pairs)"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(dir.File("auto.bmp")).substr(0, 2), "BM");
-
   const CliRun given = RunTool(
       {"stack", "--vertical-travel", "auto", "--horizontal-travel", "-1", "-o", "given.bmp", good},
       dir.Path());
@@ -110,6 +109,31 @@ TEST(CliTravel, StackUsesTheMeasuredTravelsAndSaysSo) {
       RunTool({"stack", "--travel-profile", "--vertical-travel", "11", good}, dir.Path()).status,
       2);
   EXPECT_EQ(RunTool({"travel", "--tsv", "--output-dir", "x", good}, dir.Path()).status, 2);
+}
+
+// The travels a stack's message gives, typed in, make the same picture as "auto": over a long
+// product, the thousandths the message leaves out would place some framelets a row or a column
+// elsewhere.
+TEST(CliTravel, StackWithTheMeasuredTravelsIsTheOneTheirMessageGives) {
+  TempDir dir;
+  const std::string product = WriteProduct(dir, "M8004ME", 10.5, -0.75, false, 80);
+  const CliRun run = RunTool({"stack", "--vertical-travel", "auto", "--horizontal-travel", "auto",
+                              "-o", "auto.bmp", product},
+                             dir.Path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto said = [&](const std::string& before) {
+    const size_t at = run.out.find(before);
+    if (at == std::string::npos) return std::string("?");
+    const size_t from = at + before.size();
+    return run.out.substr(from, run.out.find(' ', from) - from);
+  };
+  const std::string vertical = said("Travel used: vertical "), horizontal = said(", horizontal ");
+  const CliRun typed = RunTool({"stack", "--vertical-travel", vertical, "--horizontal-travel",
+                                horizontal, "-o", "typed.bmp", product},
+                               dir.Path());
+  ASSERT_EQ(typed.status, 0) << typed.err;
+  EXPECT_TRUE(ReadFileBytes(dir.File("typed.bmp")) == ReadFileBytes(dir.File("auto.bmp")))
+      << "typed " << vertical << " " << horizontal;
 }
 
 TEST(CliTravel, HelpDocumentsTheOptions) {

@@ -87,8 +87,9 @@ TEST(TravelFinder, StacksWithTheFoundTravelAreAsCloseToTheTruthAsWithTheTrueOne)
             const auto withTrue =
                 testing::CorrectedStackError(p, product, band, static_cast<Real>(travel / scale),
                                              static_cast<Real>(drift / scale), settings);
-            const auto withFound =
-                testing::CorrectedStackError(p, product, band, e.Vertical, e.Horizontal, settings);
+            // Stacked as the window and the command line stack it: with the travel they show.
+            const auto withFound = testing::CorrectedStackError(
+                p, product, band, TravelAsShown(e.Vertical), TravelAsShown(e.Horizontal), settings);
             ASSERT_GT(withTrue.pixels, b.ultraviolet ? 500 : 20000);
             const double ratio = withFound.meanError / withTrue.meanError;
             ++t.n;
