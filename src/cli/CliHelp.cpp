@@ -116,7 +116,8 @@ Options
   --vertical-travel X      output rows per framelet, 0 to 14 (default: 2.15 for a two-band
                            product, 11 otherwise); a travel above the framelet height is drawn
                            as the framelet height, as the window does
-                           ("auto": measured from the product, as the travel command does)
+                           ("auto": measured from the product, as the travel command does,
+                           and used to the three decimals it gives)
   --horizontal-travel X    output columns per framelet, may be negative (default: 0; "auto":
                            measured)
   --travel-profile         lay each framelet by the travel measured between it and the one
