@@ -27,6 +27,7 @@ namespace quelmar {
 namespace {
 
 constexpr int32_t kSampledFramelets = 16;  // for the whole-band checks
+constexpr int32_t kSceneEvery = 8;         // columns with data per column the scene check reads
 constexpr int32_t kCoarsePairs = 9;        // pairs searched over every whole-pixel travel
 constexpr int32_t kSideways = 4;           // whole columns searched either side
 constexpr int32_t kRefinedColumns = 176;   // columns per row used to start the refinement
@@ -362,6 +363,35 @@ class SceneCheck {
   std::vector<float> count_, white_, sum_, square_;
 };
 
+// What is wrong with the scene a band's strips show, if anything (its empty columns found): the
+// strips of kSampledFramelets framelets spread over the product, on every kSceneEvery-th column
+// with data (a saturated or featureless scene is so on every column; a whole strip costs as
+// much to read as a dozen pairs to match).
+std::string SceneProblem(StackStrips& strips) {
+  std::vector<int32_t> columns;
+  const std::vector<int32_t>& empty = strips.EmptyColumns();
+  auto skip = empty.begin();
+  int32_t k = 0;
+  for (int32_t x = 0; x < strips.Width(); ++x) {
+    if (skip != empty.end() && *skip == x) {
+      ++skip;
+      continue;
+    }
+    if (k++ % kSceneEvery == 0) columns.push_back(x);
+  }
+  strips.SelectColumns(columns);
+  const int32_t fc = strips.Framelets();
+  const int32_t count = std::max(1, std::min(kSampledFramelets, fc));
+  SceneCheck scene;
+  GreyImage strip;
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t f = count == 1 ? 0 : static_cast<int32_t>(int64_t{i} * (fc - 1) / (count - 1));
+    strips.ReadColumnsInto(f, 0, strips.Height(), strip);
+    scene.Add(strip);
+  }
+  return scene.Problem({});
+}
+
 // Whether the spans of framelets `apart` apart against the neighbour, `matched` of them, are laid
 // end to end (see tiled in MeasureTravel).
 bool SpansTile(int32_t apart, int32_t matched) {
@@ -669,11 +699,9 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   std::string sceneProblem;
   std::vector<int32_t> refined;
   const auto lookAtBand = [&](StackStrips& strips) {
-    SceneCheck scene;
-    dataColumns = strips.FindEmptyColumns(kSampledFramelets,
-                                          [&](const GreyImage& strip) { scene.Add(strip); });
+    dataColumns = strips.FindEmptyColumns(kSampledFramelets);
     if (dataColumns == 0) return;
-    sceneProblem = scene.Problem(strips.EmptyColumns());
+    sceneProblem = SceneProblem(strips);
     if (!sceneProblem.empty()) return;
     // The start needs no more than the columns the pairs are refined on, nor the precision of a
     // pair's own travel: the pairs refine it.

@@ -586,6 +586,18 @@ TEST(TravelFinder, SaysWhyWhenTheProductCannotTell) {
             "Travel not found (band 2): the scene is featureless: every sample has the same grey "
             "level");
   EXPECT_EQ(measureWith(255, "M1WHITEVE").Reason, "the scene is saturated: most samples are 255");
+  // Corrected strips, white over most of their width, or over a quarter (the rest tells).
+  const auto whiteOn = [&](double share, const std::string& id) {
+    sim::SimulatedProduct q = p;
+    const auto white = static_cast<size_t>(share * q.width);
+    for (size_t row = 0; row < static_cast<size_t>(q.Lines()); ++row)
+      std::fill_n(q.image.begin() + static_cast<std::ptrdiff_t>(row * q.width), white, 255);
+    q.productId = id;
+    return Measure(Load(q, dir), Corrected(2, dir));
+  };
+  EXPECT_EQ(whiteOn(0.8, "M1MOSTWHITEVE").Reason, "the scene is saturated: most samples are 255");
+  const TravelEstimate partly = whiteOn(0.25, "M1SOMEWHITEVE");
+  EXPECT_TRUE(partly.Found) << partly.Reason;
   EXPECT_EQ(measureWith(0, "M1DARKVE").Reason, "the band has no data: every sample is 0");
 
   o.framelets = 1;
