@@ -224,34 +224,6 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
     solveScales(steps * static_cast<size_t>(k) / static_cast<size_t>(shares),
                 steps * static_cast<size_t>(k + 1) / static_cast<size_t>(shares));
   });
-  // Lines from .. to - 1 (from 1), each with its own scales.
-  const auto layLines = [&](int32_t fromLine, int32_t toLine) {
-    std::vector<double> scales(static_cast<size_t>(std::max(0, reach) + 1));
-    for (int32_t line = fromLine; line < toLine; ++line) {
-      const int32_t b = bandRowOf(line);
-      const double groundY = groundOf(line);
-      for (int32_t dx = 0; dx <= reach; ++dx) {
-        const double u = std::sqrt(static_cast<double>(dx) * dx + groundY * groundY) * kScaleSteps;
-        const auto i = std::min(static_cast<size_t>(u), steps - 2);
-        const double t = u - static_cast<double>(i);
-        scales[static_cast<size_t>(dx)] =
-            scaleTable[i] + (scaleTable[i + 1] - scaleTable[i]) * t;  // NaN beside a NaN
-      }
-      for (int32_t a = 0; a < s.width_; ++a) {
-        // The ground point this pixel stands for, and the detector point that sees it.
-        const double dx = a - centre;
-        const double scale = scales[static_cast<size_t>(std::abs(a - centre))];
-        if (std::isnan(scale)) continue;
-        const double column = geometry.SourceCentre() + dx * scale;
-        const double row = g.CorrectVertically ? h / 2 + offset - groundY * scale - 1 : b - 1.0;
-        if (column < 0 || column > wsrc - 1 || row < 0 || row > h - 1) continue;
-        const size_t at =
-            static_cast<size_t>(line - 1) * static_cast<size_t>(s.width_) + static_cast<size_t>(a);
-        s.sourceX_[at] = static_cast<float>(column);
-        s.sourceY_[at] = static_cast<float>(row);
-      }
-    }
-  };
   // Where each pixel's blend starts in the band and its weights, worked out once: every
   // framelet's strip has the same geometry.
   const bool blends = wsrc >= 2 && s.strip_.H >= 2;
@@ -260,24 +232,53 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
     s.wholeX_.assign(s.sourceX_.size(), 0.0f);
     s.wholeY_.assign(s.sourceX_.size(), 0.0f);
   }
-  const auto blendLines = [&](int32_t fromLine, int32_t toLine) {
-    const size_t end = static_cast<size_t>(toLine - 1) * static_cast<size_t>(s.width_);
-    for (size_t at = static_cast<size_t>(fromLine - 1) * static_cast<size_t>(s.width_); at < end;
-         ++at) {
-      if (std::isnan(s.sourceX_[at])) continue;
-      const double px = s.sourceX_[at], py = s.sourceY_[at];
-      const int32_t ix = std::min(static_cast<int32_t>(px), wsrc - 2);
-      const int32_t iy = std::min(static_cast<int32_t>(py), s.strip_.H - 2);
-      s.wholeAt_[at] = iy * wsrc + ix;
-      s.wholeX_[at] = static_cast<float>(px - ix);
-      s.wholeY_[at] = static_cast<float>(py - iy);
+  // Lines from .. to - 1 (from 1), each with its own scales; each pixel's source and, from the
+  // position kept, its blend.
+  const double sourceCentre = geometry.SourceCentre(), top = h / 2 + offset;
+  const double lastColumn = wsrc - 1, lastRow = h - 1;
+  const auto layLines = [&](int32_t fromLine, int32_t toLine) {
+    std::vector<double> scales(static_cast<size_t>(std::max(0, reach) + 1));
+    for (int32_t line = fromLine; line < toLine; ++line) {
+      const int32_t b = bandRowOf(line);
+      const double groundY = groundOf(line), groundY2 = groundY * groundY;
+      for (int32_t dx = 0; dx <= reach; ++dx) {
+        const double u = std::sqrt(static_cast<double>(dx) * dx + groundY2) * kScaleSteps;
+        const auto i = std::min(static_cast<size_t>(u), steps - 2);
+        const double t = u - static_cast<double>(i);
+        scales[static_cast<size_t>(dx)] =
+            scaleTable[i] + (scaleTable[i + 1] - scaleTable[i]) * t;  // NaN beside a NaN
+      }
+      const size_t first = static_cast<size_t>(line - 1) * static_cast<size_t>(s.width_);
+      float* sourceX = s.sourceX_.data() + first;
+      float* sourceY = s.sourceY_.data() + first;
+      int32_t* wholeAt = blends ? s.wholeAt_.data() + first : nullptr;
+      float* wholeX = blends ? s.wholeX_.data() + first : nullptr;
+      float* wholeY = blends ? s.wholeY_.data() + first : nullptr;
+      const double* scaleAt = scales.data();
+      const double bandRow = b - 1.0;
+      for (int32_t a = 0; a < s.width_; ++a) {
+        // The ground point this pixel stands for, and the detector point that sees it.
+        const double dx = a - centre;
+        const double scale = scaleAt[std::abs(a - centre)];
+        if (std::isnan(scale)) continue;
+        const double column = sourceCentre + dx * scale;
+        const double row = g.CorrectVertically ? top - groundY * scale - 1 : bandRow;
+        if (column < 0 || column > lastColumn || row < 0 || row > lastRow) continue;
+        const auto px = static_cast<float>(column), py = static_cast<float>(row);
+        sourceX[a] = px;
+        sourceY[a] = py;
+        if (!blends) continue;
+        const int32_t ix = std::min(static_cast<int32_t>(px), wsrc - 2);
+        const int32_t iy = std::min(static_cast<int32_t>(py), s.strip_.H - 2);
+        wholeAt[a] = iy * wsrc + ix;
+        wholeX[a] = static_cast<float>(static_cast<double>(px) - ix);
+        wholeY[a] = static_cast<float>(static_cast<double>(py) - iy);
+      }
     }
   };
   // Each line is laid out on its own: in parts, a share of the lines each.
   RunParts(shares, [&](int32_t k) {
-    const int32_t fromLine = 1 + k * s.lines_ / shares, toLine = 1 + (k + 1) * s.lines_ / shares;
-    layLines(fromLine, toLine);
-    if (blends) blendLines(fromLine, toLine);
+    layLines(1 + k * s.lines_ / shares, 1 + (k + 1) * s.lines_ / shares);
   });
   return s;
 }
