@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -84,7 +85,8 @@ const bool kHasWideVectors = ProcessorHasWideVectors();
 __attribute__((target("avx2"))) void BlendTapsWide(const uint8_t* band, int32_t wsrc,
                                                    const int32_t* at, const float* tx,
                                                    const float* ty, int32_t n, float* out) {
-  const __m256i none = _mm256_set1_epi32(-1), farthest = _mm256_set1_epi32(14);
+  const __m256i none = _mm256_set1_epi32(-1),
+                farthest = _mm256_set1_epi32(StackStrips::kBlockReach);
   // A shuffle index with bit 7 set gives 0: each dword takes one byte, its upper three zero.
   const __m256i oneByte = _mm256_set1_epi32(static_cast<int32_t>(0x80808000u));
   const __m256i next = _mm256_set1_epi32(1);
@@ -123,6 +125,49 @@ __attribute__((target("avx2"))) void BlendTapsWide(const uint8_t* band, int32_t 
     const __m256 bottom = _mm256_add_ps(b0, _mm256_mul_ps(_mm256_sub_ps(b1, b0), fx));
     const __m256 v = _mm256_add_ps(top, _mm256_mul_ps(_mm256_sub_ps(bottom, top), fy));
     _mm256_storeu_ps(out + i, _mm256_blendv_ps(nan, v, _mm256_castsi256_ps(valid)));
+  }
+  BlendTaps(band, wsrc, at, tx, ty, i, n, out);
+}
+
+// BlendTapsWide with what it works out of each block's taps alone worked out beforehand (see
+// StackStrips::TapBlock): the same values.
+__attribute__((target("avx2"))) void BlendTapBlocksWide(const uint8_t* band, int32_t wsrc,
+                                                        const StackStrips::TapBlock* blocks,
+                                                        const int32_t* at, const float* tx,
+                                                        const float* ty, int32_t n, float* out) {
+  const __m256i oneByte = _mm256_set1_epi32(static_cast<int32_t>(0x80808000u));
+  const __m256i next = _mm256_set1_epi32(1), none = _mm256_set1_epi32(0xff);
+  const __m256 nan = _mm256_set1_ps(kNaN);
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const StackStrips::TapBlock& block = blocks[i / 8];
+    if (block.base == StackStrips::TapBlock::kEmpty) {
+      _mm256_storeu_ps(out + i, nan);
+      continue;
+    }
+    if (block.base == StackStrips::TapBlock::kApart) {
+      BlendTaps(band, wsrc, at, tx, ty, i, i + 8, out);
+      continue;
+    }
+    const __m256i stored =
+        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(block.offsets)));
+    const __m256i invalid = _mm256_cmpeq_epi32(stored, none);
+    const __m256i offsets = _mm256_andnot_si256(invalid, stored);
+    const __m256i row0 = _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(band + block.base)));
+    const __m256i row1 = _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(band + block.base + wsrc)));
+    const __m256i left = _mm256_or_si256(offsets, oneByte);
+    const __m256i right = _mm256_or_si256(_mm256_add_epi32(offsets, next), oneByte);
+    const __m256 a0 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row0, left));
+    const __m256 a1 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row0, right));
+    const __m256 b0 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row1, left));
+    const __m256 b1 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row1, right));
+    const __m256 fx = _mm256_loadu_ps(tx + i), fy = _mm256_loadu_ps(ty + i);
+    const __m256 top = _mm256_add_ps(a0, _mm256_mul_ps(_mm256_sub_ps(a1, a0), fx));
+    const __m256 bottom = _mm256_add_ps(b0, _mm256_mul_ps(_mm256_sub_ps(b1, b0), fx));
+    const __m256 v = _mm256_add_ps(top, _mm256_mul_ps(_mm256_sub_ps(bottom, top), fy));
+    _mm256_storeu_ps(out + i, _mm256_blendv_ps(v, nan, _mm256_castsi256_ps(invalid)));
   }
   BlendTaps(band, wsrc, at, tx, ty, i, n, out);
 }
@@ -370,6 +415,35 @@ void StackStrips::SelectColumns(const std::vector<int32_t>& columns) {
       tapY_[at] = wholeY_[source];
     }
   }
+  // Each line's blocks of eight taps, as BlendTapsWide reads them.
+  tapBlocks_.clear();
+  if (sourceX_.empty() || !blend) return;
+  const int32_t perLine = selected_ / 8;
+  tapBlocks_.resize(static_cast<size_t>(lines_) * static_cast<size_t>(perLine));
+  for (int32_t line = 0; line < lines_; ++line) {
+    for (int32_t b = 0; b < perLine; ++b) {
+      const int32_t* taps = tapAt_.data() + static_cast<size_t>(line) * columns.size() + 8 * b;
+      TapBlock& block = tapBlocks_[static_cast<size_t>(line) * perLine + static_cast<size_t>(b)];
+      int32_t least = INT32_MAX;
+      for (int32_t j = 0; j < 8; ++j)
+        if (taps[j] >= 0) least = std::min(least, taps[j]);
+      if (least == INT32_MAX) {
+        block.base = TapBlock::kEmpty;
+        continue;
+      }
+      block.base = least;
+      for (int32_t j = 0; j < 8; ++j) {
+        if (taps[j] < 0) {
+          block.offsets[j] = TapBlock::kNoTap;
+        } else if (taps[j] - least <= kBlockReach) {
+          block.offsets[j] = static_cast<uint8_t>(taps[j] - least);
+        } else {
+          block.base = TapBlock::kApart;
+          break;
+        }
+      }
+    }
+  }
 }
 
 GreyImage StackStrips::ReadColumns(int32_t framelet, int32_t firstLine, int32_t lines) const {
@@ -417,15 +491,23 @@ void StackStrips::ReadColumnsInto(int32_t framelet, int32_t firstLine, int32_t l
     const uint8_t* band = p.Rows.Row(static_cast<int32_t>(first));
     const float* tx = tapX_.data() + row;
     const float* ty = tapY_.data() + row;
-    BlendLine(band, wsrc, first, at, tx, ty, selected_, out);
+    const TapBlock* blocks =
+        tapBlocks_.empty() ? nullptr
+                           : tapBlocks_.data() + static_cast<size_t>(line - 1) * (selected_ / 8);
+    BlendLine(band, wsrc, first, at, tx, ty, selected_, out, blocks);
   }
 }
 
 void StackStrips::BlendLine(const uint8_t* band, int32_t wsrc, int64_t first, const int32_t* at,
-                            const float* tx, const float* ty, int32_t n, float* out) const {
+                            const float* tx, const float* ty, int32_t n, float* out,
+                            const TapBlock* blocks) const {
 #if QUELMAR_X86_VECTORS
   // The wide path reads sixteen bytes from a tap on: a row beyond the band keeps them inside.
   if (kHasWideVectors && wsrc >= 16 && first + strip_.H < product_->Rows.Lines()) {
+    if (blocks != nullptr) {
+      BlendTapBlocksWide(band, wsrc, blocks, at, tx, ty, n, out);
+      return;
+    }
     BlendTapsWide(band, wsrc, at, tx, ty, n, out);
     return;
   }
@@ -465,19 +547,22 @@ int32_t StackStrips::FindEmptyColumns(int32_t sampled,
     std::vector<int32_t> at;
     std::vector<float> x, y;
     std::vector<ColumnRun> runs;
+    std::vector<TapBlock> blocks;
     explicit KeptSelection(StackStrips& s)
         : strips(s),
           selected(s.selected_),
           at(std::move(s.tapAt_)),
           x(std::move(s.tapX_)),
           y(std::move(s.tapY_)),
-          runs(std::move(s.runs_)) {}
+          runs(std::move(s.runs_)),
+          blocks(std::move(s.tapBlocks_)) {}
     ~KeptSelection() {
       strips.selected_ = selected;
       strips.tapAt_ = std::move(at);
       strips.tapX_ = std::move(x);
       strips.tapY_ = std::move(y);
       strips.runs_ = std::move(runs);
+      strips.tapBlocks_ = std::move(blocks);
     }
     KeptSelection(const KeptSelection&) = delete;
     KeptSelection& operator=(const KeptSelection&) = delete;

@@ -78,13 +78,26 @@ class StackStrips {
   // The columns FindEmptyColumns found without data, in order.
   const std::vector<int32_t>& EmptyColumns() const { return emptyColumns_; }
 
+  // Eight neighbouring selected columns of a corrected line, as the wide blend reads them: the
+  // first of the bytes their taps blend (the least), and each tap's from it (kNoTap: no data),
+  // where all lie within kBlockReach of it; else kEmpty (no data) or kApart (read tap by tap).
+  struct TapBlock {
+    static constexpr int32_t kEmpty = -1, kApart = -2;
+    static constexpr uint8_t kNoTap = 0xff;
+    int32_t base = kEmpty;
+    uint8_t offsets[8] = {};
+  };
+  static constexpr int32_t kBlockReach = 14;  // two bytes from it lie within sixteen
+
  private:
   StackStrips() = default;
   // Read into `image`'s storage (no allocation once it is large enough).
   void ReadInto(int32_t framelet, int32_t firstLine, int32_t lines, GreyImage& image) const;
   // n corrected taps of one line of framelet band `band` (its first row `first`) into out.
+  // With `blocks`, the line's TapBlocks of the selected columns.
   void BlendLine(const uint8_t* band, int32_t wsrc, int64_t first, const int32_t* at,
-                 const float* tx, const float* ty, int32_t n, float* out) const;
+                 const float* tx, const float* ty, int32_t n, float* out,
+                 const TapBlock* blocks = nullptr) const;
   const LoadedProduct* product_ = nullptr;
   BandStrip strip_;
   std::string wavelength_;
@@ -107,6 +120,7 @@ class StackStrips {
   int32_t selected_ = 0;
   std::vector<int32_t> tapAt_;
   std::vector<float> tapX_, tapY_;
+  std::vector<TapBlock> tapBlocks_;  // per line, its whole blocks of eight (corrected only)
   // Not corrected: the selected columns as runs of consecutive source columns.
   struct ColumnRun {
     int32_t To = 0, From = 0, Count = 0;
