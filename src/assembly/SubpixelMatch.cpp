@@ -14,16 +14,6 @@
 
 namespace quelmar {
 
-Tap TapAt(double pos, int32_t size) {
-  Tap tap;
-  if (!(pos >= 0.0) || pos > static_cast<double>(size - 1) || size < 2) return tap;
-  const auto i = std::min(static_cast<int32_t>(std::floor(pos)), size - 2);
-  tap.index = i;
-  tap.t = static_cast<float>(pos - i);
-  tap.inside = true;
-  return tap;
-}
-
 namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();

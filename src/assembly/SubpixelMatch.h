@@ -176,7 +176,17 @@ struct Tap {
   float t = 0;
   bool inside = false;
 };
-Tap TapAt(double pos, int32_t size);
+// (Inline: a match works out a few for every row it reads.)
+inline Tap TapAt(double pos, int32_t size) {
+  Tap tap;
+  if (!(pos >= 0.0) || pos > static_cast<double>(size - 1) || size < 2) return tap;
+  // pos is not negative: its integer part is its floor.
+  const int32_t i = std::min(static_cast<int32_t>(pos), size - 2);
+  tap.index = i;
+  tap.t = static_cast<float>(pos - i);
+  tap.inside = true;
+  return tap;
+}
 
 // Where one row of a match's sampling grid reads both images: a at columns x + shiftA with
 // weight xA.t of the next, rows yA.index and nextA with weight yA.t; b likewise; for x from
