@@ -26,10 +26,10 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 using Sums = MatchSums;
 
-// One lane set of a row's sums.
+// One lane set of a row's sums (Lanes{} for all of them 0).
 struct Lanes {
-  float hxx[kLanes] = {}, hxy[kLanes] = {}, hyy[kLanes] = {}, bx[kLanes] = {}, by[kLanes] = {},
-        rr[kLanes] = {}, s[kLanes] = {}, ss[kLanes] = {}, sat[kLanes] = {}, n[kLanes] = {};
+  float hxx[kLanes], hxy[kLanes], hyy[kLanes], bx[kLanes], by[kLanes], rr[kLanes], s[kLanes],
+      ss[kLanes], sat[kLanes], n[kLanes];
 };
 
 // One sampled row pair: each image's grey levels and slopes already blended down the columns
@@ -101,7 +101,8 @@ QUELMAR_WIDE __m256 WideWhite(__m256 v) {
 
 // AddPair on eight columns at once with the wider vectors of processors since 2013: the same
 // operations in the same order on each lane (no fused multiply-adds), so the same sums to the
-// last bit. Adds the whole blocks of kLanes columns from xFirst and gives the first column left.
+// last bit. The sums of the whole blocks of kLanes columns from xFirst, into `l` (whatever it
+// held: as if added to Lanes{}); gives the first column left.
 __attribute__((target("avx2"))) int32_t WideRowSums(const RowPair& p, int32_t xFirst, int32_t xEnd,
                                                     int32_t shiftA, int32_t shiftB, Lanes& l) {
   static_assert(kLanes == 8);
@@ -111,14 +112,8 @@ __attribute__((target("avx2"))) int32_t WideRowSums(const RowPair& p, int32_t xF
   // the sums that hold them scaled back on the way out: scaling by powers of two is exact, so the
   // sums are AddPair's to the last bit, for two multiplications fewer per block.
   const __m256 quarter = _mm256_set1_ps(0.25f), half = _mm256_set1_ps(0.5f);
-  const __m256 four = _mm256_set1_ps(4.0f), two = _mm256_set1_ps(2.0f);
-  __m256 hxx = _mm256_mul_ps(four, _mm256_loadu_ps(l.hxx));
-  __m256 hxy = _mm256_mul_ps(four, _mm256_loadu_ps(l.hxy));
-  __m256 hyy = _mm256_mul_ps(four, _mm256_loadu_ps(l.hyy));
-  __m256 bx = _mm256_mul_ps(two, _mm256_loadu_ps(l.bx));
-  __m256 by = _mm256_mul_ps(two, _mm256_loadu_ps(l.by)), rr = _mm256_loadu_ps(l.rr);
-  __m256 s = _mm256_loadu_ps(l.s), ss = _mm256_loadu_ps(l.ss), sat = _mm256_loadu_ps(l.sat);
-  __m256 n = _mm256_loadu_ps(l.n);
+  __m256 hxx = _mm256_setzero_ps(), hxy = hxx, hyy = hxx, bx = hxx, by = hxx, rr = hxx, s = hxx,
+         ss = hxx, sat = hxx, n = hxx;
   int32_t x = xFirst;
   for (; x + kLanes - 1 <= xEnd; x += kLanes) {
     const int32_t ia = x + shiftA, ib = x + shiftB;
@@ -319,7 +314,13 @@ Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy
       Lanes l;
       int32_t x = xFirst;
 #if QUELMAR_X86_VECTORS
-      if (wide) x = WideRowSums(p, xFirst, xEnd, shiftA, shiftB, l);
+      if (wide) {
+        x = WideRowSums(p, xFirst, xEnd, shiftA, shiftB, l);
+      } else {
+        l = Lanes{};
+      }
+#else
+      l = Lanes{};
 #endif
       for (; x + kLanes - 1 <= xEnd; x += kLanes)
         for (int32_t j = 0; j < kLanes; ++j) AddPair(p, x + j + shiftA, x + j + shiftB, l, j);
