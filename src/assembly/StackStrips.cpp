@@ -78,6 +78,31 @@ inline void BlendTaps(const uint8_t* band, int32_t wsrc, const int32_t* at, cons
 #if QUELMAR_X86_VECTORS
 const bool kHasWideVectors = ProcessorHasWideVectors();
 
+// Eight taps blended, whose bytes lie in the sixteen from `base` on (and the sixteen a row
+// below): `offsets` gives each tap's first byte from there.
+__attribute__((target("avx2"), always_inline)) inline __m256 BlendEight(const uint8_t* band,
+                                                                        int32_t wsrc, int32_t base,
+                                                                        __m256i offsets,
+                                                                        const float* tx,
+                                                                        const float* ty) {
+  // A shuffle index with bit 7 set gives 0: each dword takes one byte, its upper three zero.
+  const __m256i oneByte = _mm256_set1_epi32(static_cast<int32_t>(0x80808000u));
+  const __m256i row0 =
+      _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(band + base)));
+  const __m256i row1 = _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(band + base + wsrc)));
+  const __m256i left = _mm256_or_si256(offsets, oneByte);
+  const __m256i right = _mm256_or_si256(_mm256_add_epi32(offsets, _mm256_set1_epi32(1)), oneByte);
+  const __m256 a0 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row0, left));
+  const __m256 a1 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row0, right));
+  const __m256 b0 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row1, left));
+  const __m256 b1 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row1, right));
+  const __m256 fx = _mm256_loadu_ps(tx), fy = _mm256_loadu_ps(ty);
+  const __m256 top = _mm256_add_ps(a0, _mm256_mul_ps(_mm256_sub_ps(a1, a0), fx));
+  const __m256 bottom = _mm256_add_ps(b0, _mm256_mul_ps(_mm256_sub_ps(b1, b0), fx));
+  return _mm256_add_ps(top, _mm256_mul_ps(_mm256_sub_ps(bottom, top), fy));
+}
+
 // BlendTaps on eight taps at once where they lie within sixteen bytes of each other (the
 // corrected columns of a run sample neighbouring bytes): both rows' sixteen bytes are loaded
 // once and each tap's bytes shuffled out of them. The same operations in the same order (no
@@ -87,9 +112,6 @@ __attribute__((target("avx2"))) void BlendTapsWide(const uint8_t* band, int32_t 
                                                    const float* ty, int32_t n, float* out) {
   const __m256i none = _mm256_set1_epi32(-1),
                 farthest = _mm256_set1_epi32(StackStrips::kBlockReach);
-  // A shuffle index with bit 7 set gives 0: each dword takes one byte, its upper three zero.
-  const __m256i oneByte = _mm256_set1_epi32(static_cast<int32_t>(0x80808000u));
-  const __m256i next = _mm256_set1_epi32(1);
   const __m256 nan = _mm256_set1_ps(kNaN);
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -110,20 +132,7 @@ __attribute__((target("avx2"))) void BlendTapsWide(const uint8_t* band, int32_t 
       BlendTaps(band, wsrc, at, tx, ty, i, i + 8, out);
       continue;
     }
-    const __m256i row0 =
-        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(band + base)));
-    const __m256i row1 = _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(band + base + wsrc)));
-    const __m256i left = _mm256_or_si256(offsets, oneByte);
-    const __m256i right = _mm256_or_si256(_mm256_add_epi32(offsets, next), oneByte);
-    const __m256 a0 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row0, left));
-    const __m256 a1 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row0, right));
-    const __m256 b0 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row1, left));
-    const __m256 b1 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row1, right));
-    const __m256 fx = _mm256_loadu_ps(tx + i), fy = _mm256_loadu_ps(ty + i);
-    const __m256 top = _mm256_add_ps(a0, _mm256_mul_ps(_mm256_sub_ps(a1, a0), fx));
-    const __m256 bottom = _mm256_add_ps(b0, _mm256_mul_ps(_mm256_sub_ps(b1, b0), fx));
-    const __m256 v = _mm256_add_ps(top, _mm256_mul_ps(_mm256_sub_ps(bottom, top), fy));
+    const __m256 v = BlendEight(band, wsrc, base, offsets, tx + i, ty + i);
     _mm256_storeu_ps(out + i, _mm256_blendv_ps(nan, v, _mm256_castsi256_ps(valid)));
   }
   BlendTaps(band, wsrc, at, tx, ty, i, n, out);
@@ -135,8 +144,7 @@ __attribute__((target("avx2"))) void BlendTapBlocksWide(const uint8_t* band, int
                                                         const StackStrips::TapBlock* blocks,
                                                         const int32_t* at, const float* tx,
                                                         const float* ty, int32_t n, float* out) {
-  const __m256i oneByte = _mm256_set1_epi32(static_cast<int32_t>(0x80808000u));
-  const __m256i next = _mm256_set1_epi32(1), none = _mm256_set1_epi32(0xff);
+  const __m256i none = _mm256_set1_epi32(0xff);
   const __m256 nan = _mm256_set1_ps(kNaN);
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -153,20 +161,7 @@ __attribute__((target("avx2"))) void BlendTapBlocksWide(const uint8_t* band, int
         _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(block.offsets)));
     const __m256i invalid = _mm256_cmpeq_epi32(stored, none);
     const __m256i offsets = _mm256_andnot_si256(invalid, stored);
-    const __m256i row0 = _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(band + block.base)));
-    const __m256i row1 = _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(band + block.base + wsrc)));
-    const __m256i left = _mm256_or_si256(offsets, oneByte);
-    const __m256i right = _mm256_or_si256(_mm256_add_epi32(offsets, next), oneByte);
-    const __m256 a0 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row0, left));
-    const __m256 a1 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row0, right));
-    const __m256 b0 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row1, left));
-    const __m256 b1 = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(row1, right));
-    const __m256 fx = _mm256_loadu_ps(tx + i), fy = _mm256_loadu_ps(ty + i);
-    const __m256 top = _mm256_add_ps(a0, _mm256_mul_ps(_mm256_sub_ps(a1, a0), fx));
-    const __m256 bottom = _mm256_add_ps(b0, _mm256_mul_ps(_mm256_sub_ps(b1, b0), fx));
-    const __m256 v = _mm256_add_ps(top, _mm256_mul_ps(_mm256_sub_ps(bottom, top), fy));
+    const __m256 v = BlendEight(band, wsrc, block.base, offsets, tx + i, ty + i);
     _mm256_storeu_ps(out + i, _mm256_blendv_ps(v, nan, _mm256_castsi256_ps(invalid)));
   }
   BlendTaps(band, wsrc, at, tx, ty, i, n, out);
