@@ -128,6 +128,9 @@ double MeanSquareAt(const GreyImage& a, const GreyImage& b, int32_t dx, int32_t 
   const int32_t x0 = std::max(0, -dx), x1 = std::min(b.Width, a.Width - dx);
   double sum = 0;
   count = 0;
+  // No columns (or rows) in common: nothing to compare, and no row to point into (an image
+  // without columns holds no storage).
+  if (x1 <= x0 || y1 <= y0) return 0.0;
   for (int32_t y = y0; y < y1; y += step) {
     const float* ra = a.Row(y + dy) + dx;
     const float* rb = b.Row(y);

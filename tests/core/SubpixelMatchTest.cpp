@@ -179,6 +179,9 @@ TEST(SubpixelMatch, SaysWhenImagesCannotTell) {
   // No data at all.
   const GreyImage empty(64, 14);
   EXPECT_EQ(EstimateShift(empty, empty, wide).Verdict, MatchVerdict::NoOverlap);
+  // Strips without columns (a band whose columns all lack data): nothing to point into.
+  const GreyImage none(0, 14);
+  EXPECT_EQ(EstimateShift(none, none, wide).Verdict, MatchVerdict::NoOverlap);
 }
 
 }  // namespace
