@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -105,41 +104,9 @@ __attribute__((target("avx2"), always_inline)) inline __m256 BlendEight(const ui
 
 // BlendTaps on eight taps at once where they lie within sixteen bytes of each other (the
 // corrected columns of a run sample neighbouring bytes): both rows' sixteen bytes are loaded
-// once and each tap's bytes shuffled out of them. The same operations in the same order (no
-// fused multiply-adds), so the same values to the last bit; other blocks take BlendTaps.
-__attribute__((target("avx2"))) void BlendTapsWide(const uint8_t* band, int32_t wsrc,
-                                                   const int32_t* at, const float* tx,
-                                                   const float* ty, int32_t n, float* out) {
-  const __m256i none = _mm256_set1_epi32(-1),
-                farthest = _mm256_set1_epi32(StackStrips::kBlockReach);
-  const __m256 nan = _mm256_set1_ps(kNaN);
-  int32_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const __m256i taps = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + i));
-    const __m256i valid = _mm256_cmpgt_epi32(taps, none);
-    if (_mm256_testz_si256(valid, valid)) {  // no data in the block
-      _mm256_storeu_ps(out + i, nan);
-      continue;
-    }
-    // The first byte the block needs: the least tap with data.
-    __m256i least = _mm256_blendv_epi8(_mm256_set1_epi32(INT32_MAX), taps, valid);
-    least = _mm256_min_epi32(least, _mm256_shuffle_epi32(least, 0x4e));
-    least = _mm256_min_epi32(least, _mm256_shuffle_epi32(least, 0xb1));
-    least = _mm256_min_epi32(least, _mm256_permute2x128_si256(least, least, 1));
-    const int32_t base = _mm256_cvtsi256_si32(least);
-    const __m256i offsets = _mm256_and_si256(_mm256_sub_epi32(taps, least), valid);
-    if (!_mm256_testz_si256(_mm256_cmpgt_epi32(offsets, farthest), valid)) {
-      BlendTaps(band, wsrc, at, tx, ty, i, i + 8, out);
-      continue;
-    }
-    const __m256 v = BlendEight(band, wsrc, base, offsets, tx + i, ty + i);
-    _mm256_storeu_ps(out + i, _mm256_blendv_ps(nan, v, _mm256_castsi256_ps(valid)));
-  }
-  BlendTaps(band, wsrc, at, tx, ty, i, n, out);
-}
-
-// BlendTapsWide with what it works out of each block's taps alone worked out beforehand (see
-// StackStrips::TapBlock): the same values.
+// once and each tap's bytes shuffled out of them, where to find them planned beforehand (see
+// StackStrips::TapBlock). The same operations in the same order (no fused multiply-adds), so the
+// same values to the last bit; other blocks take BlendTaps.
 __attribute__((target("avx2"))) void BlendTapBlocksWide(const uint8_t* band, int32_t wsrc,
                                                         const StackStrips::TapBlock* blocks,
                                                         const int32_t* at, const float* tx,
@@ -167,6 +134,34 @@ __attribute__((target("avx2"))) void BlendTapBlocksWide(const uint8_t* band, int
   BlendTaps(band, wsrc, at, tx, ty, i, n, out);
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// The blocks of eight taps of one line of n, as BlendTapBlocksWide reads them (a last block of
+// fewer is read tap by tap).
+void PlanTapBlocks(const int32_t* taps, int32_t n, StackStrips::TapBlock* blocks) {
+  using TapBlock = StackStrips::TapBlock;
+  for (int32_t b = 0; b < n / 8; ++b, taps += 8) {
+    TapBlock& block = blocks[b];
+    int32_t least = INT32_MAX;
+    for (int32_t j = 0; j < 8; ++j)
+      if (taps[j] >= 0) least = std::min(least, taps[j]);
+    block.base = least == INT32_MAX ? TapBlock::kEmpty : least;
+    if (least == INT32_MAX) continue;
+    for (int32_t j = 0; j < 8; ++j) {
+      if (taps[j] < 0) {
+        block.offsets[j] = TapBlock::kNoTap;
+      } else if (taps[j] - least <= TapBlock::kReach) {
+        block.offsets[j] = static_cast<uint8_t>(taps[j] - least);
+      } else {
+        block.base = TapBlock::kApart;
+        break;
+      }
+    }
+  }
+}
 
 }  // namespace
 
@@ -320,6 +315,13 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
   RunParts(shares, [&](int32_t k) {
     layLines(1 + k * s.lines_ / shares, 1 + (k + 1) * s.lines_ / shares);
   });
+  if (blends) {
+    const int32_t perLine = s.width_ / 8;
+    s.wholeBlocks_.resize(static_cast<size_t>(s.lines_) * static_cast<size_t>(perLine));
+    for (int32_t line = 0; line < s.lines_; ++line)
+      PlanTapBlocks(s.wholeAt_.data() + static_cast<size_t>(line) * static_cast<size_t>(s.width_),
+                    s.width_, s.wholeBlocks_.data() + static_cast<size_t>(line) * perLine);
+  }
   return s;
 }
 
@@ -361,7 +363,10 @@ void StackStrips::ReadInto(int32_t framelet, int32_t firstLine, int32_t lines,
       const size_t row = static_cast<size_t>(line - 1) * static_cast<size_t>(width_);
       if (!wholeAt_.empty()) {
         BlendLine(band.data, static_cast<int32_t>(wsrc), first, wholeAt_.data() + row,
-                  wholeX_.data() + row, wholeY_.data() + row, width_, out);
+                  wholeX_.data() + row, wholeY_.data() + row, width_, out,
+                  wholeBlocks_.empty()
+                      ? nullptr
+                      : wholeBlocks_.data() + static_cast<size_t>(line - 1) * (width_ / 8));
       } else {
         const float* sx = sourceX_.data() + row;
         const float* sy = sourceY_.data() + row;
@@ -410,35 +415,14 @@ void StackStrips::SelectColumns(const std::vector<int32_t>& columns) {
       tapY_[at] = wholeY_[source];
     }
   }
-  // Each line's blocks of eight taps, as BlendTapsWide reads them.
+  // Each line's blocks of eight taps, as the wide blend reads them.
   tapBlocks_.clear();
   if (sourceX_.empty() || !blend) return;
   const int32_t perLine = selected_ / 8;
   tapBlocks_.resize(static_cast<size_t>(lines_) * static_cast<size_t>(perLine));
-  for (int32_t line = 0; line < lines_; ++line) {
-    for (int32_t b = 0; b < perLine; ++b) {
-      const int32_t* taps = tapAt_.data() + static_cast<size_t>(line) * columns.size() + 8 * b;
-      TapBlock& block = tapBlocks_[static_cast<size_t>(line) * perLine + static_cast<size_t>(b)];
-      int32_t least = INT32_MAX;
-      for (int32_t j = 0; j < 8; ++j)
-        if (taps[j] >= 0) least = std::min(least, taps[j]);
-      if (least == INT32_MAX) {
-        block.base = TapBlock::kEmpty;
-        continue;
-      }
-      block.base = least;
-      for (int32_t j = 0; j < 8; ++j) {
-        if (taps[j] < 0) {
-          block.offsets[j] = TapBlock::kNoTap;
-        } else if (taps[j] - least <= kBlockReach) {
-          block.offsets[j] = static_cast<uint8_t>(taps[j] - least);
-        } else {
-          block.base = TapBlock::kApart;
-          break;
-        }
-      }
-    }
-  }
+  for (int32_t line = 0; line < lines_; ++line)
+    PlanTapBlocks(tapAt_.data() + static_cast<size_t>(line) * columns.size(), selected_,
+                  tapBlocks_.data() + static_cast<size_t>(line) * perLine);
 }
 
 GreyImage StackStrips::ReadColumns(int32_t framelet, int32_t firstLine, int32_t lines) const {
@@ -486,10 +470,10 @@ void StackStrips::ReadColumnsInto(int32_t framelet, int32_t firstLine, int32_t l
     const uint8_t* band = p.Rows.Row(static_cast<int32_t>(first));
     const float* tx = tapX_.data() + row;
     const float* ty = tapY_.data() + row;
-    const TapBlock* blocks =
-        tapBlocks_.empty() ? nullptr
-                           : tapBlocks_.data() + static_cast<size_t>(line - 1) * (selected_ / 8);
-    BlendLine(band, wsrc, first, at, tx, ty, selected_, out, blocks);
+    BlendLine(band, wsrc, first, at, tx, ty, selected_, out,
+              tapBlocks_.empty()
+                  ? nullptr
+                  : tapBlocks_.data() + static_cast<size_t>(line - 1) * (selected_ / 8));
   }
 }
 
@@ -498,14 +482,13 @@ void StackStrips::BlendLine(const uint8_t* band, int32_t wsrc, int64_t first, co
                             const TapBlock* blocks) const {
 #if QUELMAR_X86_VECTORS
   // The wide path reads sixteen bytes from a tap on: a row beyond the band keeps them inside.
-  if (kHasWideVectors && wsrc >= 16 && first + strip_.H < product_->Rows.Lines()) {
-    if (blocks != nullptr) {
-      BlendTapBlocksWide(band, wsrc, blocks, at, tx, ty, n, out);
-      return;
-    }
-    BlendTapsWide(band, wsrc, at, tx, ty, n, out);
+  if (blocks != nullptr && kHasWideVectors && wsrc >= 16 &&
+      first + strip_.H < product_->Rows.Lines()) {
+    BlendTapBlocksWide(band, wsrc, blocks, at, tx, ty, n, out);
     return;
   }
+#else
+  static_cast<void>(blocks);
 #endif
   BlendTaps(band, wsrc, at, tx, ty, 0, n, out);
 }

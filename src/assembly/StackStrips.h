@@ -78,26 +78,26 @@ class StackStrips {
   // The columns FindEmptyColumns found without data, in order.
   const std::vector<int32_t>& EmptyColumns() const { return emptyColumns_; }
 
-  // Eight neighbouring selected columns of a corrected line, as the wide blend reads them: the
-  // first of the bytes their taps blend (the least), and each tap's from it (kNoTap: no data),
-  // where all lie within kBlockReach of it; else kEmpty (no data) or kApart (read tap by tap).
+  // Eight neighbouring columns of a corrected line, as the wide blend reads them: the first of
+  // the bytes their taps blend (the least), and each tap's from it (kNoTap: no data), where all
+  // lie within kReach of it (two bytes from there lie within sixteen); else kEmpty (no data) or
+  // kApart (read tap by tap).
   struct TapBlock {
-    static constexpr int32_t kEmpty = -1, kApart = -2;
+    static constexpr int32_t kEmpty = -1, kApart = -2, kReach = 14;
     static constexpr uint8_t kNoTap = 0xff;
     int32_t base = kEmpty;
     uint8_t offsets[8] = {};
   };
-  static constexpr int32_t kBlockReach = 14;  // two bytes from it lie within sixteen
 
  private:
   StackStrips() = default;
   // Read into `image`'s storage (no allocation once it is large enough).
   void ReadInto(int32_t framelet, int32_t firstLine, int32_t lines, GreyImage& image) const;
   // n corrected taps of one line of framelet band `band` (its first row `first`) into out.
-  // With `blocks`, the line's TapBlocks of the selected columns.
+  // `blocks`: the line's TapBlocks (null where the line has none).
   void BlendLine(const uint8_t* band, int32_t wsrc, int64_t first, const int32_t* at,
                  const float* tx, const float* ty, int32_t n, float* out,
-                 const TapBlock* blocks = nullptr) const;
+                 const TapBlock* blocks) const;
   const LoadedProduct* product_ = nullptr;
   BandStrip strip_;
   std::string wavelength_;
@@ -112,6 +112,7 @@ class StackStrips {
   // The same as the first of the four samples blended (from the band's first stored sample, -1
   // for none) and the blend's weights.
   std::vector<int32_t> wholeAt_;
+  std::vector<TapBlock> wholeBlocks_;  // per line, its whole blocks of eight
   std::vector<float> wholeX_, wholeY_;
   std::vector<int32_t> emptyColumns_;  // columns FindEmptyColumns found without data
   // The selected columns: per line and selected column, the first of the four samples blended
@@ -120,7 +121,7 @@ class StackStrips {
   int32_t selected_ = 0;
   std::vector<int32_t> tapAt_;
   std::vector<float> tapX_, tapY_;
-  std::vector<TapBlock> tapBlocks_;  // per line, its whole blocks of eight (corrected only)
+  std::vector<TapBlock> tapBlocks_;  // the same of the selected columns (corrected only)
   // Not corrected: the selected columns as runs of consecutive source columns.
   struct ColumnRun {
     int32_t To = 0, From = 0, Count = 0;
