@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <barrier>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -312,15 +311,15 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
   };
   // Then the rows the bands kept on cells go, every core giving back its share once all are done
   // (a core that fails leaves the others to go on without it).
-  std::barrier done(parts);
+  PartsMeeting done(parts);
   RunParts(parts, [&](int32_t k) {
     try {
       sampleRows(k);
     } catch (...) {
-      done.arrive_and_drop();
+      done.ArriveAndLeave();
       throw;
     }
-    done.arrive_and_wait();
+    done.ArriveAndWait();
     for (const auto& s : samplers) s->ReleaseCellRows(k, parts);
   });
   if (!stretched) return result;

@@ -1,9 +1,11 @@
 #pragma once
 // Work split in parts that run at the same time.
 #include <algorithm>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -34,5 +36,46 @@ void RunParts(int32_t parts, const Task& task) {
     if (f) std::rethrow_exception(f);
   }
 }
+
+// Where the parts of RunParts wait for one another: each arrives and waits until every part
+// still taking part has arrived, or arrives and leaves (one that failed). Made of a mutex and a
+// condition variable rather than the standard library's barrier: where there is no futex (the
+// Windows build), the barrier of our compiler's library looks at the value it waits on before it
+// takes its lock, so a wake-up that comes between the two is lost and every part waits for good.
+class PartsMeeting {
+ public:
+  explicit PartsMeeting(int32_t parts) : expected_(parts) {}
+  PartsMeeting(const PartsMeeting&) = delete;
+  PartsMeeting& operator=(const PartsMeeting&) = delete;
+
+  void ArriveAndWait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const uint64_t round = round_;
+    if (++arrived_ >= expected_) {
+      Open();
+      return;
+    }
+    opened_.wait(lock, [&] { return round_ != round; });
+  }
+  void ArriveAndLeave() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --expected_;
+    if (arrived_ >= expected_) Open();
+  }
+
+ private:
+  // Lets the waiting parts go (the lock held).
+  void Open() {
+    arrived_ = 0;
+    ++round_;
+    opened_.notify_all();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  int32_t expected_;
+  int32_t arrived_ = 0;
+  uint64_t round_ = 0;
+};
 
 }  // namespace quelmar
