@@ -97,6 +97,12 @@ tr -d '\r' <"$LOG/core_tests.log" | grep -E '^\[  (PASSED|FAILED|SKIPPED) |^\[==
 if [[ $status -ne 0 ]]; then
   tr -d '\r' <"$LOG/core_tests.log" | grep -B1 -A20 '^\[ RUN\|Failure' | head -200
   fail "core_tests.exe exited with status $status (log: $LOG/core_tests.log)"
+elif ! tr -d '\r' <"$LOG/core_tests.log" | grep -qE '^\[  PASSED  \] [0-9]+ tests?\.' ||
+  tr -d '\r' <"$LOG/core_tests.log" | grep -qE '^\[  FAILED  \]|Unhandled (page fault|exception)'; then
+  # A program that crashes under Wine may still end with status 0: the run counts only when
+  # the tests' own summary says they passed.
+  tr -d '\r' <"$LOG/core_tests.log" | grep -B2 -A12 'Unhandled\|Failure' | head -120
+  fail "core_tests.exe ended without its tests' summary saying they passed (log: $LOG/core_tests.log)"
 fi
 
 # ---- 2. simulator and batch tool on both systems ------------------------------------------------

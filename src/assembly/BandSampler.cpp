@@ -382,7 +382,7 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   const uint8_t* band = product_.Rows.Row(static_cast<int32_t>(f0 * fh + c.topInFramelet));
   FetchAhead(c, f0, ((c.yf - rowAt_[f]) >> 16) + 2, band);
   if (cellRow) {
-    SampleCellRow(c, x, step, count, out);
+    SampleCellRow(c, x, step, count, out, cache);
     return;
   }
   if (!rowsRepeat_) {
@@ -392,7 +392,7 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
     return;
   }
   // What the row's points read depends on these alone.
-  thread_local std::vector<int64_t> key;
+  std::vector<int64_t>& key = cache.key_;
   key.clear();
   key.push_back(c.yf - rowAt_[f]);
   key.push_back(x - c.start - colAt_[f]);
@@ -488,7 +488,7 @@ void BandSampler::CellRows::Add(std::unique_ptr<Row> row, size_t slot) {
 }
 
 void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
-                                int16_t* out) const {
+                                int16_t* out, RowCache& cache) const {
   // The row's points, from the strip's start, lie a whole number of columns from those of the
   // one row that stands for every row at this place within a framelet on a cell (its points
   // from cellMargin_ columns before the strip to as many beyond it, past every point that any
@@ -502,7 +502,7 @@ void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, in
   const auto wide = static_cast<int32_t>((stripWidth_ + 2 * cellMargin_ + 1) * (kOne / step));
   const int64_t shift = (x - home - first) / step;  // the row's point i is the wide row's i + shift
 
-  thread_local std::vector<int64_t> key;
+  std::vector<int64_t>& key = cache.key_;
   key.clear();
   key.push_back(c.yf - rowAt_[f]);
   key.push_back(phase);
@@ -519,7 +519,7 @@ void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, in
   hash *= 0xbf58476d1ce4e5b9ull;
   hash ^= hash >> 32;
 
-  thread_local std::vector<int16_t> row;
+  std::vector<int16_t>& row = cache.cellRow_;
   row.resize(static_cast<size_t>(wide));
   CellRows& store = *cellRows_;
   size_t slot = 0;
@@ -528,7 +528,7 @@ void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, in
     // Read for the first time, and kept compiled for the rows that come back (by every core),
     // up to a limit: with its reads only where the program leaves points to them. A row kept is
     // run as compiled at once (its reads are all it needs to be recorded for).
-    thread_local std::vector<RowCache::Entry> reads;
+    std::vector<RowCache::Entry>& reads = cache.cellReads_;
     reads.resize(static_cast<size_t>(wide));
     const bool keep = store.kept.load(std::memory_order_relaxed) < CellRows::kRows &&
                       store.kept.fetch_add(1, std::memory_order_relaxed) < CellRows::kRows;

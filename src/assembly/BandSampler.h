@@ -94,6 +94,12 @@ class BandSampler {
     size_t next_ = 0;             // the row the next new one takes
     size_t found_ = 0;            // the row found (or taken) last
     std::vector<Entry> scratch_;  // a row's reads where no row comes back
+    // Working storage of the reads (here rather than thread-local: see MatchScratch in
+    // OverlapMatch.h).
+    std::vector<int64_t> key_;  // what the row being read depends on
+    // A row on cells read afresh, and its reads.
+    std::vector<int16_t> cellRow_;
+    std::vector<Entry> cellReads_;
   };
   void SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out, RowCache& cache) const;
   // Gives back the rows the band keeps on cells in slots part, part + parts, ... of its table:
@@ -139,8 +145,8 @@ class BandSampler {
                           RowCache::Entry* record = nullptr, bool blend = true) const;
   // A corrected row on cells (the row and its first column already at their cells), read
   // through the rows the band keeps on cells.
-  void SampleCellRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
-                     int16_t* out) const;
+  void SampleCellRow(const RowContext& c, int64_t x, int64_t step, int32_t count, int16_t* out,
+                     RowCache& cache) const;
   // A row whose reads a program was compiled from: run over the band of the row's framelet,
   // with the points it leaves worked out alone. Without the reads (a complete program), a row
   // the program cannot run there is worked out afresh.

@@ -225,14 +225,14 @@ bool SameRows(const MatchRow& m, const MatchRow& o) {
          m.yA.t == o.yA.t && m.yB.index == o.yB.index && m.nextB == o.nextB && m.yB.t == o.yB.t;
 }
 
-Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy, MatchRows which) {
+Sums Accumulate(const MatchStrip& sa, const MatchStrip& sb, double dx, double dy, MatchRows which,
+                MatchScratch& scratch) {
   const GreyImage &a = sa.Image, &b = sb.Image;
   const Gradients &ga = sa.Slopes, &gb = sb.Slopes;
   Sums sums;
-  // Kept from match to match on each thread: a long product's pairs need no allocation.
-  thread_local std::vector<MatchRow> rows;
-  thread_local std::vector<float> down;
-  thread_local std::vector<uint8_t> done;
+  std::vector<MatchRow>& rows = scratch.Rows;
+  std::vector<float>& down = scratch.Down;
+  std::vector<uint8_t>& done = scratch.Done;
   rows.clear();
   ForEachMatchRow(
       a.Width, a.Height, b.Width, b.Height, dx, dy, [&](const MatchRow& m) { rows.push_back(m); },
@@ -467,8 +467,14 @@ void PrepareSoftenedStrip(const GreyImage& raw, MatchStrip& strip) {
 
 ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,
                             const ShiftSearch& search, MatchRows rows) {
-  return SolveShift([&](double x, double y) { return Accumulate(a, b, x, y, rows); }, dx, dy,
-                    search, std::max(1, search.MinOverlap));
+  MatchScratch scratch;
+  return RefineOverlap(a, b, dx, dy, search, rows, scratch);
+}
+
+ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,
+                            const ShiftSearch& search, MatchRows rows, MatchScratch& scratch) {
+  return SolveShift([&](double x, double y) { return Accumulate(a, b, x, y, rows, scratch); }, dx,
+                    dy, search, std::max(1, search.MinOverlap));
 }
 
 void UseWideVectors(bool use) {

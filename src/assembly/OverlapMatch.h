@@ -45,6 +45,18 @@ void SoftenRows(const GreyImage& raw, GreyImage& out);
 ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,
                             const ShiftSearch& search, MatchRows rows = MatchRows::HalfWay);
 
+// The match's working rows, kept by a caller that matches many pairs on one thread (a long
+// product's pairs then need no allocation). One to a thread. (Kept by the caller rather than
+// as thread-local storage: the Windows build's runtime may free thread-local objects with a
+// destructor before it runs the destructor, at the end of every thread.)
+struct MatchScratch {
+  std::vector<MatchRow> Rows;
+  std::vector<float> Down;
+  std::vector<uint8_t> Done;
+};
+ShiftEstimate RefineOverlap(const MatchStrip& a, const MatchStrip& b, double dx, double dy,
+                            const ShiftSearch& search, MatchRows rows, MatchScratch& scratch);
+
 // Whether the match uses the processor's wider vectors where it has them (the default). Turned
 // off, it takes the path processors without them take, with the same results: the tests check
 // both. Not for use while a match runs.

@@ -1186,6 +1186,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       // Read afresh for every pair into the same storage.
       GreyImage raw, other;
       MatchStrip a, b;
+      MatchScratch scratch;
       // The next span's framelet: `step` on; where spans start only every few framelets, the last
       // that fits stands at the product's end too.
       const auto nextOf = [&](int32_t f) {
@@ -1222,8 +1223,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
         to->ReadColumnsInto(f + m, spanTo, spanRows, other);
         if (to != from) LevelLike(raw, other);
         PrepareSoftenedStrip(other, b);
-        ShiftEstimate s =
-            RefineOverlap(a, b, startX, startY - (spanFrom - spanTo), pairSearch, pairRows);
+        ShiftEstimate s = RefineOverlap(a, b, startX, startY - (spanFrom - spanTo), pairSearch,
+                                        pairRows, scratch);
         s.Dy += spanFrom - spanTo;
         if (!s.Found() || std::fabs(s.Dy - startY) > 1.0 || std::fabs(s.Dx - startX) > 1.5)
           s = fullSearch(f, m);
