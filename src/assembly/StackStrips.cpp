@@ -135,10 +135,6 @@ __attribute__((target("avx2"))) void BlendTapBlocksWide(const uint8_t* band, int
 }
 #endif
 
-}  // namespace
-
-namespace {
-
 // The blocks of eight taps of one line of n, as BlendTapBlocksWide reads them (a last block of
 // fewer is read tap by tap).
 void PlanTapBlocks(const int32_t* taps, int32_t n, StackStrips::TapBlock* blocks) {
