@@ -324,6 +324,23 @@ __attribute__((target("avx2"))) int32_t LeadingInsideWide(const int32_t* v, int3
   return k;
 }
 
+__attribute__((target("avx2"))) int32_t BlendPairsWide(const int16_t* first, const int16_t* second,
+                                                       int32_t weight, int32_t n, int16_t* out) {
+  const __m256i w = _mm256_set1_epi16(static_cast<int16_t>(weight << 7));
+  const __m256i zero = _mm256_setzero_si256();
+  int32_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m256i l = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + i));
+    const __m256i r = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(second + i));
+    const __m256i mixed = _mm256_add_epi16(l, _mm256_mulhrs_epi16(_mm256_sub_epi16(r, l), w));
+    const __m256i none = _mm256_cmpgt_epi16(zero, _mm256_or_si256(l, r));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                        _mm256_blendv_epi8(mixed, weight < 128 ? l : r, none));
+  }
+  _mm256_zeroupper();
+  return i;
+}
+
 const bool kWideVectors = ProcessorHasWideVectors();
 #endif
 
@@ -383,6 +400,20 @@ int32_t RecordMappedRun(const int32_t* map, int64_t xp, int64_t xpLimit, int32_t
     if (to.Blend) out[k] = BlendOne(to.Band, to.Down, record[k]);
   }
   return k;
+}
+
+void BlendPairs(const int16_t* first, const int16_t* second, int32_t weight, int32_t n,
+                int16_t* out) {
+  int32_t i = 0;
+#if QUELMAR_X86_VECTORS
+  if (kWideVectors) i = BlendPairsWide(first, second, weight, n, out);
+#endif
+  const int32_t w = weight << 7;
+  for (; i < n; ++i) {
+    const int32_t l = first[i], r = second[i];
+    out[i] = static_cast<int16_t>((l | r) < 0 ? (weight < 128 ? l : r)
+                                              : l + (((r - l) * w + 16384) >> 15));
+  }
 }
 
 int32_t LeadingInside(const int32_t* v, int32_t n, int32_t lo, int32_t hi) {

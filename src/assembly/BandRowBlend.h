@@ -64,6 +64,13 @@ struct MappedRunRead {
 int32_t RecordMappedRun(const int32_t* map, int64_t xp, int64_t xpLimit, int32_t count,
                         const MappedRunRead& to, CachedRead* record, int16_t* out);
 
+// out[i] for i in 0..n - 1: first[i] and second[i] (values x 16, -1 for no data) blended with
+// `weight` / 256 of the second (0 < weight < 256), as first + (second - first) x weight / 256
+// rounded as the processor's high-half multiply rounds it; where either has no data, the nearer
+// one (the first for a weight below 128).
+void BlendPairs(const int16_t* first, const int16_t* second, int32_t weight, int32_t n,
+                int16_t* out);
+
 // How many of v[0], v[1], ... v[n - 1] from the first on lie in lo < v <= hi.
 int32_t LeadingInside(const int32_t* v, int32_t n, int32_t lo, int32_t hi);
 

@@ -354,7 +354,7 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   {
     // The row is read at the nearest 1/32 row of the stack's framelet (its maps are that fine)
     // and its first column at the nearest 1/256: rows of a band that drifts slowly along the
-    // strip then read alike for long stretches. On cells, at the nearest cell of both.
+    // strip then read alike for long stretches. On cells, the row at the nearest cell.
     const int64_t top = rowAt_[static_cast<size_t>(c.rowFramelet)];
     const int64_t left = c.start + colAt_[static_cast<size_t>(c.rowFramelet)];
     static_assert(kOne / kRowSteps == 1 << 11, "a map row is 2048 / 65536 rows");
@@ -362,12 +362,11 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
       // (The row stays with its framelet, though the cell may lie a little above it.)
       const int64_t cell = Ultraviolet() ? kCell / 4 : kCell;
       c.yf = top + FloorDiv(c.yf - top + cell / 2, cell) * cell;
-      x = left + FloorDiv(x - left + cell / 2, cell) * cell;
     } else {
       c.yf = top + (((c.yf - top + kOne / kRowSteps / 2) >> 11) << 11);
-      x = left + (((x - left + 128) >> 8) << 8);
       c.rowFramelet = FrameletOf(c.yf);
     }
+    x = left + (((x - left + 128) >> 8) << 8);
   }
   const int64_t f0 = c.rowFramelet;
   const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight;
@@ -489,23 +488,33 @@ void BandSampler::CellRows::Add(std::unique_ptr<Row> row, size_t slot) {
 
 void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, int32_t count,
                                 int16_t* out, RowCache& cache) const {
-  // The row's points, from the strip's start, lie a whole number of columns from those of the
-  // one row that stands for every row at this place within a framelet on a cell (its points
-  // from cellMargin_ columns before the strip to as many beyond it, past every point that any
-  // framelet around reaches): that row is read (or run as compiled), and the row is the slice
-  // of it that its points take.
+  // One row stands for every row at this place within a framelet on a cell: the wide row, whose
+  // points lie on the framelet's own columns (or, of a row whose points are a quarter of a
+  // column apart, a whole number of steps from them) from cellMargin_ columns before the strip
+  // to as many beyond it, past every point that any framelet around reaches. It is read (or run
+  // as compiled), and each point of the row is blended from the two points of it either side
+  // (taken from it where it lies on one): the row's columns then never make a row of their own,
+  // however the framelets lie across.
   const int32_t fc = product_.FrameletCount;
   const auto f = static_cast<size_t>(c.rowFramelet);
   const int64_t home = c.start + colAt_[f];
   const int64_t phase = x - home - FloorDiv(x - home, kOne) * kOne;
-  const int64_t first = phase - cellMargin_ * kOne;
+  const int64_t sub = phase % step;  // the points lie this far past the wide row's
+  const int64_t first = phase - sub - cellMargin_ * kOne;
   const auto wide = static_cast<int32_t>((stripWidth_ + 2 * cellMargin_ + 1) * (kOne / step));
-  const int64_t shift = (x - home - first) / step;  // the row's point i is the wide row's i + shift
+  // The row's point i lies between the wide row's i + shift and the one after, `weight` / 256 of
+  // the way.
+  int64_t shift = (x - sub - home - first) / step;
+  auto weight = static_cast<int32_t>((sub * 256 + step / 2) / step);
+  if (weight == 256) {
+    ++shift;
+    weight = 0;
+  }
 
   std::vector<int64_t>& key = cache.key_;
   key.clear();
   key.push_back(c.yf - rowAt_[f]);
-  key.push_back(phase);
+  key.push_back(phase - sub);
   key.push_back(step);
   for (int64_t d = -reach_; d <= reach_; ++d) {
     const int64_t k = c.rowFramelet + d;
@@ -550,11 +559,35 @@ void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, in
                    step, wide, row.data());
   }
   // Points before and beyond the wide row have no data.
-  const auto lead = static_cast<int32_t>(std::clamp<int64_t>(-shift, 0, count));
-  const auto tail = static_cast<int32_t>(std::clamp<int64_t>(wide - shift, lead, count));
-  std::fill(out, out + lead, int16_t{-1});
-  std::copy(row.data() + lead + shift, row.data() + tail + shift, out + lead);
-  std::fill(out + tail, out + count, int16_t{-1});
+  if (weight == 0) {
+    const auto lead = static_cast<int32_t>(std::clamp<int64_t>(-shift, 0, count));
+    const auto tail = static_cast<int32_t>(std::clamp<int64_t>(wide - shift, lead, count));
+    std::fill(out, out + lead, int16_t{-1});
+    std::copy(row.data() + lead + shift, row.data() + tail + shift, out + lead);
+    std::fill(out + tail, out + count, int16_t{-1});
+    return;
+  }
+  // Each point blended between its two neighbours of the wide row (those before and beyond it
+  // have no data): points with both before the wide row, with one there, with both in it, with
+  // one beyond it and with both beyond it.
+  const auto clampTo = [count](int64_t i) {
+    return static_cast<int32_t>(std::clamp<int64_t>(i, 0, count));
+  };
+  const int32_t before = clampTo(-shift - 1), lead = clampTo(-shift);
+  const int32_t tail = std::max(lead, clampTo(wide - 1 - shift));
+  const int32_t beyond = std::max(tail, clampTo(wide - shift));
+  std::fill(out, out + before, int16_t{-1});
+  if (lead > before) {
+    const int16_t none = -1;
+    BlendPairs(&none, row.data(), weight, 1, out + before);
+  }
+  const int16_t* left = row.data() + lead + shift;
+  BlendPairs(left, left + 1, weight, tail - lead, out + lead);
+  if (beyond > tail) {
+    const int16_t none = -1;
+    BlendPairs(row.data() + wide - 1, &none, weight, 1, out + tail);
+  }
+  std::fill(out + beyond, out + count, int16_t{-1});
 }
 
 void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count,

@@ -75,8 +75,9 @@ class BandSampler {
    public:
     // For a caller that reads a whole picture's rows: at a constant travel of no whole number
     // of rows or columns, the rows are read at the nearest cell (see cellRows_) and kept by the
-    // band for every core, the picture a little less exact (points moved by up to 1/16 pixel
-    // each way) and much quicker to read. Without it, rows are read as finely as the maps.
+    // band for every core, the picture a little less exact (rows moved by up to 1/16 pixel, and
+    // points between columns blended from the two either side) and much quicker to read.
+    // Without it, rows are read as finely as the maps.
     void ReadOnCells() { onCells_ = true; }
 
    private:
@@ -143,8 +144,8 @@ class BandSampler {
   // values come from running the program compiled from its reads).
   void SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count, int16_t* out,
                           RowCache::Entry* record = nullptr, bool blend = true) const;
-  // A corrected row on cells (the row and its first column already at their cells), read
-  // through the rows the band keeps on cells.
+  // A corrected row on cells (the row already at its cell, its first column at the nearest
+  // 1/256), read through the rows the band keeps on cells.
   void SampleCellRow(const RowContext& c, int64_t x, int64_t step, int32_t count, int16_t* out,
                      RowCache& cache) const;
   // A row whose reads a program was compiled from: run over the band of the row's framelet,
@@ -212,9 +213,10 @@ class BandSampler {
   // of one): they are kept there. Otherwise each row is read afresh.
   bool rowsRepeat_ = true;
   static constexpr int32_t kRepeatRows = 16;  // rows within which a row must come back
-  // Otherwise, at a constant travel, a picture's row is read at the nearest cell of 1/8 pixel
-  // (of a visible band: an ultraviolet band's cells are as large on the ground) from where its
-  // framelet lies, rows and columns, so that rows come back every few framelets (cellRows_).
+  // Otherwise, at a constant travel, a picture's row is read at the nearest cell of 1/8 row (of
+  // a visible band: an ultraviolet band's cells are as large on the ground) from where its
+  // framelet lies, and along the row from the framelet's own columns, so that rows come back
+  // every few framelets (cellRows_).
   static constexpr int64_t kCell = kOne / 8;
   int64_t cellMargin_ = 0;  // columns either side of the strip the wide row of a cell reaches
   // Null where the band's rows are not read on cells; else the rows on cells read so far, by

@@ -2,7 +2,8 @@
 // from 0 to 255 (the edges included), runs of every length around the vector widths, reads that
 // end on the last byte of the image, and rows whose points are not all plain blends; and the
 // pixels of a colour row, no data and the brightest levels included; runs of reads through a
-// corrected band's map, and the leading values of a row inside an interval.
+// corrected band's map, the leading values of a row inside an interval, and two rows blended
+// point by point.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -195,6 +196,46 @@ TEST(BandRowBlend, MappedRunsReadAsTheirPointsDoAndStopWhereOneReadsOtherwise) {
 
 // The leading values inside an interval (lo < v <= hi), across the vector widths, with the
 // interval's ends themselves and the extreme values.
+// Two rows of samples blended point by point: the vector pass gives what one point at a time
+// gives for every weight and length around the vector width, the darkest and brightest levels
+// included; beside a point without data, the nearer one stands.
+TEST(BandRowBlend, PairsBlendAsPointsDoAndTakeTheNearerBesideNoData) {
+  std::vector<int16_t> first(120), second(120);
+  uint32_t seed = 7;
+  for (size_t i = 0; i < first.size(); ++i) {
+    seed = seed * 1103515245u + 12345u;
+    first[i] = static_cast<int16_t>((seed >> 8) % 4081);
+    seed = seed * 1103515245u + 12345u;
+    second[i] = static_cast<int16_t>((seed >> 8) % 4081);
+  }
+  first[3] = 0, second[3] = 4080, first[4] = 4080, second[4] = 0;
+  first[20] = -1, second[21] = -1, first[40] = second[40] = -1;
+  for (int32_t n : {0, 1, 15, 16, 17, 33, 100}) {
+    for (int32_t weight = 1; weight < 256; ++weight) {
+      std::vector<int16_t> out(static_cast<size_t>(n) + 1, -7);
+      BlendPairs(first.data(), second.data(), weight, n, out.data());
+      for (int32_t i = 0; i < n; ++i) {
+        const int32_t a = first[static_cast<size_t>(i)], b = second[static_cast<size_t>(i)];
+        int32_t want = a + (((b - a) * (weight << 7) + 16384) >> 15);
+        if (a < 0 || b < 0) want = weight < 128 ? a : b;
+        ASSERT_EQ(out[static_cast<size_t>(i)], want)
+            << "n " << n << " weight " << weight << " point " << i;
+      }
+      EXPECT_EQ(out[static_cast<size_t>(n)], -7) << "written beyond the run";
+    }
+  }
+  // A quarter of the way from 0 to 4080 is 1020; beside no data, the nearer side.
+  int16_t out[3];
+  const int16_t lo[3] = {0, 100, -1}, hi[3] = {4080, -1, 100};
+  BlendPairs(lo, hi, 64, 3, out);
+  EXPECT_EQ(out[0], 1020);
+  EXPECT_EQ(out[1], 100);
+  EXPECT_EQ(out[2], -1);
+  BlendPairs(lo, hi, 192, 3, out);
+  EXPECT_EQ(out[1], -1);
+  EXPECT_EQ(out[2], 100);
+}
+
 TEST(BandRowBlend, LeadingValuesInsideAnIntervalAreCountedAsOneAtATime) {
   uint32_t seed = 5;
   for (int32_t trial = 0; trial < 300; ++trial) {
