@@ -398,7 +398,25 @@ QUELMAR_INLINE void Soften(const GreyImage& raw, GreyImage& out) {
   }
 }
 
+// SharpenRows' loops.
+QUELMAR_INLINE void Sharpen(const GreyImage& raw, GreyImage& out) {
+  const int32_t w = raw.Width;
+  for (int32_t y = 0; y < raw.Height; ++y) {
+    const float* in = raw.Row(y);
+    float* r = out.Row(y);
+    if (w < 3) {
+      std::fill(r, r + w, kNaN);
+      continue;
+    }
+    r[0] = r[w - 1] = kNaN;
+    for (int32_t x = 1; x + 1 < w; ++x) r[x] = in[x] - 0.5f * (in[x - 1] + in[x + 1]);
+  }
+}
+
 #if QUELMAR_X86_VECTORS
+__attribute__((target("avx2"))) void WideSharpen(const GreyImage& raw, GreyImage& out) {
+  Sharpen(raw, out);
+}
 __attribute__((target("avx2"))) void WideSlopes(const GreyImage& image, Gradients& g) {
   Slopes(image, g);
 }
@@ -457,6 +475,17 @@ void SoftenRows(const GreyImage& raw, GreyImage& out) {
   }
 #endif
   Soften(raw, out);
+}
+
+void SharpenRows(const GreyImage& raw, GreyImage& out) {
+  Resize(out, raw.Width, raw.Height);
+#if QUELMAR_X86_VECTORS
+  if (WideWanted()) {
+    WideSharpen(raw, out);
+    return;
+  }
+#endif
+  Sharpen(raw, out);
 }
 
 void PrepareSoftenedStrip(const GreyImage& raw, MatchStrip& strip) {

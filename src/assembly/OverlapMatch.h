@@ -29,6 +29,11 @@ void PrepareSoftenedStrip(const GreyImage& raw, MatchStrip& strip);
 // `raw` softened along its rows as PrepareSoftenedStrip softens it, into `out`'s storage.
 void SoftenRows(const GreyImage& raw, GreyImage& out);
 
+// Each sample of `raw` less the mean of its left and right neighbours (no data where either has
+// none), into `out`'s storage: the fine detail of the ground, without its broad patches of
+// colour, in which two bands' strips differ.
+void SharpenRows(const GreyImage& raw, GreyImage& out);
+
 // As RefineShift(a, b, dx, dy, search) with search.ColumnStep 1, the same verdicts and figures,
 // except that a column without data on both sides (the strips' first and last, those beside a
 // column of no data) is left out: its sideways slope would be one-sided. The sums add up in

@@ -205,6 +205,42 @@ TEST(OverlapMatch, SoftenedStripsKeepTheCarefulSlopesInReusedStorage) {
   }
 }
 
+// A strip sharpened along its rows: each sample less the mean of its neighbours, no data at the
+// row's ends and beside no data, alike with and without the wider vectors, into reused storage.
+TEST(OverlapMatch, SharpenedRowsKeepTheFineDetailAndNoData) {
+  const float kNaN = std::numeric_limits<float>::quiet_NaN();
+  GreyImage raw(37, 3);
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> level(0, 255);
+  for (float& v : raw.Values) v = level(rng);
+  raw.At(10, 1) = kNaN;
+  for (int32_t x = 0; x < raw.Width; ++x) raw.At(x, 2) = 3.0f * static_cast<float>(x) + 40.0f;
+  GreyImage wide(5, 5), plain;  // storage of another size is reused
+  SharpenRows(raw, wide);
+  UseWideVectors(false);
+  SharpenRows(raw, plain);
+  UseWideVectors(true);
+  ASSERT_EQ(wide.Width, raw.Width);
+  ASSERT_EQ(wide.Height, raw.Height);
+  for (int32_t y = 0; y < raw.Height; ++y) {
+    for (int32_t x = 0; x < raw.Width; ++x) {
+      SCOPED_TRACE(::testing::Message() << x << ", " << y);
+      const bool none = x == 0 || x == raw.Width - 1 || (y == 1 && x >= 9 && x <= 11);
+      if (none) {
+        EXPECT_TRUE(std::isnan(wide.At(x, y)));
+      } else {
+        EXPECT_FLOAT_EQ(wide.At(x, y), raw.At(x, y) - 0.5f * (raw.At(x - 1, y) + raw.At(x + 1, y)));
+      }
+      EXPECT_TRUE(std::isnan(plain.At(x, y)) == std::isnan(wide.At(x, y)));
+      if (!std::isnan(wide.At(x, y))) {
+        EXPECT_EQ(plain.At(x, y), wide.At(x, y));
+      }
+    }
+  }
+  // A ramp has no fine detail.
+  for (int32_t x = 1; x + 1 < raw.Width; ++x) EXPECT_FLOAT_EQ(wide.At(x, 2), 0.0f);
+}
+
 // Columns read on their own carry the very values of the whole strip, in every geometry, and
 // columns of no data stay without.
 TEST(OverlapMatch, StripsReadAtChosenColumnsMatchTheWholeStrips) {
