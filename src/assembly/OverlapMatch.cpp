@@ -379,38 +379,41 @@ QUELMAR_INLINE void Slopes(const GreyImage& image, Gradients& g) {
   }
 }
 
-// SoftenRows' loops, likewise.
-QUELMAR_INLINE void Soften(const GreyImage& raw, GreyImage& out) {
+// Each row of `raw` into `out`: its first and last samples (all of them in a row of fewer than
+// three) as `end` makes them, the others as `inner` makes them from the sample and its left and
+// right neighbours.
+template <typename Inner, typename End>
+QUELMAR_INLINE void AlongRows(const GreyImage& raw, GreyImage& out, Inner inner, End end) {
   const int32_t w = raw.Width;
   for (int32_t y = 0; y < raw.Height; ++y) {
     const float* in = raw.Row(y);
     float* r = out.Row(y);
     if (w < 3) {
-      std::copy(in, in + w, r);
+      for (int32_t x = 0; x < w; ++x) r[x] = end(in[x]);
       continue;
     }
-    r[0] = in[0];
-    r[w - 1] = in[w - 1];
-    for (int32_t x = 1; x + 1 < w; ++x) {
-      const float v = 0.25f * in[x - 1] + 0.5f * in[x] + 0.25f * in[x + 1];
-      r[x] = Select(DataMask(v), v, in[x]);
-    }
+    r[0] = end(in[0]);
+    r[w - 1] = end(in[w - 1]);
+    for (int32_t x = 1; x + 1 < w; ++x) r[x] = inner(in[x - 1], in[x], in[x + 1]);
   }
+}
+
+// SoftenRows' loops, likewise.
+QUELMAR_INLINE void Soften(const GreyImage& raw, GreyImage& out) {
+  AlongRows(
+      raw, out,
+      [](float left, float here, float right) {
+        const float v = 0.25f * left + 0.5f * here + 0.25f * right;
+        return Select(DataMask(v), v, here);
+      },
+      [](float here) { return here; });
 }
 
 // SharpenRows' loops.
 QUELMAR_INLINE void Sharpen(const GreyImage& raw, GreyImage& out) {
-  const int32_t w = raw.Width;
-  for (int32_t y = 0; y < raw.Height; ++y) {
-    const float* in = raw.Row(y);
-    float* r = out.Row(y);
-    if (w < 3) {
-      std::fill(r, r + w, kNaN);
-      continue;
-    }
-    r[0] = r[w - 1] = kNaN;
-    for (int32_t x = 1; x + 1 < w; ++x) r[x] = in[x] - 0.5f * (in[x - 1] + in[x + 1]);
-  }
+  AlongRows(
+      raw, out, [](float left, float here, float right) { return here - 0.5f * (left + right); },
+      [](float) { return kNaN; });
 }
 
 #if QUELMAR_X86_VECTORS
@@ -466,26 +469,39 @@ MatchStrip PrepareStrip(GreyImage image) {
   return s;
 }
 
-void SoftenRows(const GreyImage& raw, GreyImage& out) {
+namespace {
+
+using RowFilter = void (*)(const GreyImage&, GreyImage&);
+
+// `raw` through a filter along its rows, into `out`'s storage: its build for the wider vectors
+// where they are wanted.
+void FilterRows(const GreyImage& raw, GreyImage& out, RowFilter plain, RowFilter wide) {
   Resize(out, raw.Width, raw.Height);
 #if QUELMAR_X86_VECTORS
   if (WideWanted()) {
-    WideSoften(raw, out);
+    wide(raw, out);
     return;
   }
+#else
+  (void)wide;
 #endif
-  Soften(raw, out);
+  plain(raw, out);
+}
+
+#if QUELMAR_X86_VECTORS
+constexpr RowFilter kWideSoften = WideSoften, kWideSharpen = WideSharpen;
+#else
+constexpr RowFilter kWideSoften = nullptr, kWideSharpen = nullptr;
+#endif
+
+}  // namespace
+
+void SoftenRows(const GreyImage& raw, GreyImage& out) {
+  FilterRows(raw, out, Soften, kWideSoften);
 }
 
 void SharpenRows(const GreyImage& raw, GreyImage& out) {
-  Resize(out, raw.Width, raw.Height);
-#if QUELMAR_X86_VECTORS
-  if (WideWanted()) {
-    WideSharpen(raw, out);
-    return;
-  }
-#endif
-  Sharpen(raw, out);
+  FilterRows(raw, out, Sharpen, kWideSharpen);
 }
 
 void PrepareSoftenedStrip(const GreyImage& raw, MatchStrip& strip) {
