@@ -719,6 +719,18 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // and there is a second core, that core opens the neighbour meanwhile (sharing the opening of
   // one band between the cores cost more than it saved). The neighbour's failure counts only
   // where the band's own strips cannot stand in for it.
+  // A product of fewer than two framelets has no pair to compare: its strips are not opened (a
+  // damaged label may give the one framelet it has, or none, a billion rows).
+  const auto wavelength = [&] {
+    if (geometry.Band >= 1 && static_cast<size_t>(geometry.Band) <= product.BandWavelengths.size())
+      e.Wavelength = product.BandWavelengths[static_cast<size_t>(geometry.Band) - 1];
+  };
+  if (fc < 2) {
+    wavelength();
+    e.Reason = "the product has " + Count(fc, "framelet", "framelets") +
+               ": there is no pair of framelets to compare";
+    return e;
+  }
   std::string problem;
   std::optional<StackStrips> opened, early;
   std::exception_ptr earlyFailure;
@@ -726,7 +738,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   RunParts(opensEarly ? 2 : 1, [&](int32_t part) {
     if (part == 0) {
       opened = StackStrips::Open(product, geometry, port, problem);
-      if (opened && fc >= 2 && opened->Height() >= 2) lookAtBand(*opened);
+      if (opened && opened->Height() >= 2) lookAtBand(*opened);
       return;
     }
     try {
@@ -735,17 +747,12 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       earlyFailure = std::current_exception();
     }
   });
-  e.Wavelength = product.BandWavelengths[static_cast<size_t>(geometry.Band) - 1];
+  wavelength();
   if (!opened) {
     e.Reason = problem;
     return e;
   }
   StackStrips& strips = *opened;
-  if (fc < 2) {
-    e.Reason = "the product has " + Count(fc, "framelet", "framelets") +
-               ": there is no pair of framelets to compare";
-    return e;
-  }
   const int32_t h = strips.Height();
   if (h < 2) {
     e.Reason = "the band is " + Count(h, "row", "rows") + " high: too thin to match";

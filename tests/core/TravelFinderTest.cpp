@@ -631,6 +631,31 @@ TEST(TravelFinder, SaysWhyWhenTheProductCannotTell) {
   EXPECT_FALSE(one.Found);
   EXPECT_EQ(one.Reason, "the product has 1 framelet: there is no pair of framelets to compare");
 
+  // A damaged label promising framelets of a billion rows, of which none was read: not found
+  // without opening strips of that height (they asked for more memory than there is).
+  std::string label =
+      "PDS_VERSION_ID = PDS3\r\nRECORD_TYPE = FIXED_LENGTH\r\nRECORD_BYTES = 32\r\n"
+      "FILE_RECORDS = 2147483670\r\nLABEL_RECORDS = 23\r\n^IMAGE = 24\r\n"
+      "PRODUCT_ID = M1HUGEME\r\nINSTRUMENT_ID = \"LROC\"\r\nLRO:NFRAMES = 2\r\n"
+      "CENTER_FILTER_WAVELENGTH = (643 <nm>)\r\nOBJECT = IMAGE\r\n  LINES = 2147483647\r\n"
+      "  LINE_SAMPLES = 32\r\n  SAMPLE_TYPE = LSB_INTEGER\r\n  SAMPLE_BITS = 8\r\n"
+      "END_OBJECT = IMAGE\r\nEND\r\n";
+  label.resize(23 * 32, ' ');
+  for (int32_t i = 0; i < 60 * 32; ++i) label.push_back(static_cast<char>(i * 7 % 251));
+  testing::WriteFileBytes(dir.File("M1HUGEME.IMG"), label);
+  LoadedProduct huge;
+  ScriptedPort port;
+  LoadEdrProduct(dir.File("M1HUGEME.IMG"), huge, port, [](int32_t) {});
+  ASSERT_TRUE(huge.HasImage());
+  ASSERT_EQ(huge.FrameletCount, 0);
+  for (const bool corrected : {false, true}) {
+    StripGeometry g = Corrected(1, dir);
+    g.CorrectDistortion = g.CorrectVertically = corrected;
+    const TravelEstimate none = Measure(huge, g);
+    EXPECT_FALSE(none.Found);
+    EXPECT_EQ(none.Reason, "the product has 0 framelets: there is no pair of framelets to compare");
+  }
+
   // A travel of the whole band leaves no rows in common.
   o.kind = ProductKind::ME;
   o.framelets = 10;
