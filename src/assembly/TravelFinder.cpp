@@ -715,22 +715,23 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
     if (n) n->FindEmptyColumns(kSampledFramelets);
     return n;
   };
-  // The band is opened and looked at on one core; where its strips will lie on the ground's rows
-  // and there is a second core, that core opens the neighbour meanwhile (sharing the opening of
-  // one band between the cores cost more than it saved). The neighbour's failure counts only
-  // where the band's own strips cannot stand in for it.
-  // A product of fewer than two framelets has no pair to compare: its strips are not opened (a
-  // damaged label may give the one framelet it has, or none, a billion rows).
+  // The band's wavelength, where the band is one of the product's (opening it says why not).
   const auto wavelength = [&] {
     if (geometry.Band >= 1 && static_cast<size_t>(geometry.Band) <= product.BandWavelengths.size())
       e.Wavelength = product.BandWavelengths[static_cast<size_t>(geometry.Band) - 1];
   };
+  // A product of fewer than two framelets has no pair to compare: its strips are not opened (a
+  // damaged label may give the one framelet it has, or none, a billion rows).
   if (fc < 2) {
     wavelength();
     e.Reason = "the product has " + Count(fc, "framelet", "framelets") +
                ": there is no pair of framelets to compare";
     return e;
   }
+  // The band is opened and looked at on one core; where its strips will lie on the ground's rows
+  // and there is a second core, that core opens the neighbour meanwhile (sharing the opening of
+  // one band between the cores cost more than it saved). The neighbour's failure counts only
+  // where the band's own strips cannot stand in for it.
   std::string problem;
   std::optional<StackStrips> opened, early;
   std::exception_ptr earlyFailure;
@@ -806,12 +807,13 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // differ most (its horizontal travel by a few thousandths); on the strips' fine detail alone,
   // by half that, and the vertical travel scatters less. An ultraviolet band's binned strips hold
   // too little detail to be matched that way.
+  using StripPair = std::pair<const GreyImage*, const GreyImage*>;
   const auto alike = [&](const GreyImage& a, GreyImage& b, GreyImage& sharpA, GreyImage& sharpB) {
     LevelLike(a, b);
-    if (strips.Ultraviolet()) return std::pair<const GreyImage*, const GreyImage*>{&a, &b};
+    if (strips.Ultraviolet()) return StripPair{&a, &b};
     SharpenRows(a, sharpA);
     SharpenRows(b, sharpB);
-    return std::pair<const GreyImage*, const GreyImage*>{&sharpA, &sharpB};
+    return StripPair{&sharpA, &sharpB};
   };
   // Pair f searched for over the window: on whole strips or on the selected columns, the
   // neighbour's strip brought to the band's. `m` framelets apart; the product's `apart` unless
@@ -1246,9 +1248,8 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
         if (from != to) acrossRows(startY, spanFrom, spanTo, spanRows);
         from->ReadColumnsInto(f, spanFrom, spanRows, raw);
         to->ReadColumnsInto(f + m, spanTo, spanRows, other);
-        const auto [ma, mb] = to != from
-                                  ? alike(raw, other, sharpA, sharpB)
-                                  : std::pair<const GreyImage*, const GreyImage*>{&raw, &other};
+        const auto [ma, mb] =
+            to != from ? alike(raw, other, sharpA, sharpB) : StripPair{&raw, &other};
         PrepareSoftenedStrip(*ma, a);
         PrepareSoftenedStrip(*mb, b);
         ShiftEstimate s = RefineOverlap(a, b, startX, startY - (spanFrom - spanTo), pairSearch,
