@@ -559,20 +559,19 @@ void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, in
                    step, wide, row.data());
   }
   // Points before and beyond the wide row have no data.
+  const auto clampTo = [count](int64_t i) {
+    return static_cast<int32_t>(std::clamp<int64_t>(i, 0, count));
+  };
   if (weight == 0) {
-    const auto lead = static_cast<int32_t>(std::clamp<int64_t>(-shift, 0, count));
-    const auto tail = static_cast<int32_t>(std::clamp<int64_t>(wide - shift, lead, count));
+    const int32_t lead = clampTo(-shift), tail = std::max(lead, clampTo(wide - shift));
     std::fill(out, out + lead, int16_t{-1});
     std::copy(row.data() + lead + shift, row.data() + tail + shift, out + lead);
     std::fill(out + tail, out + count, int16_t{-1});
     return;
   }
-  // Each point blended between its two neighbours of the wide row (those before and beyond it
-  // have no data): points with both before the wide row, with one there, with both in it, with
-  // one beyond it and with both beyond it.
-  const auto clampTo = [count](int64_t i) {
-    return static_cast<int32_t>(std::clamp<int64_t>(i, 0, count));
-  };
+  // Otherwise each point is blended between its two neighbours of the wide row: points with both
+  // before the wide row, with one there, with both in it, with one beyond it and with both
+  // beyond it.
   const int32_t before = clampTo(-shift - 1), lead = clampTo(-shift);
   const int32_t tail = std::max(lead, clampTo(wide - 1 - shift));
   const int32_t beyond = std::max(tail, clampTo(wide - shift));
