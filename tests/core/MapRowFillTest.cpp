@@ -1,7 +1,8 @@
-// A corrected band's map row, four columns at a time where the processor can, holds exactly what
-// the rule gives one column at a time: with and without the vertical correction, a shift, rows
-// above and below the centre line, a width that is no multiple of four, columns beyond the
-// table's reach, and positions too far away to keep.
+// A corrected band's map row, four columns at a time where the processor can (and columns either
+// side of a centre on a column in pairs), holds exactly what the rule gives one column at a time:
+// with and without the vertical correction, a shift, rows above and below the centre line, a
+// width that is no multiple of four, columns beyond the table's reach, and positions too far away
+// to keep.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -42,22 +43,26 @@ TEST(MapRowFill, RowsHoldWhatTheRuleGivesColumnByColumn) {
   // A barrel correction growing with the distance, reaching 400 pixels from the centre.
   std::vector<double> table;
   for (int32_t r = 0; r <= 400; ++r) table.push_back(1.7e-7 * r * r + (r % 3) * 1e-9);
-  for (const bool vertical : {false, true}) {
-    for (const double b : {-1.25, 0.0, 3.03125, 13.96875}) {
-      for (const size_t entries : {size_t{0}, size_t{3}, size_t{705}, size_t{1026}}) {
-        MapRowGeometry g;
-        g.Table = table.data();
-        g.TableSize = table.size();
-        g.B = b;
-        g.DeltaY = 7.0 + 12.5 - (b + 1);
-        g.OutputCentre = 352.37;  // columns 753 on lie beyond the table's reach
-        g.SourceCentre = 350.11;
-        g.Vertical = vertical;
-        g.Shift = vertical ? -2 : 0;
-        std::vector<int32_t> got(2 * entries, 7);
-        FillMapRow(g, entries, got.data());
-        ASSERT_EQ(got, ByRule(g, entries))
-            << "vertical " << vertical << " row " << b << " entries " << entries;
+  // Centres between columns, and on a column (the columns either side then come in pairs): in
+  // the middle, at either end, beyond the row, and near enough to one end that only a few pair.
+  for (const double centre : {352.37, 352.0, 0.0, 704.0, 1025.0, 1100.0, 6.0}) {
+    for (const bool vertical : {false, true}) {
+      for (const double b : {-1.25, 0.0, 3.03125, 13.96875}) {
+        for (const size_t entries : {size_t{0}, size_t{3}, size_t{705}, size_t{1026}}) {
+          MapRowGeometry g;
+          g.Table = table.data();
+          g.TableSize = table.size();
+          g.B = b;
+          g.DeltaY = 7.0 + 12.5 - (b + 1);
+          g.OutputCentre = centre;  // columns 400 or more from it lie beyond the table's reach
+          g.SourceCentre = centre == 352.0 ? 350.0 : 350.11;
+          g.Vertical = vertical;
+          g.Shift = vertical ? -2 : 0;
+          std::vector<int32_t> got(2 * entries, 7);
+          FillMapRow(g, entries, got.data());
+          ASSERT_EQ(got, ByRule(g, entries)) << "centre " << centre << " vertical " << vertical
+                                             << " row " << b << " entries " << entries;
+        }
       }
     }
   }
