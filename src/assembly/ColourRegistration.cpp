@@ -72,6 +72,7 @@ struct WindowPass {
   int32_t Reach;    // whole pixels (of the reduced windows) searched either way
   int32_t Scale;    // 1, or 2 for windows of the means of 2 x 2 pixels
   int32_t Windows;  // that many spread along the strip, the first and the last among them; 0: all
+  bool OnCells;     // the band read as the picture's rows are (see SampleReferenceWindows)
 };
 // First a wide search from the geometry's offset on windows of half the size, three of them
 // (WideShift: it only needs to land within a fraction of a pixel, with a drift along the strip
@@ -83,7 +84,11 @@ struct WindowPass {
 // where what it finds is within kSettled: about what one window's measure scatters by, so that a
 // third pass would only fold in that scatter (an ultraviolet band, read between its coarse
 // samples, leaves more and is looked at once more).
-constexpr WindowPass kPasses[] = {{3, 2, 3}, {1, 1, 0}, {1, 1, 0}};
+// The wide search reads the band as the picture's rows are (the rows it reads on cells are then
+// the picture's own, kept for it); the passes that measure the fraction read it where the
+// transform puts it, as a row on a cell lies up to a sixteenth of a row off, alike for many
+// framelets in a row, and measured there the bands would line up a little worse.
+constexpr WindowPass kPasses[] = {{3, 2, 3, true}, {1, 1, 0, false}, {1, 1, 0, false}};
 constexpr double kNear = 0.5;
 constexpr Real kSettled = 0.1L;
 
@@ -582,11 +587,13 @@ void RegisterChannel(const BandSampler& band, const ReferenceWindows& referenceW
                      int32_t width, int32_t height, ChannelTransform& transform,
                      ChannelRegistration& record) {
   std::string why = "no windows to compare";
-  BandSampler::RowCache cache;
+  BandSampler::RowCache cells, exact;
+  cells.ReadOnCells();
   bool near = true;
   for (size_t pass = 0; pass < std::size(kPasses); ++pass) {
-    const std::vector<WindowShift> shifts = MeasureWindows(
-        band, referenceWindows, width, height, transform, kPasses[pass], cache, why, near);
+    const std::vector<WindowShift> shifts =
+        MeasureWindows(band, referenceWindows, width, height, transform, kPasses[pass],
+                       kPasses[pass].OnCells ? cells : exact, why, near);
     if (shifts.empty()) {
       if (pass == 0) {
         record.Measured = false;
