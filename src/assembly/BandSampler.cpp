@@ -342,7 +342,7 @@ constexpr size_t kCachedRows = 32;
 void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out,
                             RowCache& cache) const {
   RowContext c = ContextOf(y);
-  int64_t x = Fixed16(x0);
+  const int64_t x = Fixed16(x0);
   const int64_t step = Fixed16(dx);
   const bool cellRow = cellRows_ && cache.onCells_ && step > 0 && kOne % step == 0;
   if (!corrected_) {
@@ -351,6 +351,29 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
     }
     return;
   }
+  if (cellRow && cache.betweenCells_ && count > 0) {
+    // The cells below and above the row, `weight` / 256 of the way from the one to the other.
+    const int64_t top = rowAt_[static_cast<size_t>(c.rowFramelet)];
+    const int64_t cell = Ultraviolet() ? kCell / 4 : kCell;
+    const int64_t below = top + FloorDiv(c.yf - top, cell) * cell;
+    const auto weight = static_cast<int32_t>(((c.yf - below) * 256 + cell / 2) / cell);
+    if (weight > 0 && weight < 256) {
+      const auto n = static_cast<size_t>(count);
+      cache.below_.resize(n);
+      cache.above_.resize(n);
+      c.yf = below;
+      SampleRowAt(c, x, step, count, cache.below_.data(), cache, true);
+      c.yf = below + cell;
+      SampleRowAt(c, x, step, count, cache.above_.data(), cache, true);
+      BlendPairs(cache.below_.data(), cache.above_.data(), weight, count, out);
+      return;
+    }
+  }
+  SampleRowAt(c, x, step, count, out, cache, cellRow);
+}
+
+void BandSampler::SampleRowAt(RowContext c, int64_t x, int64_t step, int32_t count, int16_t* out,
+                              RowCache& cache, bool cellRow) const {
   {
     // The row is read at the nearest 1/32 row of the stack's framelet (its maps are that fine)
     // and its first column at the nearest 1/256: rows of a band that drifts slowly along the

@@ -79,10 +79,17 @@ class BandSampler {
     // points between columns blended from the two either side) and much quicker to read.
     // Without it, rows are read as finely as the maps.
     void ReadOnCells() { onCells_ = true; }
+    // For a caller that measures where the rows lie: read where there are cells, each row
+    // blended from the two cells either side of it (as the row read as finely as the maps is
+    // blended from its samples), so that it moves with its position however little, and the
+    // rows it reads are the picture's own.
+    void ReadBetweenCells() { onCells_ = betweenCells_ = true; }
 
    private:
     friend class BandSampler;
     bool onCells_ = false;
+    bool betweenCells_ = false;
+    std::vector<int16_t> below_, above_;  // the rows on the cells either side
     // Offsets from the band of the stack's framelet.
     using Entry = CachedRead;
     struct Row {
@@ -144,6 +151,9 @@ class BandSampler {
   // values come from running the program compiled from its reads).
   void SampleCorrectedRow(const RowContext& c, int64_t x, int64_t step, int32_t count, int16_t* out,
                           RowCache::Entry* record = nullptr, bool blend = true) const;
+  // SampleRow(y, ..., cache) at a row worked out (cellRow: the row read at its nearest cell).
+  void SampleRowAt(RowContext c, int64_t x, int64_t step, int32_t count, int16_t* out,
+                   RowCache& cache, bool cellRow) const;
   // A corrected row on cells (the row already at its cell, its first column at the nearest
   // 1/256), read through the rows the band keeps on cells.
   void SampleCellRow(const RowContext& c, int64_t x, int64_t step, int32_t count, int16_t* out,

@@ -85,9 +85,10 @@ struct WindowPass {
 // third pass would only fold in that scatter (an ultraviolet band, read between its coarse
 // samples, leaves more and is looked at once more).
 // The wide search reads the band as the picture's rows are (the rows it reads on cells are then
-// the picture's own, kept for it); the passes that measure the fraction read it where the
-// transform puts it, as a row on a cell lies up to a sixteenth of a row off, alike for many
-// framelets in a row, and measured there the bands would line up a little worse.
+// the picture's own, kept for it). The passes that measure the fraction read each row blended
+// from the cells either side of it, so that it lies where the transform puts it: a row on its
+// nearest cell lies up to a sixteenth of a row off, alike for many framelets in a row, and
+// measured there the bands would line up a little worse.
 constexpr WindowPass kPasses[] = {{3, 2, 3, true}, {1, 1, 0, false}, {1, 1, 0, false}};
 constexpr double kNear = 0.5;
 constexpr Real kSettled = 0.1L;
@@ -587,13 +588,16 @@ void RegisterChannel(const BandSampler& band, const ReferenceWindows& referenceW
                      int32_t width, int32_t height, ChannelTransform& transform,
                      ChannelRegistration& record) {
   std::string why = "no windows to compare";
-  BandSampler::RowCache cells, exact;
+  BandSampler::RowCache cells, fine;
   cells.ReadOnCells();
+  // (An ultraviolet band's cells are as fine as its maps: it is read through them, as sharp as
+  // it reads.)
+  if (!band.Ultraviolet()) fine.ReadBetweenCells();
   bool near = true;
   for (size_t pass = 0; pass < std::size(kPasses); ++pass) {
     const std::vector<WindowShift> shifts =
         MeasureWindows(band, referenceWindows, width, height, transform, kPasses[pass],
-                       kPasses[pass].OnCells ? cells : exact, why, near);
+                       kPasses[pass].OnCells ? cells : fine, why, near);
     if (shifts.empty()) {
       if (pass == 0) {
         record.Measured = false;

@@ -134,6 +134,42 @@ TEST(BandSampler, RowsOnCellsReadAlikeWhicheverFrameletReadThemFirst) {
   }
 }
 
+// Rows read between cells (each blended from the cells either side of it) follow their position
+// as the rows read through the maps do, where rows on their nearest cell move by up to 1/16 row:
+// they lie well under half as far from the rows read through the maps.
+TEST(BandSampler, RowsBetweenCellsFollowTheirPositionAsTheMapsDo) {
+  SimulatedColourProduct simulated;
+  ASSERT_TRUE(simulated.product.HasImage());
+  for (const Real across : {0.0L, -0.312L}) {
+    BandSamplerRequest request;
+    request.Band = 5;
+    request.VerticalTravel = 10.874L;
+    request.HorizontalTravel = across;
+    request.CorrectDistortion = request.CorrectVertically = true;
+    const BandSampler sampler = simulated.Sampler(request);
+    const int32_t width = sampler.StackWidth(), height = sampler.StackHeight();
+    BandSampler::RowCache nearest, between;
+    nearest.ReadOnCells();
+    between.ReadBetweenCells();
+    std::vector<int16_t> exact(static_cast<size_t>(width)), onCell(exact), blended(exact);
+    int64_t compared = 0, offCell = 0, offBetween = 0;
+    for (int32_t r = 0; r < height; ++r) {
+      const Real y = r + 0.37L + 0.0013L * r, x0 = -0.3L + 0.0007L * r;
+      sampler.SampleRow(y, x0, 1, width, exact.data());
+      sampler.SampleRow(y, x0, 1, width, onCell.data(), nearest);
+      sampler.SampleRow(y, x0, 1, width, blended.data(), between);
+      for (size_t i = 0; i < exact.size(); ++i) {
+        if (exact[i] < 0 || onCell[i] < 0 || blended[i] < 0) continue;
+        ++compared;
+        offCell += std::abs(exact[i] - onCell[i]);
+        offBetween += std::abs(exact[i] - blended[i]);
+      }
+    }
+    EXPECT_GT(compared, int64_t{height} * width / 2);
+    EXPECT_LT(offBetween * 2, offCell) << "travel across " << across;
+  }
+}
+
 // A corrected row read for the first time works its points out a run at a time and eight at
 // once: each point reads what it reads alone (a row of one point, as fresh), across the stack's
 // width with a horizontal travel, a fractional travel and rows read upward.
