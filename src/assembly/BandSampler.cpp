@@ -474,6 +474,9 @@ void BandSampler::RunCompiledRow(const RowContext& c, const RowProgram& program,
 
 void BandSampler::ReleaseCellRows(int32_t part, int32_t parts) const {
   if (!cellRows_ || part < 0 || parts < 1) return;
+  for (auto i = static_cast<size_t>(part); i < CellRows::kPlaces; i += static_cast<size_t>(parts)) {
+    cellRows_->byPlace[i].store(nullptr, std::memory_order_relaxed);
+  }
   for (auto i = static_cast<size_t>(part); i < CellRows::kSlots; i += static_cast<size_t>(parts)) {
     delete cellRows_->slots[i].exchange(nullptr, std::memory_order_relaxed);
   }
@@ -534,28 +537,43 @@ void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, in
     weight = 0;
   }
 
-  std::vector<int64_t>& key = cache.key_;
-  key.clear();
-  key.push_back(c.yf - rowAt_[f]);
-  key.push_back(phase - sub);
-  key.push_back(step);
-  for (int64_t d = -reach_; d <= reach_; ++d) {
-    const int64_t k = c.rowFramelet + d;
-    key.push_back(k >= 0 && k < fc ? d : INT64_MIN);  // the steps between framelets never change
-  }
-  // FNV-1a over the key's words, its high bits then mixed into the low ones that pick a slot
-  // (the key's words are mostly multiples of a cell).
-  uint64_t hash = 1469598103934665603ull;
-  for (const int64_t v : key) hash = (hash ^ static_cast<uint64_t>(v)) * 1099511628211ull;
-  hash ^= hash >> 29;
-  hash *= 0xbf58476d1ce4e5b9ull;
-  hash ^= hash >> 32;
-
   std::vector<int16_t>& row = cache.cellRow_;
   row.resize(static_cast<size_t>(wide));
   CellRows& store = *cellRows_;
+  // A framelet with every neighbour there, its row on its own columns: the row at the cell's
+  // place, where one is held there for this step.
+  const int64_t cell = Ultraviolet() ? kCell / 4 : kCell;
+  const int64_t place = c.yf - rowAt_[f];
+  const size_t at = static_cast<size_t>(FloorDiv(place, cell) - CellRows::kFirstCell);
+  const bool byPlace = phase == sub && c.rowFramelet >= reach_ && c.rowFramelet + reach_ < fc &&
+                       place % cell == 0 && at < CellRows::kPlaces;
+  CellRows::Row* held = nullptr;
+  if (byPlace) {
+    held = store.byPlace[at].load(std::memory_order_acquire);
+    if (held != nullptr && held->key[2] != step) held = nullptr;
+  }
+  uint64_t hash = 0;
   size_t slot = 0;
-  CellRows::Row* held = store.Find(hash, key, slot);
+  std::vector<int64_t>& key = cache.key_;
+  if (held == nullptr) {
+    key.clear();
+    key.push_back(place);
+    key.push_back(phase - sub);
+    key.push_back(step);
+    for (int64_t d = -reach_; d <= reach_; ++d) {
+      const int64_t k = c.rowFramelet + d;
+      key.push_back(k >= 0 && k < fc ? d : INT64_MIN);  // the steps between framelets never change
+    }
+    // FNV-1a over the key's words, its high bits then mixed into the low ones that pick a slot
+    // (the key's words are mostly multiples of a cell).
+    hash = 1469598103934665603ull;
+    for (const int64_t v : key) hash = (hash ^ static_cast<uint64_t>(v)) * 1099511628211ull;
+    hash ^= hash >> 29;
+    hash *= 0xbf58476d1ce4e5b9ull;
+    hash ^= hash >> 32;
+    held = store.Find(hash, key, slot);
+    if (held != nullptr && byPlace) store.byPlace[at].store(held, std::memory_order_release);
+  }
   if (held == nullptr) {
     // Read for the first time, and kept compiled for the rows that come back (by every core),
     // up to a limit: with its reads only where the program leaves points to them. A row kept is

@@ -246,6 +246,11 @@ class BandSampler {
     static constexpr int32_t kRows = 4096;  // those beyond are read afresh every time
     std::unique_ptr<std::atomic<Row*>[]> slots { new std::atomic<Row*>[kSlots] {} };
     std::atomic<int32_t> kept{0};
+    // The rows of framelets with every neighbour there, on the framelet's own columns, by their
+    // cell's place from the framelet's top (kFirstCell on): found without their key's hash.
+    static constexpr int64_t kFirstCell = -128;
+    static constexpr size_t kPlaces = 512;
+    std::unique_ptr<std::atomic<Row*>[]> byPlace { new std::atomic<Row*>[kPlaces] {} };
     CellRows() = default;
     CellRows(const CellRows&) = delete;
     CellRows& operator=(const CellRows&) = delete;

@@ -134,6 +134,34 @@ TEST(BandSampler, RowsOnCellsReadAlikeWhicheverFrameletReadThemFirst) {
   }
 }
 
+// A band read on cells at two steps along the row (a picture and a closer look at it) keeps each
+// step's rows apart: read in turn on one sampler, each reads what a sampler read at that step
+// alone reads.
+TEST(BandSampler, RowsOnCellsAtTwoStepsKeepTheirOwnRows) {
+  SimulatedColourProduct simulated;
+  ASSERT_TRUE(simulated.product.HasImage());
+  BandSamplerRequest request;
+  request.Band = 5;
+  request.VerticalTravel = 10.874L;
+  request.HorizontalTravel = -0.312L;
+  request.CorrectDistortion = request.CorrectVertically = true;
+  const BandSampler both = simulated.Sampler(request), wide = simulated.Sampler(request),
+                    close = simulated.Sampler(request);
+  const int32_t width = 2 * both.StackWidth();
+  BandSampler::RowCache inTurn, wideOnly, closeOnly;
+  for (BandSampler::RowCache* cache : {&inTurn, &wideOnly, &closeOnly}) cache->ReadOnCells();
+  std::vector<int16_t> got(static_cast<size_t>(width)), alone(got);
+  for (int32_t r = 0; r < both.StackHeight(); ++r) {
+    const Real y = r + 0.37L;
+    both.SampleRow(y, -4, 1, width, got.data(), inTurn);
+    wide.SampleRow(y, -4, 1, width, alone.data(), wideOnly);
+    ASSERT_EQ(got, alone) << "row " << r << " step 1";
+    both.SampleRow(y, -4, 0.5L, width, got.data(), inTurn);
+    close.SampleRow(y, -4, 0.5L, width, alone.data(), closeOnly);
+    ASSERT_EQ(got, alone) << "row " << r << " step 1/2";
+  }
+}
+
 // Rows read between cells (each blended from the cells either side of it) follow their position
 // as the rows read through the maps do, where rows on their nearest cell move by up to 1/16 row:
 // they lie well under half as far from the rows read through the maps.
