@@ -354,7 +354,7 @@ void BandSampler::SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* ou
   if (cellRow && cache.betweenCells_ && count > 0) {
     // The cells below and above the row, `weight` / 256 of the way from the one to the other.
     const int64_t top = rowAt_[static_cast<size_t>(c.rowFramelet)];
-    const int64_t cell = Ultraviolet() ? kCell / 4 : kCell;
+    const int64_t cell = Cell();
     const int64_t below = top + FloorDiv(c.yf - top, cell) * cell;
     const auto weight = static_cast<int32_t>(((c.yf - below) * 256 + cell / 2) / cell);
     if (weight > 0 && weight < 256) {
@@ -383,7 +383,7 @@ void BandSampler::SampleRowAt(RowContext c, int64_t x, int64_t step, int32_t cou
     static_assert(kOne / kRowSteps == 1 << 11, "a map row is 2048 / 65536 rows");
     if (cellRow) {
       // (The row stays with its framelet, though the cell may lie a little above it.)
-      const int64_t cell = Ultraviolet() ? kCell / 4 : kCell;
+      const int64_t cell = Cell();
       c.yf = top + FloorDiv(c.yf - top + cell / 2, cell) * cell;
     } else {
       c.yf = top + (((c.yf - top + kOne / kRowSteps / 2) >> 11) << 11);
@@ -542,7 +542,7 @@ void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, in
   CellRows& store = *cellRows_;
   // A framelet with every neighbour there, its row on its own columns: the row at the cell's
   // place, where one is held there for this step.
-  const int64_t cell = Ultraviolet() ? kCell / 4 : kCell;
+  const int64_t cell = Cell();
   const int64_t place = c.yf - rowAt_[f];
   const size_t at = static_cast<size_t>(FloorDiv(place, cell) - CellRows::kFirstCell);
   const bool byPlace = phase == sub && c.rowFramelet >= reach_ && c.rowFramelet + reach_ < fc &&

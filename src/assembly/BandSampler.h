@@ -228,6 +228,7 @@ class BandSampler {
   // framelet lies, and along the row from the framelet's own columns, so that rows come back
   // every few framelets (cellRows_).
   static constexpr int64_t kCell = kOne / 8;
+  int64_t Cell() const { return Ultraviolet() ? kCell / 4 : kCell; }  // this band's, in its rows
   int64_t cellMargin_ = 0;  // columns either side of the strip the wide row of a cell reaches
   // Null where the band's rows are not read on cells; else the rows on cells read so far, by
   // their key's hash, shared by every core that samples the band: each is compiled when first
