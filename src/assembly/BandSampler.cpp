@@ -541,12 +541,11 @@ void BandSampler::SampleCellRow(const RowContext& c, int64_t x, int64_t step, in
   row.resize(static_cast<size_t>(wide));
   CellRows& store = *cellRows_;
   // A framelet with every neighbour there, its row on its own columns: the row at the cell's
-  // place, where one is held there for this step.
-  const int64_t cell = Cell();
+  // place (the row lies on a cell of its framelet), where one is held there for this step.
   const int64_t place = c.yf - rowAt_[f];
-  const size_t at = static_cast<size_t>(FloorDiv(place, cell) - CellRows::kFirstCell);
+  const size_t at = static_cast<size_t>(FloorDiv(place, Cell()) - CellRows::kFirstCell);
   const bool byPlace = phase == sub && c.rowFramelet >= reach_ && c.rowFramelet + reach_ < fc &&
-                       place % cell == 0 && at < CellRows::kPlaces;
+                       at < CellRows::kPlaces;
   CellRows::Row* held = nullptr;
   if (byPlace) {
     held = store.byPlace[at].load(std::memory_order_acquire);
