@@ -283,27 +283,33 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
   }
   std::vector<LevelCounts> counts(stretched ? static_cast<size_t>(parts) : 0);
   std::atomic<int64_t> nextRow{0};
-  // Row by row: the three channels' samples of a row, then its pixels (or its levels counted).
+  // A core's rows one channel at a time: a band's rows read one after another keep its
+  // framelets and what reads them at hand (the three bands' rows in turn would not fit the
+  // processor's nearest cache). Then the rows' pixels (or their levels counted).
   const auto sampleRows = [&](int32_t part) {
-    std::vector<int16_t> rows(stretched ? 0 : static_cast<size_t>(width) * 3);
+    const auto w = static_cast<size_t>(width);
+    std::vector<int16_t> rows(stretched ? 0 : w * 3 * static_cast<size_t>(kRowsTaken));
     std::array<BandSampler::RowCache, 3> caches;
     for (BandSampler::RowCache& cache : caches) cache.ReadOnCells();
     for (;;) {
       const int64_t first = nextRow.fetch_add(kRowsTaken, std::memory_order_relaxed);
       if (first >= height) return;
       const auto last = static_cast<int32_t>(std::min<int64_t>(height, first + kRowsTaken));
-      for (auto y = static_cast<int32_t>(first); y < last; ++y) {
-        std::array<int16_t*, 3> row{};
-        for (size_t c = 0; c < 3; ++c) {
-          row[c] = stretched
-                       ? planes[c].data() + static_cast<size_t>(y) * static_cast<size_t>(width)
-                       : rows.data() + c * static_cast<size_t>(width);
-          SampleChannelRow(*samplers[c], transforms[c], width, y, row[c], caches[c]);
+      const auto rowOf = [&](size_t c, int32_t y) {
+        return stretched ? planes[c].data() + static_cast<size_t>(y) * w
+                         : rows.data() + (static_cast<size_t>(y - first) * 3 + c) * w;
+      };
+      for (size_t c = 0; c < 3; ++c) {
+        for (auto y = static_cast<int32_t>(first); y < last; ++y) {
+          SampleChannelRow(*samplers[c], transforms[c], width, y, rowOf(c, y), caches[c]);
         }
+      }
+      for (auto y = static_cast<int32_t>(first); y < last; ++y) {
+        const std::array<const int16_t*, 3> row{rowOf(0, y), rowOf(1, y), rowOf(2, y)};
         if (stretched) {
-          counts[static_cast<size_t>(part)].Add({row[0], row[1], row[2]}, width);
+          counts[static_cast<size_t>(part)].Add(row, width);
         } else {
-          ComposeRow({row[0], row[1], row[2]}, nullptr, noData, width, picture.Row(y));
+          ComposeRow(row, nullptr, noData, width, picture.Row(y));
           finishRow(y);
         }
       }
