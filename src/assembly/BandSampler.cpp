@@ -269,6 +269,16 @@ BandSampler::RowContext BandSampler::ContextOf(Real y) const {
   return c;
 }
 
+int32_t BandSampler::ShareOf(Real y, int32_t parts) const {
+  if (parts <= 1) return 0;
+  const int64_t yf = Fixed16(y), cell = Cell(), cells = kOne / cell;
+  const int64_t place = FloorDiv(yf - rowAt_[static_cast<size_t>(FrameletOf(yf))] + cell / 2, cell);
+  // The row within the framelet, and the cell within the row.
+  const int64_t row = FloorDiv(place, cells);
+  const int64_t turn = row + (place - row * cells);
+  return static_cast<int32_t>((turn % parts + parts) % parts);
+}
+
 int64_t BandSampler::FrameletOf(int64_t yf) const {
   // The last framelet that begins at or above the row: first where an even travel puts it,
   // then a step at a time.

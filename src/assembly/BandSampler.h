@@ -110,6 +110,11 @@ class BandSampler {
     std::vector<Entry> cellReads_;
   };
   void SampleRow(Real y, Real x0, Real dx, int32_t count, int16_t* out, RowCache& cache) const;
+  // Which of `parts` cores reads the row at stack row y where a band's rows are shared out by
+  // their place within the framelet a stack takes them from: rows at one place read alike (what
+  // they read is worked out once, on first reading, for every row there), so no two cores work
+  // out the same; a framelet's rows go to the cores in turn.
+  int32_t ShareOf(Real y, int32_t parts) const;
   // Gives back the rows the band keeps on cells in slots part, part + parts, ... of its table:
   // once no core reads the band any more, each of `parts` cores gives back its share (rather
   // than the last one all of them). The band reads nothing afterwards.

@@ -29,22 +29,25 @@ ChannelTransform PredictedTransform(const BandPlacement& reference, const BandPl
   return t;
 }
 
+namespace {
+// Where the band reads row `row` of the reference grid: its stack row, and its first column.
+Real ChannelRowAt(const ChannelTransform& t, int32_t row) {
+  const auto r = static_cast<Real>(row);
+  return t.YStep * r + t.Y0 + t.Dy + t.DyPerRow * (r - t.MiddleRow);
+}
+Real ChannelColumnAt(const ChannelTransform& t, int32_t row) {
+  return t.X0 + t.Dx + t.DxPerRow * (static_cast<Real>(row) - t.MiddleRow);
+}
+}  // namespace
+
 void SampleChannelRow(const BandSampler& band, const ChannelTransform& t, int32_t width,
                       int32_t row, int16_t* out) {
-  const auto r = static_cast<Real>(row);
-  const Real along = r - t.MiddleRow;
-  const Real y = t.YStep * r + t.Y0 + t.Dy + t.DyPerRow * along;
-  const Real x0 = t.X0 + t.Dx + t.DxPerRow * along;
-  band.SampleRow(y, x0, t.XStep, width, out);
+  band.SampleRow(ChannelRowAt(t, row), ChannelColumnAt(t, row), t.XStep, width, out);
 }
 
 void SampleChannelRow(const BandSampler& band, const ChannelTransform& t, int32_t width,
                       int32_t row, int16_t* out, BandSampler::RowCache& cache) {
-  const auto r = static_cast<Real>(row);
-  const Real along = r - t.MiddleRow;
-  const Real y = t.YStep * r + t.Y0 + t.Dy + t.DyPerRow * along;
-  const Real x0 = t.X0 + t.Dx + t.DxPerRow * along;
-  band.SampleRow(y, x0, t.XStep, width, out, cache);
+  band.SampleRow(ChannelRowAt(t, row), ChannelColumnAt(t, row), t.XStep, width, out, cache);
 }
 
 std::vector<int16_t> SampleChannel(const BandSampler& band, const ChannelTransform& t,
@@ -208,18 +211,21 @@ GreyImage Halved(const GreyImage& image) {
 
 constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
 
+// Samples (values x 16) as grey levels, no data as NaN.
+void GreyOfRow(const int16_t* in, int32_t count, float* out) {
+  for (int32_t x = 0; x < count; ++x) {
+    out[x] = in[x] >= 0 ? static_cast<float>(in[x]) * 0.0625f : kNoValue;
+  }
+}
+
 // Rows first..first + count - 1, columns column..column + columns - 1 of a plane (values x 16,
-// `width` columns) as grey levels, no data as NaN.
+// `width` columns) as grey levels.
 GreyImage GreyOf(const std::vector<int16_t>& plane, int32_t width, int32_t first, int32_t count,
                  int32_t column, int32_t columns) {
   GreyImage image(columns, count);
   for (int32_t y = 0; y < count; ++y) {
-    const int16_t* in =
-        plane.data() + static_cast<size_t>(first + y) * static_cast<size_t>(width) + column;
-    float* out = image.Row(y);
-    for (int32_t x = 0; x < columns; ++x) {
-      out[x] = in[x] >= 0 ? static_cast<float>(in[x]) * 0.0625f : kNoValue;
-    }
+    GreyOfRow(plane.data() + static_cast<size_t>(first + y) * static_cast<size_t>(width) + column,
+              columns, image.Row(y));
   }
   return image;
 }
@@ -568,17 +574,24 @@ ReferenceWindows SampleReferenceWindows(const BandSampler& reference,
   ChannelTransform part = referenceTransform;
   part.X0 += referenceTransform.XStep * static_cast<Real>(layout.Column);
   ReferenceWindows windows;
-  windows.Images.resize(static_cast<size_t>(layout.Count));
+  windows.Images.assign(static_cast<size_t>(layout.Count), GreyImage(layout.Columns, layout.Rows));
   parts = std::clamp(parts, 1, layout.Count);
+  // The windows along the strip read their rows at the same places within their framelets: the
+  // rows at one place are read by one core, which alone works out what they read.
   RunParts(parts, [&](int32_t k) {
     // Read as the picture's rows are (on cells where they are): the reference's rows read here
     // are the picture's own, kept for it.
     BandSampler::RowCache cache;
     cache.ReadOnCells();
-    for (int32_t w = k; w < layout.Count; w += parts) {
-      windows.Images[static_cast<size_t>(w)] = GreyOf(
-          SampleChannel(reference, part, layout.Columns, layout.First(w), layout.Rows, cache),
-          layout.Columns, 0, layout.Rows, 0, layout.Columns);
+    std::vector<int16_t> row(static_cast<size_t>(layout.Columns));
+    for (int32_t w = 0; w < layout.Count; ++w) {
+      GreyImage& image = windows.Images[static_cast<size_t>(w)];
+      for (int32_t i = 0; i < layout.Rows; ++i) {
+        const int32_t y = layout.First(w) + i;
+        if (reference.ShareOf(ChannelRowAt(part, y), parts) != k) continue;
+        SampleChannelRow(reference, part, layout.Columns, y, row.data(), cache);
+        GreyOfRow(row.data(), layout.Columns, image.Row(i));
+      }
     }
   });
   return windows;
