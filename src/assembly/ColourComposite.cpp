@@ -242,37 +242,31 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
   }
   const unsigned cores = request.Threads > 0 ? static_cast<unsigned>(request.Threads)
                                              : std::thread::hardware_concurrency();
-  // The reference's windows are sampled once for both channels (by every core), then the two
-  // other channels are measured at once where there are two cores.
-  const ReferenceWindows windows =
-      request.MeasureOffsets
-          ? SampleReferenceWindows(reference, transforms[ref], width, height,
-                                   static_cast<int32_t>(std::clamp(cores, 1u, 8u)))
-          : ReferenceWindows{};
+  const auto allCores = static_cast<int32_t>(std::clamp(cores, 1u, 8u));
+  // Every core takes part (started once for the whole picture): in reading the reference's
+  // windows, once for both channels; in measuring the two other channels, at once where there
+  // are two cores; and in sampling a large picture.
+  const int32_t parts =
+      request.MeasureOffsets || int64_t{width} * height >= (int64_t{1} << 20) ? allCores : 1;
+  ReferenceWindows windows =
+      request.MeasureOffsets ? ReferenceWindowsOf(width, height) : ReferenceWindows{};
   const std::array<size_t, 2> others{ref == 0 ? size_t{1} : 0, ref == 2 ? size_t{1} : 2};
+  if (!request.MeasureOffsets) {
+    for (const size_t c : others) result.Channels[c].Note = "not measured";
+  }
   const auto measure = [&](int32_t k) {
     for (int32_t j = 0; j < 2; ++j) {
-      if (cores >= 2 && j != k) continue;
+      if (parts >= 2 && j != k) continue;
       const size_t c = others[static_cast<size_t>(j)];
-      if (request.MeasureOffsets) {
-        RegisterChannel(*samplers[c], windows, width, height, transforms[c], result.Channels[c]);
-      } else {
-        result.Channels[c].Note = "not measured";
-      }
+      RegisterChannel(*samplers[c], windows, width, height, transforms[c], result.Channels[c]);
     }
   };
-  RunParts(cores >= 2 && request.MeasureOffsets ? 2 : 1, measure);
 
   const std::array<uint8_t, 3> noData = ColorToBgr(settings.NoDataColor);
   picture.Resize(width, height);
   const auto finishRow = [&](int32_t y) {
     std::fill(picture.Row(y) + 3 * width, picture.Row(y) + picture.Stride(), uint8_t{0});
   };
-  // A large picture is sampled by every core at once, each taking the next few rows as it comes
-  // to them (the rows a band has to read afresh, the first time they come, are then shared out).
-  const int32_t parts = int64_t{width} * height < (int64_t{1} << 20)
-                            ? 1
-                            : static_cast<int32_t>(std::clamp(cores, 1u, 8u));
   // The stretch needs every channel's levels before the first pixel is written: the samples are
   // kept, and their levels counted as they come.
   const bool stretched = request.Stretch.Enabled;
@@ -315,17 +309,24 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
       }
     }
   };
-  // Then the rows the bands kept on cells go, every core giving back its share once all are done
-  // (a core that fails leaves the others to go on without it).
-  PartsMeeting done(parts);
+  // The windows, then the channels measured, then the picture's rows, each step begun once all
+  // are done with the one before. Then the rows the bands kept on cells go, every core giving
+  // back its share once all are done (a core that fails leaves the others to go on without it).
+  PartsMeeting meeting(parts);
   RunParts(parts, [&](int32_t k) {
     try {
+      if (request.MeasureOffsets) {
+        ReadReferenceWindows(reference, transforms[ref], k, parts, windows);
+        meeting.ArriveAndWait();
+        measure(k);
+        meeting.ArriveAndWait();
+      }
       sampleRows(k);
     } catch (...) {
-      done.ArriveAndLeave();
+      meeting.ArriveAndLeave();
       throw;
     }
-    done.ArriveAndWait();
+    meeting.ArriveAndWait();
     for (const auto& s : samplers) s->ReleaseCellRows(k, parts);
   });
   if (!stretched) return result;

@@ -567,32 +567,46 @@ Real Fold(const std::vector<WindowShift>& shifts, int32_t height, ChannelTransfo
 
 }  // namespace
 
+ReferenceWindows ReferenceWindowsOf(int32_t width, int32_t height) {
+  const WindowLayout layout(width, height);
+  ReferenceWindows windows;
+  windows.Images.assign(static_cast<size_t>(layout.Count), GreyImage(layout.Columns, layout.Rows));
+  windows.Width = width;
+  windows.Height = height;
+  return windows;
+}
+
+void ReadReferenceWindows(const BandSampler& reference, const ChannelTransform& referenceTransform,
+                          int32_t part, int32_t parts, ReferenceWindows& windows) {
+  // The windows along the strip read their rows at the same places within their framelets: the
+  // rows at one place are read by one thread, which alone works out what they read.
+  const WindowLayout layout(windows.Width, windows.Height);
+  ChannelTransform t = referenceTransform;
+  t.X0 += referenceTransform.XStep * static_cast<Real>(layout.Column);
+  // Read as the picture's rows are (on cells where they are): the reference's rows read here
+  // are the picture's own, kept for it.
+  BandSampler::RowCache cache;
+  cache.ReadOnCells();
+  std::vector<int16_t> row(static_cast<size_t>(layout.Columns));
+  const auto count = std::min(static_cast<size_t>(layout.Count), windows.Images.size());
+  for (size_t w = 0; w < count; ++w) {
+    GreyImage& image = windows.Images[w];
+    for (int32_t i = 0; i < layout.Rows; ++i) {
+      const int32_t y = layout.First(static_cast<int32_t>(w)) + i;
+      if (reference.ShareOf(ChannelRowAt(t, y), parts) != part) continue;
+      SampleChannelRow(reference, t, layout.Columns, y, row.data(), cache);
+      GreyOfRow(row.data(), layout.Columns, image.Row(i));
+    }
+  }
+}
+
 ReferenceWindows SampleReferenceWindows(const BandSampler& reference,
                                         const ChannelTransform& referenceTransform, int32_t width,
                                         int32_t height, int32_t parts) {
-  const WindowLayout layout(width, height);
-  ChannelTransform part = referenceTransform;
-  part.X0 += referenceTransform.XStep * static_cast<Real>(layout.Column);
-  ReferenceWindows windows;
-  windows.Images.assign(static_cast<size_t>(layout.Count), GreyImage(layout.Columns, layout.Rows));
-  parts = std::clamp(parts, 1, layout.Count);
-  // The windows along the strip read their rows at the same places within their framelets: the
-  // rows at one place are read by one core, which alone works out what they read.
+  ReferenceWindows windows = ReferenceWindowsOf(width, height);
+  parts = std::max(parts, 1);
   RunParts(parts, [&](int32_t k) {
-    // Read as the picture's rows are (on cells where they are): the reference's rows read here
-    // are the picture's own, kept for it.
-    BandSampler::RowCache cache;
-    cache.ReadOnCells();
-    std::vector<int16_t> row(static_cast<size_t>(layout.Columns));
-    for (int32_t w = 0; w < layout.Count; ++w) {
-      GreyImage& image = windows.Images[static_cast<size_t>(w)];
-      for (int32_t i = 0; i < layout.Rows; ++i) {
-        const int32_t y = layout.First(w) + i;
-        if (reference.ShareOf(ChannelRowAt(part, y), parts) != k) continue;
-        SampleChannelRow(reference, part, layout.Columns, y, row.data(), cache);
-        GreyOfRow(row.data(), layout.Columns, image.Row(i));
-      }
-    }
+    ReadReferenceWindows(reference, referenceTransform, k, parts, windows);
   });
   return windows;
 }

@@ -42,10 +42,17 @@ void SampleChannelRow(const BandSampler& band, const ChannelTransform& transform
 // once, `parts` threads at once.
 struct ReferenceWindows {
   std::vector<GreyImage> Images;
+  int32_t Width = 0, Height = 0;  // the reference grid's
 };
 ReferenceWindows SampleReferenceWindows(const BandSampler& reference,
                                         const ChannelTransform& referenceTransform, int32_t width,
                                         int32_t height, int32_t parts);
+// The same in steps, for a caller whose threads run already: the windows of the grid, not yet
+// read; then each of `parts` threads reads its share of their rows (all rows at one place
+// within their framelets: what they read is worked out by one thread).
+ReferenceWindows ReferenceWindowsOf(int32_t width, int32_t height);
+void ReadReferenceWindows(const BandSampler& reference, const ChannelTransform& referenceTransform,
+                          int32_t part, int32_t parts, ReferenceWindows& windows);
 
 // Measures the band against the reference band's windows and folds the correction into
 // `transform`; fills the registration record.
