@@ -267,31 +267,29 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
   const auto finishRow = [&](int32_t y) {
     std::fill(picture.Row(y) + 3 * width, picture.Row(y) + picture.Stride(), uint8_t{0});
   };
-  // The stretch needs every channel's levels before the first pixel is written: the samples are
-  // kept, and their levels counted as they come.
+  // The stretch needs every channel's levels before the first pixel is written: the rows are
+  // read twice, first for their levels (counted by each core, then added up), then for their
+  // pixels (read again, rather than kept: reading a row is quicker than keeping and fetching
+  // back the samples of three channels, and the memory stays free).
   const bool stretched = request.Stretch.Enabled;
-  std::array<std::vector<int16_t>, 3> planes;
-  if (stretched) {
-    for (auto& plane : planes)
-      plane.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
-  }
   std::vector<LevelCounts> counts(stretched ? static_cast<size_t>(parts) : 0);
-  std::atomic<int64_t> nextRow{0};
+  std::unique_ptr<StretchTables> tables;
+  std::array<std::atomic<int64_t>, 2> nextRow{};  // per reading of the rows
   // A core's rows one channel at a time: a band's rows read one after another keep its
   // framelets and what reads them at hand (the three bands' rows in turn would not fit the
   // processor's nearest cache). Then the rows' pixels (or their levels counted).
-  const auto sampleRows = [&](int32_t part) {
+  const auto sampleRows = [&](int32_t part, bool count) {
     const auto w = static_cast<size_t>(width);
-    std::vector<int16_t> rows(stretched ? 0 : w * 3 * static_cast<size_t>(kRowsTaken));
+    std::vector<int16_t> rows(w * 3 * static_cast<size_t>(kRowsTaken));
     std::array<BandSampler::RowCache, 3> caches;
     for (BandSampler::RowCache& cache : caches) cache.ReadOnCells();
+    std::atomic<int64_t>& next = nextRow[count ? 0 : 1];
     for (;;) {
-      const int64_t first = nextRow.fetch_add(kRowsTaken, std::memory_order_relaxed);
+      const int64_t first = next.fetch_add(kRowsTaken, std::memory_order_relaxed);
       if (first >= height) return;
       const auto last = static_cast<int32_t>(std::min<int64_t>(height, first + kRowsTaken));
       const auto rowOf = [&](size_t c, int32_t y) {
-        return stretched ? planes[c].data() + static_cast<size_t>(y) * w
-                         : rows.data() + (static_cast<size_t>(y - first) * 3 + c) * w;
+        return rows.data() + (static_cast<size_t>(y - first) * 3 + c) * w;
       };
       for (size_t c = 0; c < 3; ++c) {
         for (auto y = static_cast<int32_t>(first); y < last; ++y) {
@@ -300,18 +298,19 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
       }
       for (auto y = static_cast<int32_t>(first); y < last; ++y) {
         const std::array<const int16_t*, 3> row{rowOf(0, y), rowOf(1, y), rowOf(2, y)};
-        if (stretched) {
+        if (count) {
           counts[static_cast<size_t>(part)].Add(row, width);
         } else {
-          ComposeRow(row, nullptr, noData, width, picture.Row(y));
+          ComposeRow(row, tables.get(), noData, width, picture.Row(y));
           finishRow(y);
         }
       }
     }
   };
-  // The windows, then the channels measured, then the picture's rows, each step begun once all
-  // are done with the one before. Then the rows the bands kept on cells go, every core giving
-  // back its share once all are done (a core that fails leaves the others to go on without it).
+  // The windows, then the channels measured, then the picture's rows (their levels first for a
+  // stretch), each step begun once all are done with the one before. Then the rows the bands
+  // kept on cells go, every core giving back its share once all are done (a core that fails
+  // leaves the others to go on without it).
   PartsMeeting meeting(parts);
   RunParts(parts, [&](int32_t k) {
     try {
@@ -321,26 +320,23 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
         measure(k);
         meeting.ArriveAndWait();
       }
-      sampleRows(k);
+      if (stretched) {
+        sampleRows(k, true);
+        meeting.ArriveAndWait();
+        if (k == 0) {
+          for (size_t j = 1; j < counts.size(); ++j) counts[0].Add(counts[j]);
+          tables =
+              std::make_unique<StretchTables>(TablesOf(StretchLimits(counts[0], request.Stretch)));
+        }
+        meeting.ArriveAndWait();
+      }
+      sampleRows(k, false);
     } catch (...) {
       meeting.ArriveAndLeave();
       throw;
     }
     meeting.ArriveAndWait();
     for (const auto& s : samplers) s->ReleaseCellRows(k, parts);
-  });
-  if (!stretched) return result;
-  for (size_t k = 1; k < counts.size(); ++k) counts[0].Add(counts[k]);
-  const auto tables =
-      std::make_unique<StretchTables>(TablesOf(StretchLimits(counts[0], request.Stretch)));
-  RunParts(parts, [&](int32_t k) {
-    const auto last = static_cast<int32_t>(int64_t{height} * (k + 1) / parts);
-    for (auto y = static_cast<int32_t>(int64_t{height} * k / parts); y < last; ++y) {
-      const size_t at = static_cast<size_t>(y) * static_cast<size_t>(width);
-      ComposeRow({planes[0].data() + at, planes[1].data() + at, planes[2].data() + at},
-                 tables.get(), noData, width, picture.Row(y));
-      finishRow(y);
-    }
   });
   return result;
 }
