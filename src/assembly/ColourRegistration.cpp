@@ -9,7 +9,6 @@
 
 #include "assembly/SubpixelMatch.h"
 #include "util/ProcessorFeatures.h"
-#include "util/RunParts.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define QUELMAR_X86_VECTORS 1
@@ -588,8 +587,7 @@ void ReadReferenceWindows(const BandSampler& reference, const ChannelTransform& 
   BandSampler::RowCache cache;
   cache.ReadOnCells();
   std::vector<int16_t> row(static_cast<size_t>(layout.Columns));
-  const auto count = std::min(static_cast<size_t>(layout.Count), windows.Images.size());
-  for (size_t w = 0; w < count; ++w) {
+  for (size_t w = 0; w < windows.Images.size(); ++w) {
     GreyImage& image = windows.Images[w];
     for (int32_t i = 0; i < layout.Rows; ++i) {
       const int32_t y = layout.First(static_cast<int32_t>(w)) + i;
@@ -598,17 +596,6 @@ void ReadReferenceWindows(const BandSampler& reference, const ChannelTransform& 
       GreyOfRow(row.data(), layout.Columns, image.Row(i));
     }
   }
-}
-
-ReferenceWindows SampleReferenceWindows(const BandSampler& reference,
-                                        const ChannelTransform& referenceTransform, int32_t width,
-                                        int32_t height, int32_t parts) {
-  ReferenceWindows windows = ReferenceWindowsOf(width, height);
-  parts = std::max(parts, 1);
-  RunParts(parts, [&](int32_t k) {
-    ReadReferenceWindows(reference, referenceTransform, k, parts, windows);
-  });
-  return windows;
 }
 
 void RegisterChannel(const BandSampler& band, const ReferenceWindows& referenceWindows,

@@ -38,18 +38,15 @@ void SampleChannelRow(const BandSampler& band, const ChannelTransform& transform
                       int32_t row, int16_t* out, BandSampler::RowCache& cache);
 
 // The reference band's measuring windows along the strip (sampled with its own transform on
-// the reference grid of width x height pixels), the same for every channel and pass: sampled
-// once, `parts` threads at once.
+// the reference grid of width x height pixels), the same for every channel and pass: read once,
+// by every thread at once.
 struct ReferenceWindows {
   std::vector<GreyImage> Images;
   int32_t Width = 0, Height = 0;  // the reference grid's
 };
-ReferenceWindows SampleReferenceWindows(const BandSampler& reference,
-                                        const ChannelTransform& referenceTransform, int32_t width,
-                                        int32_t height, int32_t parts);
-// The same in steps, for a caller whose threads run already: the windows of the grid, not yet
-// read; then each of `parts` threads reads its share of their rows (all rows at one place
-// within their framelets: what they read is worked out by one thread).
+// The windows of the grid, not yet read; then each of `parts` threads reads its share of their
+// rows (all rows at one place within their framelets: what they read is worked out by one
+// thread).
 ReferenceWindows ReferenceWindowsOf(int32_t width, int32_t height);
 void ReadReferenceWindows(const BandSampler& reference, const ChannelTransform& referenceTransform,
                           int32_t part, int32_t parts, ReferenceWindows& windows);

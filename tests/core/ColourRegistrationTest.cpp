@@ -18,6 +18,7 @@
 #include "support/ScriptedPort.h"
 #include "support/Simulated.h"
 #include "support/TestFiles.h"
+#include "util/RunParts.h"
 
 namespace quelmar {
 namespace {
@@ -27,6 +28,15 @@ using testing::TempDir;
 
 LoadedProduct ColourProduct(const TempDir& dir) {
   return testing::LoadSimulated(sim::ProductKind::CE, 40, 23, dir);
+}
+
+// The reference's windows, read by `parts` threads at once.
+ReferenceWindows ReadByThreads(const BandSampler& reference, const ChannelTransform& transform,
+                               int32_t width, int32_t height, int32_t parts) {
+  ReferenceWindows windows = ReferenceWindowsOf(width, height);
+  RunParts(parts,
+           [&](int32_t k) { ReadReferenceWindows(reference, transform, k, parts, windows); });
+  return windows;
 }
 
 TEST(ColourRegistration, WindowsThatCannotTellLeaveTheChannelsWhereTheGeometryPutsThem) {
@@ -87,8 +97,8 @@ TEST(ColourRegistration, ReferenceWindowsReadByTwoCoresAreTheWindowsOneReads) {
       const int32_t width = sampler.StackWidth(), height = sampler.StackHeight();
       ChannelTransform transform;
       transform.MiddleRow = static_cast<Real>(height - 1) / 2;
-      const ReferenceWindows one = SampleReferenceWindows(sampler, transform, width, height, 1);
-      const ReferenceWindows two = SampleReferenceWindows(sampler, transform, width, height, 2);
+      const ReferenceWindows one = ReadByThreads(sampler, transform, width, height, 1);
+      const ReferenceWindows two = ReadByThreads(sampler, transform, width, height, 2);
       ASSERT_EQ(one.Images.size(), two.Images.size());
       ASSERT_GE(one.Images.size(), 2u) << "band " << band;
       for (size_t w = 0; w < one.Images.size(); ++w) {
