@@ -508,6 +508,40 @@ TEST(TravelFinder, ALongProductIsMeasuredOnRunsOfColumnsAsAccurately) {
   }
 }
 
+// A long product matched on a visible band's own strips (a monochrome one has no neighbour):
+// from 400 pairs on every fourth pair is measured, from 600 on every sixth, each standing for the
+// pairs up to the next one. The travel is found as closely, a changing one is followed, on one
+// core as on two. At a travel of a whole number of rows and a half, every other framelet lies
+// at the same place within a row: the pairs measured must not all be those (they leaned the
+// travel by 0.03 to 0.04).
+TEST(TravelFinder, ALongProductsOwnPairsAreMeasuredInPart) {
+  TempDir dir;
+  for (const int32_t framelets : {451, 701}) {
+    SCOPED_TRACE(framelets);
+    ScriptedPort port;
+    const LoadedProduct half =
+        Load(sim::SimulateProduct(Options(ProductKind::ME, framelets, 9.5, -0.4, 3)), dir);
+    const TravelEstimate h = MeasureTravel(half, Corrected(1, dir), port);
+    ASSERT_TRUE(h.Found) << h.Reason;
+    EXPECT_NEAR(static_cast<double>(h.Vertical), 9.5, 0.02);
+    EXPECT_NEAR(static_cast<double>(h.Horizontal), -0.4, 0.05);
+    EXPECT_GE(h.PairsUsed, h.Pairs - 12);
+
+    const ChangingTravel c =
+        MeasureChangingTravel(ProductKind::ME, 11.0, 9.5, 0.5, 12, 1, dir, framelets);
+    ASSERT_TRUE(c.estimate.Found) << c.estimate.Reason;
+    std::printf("changing travel, own pairs of %d framelets: within %.4f of the truth\n", framelets,
+                c.worst);
+    EXPECT_LT(c.worst, 0.05);
+    EXPECT_NEAR(static_cast<double>(c.estimate.Vertical), 10.25, 0.01);
+    EXPECT_TRUE(c.estimate.Profile.front().Found && c.estimate.Profile.back().Found);
+    const TravelEstimate one = MeasureTravel(Load(c.product, dir), Corrected(1, dir), port, 1);
+    EXPECT_EQ(one.Vertical, c.estimate.Vertical);
+    EXPECT_EQ(one.SmoothVertical, c.estimate.SmoothVertical);
+    EXPECT_EQ(one.SmoothHorizontal, c.estimate.SmoothHorizontal);
+  }
+}
+
 // A long monochrome product whose strips share about a row, most of it at the sides of the
 // strip: on runs of columns its pairs leaned by up to 0.05; they are refined on every column.
 TEST(TravelFinder, ALongMonochromeProductSharingARowIsAsAccurate) {
