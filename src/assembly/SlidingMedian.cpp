@@ -2,22 +2,25 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
+#include <utility>
 
 namespace quelmar {
 
 ValueRanks::ValueRanks(const std::vector<Real>& values) : rank_(values.size()) {
-  std::vector<double> v;
-  v.reserve(values.size());
-  for (Real x : values) v.push_back(static_cast<double>(x));
-  std::vector<int32_t> order(values.size());
-  for (size_t j = 0; j < order.size(); ++j) order[j] = static_cast<int32_t>(j);
-  std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
-    return v[static_cast<size_t>(a)] < v[static_cast<size_t>(b)];
-  });
+  // Ordered by value, equal values by their place in the sequence: each value keyed by its bits
+  // as an integer that orders as the value does (0 and -0 alike), then by its place.
+  std::vector<std::pair<int64_t, int32_t>> order(values.size());
+  for (size_t j = 0; j < values.size(); ++j) {
+    const auto bits = std::bit_cast<int64_t>(static_cast<double>(values[j]) + 0.0);
+    order[j] = {bits < 0 ? bits ^ INT64_MAX : bits, static_cast<int32_t>(j)};
+  }
+  std::sort(order.begin(), order.end());
   sorted_.reserve(values.size());
   for (size_t r = 0; r < order.size(); ++r) {
-    rank_[static_cast<size_t>(order[r])] = static_cast<int32_t>(r);
-    sorted_.push_back(v[static_cast<size_t>(order[r])]);
+    const int32_t j = order[r].second;
+    rank_[static_cast<size_t>(j)] = static_cast<int32_t>(r);
+    sorted_.push_back(static_cast<double>(values[static_cast<size_t>(j)]));
   }
 }
 

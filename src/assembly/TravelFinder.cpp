@@ -203,7 +203,18 @@ std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Re
     std::vector<Real> all;
     const int32_t half = width / 2;
     const ValueRanks ranks(filled);
-    SlidingMedian whole(ranks), firstHalf(ranks), lastHalf(ranks);
+    SlidingMedian whole(ranks);
+    // The medians of the half windows from each pair on (a window's first half is the last
+    // half of the one half + 1 pairs before it).
+    std::vector<Real> halves;
+    if (half >= 2) {
+      SlidingMedian halfWindow(ranks);
+      halves.resize(static_cast<size_t>(n - half + 1));
+      for (int32_t s = 0; s + half <= n; ++s) {
+        halfWindow.MoveTo(s, s + half);
+        halves[static_cast<size_t>(s)] = halfWindow.Median();
+      }
+    }
     for (int32_t i : known) {
       // The window's median, and its slope from the medians of its two halves: a steady change
       // of the travel is no deviation.
@@ -212,9 +223,8 @@ std::vector<Real> Smooth(const std::vector<TravelPair>& pairs, bool vertical, Re
       const Real middle = whole.Median();
       Real slope = 0;
       if (half >= 2) {
-        firstHalf.MoveTo(lo, lo + half);
-        lastHalf.MoveTo(lo + width - half, lo + width);
-        slope = (lastHalf.Median() - firstHalf.Median()) / static_cast<Real>(width - half);
+        slope = (halves[static_cast<size_t>(lo + width - half)] - halves[static_cast<size_t>(lo)]) /
+                static_cast<Real>(width - half);
       }
       const Real expected = middle + slope * (static_cast<Real>(i - lo) - (width - 1) / 2.0L);
       deviation[static_cast<size_t>(i)] = std::fabs(value(i) - expected);
