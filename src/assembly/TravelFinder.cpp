@@ -703,12 +703,14 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   }
   const int32_t fc = product.FrameletCount;
   e.Pairs = std::max(0, fc - 1);
-  // Work in parts runs them on a core each where there are two; the same results either way.
+  // Work in parts runs them on a core each where there are two (on threads started once for the
+  // whole measure); the same results either way.
   const unsigned cores =
       threads > 0 ? static_cast<unsigned>(threads) : std::thread::hardware_concurrency();
+  PartsCrew crew;
   const auto inParts = [&](int32_t parts, const auto& part) {
     if (cores >= 2) {
-      RunParts(parts, part);
+      crew.Run(parts, part);
     } else {
       for (int32_t k = 0; k < parts; ++k) part(k);
     }
@@ -756,7 +758,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   std::optional<StackStrips> opened, early;
   std::exception_ptr earlyFailure;
   const bool opensEarly = cores >= 2 && MatchesNeighbour(geometry);
-  RunParts(opensEarly ? 2 : 1, [&](int32_t part) {
+  crew.Run(opensEarly ? 2 : 1, [&](int32_t part) {
     if (part == 0) {
       opened = StackStrips::Open(product, geometry, port, problem);
       if (opened && opened->Height() >= 2) lookAtBand(*opened);

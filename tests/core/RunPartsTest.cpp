@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 namespace quelmar {
 namespace {
@@ -42,6 +46,38 @@ TEST(RunParts, PartsMeetRoundAfterRoundAndAPartThatFailsLeavesTheOthersGoingOn) 
                         }),
                std::runtime_error);
   EXPECT_EQ(met.load(), 2 * 200 + 50);
+}
+
+// A crew runs every part of every run, each once, on threads it keeps from one run to the next
+// (more parts start more of them; fewer leave the others idle); a failure comes back once all
+// parts have ended, and the crew runs on after it.
+TEST(RunParts, ACrewRunsEveryPartOnThreadsItKeeps) {
+  PartsCrew crew;
+  std::set<std::thread::id> threads;
+  std::mutex lock;
+  for (const int32_t parts : {2, 1, 3, 2, 3, 1, 3}) {
+    std::vector<std::atomic<int32_t>> ran(static_cast<size_t>(parts));
+    crew.Run(parts, [&](int32_t k) {
+      ran[static_cast<size_t>(k)].fetch_add(1);
+      std::lock_guard<std::mutex> hold(lock);
+      threads.insert(std::this_thread::get_id());
+    });
+    for (const auto& n : ran) EXPECT_EQ(n.load(), 1) << parts;
+  }
+  EXPECT_EQ(threads.size(), 3u);  // this one and two helpers, whatever the runs
+
+  std::atomic<int32_t> done{0};
+  EXPECT_THROW(crew.Run(3,
+                        [&](int32_t k) {
+                          if (k == 1) throw std::runtime_error("part 1 failed");
+                          done.fetch_add(1);
+                        }),
+               std::runtime_error);
+  EXPECT_EQ(done.load(), 2);
+  for (int32_t round = 0; round < 2000; ++round) {
+    crew.Run(2, [&](int32_t) { done.fetch_add(1); });
+  }
+  EXPECT_EQ(done.load(), 2 + 2 * 2000);
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+#include "util/RunParts.h"
+
+namespace quelmar {
+
+PartsCrew::~PartsCrew() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ending_ = true;
+  }
+  called_.notify_all();
+  for (std::thread& t : helpers_) t.join();
+}
+
+void PartsCrew::RunJob(int32_t parts, const std::function<void(int32_t)>& job) {
+  failures_.assign(static_cast<size_t>(parts), nullptr);
+  if (parts > 1) {
+    // Helpers for the parts beyond those started so far (each serves one part of every run).
+    while (static_cast<int32_t>(helpers_.size()) < parts - 1) {
+      const auto k = static_cast<int32_t>(helpers_.size()) + 1;
+      helpers_.emplace_back([this, k] { Serve(k); });
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job_ = &job;
+      parts_ = parts;
+      running_ = parts - 1;
+      ++round_;
+    }
+    called_.notify_all();
+  }
+  try {
+    job(0);
+  } catch (...) {
+    failures_[0] = std::current_exception();
+  }
+  if (parts > 1) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_.wait(lock, [&] { return running_ == 0; });
+    job_ = nullptr;
+  }
+  for (const std::exception_ptr& f : failures_) {
+    if (f) std::rethrow_exception(f);
+  }
+}
+
+void PartsCrew::Serve(int32_t k) {
+  uint64_t seen = 0;
+  std::unique_lock<std::mutex> lock(mutex_);
+  // A helper started during a run takes that run's part.
+  seen = job_ != nullptr ? round_ - 1 : round_;
+  for (;;) {
+    called_.wait(lock, [&] { return ending_ || round_ != seen; });
+    if (ending_) return;
+    seen = round_;
+    if (k >= parts_) continue;  // a run of fewer parts
+    const std::function<void(int32_t)>* job = job_;
+    lock.unlock();
+    try {
+      (*job)(k);
+    } catch (...) {
+      failures_[static_cast<size_t>(k)] = std::current_exception();
+    }
+    lock.lock();
+    if (--running_ == 0) finished_.notify_one();
+  }
+}
+
+}  // namespace quelmar
