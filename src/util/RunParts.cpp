@@ -44,10 +44,9 @@ void PartsCrew::RunJob(int32_t parts, const std::function<void(int32_t)>& job) {
 }
 
 void PartsCrew::Serve(int32_t k) {
-  uint64_t seen = 0;
   std::unique_lock<std::mutex> lock(mutex_);
   // A helper started during a run takes that run's part.
-  seen = job_ != nullptr ? round_ - 1 : round_;
+  uint64_t seen = job_ != nullptr ? round_ - 1 : round_;
   for (;;) {
     called_.wait(lock, [&] { return ending_ || round_ != seen; });
     if (ending_) return;
