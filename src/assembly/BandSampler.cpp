@@ -487,9 +487,22 @@ void BandSampler::ReleaseCellRows(int32_t part, int32_t parts) const {
   for (auto i = static_cast<size_t>(part); i < CellRows::kPlaces; i += static_cast<size_t>(parts)) {
     cellRows_->byPlace[i].store(nullptr, std::memory_order_relaxed);
   }
-  for (auto i = static_cast<size_t>(part); i < CellRows::kSlots; i += static_cast<size_t>(parts)) {
-    delete cellRows_->slots[i].exchange(nullptr, std::memory_order_relaxed);
+  const std::thread::id self = std::this_thread::get_id();
+  for (size_t i = 0; i < CellRows::kSlots; ++i) {
+    CellRows::Row* row = cellRows_->slots[i].load(std::memory_order_relaxed);
+    if (row == nullptr || cellRows_->owners[i] != self) continue;
+    cellRows_->slots[i].store(nullptr, std::memory_order_relaxed);
+    delete row;
   }
+}
+
+int32_t BandSampler::CellRowsHeld() const {
+  int32_t held = 0;
+  if (!cellRows_) return held;
+  for (size_t i = 0; i < CellRows::kSlots; ++i) {
+    if (cellRows_->slots[i].load(std::memory_order_relaxed) != nullptr) ++held;
+  }
+  return held;
 }
 
 BandSampler::CellRows::~CellRows() {
@@ -516,6 +529,7 @@ void BandSampler::CellRows::Add(std::unique_ptr<Row> row, size_t slot) {
     Row* empty = nullptr;
     if (slots[at].compare_exchange_strong(empty, row.get(), std::memory_order_acq_rel)) {
       row.release();
+      owners[at] = std::this_thread::get_id();
       return;
     }
     if (empty->hash == row->hash && empty->key == row->key) return;

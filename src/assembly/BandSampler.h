@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "assembly/BandRowBlend.h"
@@ -115,10 +116,13 @@ class BandSampler {
   // they read is worked out once, on first reading, for every row there), so no two cores work
   // out the same; a framelet's rows go to the cores in turn.
   int32_t ShareOf(Real y, int32_t parts) const;
-  // Gives back the rows the band keeps on cells in slots part, part + parts, ... of its table:
-  // once no core reads the band any more, each of `parts` cores gives back its share (rather
-  // than the last one all of them). The band reads nothing afterwards.
+  // Gives back the rows the band keeps on cells: once no core reads the band any more, each of
+  // `parts` cores gives back the rows it compiled itself (rather than the last one all of them;
+  // a core freeing what another one took waits on that one's heap). Rows compiled by a core
+  // that does not come go with the sampler. The band reads nothing afterwards.
   void ReleaseCellRows(int32_t part, int32_t parts) const;
+  // How many rows the band keeps on cells (for the tests).
+  int32_t CellRowsHeld() const;
 
  private:
   struct MapEntry {
@@ -252,6 +256,9 @@ class BandSampler {
     static constexpr int32_t kRows = 4096;  // those beyond are read afresh every time
     std::unique_ptr<std::atomic<Row*>[]> slots { new std::atomic<Row*>[kSlots] {} };
     std::atomic<int32_t> kept{0};
+    // The thread that compiled each slot's row (written once the row is in its slot, read once
+    // every core is done reading).
+    std::unique_ptr<std::thread::id[]> owners{new std::thread::id[kSlots]{}};
     // The rows of framelets with every neighbour there, on the framelet's own columns, by their
     // cell's place from the framelet's top (kFirstCell on): found without their key's hash.
     static constexpr int64_t kFirstCell = -128;

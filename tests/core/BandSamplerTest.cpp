@@ -4,7 +4,10 @@
 // visible and ultraviolet bands.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <barrier>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "Simulator.h"
@@ -160,6 +163,51 @@ TEST(BandSampler, RowsOnCellsAtTwoStepsKeepTheirOwnRows) {
     close.SampleRow(y, -4, 0.5L, width, alone.data(), closeOnly);
     ASSERT_EQ(got, alone) << "row " << r << " step 1/2";
   }
+}
+
+// Two cores reading a picture's rows on cells: each gives back the rows it compiled, once both
+// are done reading; rows a core compiled stay until that core gives them back (or the sampler
+// goes).
+TEST(BandSampler, EachCoreGivesBackTheRowsOnCellsItCompiled) {
+  SimulatedColourProduct simulated;
+  ASSERT_TRUE(simulated.product.HasImage());
+  BandSamplerRequest request;
+  request.Band = 5;
+  request.VerticalTravel = 10.874L;
+  request.HorizontalTravel = -0.312L;
+  request.CorrectDistortion = request.CorrectVertically = true;
+  const BandSampler sampler = simulated.Sampler(request);
+  const int32_t width = sampler.StackWidth(), height = sampler.StackHeight();
+  std::barrier<> meeting(2);
+  std::array<int32_t, 3> heldAfter{};  // reading, the first core's giving back, the second's
+  const auto core = [&](int32_t k) {
+    BandSampler::RowCache cache;
+    cache.ReadOnCells();
+    std::vector<int16_t> row(static_cast<size_t>(width));
+    // The framelets' rows in turn, so that each core compiles rows of its own.
+    for (int32_t r = 0; r < height; ++r) {
+      if (r / 11 % 2 == k) sampler.SampleRow(r + 0.37L, -0.3L, 1, width, row.data(), cache);
+    }
+    meeting.arrive_and_wait();
+    if (k == 0) heldAfter[0] = sampler.CellRowsHeld();
+    meeting.arrive_and_wait();
+    if (k == 0) {
+      sampler.ReleaseCellRows(0, 2);
+      heldAfter[1] = sampler.CellRowsHeld();
+    }
+    meeting.arrive_and_wait();
+    if (k == 1) {
+      sampler.ReleaseCellRows(1, 2);
+      heldAfter[2] = sampler.CellRowsHeld();
+    }
+  };
+  std::thread second(core, 1);
+  core(0);
+  second.join();
+  EXPECT_GT(heldAfter[0], 20);
+  EXPECT_GT(heldAfter[1], 0);
+  EXPECT_LT(heldAfter[1], heldAfter[0]);
+  EXPECT_EQ(heldAfter[2], 0);
 }
 
 // Rows read between cells (each blended from the cells either side of it) follow their position
