@@ -197,7 +197,7 @@ void BandSampler::BuildMaps(const CorrectionConstants& constants, std::vector<Re
   // at one place within the band rows needs one map in kRowSteps.
   // Left unset (and the memory untouched) until MapRow fills a row in.
   maps_.reset(new MapEntry[static_cast<size_t>(mapCount_) * entries]);
-  mapDone_ = std::make_unique<std::once_flag[]>(static_cast<size_t>(mapCount_));
+  mapState_ = std::make_unique<std::atomic<int32_t>[]>(static_cast<size_t>(mapCount_));
 }
 
 bool BandSampler::Source(Real a, Real b, Real& col, Real& row) const {
@@ -219,7 +219,7 @@ bool BandSampler::Source(Real a, Real b, Real& col, Real& row) const {
 const BandSampler::MapEntry* BandSampler::MapRow(int64_t q) const {
   const auto entries = static_cast<size_t>(stripWidth_) + 1;
   MapEntry* out = maps_.get() + static_cast<size_t>(q) * entries;
-  std::call_once(mapDone_[static_cast<size_t>(q)], [&] {
+  const auto fill = [&] {
     // As Source, in doubles (a row takes hundreds of points, each kept to 1/256 pixel only).
     const MapSource& m = mapSource_;
     MapRowGeometry g;
@@ -233,7 +233,20 @@ const BandSampler::MapEntry* BandSampler::MapRow(int64_t q) const {
     g.Shift = static_cast<double>(request_.Shift);
     static_assert(sizeof(MapEntry) == 2 * sizeof(int32_t), "a map entry is a column and a row");
     FillMapRow(g, entries, reinterpret_cast<int32_t*>(out));
-  });
+  };
+  // (Not std::call_once: that wakes waiters through the kernel every time, whether any wait or
+  // not, and a picture works out hundreds of map rows.)
+  std::atomic<int32_t>& state = mapState_[static_cast<size_t>(q)];
+  for (int32_t seen = state.load(std::memory_order_acquire); seen != kMapDone;
+       seen = state.load(std::memory_order_acquire)) {
+    if (seen == kMapFilling) {
+      state.wait(kMapFilling, std::memory_order_acquire);
+    } else if (state.compare_exchange_strong(seen, kMapFilling, std::memory_order_acquire)) {
+      fill();
+      state.store(kMapDone, std::memory_order_release);
+      state.notify_all();
+    }
+  }
   return out;
 }
 

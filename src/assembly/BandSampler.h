@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -206,8 +205,11 @@ class BandSampler {
   // Corrected: maps for output band rows firstMap_ / kRowSteps .. (firstMap_ + mapCount_ - 1) /
   // kRowSteps (beyond the band where a vertical correction brings rows in from beyond it), each
   // of stripWidth_ + 1 entries.
-  std::unique_ptr<MapEntry[]> maps_;           // rows filled in by MapRow
-  std::unique_ptr<std::once_flag[]> mapDone_;  // a map row is worked out once, when first read
+  std::unique_ptr<MapEntry[]> maps_;  // rows filled in by MapRow
+  // A map row is worked out once, when first read: kMapUnset, then kMapFilling by the core that
+  // works it out (the others wait for it), then kMapDone.
+  static constexpr int32_t kMapUnset = 0, kMapFilling = 1, kMapDone = 2;
+  std::unique_ptr<std::atomic<int32_t>[]> mapState_;
   // What the maps are worked out from.
   struct MapSource {
     std::vector<Real> Table;        // the radial correction table
