@@ -703,11 +703,11 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   }
   const int32_t fc = product.FrameletCount;
   e.Pairs = std::max(0, fc - 1);
-  // Work in parts runs them on a core each where there are two (on threads started once for the
-  // whole measure); the same results either way.
+  // Work in parts runs them on a core each where there are two (on a thread started once for the
+  // whole measure, at once: it starts while the band is opened); the same results either way.
   const unsigned cores =
       threads > 0 ? static_cast<unsigned>(threads) : std::thread::hardware_concurrency();
-  PartsCrew crew;
+  PartsCrew crew(cores >= 2 ? 1 : 0);
   const auto inParts = [&](int32_t parts, const auto& part) {
     if (cores >= 2) {
       crew.Run(parts, part);

@@ -2,6 +2,10 @@
 
 namespace quelmar {
 
+PartsCrew::PartsCrew(int32_t helpers) {
+  AddHelpers(helpers);
+}
+
 PartsCrew::~PartsCrew() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -11,14 +15,18 @@ PartsCrew::~PartsCrew() {
   for (std::thread& t : helpers_) t.join();
 }
 
+void PartsCrew::AddHelpers(int32_t helpers) {
+  while (static_cast<int32_t>(helpers_.size()) < helpers) {
+    const auto k = static_cast<int32_t>(helpers_.size()) + 1;
+    helpers_.emplace_back([this, k] { Serve(k); });
+  }
+}
+
 void PartsCrew::RunJob(int32_t parts, const std::function<void(int32_t)>& job) {
   failures_.assign(static_cast<size_t>(parts), nullptr);
   if (parts > 1) {
     // Helpers for the parts beyond those started so far (each serves one part of every run).
-    while (static_cast<int32_t>(helpers_.size()) < parts - 1) {
-      const auto k = static_cast<int32_t>(helpers_.size()) + 1;
-      helpers_.emplace_back([this, k] { Serve(k); });
-    }
+    AddHelpers(parts - 1);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       job_ = &job;
@@ -34,6 +42,7 @@ void PartsCrew::RunJob(int32_t parts, const std::function<void(int32_t)>& job) {
     failures_[0] = std::current_exception();
   }
   if (parts > 1) {
+    LookOutFor([&] { return running_.load(std::memory_order_acquire) == 0; });
     std::unique_lock<std::mutex> lock(mutex_);
     finished_.wait(lock, [&] { return running_ == 0; });
     job_ = nullptr;
@@ -44,10 +53,18 @@ void PartsCrew::RunJob(int32_t parts, const std::function<void(int32_t)>& job) {
 }
 
 void PartsCrew::Serve(int32_t k) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  // A helper started during a run takes that run's part.
-  uint64_t seen = job_ != nullptr ? round_ - 1 : round_;
+  uint64_t seen = 0;
+  {
+    // A helper started during a run takes that run's part.
+    std::lock_guard<std::mutex> lock(mutex_);
+    seen = job_ != nullptr ? round_ - 1 : round_.load();
+  }
   for (;;) {
+    LookOutFor([&] {
+      return ending_.load(std::memory_order_acquire) ||
+             round_.load(std::memory_order_acquire) != seen;
+    });
+    std::unique_lock<std::mutex> lock(mutex_);
     called_.wait(lock, [&] { return ending_ || round_ != seen; });
     if (ending_) return;
     seen = round_;
@@ -59,8 +76,11 @@ void PartsCrew::Serve(int32_t k) {
     } catch (...) {
       failures_[static_cast<size_t>(k)] = std::current_exception();
     }
-    lock.lock();
-    if (--running_ == 0) finished_.notify_one();
+    // The caller may be looking out for the last helper's end rather than waiting to be told.
+    if (running_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+      lock.lock();
+      finished_.notify_one();
+    }
   }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // Work split in parts that run at the same time.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +11,10 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace quelmar {
 
@@ -38,13 +44,38 @@ void RunParts(int32_t parts, const Task& task) {
   }
 }
 
+// How long a thread waiting for another looks out for it before it sleeps: where threads hand
+// work to each other many times a millisecond, a sleeping thread can take as long to wake (tens
+// of microseconds on some machines) as its share of the work.
+inline constexpr std::chrono::microseconds kLookOut{200};
+
+// Whether `ready` came true within kLookOut, looked at all the while.
+template <typename Ready>
+bool LookOutFor(const Ready& ready) {
+  const auto until = std::chrono::steady_clock::now() + kLookOut;
+  for (;;) {
+    for (int32_t i = 0; i < 64; ++i) {
+      if (ready()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+      _mm_pause();
+#endif
+    }
+    if (std::chrono::steady_clock::now() >= until) return ready();
+    std::this_thread::yield();  // to a thread waiting for this core, if there is one
+  }
+}
+
 // Threads kept for a piece of work that runs several times in parts, one after another, with
-// work of its own between them: each Run does what RunParts does, on threads started once, at the
-// first Run with more than one part, and ended with the crew. (Starting a thread costs tens of
-// microseconds: as much as a small part's work.)
+// work of its own between them: each Run does what RunParts does, on threads started once (with
+// the crew, or at the first Run with more parts than it has helpers) and ended with the crew.
+// (Starting a thread costs tens of microseconds: as much as a small part's work.) Between runs,
+// the helpers and the caller waiting for them look out for a while before they sleep: runs come
+// close together, and a sleeping thread can take as long to wake as it takes to start.
 class PartsCrew {
  public:
-  PartsCrew() = default;
+  // `helpers` started at once, so that their start overlaps what the caller does before the
+  // first run.
+  explicit PartsCrew(int32_t helpers = 0);
   PartsCrew(const PartsCrew&) = delete;
   PartsCrew& operator=(const PartsCrew&) = delete;
   ~PartsCrew();
@@ -59,16 +90,18 @@ class PartsCrew {
 
  private:
   void RunJob(int32_t parts, const std::function<void(int32_t)>& job);
-  void Serve(int32_t k);  // a helper's loop: part k of every run that has one
+  void AddHelpers(int32_t helpers);  // up to that many in all
+  void Serve(int32_t k);             // a helper's loop: part k of every run that has one
 
   std::mutex mutex_;
   std::condition_variable called_, finished_;
   std::vector<std::thread> helpers_;
+  // Set with the mutex held; round_, running_ and ending_ are also looked at without it.
   const std::function<void(int32_t)>* job_ = nullptr;
   int32_t parts_ = 0;
-  int32_t running_ = 0;  // helpers still at this run's parts
-  uint64_t round_ = 0;
-  bool ending_ = false;
+  std::atomic<int32_t> running_{0};  // helpers still at this run's parts
+  std::atomic<uint64_t> round_{0};
+  std::atomic<bool> ending_{false};
   std::vector<std::exception_ptr> failures_;
 };
 
@@ -84,12 +117,17 @@ class PartsMeeting {
   PartsMeeting& operator=(const PartsMeeting&) = delete;
 
   void ArriveAndWait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    const uint64_t round = round_;
-    if (++arrived_ >= expected_) {
-      Open();
-      return;
+    uint64_t round = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      round = round_;
+      if (++arrived_ >= expected_) {
+        Open();
+        return;
+      }
     }
+    LookOutFor([&] { return round_.load(std::memory_order_acquire) != round; });
+    std::unique_lock<std::mutex> lock(mutex_);
     opened_.wait(lock, [&] { return round_ != round; });
   }
   void ArriveAndLeave() {
@@ -110,7 +148,7 @@ class PartsMeeting {
   std::condition_variable opened_;
   int32_t expected_;
   int32_t arrived_ = 0;
-  uint64_t round_ = 0;
+  std::atomic<uint64_t> round_{0};  // set with the mutex held, looked at without it too
 };
 
 }  // namespace quelmar

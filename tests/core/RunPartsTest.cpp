@@ -80,5 +80,28 @@ TEST(RunParts, ACrewRunsEveryPartOnThreadsItKeeps) {
   EXPECT_EQ(done.load(), 2 + 2 * 2000);
 }
 
+// A crew started with a helper runs on it from the first run; runs that come after a pause
+// longer than the helper looks out for (it sleeps meanwhile) wake it, as do parts that meet after
+// such a pause.
+TEST(RunParts, ACrewsHelperStartedAtOnceWakesForRunsAfterAPause) {
+  PartsCrew crew(1);
+  std::set<std::thread::id> threads;
+  std::mutex lock;
+  std::atomic<int32_t> done{0};
+  for (int32_t round = 0; round < 6; ++round) {
+    if (round % 2 == 1) std::this_thread::sleep_for(kLookOut * 3);
+    PartsMeeting meeting(2);
+    crew.Run(2, [&](int32_t k) {
+      if (k == round % 2) std::this_thread::sleep_for(kLookOut * 3);
+      meeting.ArriveAndWait();
+      done.fetch_add(1);
+      std::lock_guard<std::mutex> hold(lock);
+      threads.insert(std::this_thread::get_id());
+    });
+  }
+  EXPECT_EQ(done.load(), 12);
+  EXPECT_EQ(threads.size(), 2u);
+}
+
 }  // namespace
 }  // namespace quelmar
