@@ -22,6 +22,7 @@
 #include "product/EdrLoader.h"
 #include "support/IndexLookup.h"
 #include "util/Errors.h"
+#include "util/MemoryPolicy.h"
 
 namespace quelmar::bench {
 namespace {
@@ -295,6 +296,8 @@ void RegisterAll() {
 }  // namespace quelmar::bench
 
 int main(int argc, char** argv) {
+  // As the programs keep their freed memory (see KeepFreedMemoryForReuse).
+  quelmar::KeepFreedMemoryForReuse();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   quelmar::bench::RegisterAll();

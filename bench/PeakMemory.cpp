@@ -13,6 +13,7 @@
 #include "BenchFixtures.h"
 #include "assembly/PictureBuilder.h"
 #include "product/EdrLoader.h"
+#include "util/MemoryPolicy.h"
 
 namespace {
 
@@ -179,6 +180,7 @@ PictureRequest Raw() {
 }  // namespace
 
 int main() {
+  quelmar::KeepFreedMemoryForReuse();  // as the programs do
   constexpr double kGoal = 3.0;
   std::string path;
   int64_t productBytes = 0;

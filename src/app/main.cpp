@@ -5,10 +5,12 @@
 
 #include "app/QuelmarForm.h"
 #include "app/WindowCommandLine.h"
+#include "util/MemoryPolicy.h"
 #include "util/Numbers.h"
 #include "util/Paths.h"
 
 int main(int argc, char** argv) {
+  quelmar::KeepFreedMemoryForReuse();
   const quelmar::WindowArguments arguments =
       quelmar::ParseWindowArguments(quelmar::CommandLineArguments(argc, argv));
   if (arguments.exitStatus) {

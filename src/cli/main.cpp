@@ -8,6 +8,7 @@
 #include "cli/BatchRunner.h"
 #include "cli/CliOptions.h"
 #include "cli/FindCommand.h"
+#include "util/MemoryPolicy.h"
 #include "util/Numbers.h"
 #include "util/Paths.h"
 
@@ -21,6 +22,7 @@ void WriteErr(const std::string& text) {
 
 int main(int argc, char** argv) {
   using namespace quelmar::cli;
+  quelmar::KeepFreedMemoryForReuse();
   quelmar::SetProcessNumberFormat();
   const std::vector<std::string> args = quelmar::CommandLineArguments(argc, argv);
   if (!args.empty() && args[0] == "find") {
