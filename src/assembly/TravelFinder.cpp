@@ -703,14 +703,14 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   }
   const int32_t fc = product.FrameletCount;
   e.Pairs = std::max(0, fc - 1);
-  // Work in parts runs them on a core each where there are two (on a thread started once for the
-  // whole measure, at once: it starts while the band is opened); the same results either way.
+  // Work in parts runs them on a core each where there are two (on the program's helper thread,
+  // started once); the same results either way.
   const unsigned cores =
       threads > 0 ? static_cast<unsigned>(threads) : std::thread::hardware_concurrency();
-  PartsCrew crew(cores >= 2 ? 1 : 0);
+  KeptPartsCrew crew(cores >= 2 ? 1 : 0);
   const auto inParts = [&](int32_t parts, const auto& part) {
     if (cores >= 2) {
-      crew.Run(parts, part);
+      crew->Run(parts, part);
     } else {
       for (int32_t k = 0; k < parts; ++k) part(k);
     }
@@ -758,7 +758,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   std::optional<StackStrips> opened, early;
   std::exception_ptr earlyFailure;
   const bool opensEarly = cores >= 2 && MatchesNeighbour(geometry);
-  crew.Run(opensEarly ? 2 : 1, [&](int32_t part) {
+  crew->Run(opensEarly ? 2 : 1, [&](int32_t part) {
     if (part == 0) {
       opened = StackStrips::Open(product, geometry, port, problem);
       if (opened && opened->Height() >= 2) lookAtBand(*opened);

@@ -2,6 +2,32 @@
 
 namespace quelmar {
 
+namespace {
+
+// The program's crew: never ended (its helpers end with the program, asleep), so that nothing
+// waits for them as the program ends.
+std::mutex& KeptCrewLock() {
+  static std::mutex* const lock = new std::mutex;
+  return *lock;
+}
+PartsCrew& KeptCrew() {
+  static PartsCrew* const crew = new PartsCrew;
+  return *crew;
+}
+
+}  // namespace
+
+KeptPartsCrew::KeptPartsCrew(int32_t helpers) : hold_(KeptCrewLock(), std::try_to_lock) {
+  if (hold_.owns_lock()) {
+    crew_ = &KeptCrew();
+    // Helpers asleep since the last piece of work wake meanwhile.
+    crew_->Rouse();
+    crew_->AddHelpers(helpers);
+  } else {
+    crew_ = &own_.emplace(helpers);
+  }
+}
+
 PartsCrew::PartsCrew(int32_t helpers) {
   AddHelpers(helpers);
 }
@@ -20,6 +46,16 @@ void PartsCrew::AddHelpers(int32_t helpers) {
     const auto k = static_cast<int32_t>(helpers_.size()) + 1;
     helpers_.emplace_back([this, k] { Serve(k); });
   }
+}
+
+void PartsCrew::Rouse() {
+  if (helpers_.empty()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    parts_ = 0;
+    ++round_;
+  }
+  called_.notify_all();
 }
 
 void PartsCrew::RunJob(int32_t parts, const std::function<void(int32_t)>& job) {

@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -89,7 +90,10 @@ class PartsCrew {
   }
 
  private:
+  friend class KeptPartsCrew;
   void RunJob(int32_t parts, const std::function<void(int32_t)>& job);
+  // Wakes the helpers, between runs, to look out for the next one (a run of no parts).
+  void Rouse();
   void AddHelpers(int32_t helpers);  // up to that many in all
   void Serve(int32_t k);             // a helper's loop: part k of every run that has one
 
@@ -103,6 +107,26 @@ class PartsCrew {
   std::atomic<uint64_t> round_{0};
   std::atomic<bool> ending_{false};
   std::vector<std::exception_ptr> failures_;
+};
+
+// The program's own crew, for work that runs in parts every time the user asks for it (a measure
+// of the travel): its helpers are started once for the whole program, rather than for each
+// piece of work. One piece of work at a time has it; another one at the same time gets a crew
+// of its own.
+class KeptPartsCrew {
+ public:
+  // With at least `helpers` helpers.
+  explicit KeptPartsCrew(int32_t helpers);
+  KeptPartsCrew(const KeptPartsCrew&) = delete;
+  KeptPartsCrew& operator=(const KeptPartsCrew&) = delete;
+
+  PartsCrew& operator*() { return *crew_; }
+  PartsCrew* operator->() { return crew_; }
+
+ private:
+  std::unique_lock<std::mutex> hold_;
+  std::optional<PartsCrew> own_;
+  PartsCrew* crew_ = nullptr;
 };
 
 // Where the parts of RunParts wait for one another: each arrives and waits until every part

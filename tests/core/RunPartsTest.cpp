@@ -103,5 +103,40 @@ TEST(RunParts, ACrewsHelperStartedAtOnceWakesForRunsAfterAPause) {
   EXPECT_EQ(threads.size(), 2u);
 }
 
+// The program's crew goes to one piece of work at a time, with its helpers kept from one to the
+// next; a piece of work that comes while another has it gets a crew of its own.
+TEST(RunParts, TheProgramsCrewKeepsItsHelpersAndIsLentToOneAtATime) {
+  std::set<std::thread::id> helpers;
+  std::mutex lock;
+  const auto runOn = [&](KeptPartsCrew& crew, std::set<std::thread::id>& seen) {
+    std::atomic<int32_t> done{0};
+    crew->Run(2, [&](int32_t k) {
+      done.fetch_add(1);
+      if (k == 0) return;
+      std::lock_guard<std::mutex> hold(lock);
+      seen.insert(std::this_thread::get_id());
+    });
+    EXPECT_EQ(done.load(), 2);
+  };
+  for (int32_t round = 0; round < 3; ++round) {
+    KeptPartsCrew crew(1);
+    runOn(crew, helpers);
+    if (round == 1) std::this_thread::sleep_for(kLookOut * 3);  // its helper asleep meanwhile
+  }
+  EXPECT_EQ(helpers.size(), 1u);
+
+  KeptPartsCrew first(1);
+  std::set<std::thread::id> own;
+  {
+    KeptPartsCrew second(1);
+    EXPECT_NE(&*first, &*second);
+    runOn(second, own);
+  }
+  runOn(first, helpers);
+  EXPECT_EQ(helpers.size(), 1u);
+  ASSERT_EQ(own.size(), 1u);
+  EXPECT_EQ(helpers.count(*own.begin()), 0u);
+}
+
 }  // namespace
 }  // namespace quelmar
