@@ -37,6 +37,16 @@ struct SimulatedColourProduct {
   }
 };
 
+// Band 5, corrected, at a travel of no whole number of rows or columns.
+BandSamplerRequest CorrectedAtAFractionalTravel() {
+  BandSamplerRequest request;
+  request.Band = 5;
+  request.VerticalTravel = 10.874L;
+  request.HorizontalTravel = -0.312L;
+  request.CorrectDistortion = request.CorrectVertically = true;
+  return request;
+}
+
 TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {
   SimulatedColourProduct simulated;
   ASSERT_TRUE(simulated.product.HasImage());
@@ -143,11 +153,7 @@ TEST(BandSampler, RowsOnCellsReadAlikeWhicheverFrameletReadThemFirst) {
 TEST(BandSampler, RowsOnCellsAtTwoStepsKeepTheirOwnRows) {
   SimulatedColourProduct simulated;
   ASSERT_TRUE(simulated.product.HasImage());
-  BandSamplerRequest request;
-  request.Band = 5;
-  request.VerticalTravel = 10.874L;
-  request.HorizontalTravel = -0.312L;
-  request.CorrectDistortion = request.CorrectVertically = true;
+  const BandSamplerRequest request = CorrectedAtAFractionalTravel();
   const BandSampler both = simulated.Sampler(request), wide = simulated.Sampler(request),
                     close = simulated.Sampler(request);
   const int32_t width = 2 * both.StackWidth();
@@ -171,11 +177,7 @@ TEST(BandSampler, RowsOnCellsAtTwoStepsKeepTheirOwnRows) {
 TEST(BandSampler, EachCoreGivesBackTheRowsOnCellsItCompiled) {
   SimulatedColourProduct simulated;
   ASSERT_TRUE(simulated.product.HasImage());
-  BandSamplerRequest request;
-  request.Band = 5;
-  request.VerticalTravel = 10.874L;
-  request.HorizontalTravel = -0.312L;
-  request.CorrectDistortion = request.CorrectVertically = true;
+  const BandSamplerRequest request = CorrectedAtAFractionalTravel();
   const BandSampler sampler = simulated.Sampler(request);
   const int32_t width = sampler.StackWidth(), height = sampler.StackHeight();
   std::barrier<> meeting(2);
