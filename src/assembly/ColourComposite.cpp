@@ -311,8 +311,10 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
   // stretch), each step begun once all are done with the one before. Then the rows the bands
   // kept on cells go, every core giving back its share once all are done (a core that fails
   // leaves the others to go on without it).
+  // (On the program's helper threads, started once: see KeptPartsCrew.)
   PartsMeeting meeting(parts);
-  RunParts(parts, [&](int32_t k) {
+  KeptPartsCrew crew(parts - 1);
+  crew->Run(parts, [&](int32_t k) {
     try {
       if (request.MeasureOffsets) {
         ReadReferenceWindows(reference, transforms[ref], k, parts, windows);
