@@ -20,8 +20,8 @@ PartsCrew& KeptCrew() {
 KeptPartsCrew::KeptPartsCrew(int32_t helpers) : hold_(KeptCrewLock(), std::try_to_lock) {
   if (hold_.owns_lock()) {
     crew_ = &KeptCrew();
-    // Helpers asleep since the last piece of work wake meanwhile.
-    crew_->Rouse();
+    // Helpers asleep since the last piece of work wake meanwhile (where this one wants them).
+    if (helpers > 0) crew_->Rouse();
     crew_->AddHelpers(helpers);
   } else {
     crew_ = &own_.emplace(helpers);
