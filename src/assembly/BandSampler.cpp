@@ -235,16 +235,18 @@ const BandSampler::MapEntry* BandSampler::MapRow(int64_t q) const {
     FillMapRow(g, entries, reinterpret_cast<int32_t*>(out));
   };
   // (Not std::call_once: that wakes waiters through the kernel every time, whether any wait or
-  // not, and a picture works out hundreds of map rows.)
+  // not, and a picture works out hundreds of map rows. Nor the atomic's own wait: where there is
+  // no futex, as in the Windows build, our compiler's library can miss the wake-up and wait for
+  // good.) A core that finds the row being worked out by another gives way until it is done: a
+  // map row takes microseconds.
   std::atomic<int32_t>& state = mapState_[static_cast<size_t>(q)];
   for (int32_t seen = state.load(std::memory_order_acquire); seen != kMapDone;
        seen = state.load(std::memory_order_acquire)) {
     if (seen == kMapFilling) {
-      state.wait(kMapFilling, std::memory_order_acquire);
+      std::this_thread::yield();
     } else if (state.compare_exchange_strong(seen, kMapFilling, std::memory_order_acquire)) {
       fill();
       state.store(kMapDone, std::memory_order_release);
-      state.notify_all();
     }
   }
   return out;

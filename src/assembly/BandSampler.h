@@ -207,7 +207,7 @@ class BandSampler {
   // of stripWidth_ + 1 entries.
   std::unique_ptr<MapEntry[]> maps_;  // rows filled in by MapRow
   // A map row is worked out once, when first read: kMapUnset, then kMapFilling by the core that
-  // works it out (the others wait for it), then kMapDone.
+  // works it out (the others give way until it is done), then kMapDone.
   static constexpr int32_t kMapUnset = 0, kMapFilling = 1, kMapDone = 2;
   std::unique_ptr<std::atomic<int32_t>[]> mapState_;
   // What the maps are worked out from.
