@@ -309,9 +309,9 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
   };
   // The windows, then the channels measured, then the picture's rows (their levels first for a
   // stretch), each step begun once all are done with the one before. Then the rows the bands
-  // kept on cells go, every core giving back its share once all are done (a core that fails
-  // leaves the others to go on without it).
-  // (On the program's helper threads, started once: see KeptPartsCrew.)
+  // kept on cells go, every core giving back those it compiled once all are done (a core that
+  // fails leaves the others to go on without it). The cores beyond this one are the program's
+  // helper threads, started once (see KeptPartsCrew).
   PartsMeeting meeting(parts);
   KeptPartsCrew crew(parts - 1);
   crew->Run(parts, [&](int32_t k) {
