@@ -159,6 +159,13 @@ BandSampler::BandSampler(const LoadedProduct& product, const BandSamplerRequest&
     const int64_t across = fc > 1 ? std::abs(colAt_[1]) : 0;
     cellMargin_ = (reach_ * across + kOne - 1) / kOne + 2;
   }
+  if (corrected_ && !rowAt_.empty()) {
+    const auto [lo, hi] = std::minmax_element(rowAt_.begin(), rowAt_.end());
+    // A row reads a framelet's band through the map of its nearest 1/32 row: none before the
+    // first map's or from just past the last one's.
+    firstMapped_ = *lo + int64_t{firstMap_} * (kOne / kRowSteps) - kOne / kRowSteps / 2;
+    pastMapped_ = *hi + int64_t{firstMap_ + mapCount_} * (kOne / kRowSteps) - kOne / kRowSteps / 2;
+  }
   placement_.Scale = Ultraviolet() ? 4 : 1;
   placement_.CentreX = centreX + start_;
   placement_.CentreY = static_cast<Real>(strip_.H) / 2 + constants.OffsetPixels - 1;
@@ -415,6 +422,12 @@ void BandSampler::SampleRowAt(RowContext c, int64_t x, int64_t step, int32_t cou
       c.rowFramelet = FrameletOf(c.yf);
     }
     x = left + (((x - left + 128) >> 8) << 8);
+  }
+  // A row above every framelet's band or below it (a channel's rows beyond its stack, at the
+  // top or bottom of a colour picture): no point has data, and nothing is worked out for it.
+  if (c.yf < firstMapped_ || c.yf >= pastMapped_) {
+    std::fill(out, out + std::max(count, 0), int16_t{-1});
+    return;
   }
   const int64_t f0 = c.rowFramelet;
   const int32_t fc = product_.FrameletCount, fh = product_.FrameletHeight;

@@ -221,6 +221,8 @@ class BandSampler {
   MapSource mapSource_;
   int32_t firstMap_ = 0;
   int32_t mapCount_ = 0;
+  // Corrected: the stack rows (1/65536) from which, and up to which, some framelet's maps reach.
+  int64_t firstMapped_ = INT64_MIN, pastMapped_ = INT64_MAX;
   // Per output strip column: how far down the band's middle row is read from (1/65536 rows), to
   // choose the framelet that holds a point's source.
   std::vector<int64_t> drop_;

@@ -4,6 +4,7 @@
 // visible and ultraviolet bands.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <barrier>
 #include <cstdlib>
@@ -210,6 +211,63 @@ TEST(BandSampler, EachCoreGivesBackTheRowsOnCellsItCompiled) {
   EXPECT_GT(heldAfter[1], 0);
   EXPECT_LT(heldAfter[1], heldAfter[0]);
   EXPECT_EQ(heldAfter[2], 0);
+}
+
+// Rows beyond every framelet's band (a colour picture's rows above or below one channel's stack)
+// have no data, and the band works nothing out for them: read on cells, it keeps none. The rows
+// about the first and last framelets, where the corrected band's curve still brings in samples
+// at the sides, have data where a row read without the cache has (on whole 1/32 rows and 1/256
+// columns, as the cache reads them).
+TEST(BandSampler, RowsBeyondEveryFrameletHaveNoDataAndKeepNothing) {
+  SimulatedColourProduct simulated;
+  ASSERT_TRUE(simulated.product.HasImage());
+  for (const bool invert : {false, true}) {
+    for (const int32_t band : {1, 5}) {
+      const bool uv = band <= 2;
+      BandSamplerRequest request = CorrectedAtAFractionalTravel();
+      request.Band = band;
+      request.Invert = invert;
+      if (uv) {
+        request.VerticalTravel /= 4;
+        request.HorizontalTravel /= 4;
+      }
+      const BandSampler sampler = simulated.Sampler(request);
+      const int32_t width = sampler.StackWidth() + 8, height = sampler.StackHeight();
+      const Real x0 = -4.25L, dx = uv ? 0.25L : 1;
+      std::vector<int16_t> alone(static_cast<size_t>(width)), cached(alone);
+      const auto empty = [](const std::vector<int16_t>& row) {
+        return std::all_of(row.begin(), row.end(), [](int16_t v) { return v < 0; });
+      };
+      BandSampler::RowCache cache;
+      std::vector<int64_t> withData;  // points with data, per row read
+      for (const auto& [from, to] : {std::pair{-30, 12}, std::pair{height - 20, height + 30}}) {
+        for (int32_t k = from * 32; k < to * 32; k += 3) {
+          const Real y = static_cast<Real>(k) / 32;
+          sampler.SampleRow(y, x0, dx, width, alone.data());
+          sampler.SampleRow(y, x0, dx, width, cached.data(), cache);
+          for (size_t i = 0; i < alone.size(); ++i) {
+            ASSERT_EQ(alone[i] < 0, cached[i] < 0)
+                << "band " << band << " invert " << invert << " row " << y << " point " << i;
+          }
+          withData.push_back(
+              std::count_if(alone.begin(), alone.end(), [](int16_t v) { return v >= 0; }));
+        }
+      }
+      // Many rows without data, and a good few with some of the samples a row holds.
+      const int64_t most = *std::max_element(withData.begin(), withData.end());
+      EXPECT_GT(std::count(withData.begin(), withData.end(), 0), 300);
+      EXPECT_GT(std::count_if(withData.begin(), withData.end(),
+                              [&](int64_t n) { return n > 0 && n < most * 9 / 10; }),
+                5);
+      BandSampler::RowCache cells;
+      cells.ReadOnCells();
+      for (const Real y : {-25.3L, -12.0L, height + 12.6L, height + 40.0L}) {
+        sampler.SampleRow(y, x0, dx, width, cached.data(), cells);
+        EXPECT_TRUE(empty(cached)) << y;
+      }
+      EXPECT_EQ(sampler.CellRowsHeld(), 0);
+    }
+  }
 }
 
 // Rows read between cells (each blended from the cells either side of it) follow their position
