@@ -91,6 +91,16 @@ TEST(CliTravel, StackUsesTheMeasuredTravelsAndSaysSo) {
   EXPECT_NE(run.out.find("Travel used: vertical 10.5"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find(" (measured), horizontal -0.7"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find(" (measured) pixels (band 1, 9 framelet pairs)"), std::string::npos);
+  // A product of two framelets has one pair.
+  const std::string two = WriteProduct(dir, "M8005ME", 10.5, -0.75, false, 2);
+  const CliRun pair = RunTool({"travel", two}, dir.Path());
+  EXPECT_NE(pair.out.find(" pixels (1 of 1 framelet pair, residual"), std::string::npos)
+      << pair.out;
+  const CliRun one =
+      RunTool({"stack", "--vertical-travel", "auto", "-o", "two.bmp", two}, dir.Path());
+  EXPECT_NE(one.out.find(" (measured), horizontal 0.000 (given) pixels (band 1, 1 framelet pair)"),
+            std::string::npos)
+      << one.out;
   EXPECT_EQ(ReadFileBytes(dir.File("auto.bmp")).substr(0, 2), "BM");
   const CliRun given = RunTool(
       {"stack", "--vertical-travel", "auto", "--horizontal-travel", "-1", "-o", "given.bmp", good},
