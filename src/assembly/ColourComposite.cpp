@@ -5,7 +5,6 @@
 #include <exception>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <utility>
 
 #include "assembly/BandSampler.h"
@@ -14,6 +13,7 @@
 #include "assembly/ColourRowPack.h"
 #include "assembly/RgbLibrary.h"
 #include "util/Errors.h"
+#include "util/ProcessorFeatures.h"
 #include "util/RunParts.h"
 
 namespace quelmar {
@@ -240,8 +240,8 @@ ColourResult BuildColourComposite(const LoadedProduct& product, const ColourRequ
     record.Reference = c == ref;
     transforms[c] = PredictedTransform(reference.Placement(), s.Placement(), height);
   }
-  const unsigned cores = request.Threads > 0 ? static_cast<unsigned>(request.Threads)
-                                             : std::thread::hardware_concurrency();
+  const unsigned cores =
+      request.Threads > 0 ? static_cast<unsigned>(request.Threads) : ProcessorCores();
   const auto allCores = static_cast<int32_t>(std::clamp(cores, 1u, 8u));
   // Every core takes part (started once for the whole picture): in reading the reference's
   // windows, once for both channels; in measuring the two other channels, at once where there

@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "util/ProcessorFeatures.h"
+
 namespace quelmar {
 
 namespace {
@@ -54,7 +56,7 @@ void HalvePicture(const Picture& in, Picture& out) {
   // A large picture is halved by every core at once, each taking a band of rows: the first
   // zoomed-out view of a 130 MB picture waits on this.
   const int64_t bytes = int64_t{in.Stride()} * in.Height();
-  const unsigned cores = std::thread::hardware_concurrency();
+  const unsigned cores = ProcessorCores();
   const int32_t parts =
       bytes < (int64_t{1} << 23) ? 1 : static_cast<int32_t>(std::clamp(cores, 1u, 8u));
   std::vector<std::thread> helpers;

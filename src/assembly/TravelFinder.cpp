@@ -8,7 +8,6 @@
 #include <map>
 #include <optional>
 #include <string_view>
-#include <thread>
 
 #include "assembly/OverlapMatch.h"
 #include "assembly/SlidingMedian.h"
@@ -705,8 +704,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   e.Pairs = std::max(0, fc - 1);
   // Work in parts runs them on a core each where there are two (on the program's helper thread,
   // started once); the same results either way.
-  const unsigned cores =
-      threads > 0 ? static_cast<unsigned>(threads) : std::thread::hardware_concurrency();
+  const unsigned cores = threads > 0 ? static_cast<unsigned>(threads) : ProcessorCores();
   KeptPartsCrew crew(cores >= 2 ? 1 : 0);
   const auto inParts = [&](int32_t parts, const auto& part) {
     if (cores >= 2) {

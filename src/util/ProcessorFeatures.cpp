@@ -1,5 +1,7 @@
 #include "util/ProcessorFeatures.h"
 
+#include <thread>
+
 namespace quelmar {
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -26,5 +28,10 @@ bool ProcessorHasWideVectors() {
 }
 
 #endif
+
+unsigned ProcessorCores() {
+  static const unsigned cores = std::thread::hardware_concurrency();
+  return cores;
+}
 
 }  // namespace quelmar

@@ -8,4 +8,9 @@ namespace quelmar {
 bool ProcessorHasShuffles();     // SSSE3
 bool ProcessorHasWideVectors();  // AVX2
 
+// The cores the system has (std::thread::hardware_concurrency: 0 where it cannot tell), asked
+// once: asking reads a file of the system's every time, three system calls, which a travel
+// measured in under a millisecond would otherwise make every time.
+unsigned ProcessorCores();
+
 }  // namespace quelmar
