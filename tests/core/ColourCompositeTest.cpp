@@ -470,6 +470,30 @@ TEST(ColourComposite, BandsLineUpAcrossTheWidthOnlyCorrectedVertically) {
   }
 }
 
+// The lines that say how each channel was placed: measured on one window or several, or by the
+// geometry alone.
+TEST(ColourComposite, RegistrationLinesSayHowEachChannelWasPlaced) {
+  ColourResult r;
+  r.Channels[0] = {7, "689", false, true, 0.25L, -1.5L, 0, 0.1L, 1, 0.112L, ""};
+  r.Channels[1] = {5, "604", true, false, 0, 0, 0, 0, 0, 0, ""};
+  r.Channels[2] = {3, "415", false, true, 0.076L, -1.121L, 0, 0, 6, 0.025L, ""};
+  std::vector<std::string> lines = RegistrationLines(r);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0],
+            "red: band 7 (689 nm), offset 0.250, -1.500 pixels beyond the camera geometry, "
+            "drifting 0.000, 0.100 per 1000 rows (1 window, residual 0.112 pixels)");
+  EXPECT_EQ(lines[1], "green: band 5 (604 nm), the reference");
+  EXPECT_EQ(lines[2],
+            "blue: band 3 (415 nm), offset 0.076, -1.121 pixels beyond the camera geometry (6 "
+            "windows, residual 0.025 pixels)");
+  r.Channels[2] = {3, "415", false, false, 0, 0, 0, 0, 0, 0, "not measured: no overlap"};
+  r.CurvedRows = true;
+  lines = RegistrationLines(r);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[2],
+            "blue: band 3 (415 nm), placed by the camera geometry (not measured: no overlap)");
+}
+
 TEST(ColourComposite, RefusesProductsAndBandsThatCannotMakeOne) {
   TempDir dir;
   const Loaded uv = SimulateAndLoad(ProductKind::UE, 8, 1, dir);
