@@ -359,8 +359,8 @@ std::vector<std::string> RegistrationLines(const ColourResult& result) {
         line += ", drifting " + FormatFixed(r.DxPer1000, 3) + ", " + FormatFixed(r.DyPer1000, 3) +
                 " per 1000 rows";
       }
-      line += " (" + std::to_string(r.Windows) + (r.Windows == 1 ? " window" : " windows") +
-              ", residual " + FormatFixed(r.Residual, 3) + " pixels)";
+      line += " (" + FormatCount(r.Windows, "window", "windows") + ", residual " +
+              FormatFixed(r.Residual, 3) + " pixels)";
     } else {
       line += ", placed by the camera geometry (" + r.Note + ")";
     }

@@ -77,10 +77,6 @@ constexpr int32_t kRecentSpans = 5;         // spans whose median travel sets th
 constexpr double kLeastTravel = 0.5;        // travel below which the framelets apart are kept
 constexpr int64_t kColumnsAcross = 120000;  // columns in all (see kColumnsInAll) against it
 
-std::string Count(int32_t n, const char* one, const char* many) {
-  return FormatInt(n) + " " + (n == 1 ? one : many);
-}
-
 std::string ReasonOf(MatchVerdict verdict, int32_t height) {
   switch (verdict) {
     case MatchVerdict::NoOverlap:
@@ -744,7 +740,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   // damaged label may give the one framelet it has, or none, a billion rows).
   if (fc < 2) {
     wavelength();
-    e.Reason = "the product has " + Count(fc, "framelet", "framelets") +
+    e.Reason = "the product has " + FormatCount(fc, "framelet", "framelets") +
                ": there is no pair of framelets to compare";
     return e;
   }
@@ -776,7 +772,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
   StackStrips& strips = *opened;
   const int32_t h = strips.Height();
   if (h < 2) {
-    e.Reason = "the band is " + Count(h, "row", "rows") + " high: too thin to match";
+    e.Reason = "the band is " + FormatCount(h, "row", "rows") + " high: too thin to match";
     return e;
   }
   if (dataColumns == 0) {
@@ -1388,7 +1384,7 @@ TravelEstimate MeasureTravel(const LoadedProduct& product, const StripGeometry& 
       for (const auto& [verdict, n] : verdicts)
         if (verdict != MatchVerdict::Found && n > most) worst = verdict, most = n;
       e.Reason = "only " + FormatInt(e.PairsUsed) + " of " +
-                 Count(e.Pairs, "framelet pair", "framelet pairs") + " could be matched; " +
+                 FormatCount(e.Pairs, "framelet pair", "framelet pairs") + " could be matched; " +
                  ReasonOf(worst, h);
       return false;
     }
@@ -1481,7 +1477,7 @@ std::string TravelMessage(const TravelEstimate& e) {
   if (!e.Found) return "Travel not found (band " + FormatInt(e.Band) + "): " + e.Reason;
   return "Travel found: vertical " + FormatFixed(e.Vertical, 3) + ", horizontal " +
          FormatFixed(e.Horizontal, 3) + " pixels (band " + FormatInt(e.Band) + ", " +
-         Count(e.PairsUsed, "framelet pair", "framelet pairs") + ")";
+         FormatCount(e.PairsUsed, "framelet pair", "framelet pairs") + ")";
 }
 
 Real TravelAsShown(Real travel) {

@@ -25,17 +25,13 @@ std::string Fixed3(Real x) {
   return FormatFixed(x, 3);
 }
 
-// "1 framelet pair", "815 framelet pairs".
-std::string PairsText(int32_t n) {
-  return FormatInt(n) + (n == 1 ? " framelet pair" : " framelet pairs");
-}
-
 std::string HumanLine(const LoadedProduct& product, const TravelEstimate& e) {
   std::string line =
       product.ProductId + " band " + FormatInt(e.Band) + " (" + e.Wavelength + " nm): ";
   if (!e.Found) return line + "travel not found: " + e.Reason;
   line += "vertical " + Fixed3(e.Vertical) + ", horizontal " + Fixed3(e.Horizontal) + " pixels (" +
-          FormatInt(e.PairsUsed) + " of " + PairsText(e.Pairs) + ", residual " +
+          FormatInt(e.PairsUsed) + " of " +
+          FormatCount(e.Pairs, "framelet pair", "framelet pairs") + ", residual " +
           FormatFixed(e.Residual, 2) + ")";
   if (e.Varies()) {
     line += "; varies along the product: vertical " + Fixed3(e.VerticalMin) + " to " +
@@ -97,14 +93,14 @@ bool ApplyMeasuredTravel(const CliOptions& options, const LoadedProduct& product
     port.AppendLine("Travel used: the measured profile, vertical " + Fixed3(e.VerticalMin) +
                     " to " + Fixed3(e.VerticalMax) + ", horizontal " + Fixed3(e.HorizontalMin) +
                     " to " + Fixed3(e.HorizontalMax) + " pixels (band " + FormatInt(band) + ", " +
-                    PairsText(e.PairsUsed) + ")");
+                    FormatCount(e.PairsUsed, "framelet pair", "framelet pairs") + ")");
     return true;
   }
   const auto how = [](bool measured) { return measured ? " (measured)" : " (given)"; };
   port.AppendLine("Travel used: vertical " + Fixed3(request.VerticalTravel) +
                   how(options.verticalAuto) + ", horizontal " + Fixed3(request.HorizontalTravel) +
                   how(options.horizontalAuto) + " pixels (band " + FormatInt(band) + ", " +
-                  PairsText(e.PairsUsed) + ")" +
+                  FormatCount(e.PairsUsed, "framelet pair", "framelet pairs") + ")" +
                   (options.travelProfile ? "; the travel does not vary along the product" : ""));
   return true;
 }

@@ -244,6 +244,10 @@ std::string FormatInt(int64_t x) {
   return std::to_string(x);
 }
 
+std::string FormatCount(int64_t n, const char* one, const char* many) {
+  return FormatInt(n) + " " + (n == 1 ? one : many);
+}
+
 void SetProcessNumberFormat() {
   std::setlocale(LC_NUMERIC, "C");
 }

@@ -72,6 +72,8 @@ RealParse ParseReal(std::string_view text);
 std::string FormatG3(Real x);                   // like "%0.3g"
 std::string FormatFixed(Real x, int decimals);  // like "%0.2f", "%0.3f"
 std::string FormatInt(int64_t x);               // like "%d"
+// n and its noun: "1 framelet pair", "815 framelet pairs".
+std::string FormatCount(int64_t n, const char* one, const char* many);
 
 // Makes the process's C number format use the period (the window calls this once, at start-up,
 // after the toolkit has set the user's locale).
