@@ -15,6 +15,8 @@ constexpr int32_t kUvColumns = 128;  // samples of a binned ultraviolet band in 
 // Framelets either side of the stack's that a corrected row reads at most (those further are
 // read point by point).
 constexpr int64_t kReach = 8;
+// Rows beyond the product past which a shift leaves every point without a source.
+constexpr int64_t kShiftMargin = 64;
 
 // The filter position of a wavelength, without the messages of a corrected stack (an unknown
 // wavelength takes position 5, as the correction does).
@@ -184,6 +186,15 @@ void BandSampler::BuildMaps(const CorrectionConstants& constants, std::vector<Re
   drop_.assign(entries, 0);
   Real lowest = 0, highest = 0;
   const Real middle = (static_cast<Real>(strip_.H) - 1) / 2;
+  if (ShiftedBeyondProduct(middle)) {
+    // No point has a source: no maps (the rows read find none), and no positions that far.
+    drop32_.assign(drop_.begin(), drop_.end());
+    firstMap_ = 0;
+    mapCount_ = 0;
+    maps_.reset(new MapEntry[1]);
+    mapState_ = std::make_unique<std::atomic<int32_t>[]>(1);
+    return;
+  }
   for (size_t a = 0; a < entries; ++a) {
     Real col = 0, row = 0;
     if (!Source(static_cast<Real>(a), middle, col, row)) continue;
@@ -205,6 +216,25 @@ void BandSampler::BuildMaps(const CorrectionConstants& constants, std::vector<Re
   // Left unset (and the memory untouched) until MapRow fills a row in.
   maps_.reset(new MapEntry[static_cast<size_t>(mapCount_) * entries]);
   mapState_ = std::make_unique<std::atomic<int32_t>[]>(static_cast<size_t>(mapCount_));
+}
+
+bool BandSampler::ShiftedBeyondProduct(Real middle) {
+  if (!request_.CorrectVertically) return false;
+  // Beyond every row of the product, by more than the correction alone moves the middle row.
+  const int64_t past = int64_t{product_.FrameletCount} * product_.FrameletHeight +
+                       2 * int64_t{strip_.H} + kShiftMargin;
+  const int32_t shift = request_.Shift;
+  if (shift <= past && shift >= -past) return false;
+  request_.Shift = 0;
+  Real furthest = 0;
+  for (int32_t a = 0; a <= stripWidth_; ++a) {
+    Real col = 0, row = 0;
+    if (Source(static_cast<Real>(a), middle, col, row)) {
+      furthest = std::max(furthest, std::fabs(middle - row));
+    }
+  }
+  request_.Shift = shift;
+  return std::fabs(static_cast<Real>(shift)) > static_cast<Real>(past) + furthest;
 }
 
 bool BandSampler::Source(Real a, Real b, Real& col, Real& row) const {

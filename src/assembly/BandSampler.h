@@ -175,6 +175,9 @@ class BandSampler {
   // same place in the next framelet): the one the picture's next row reads first.
   void FetchAhead(const RowContext& c, int64_t f, int64_t r, const uint8_t* band) const;
   void BuildMaps(const CorrectionConstants& constants, std::vector<Real> table);
+  // Whether the shift moves every point of a corrected band (its middle row at `middle`)
+  // further than any row of the product: none then has a source.
+  bool ShiftedBeyondProduct(Real middle);
   // The source column and band row of output column a on output band row b (0-based).
   bool Source(Real a, Real b, Real& col, Real& row) const;
   // Map row q (from firstMap_), worked out on first use.

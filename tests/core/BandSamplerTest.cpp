@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -268,6 +269,48 @@ TEST(BandSampler, RowsBeyondEveryFrameletHaveNoDataAndKeepNothing) {
         EXPECT_TRUE(empty(cached)) << y;
       }
       EXPECT_EQ(sampler.CellRowsHeld(), 0);
+    }
+  }
+}
+
+// A shift that moves every row further than the product reaches, up to the largest the shift
+// field takes: no point has data (as with a shift just past the product), and the band is
+// prepared without positions or maps out of range. A shift of a few rows still reads data.
+TEST(BandSampler, AShiftBeyondTheProductLeavesNoDataHoweverLarge) {
+  SimulatedColourProduct simulated;
+  ASSERT_TRUE(simulated.product.HasImage());
+  const int32_t past =
+      simulated.product.FrameletCount * simulated.product.FrameletHeight + 2 * 14 + 64;
+  for (const int32_t band : {1, 5}) {
+    const bool uv = band <= 2;
+    for (const int32_t shift : {3, past + 40, -past - 40, 1000000, INT32_MAX, INT32_MIN}) {
+      BandSamplerRequest request = CorrectedAtAFractionalTravel();
+      request.Band = band;
+      request.Shift = shift;
+      if (uv) {
+        request.VerticalTravel /= 4;
+        request.HorizontalTravel /= 4;
+      }
+      const BandSampler sampler = simulated.Sampler(request);
+      const int32_t width = sampler.StackWidth();
+      const Real dx = uv ? 0.25L : 1;
+      std::vector<int16_t> row(static_cast<size_t>(width));
+      BandSampler::RowCache cache, cells;
+      cells.ReadOnCells();
+      int64_t withData = 0;
+      for (int32_t y = 0; y < sampler.StackHeight(); y += 7) {
+        for (BandSampler::RowCache* c : {&cache, &cells}) {
+          sampler.SampleRow(y + 0.4L, 0, dx, width, row.data(), *c);
+          withData += std::count_if(row.begin(), row.end(), [](int16_t v) { return v >= 0; });
+        }
+        sampler.SampleRow(y + 0.4L, 0, dx, width, row.data());
+        withData += std::count_if(row.begin(), row.end(), [](int16_t v) { return v >= 0; });
+      }
+      if (shift == 3) {
+        EXPECT_GT(withData, 0) << "band " << band;
+      } else {
+        EXPECT_EQ(withData, 0) << "band " << band << " shift " << shift;
+      }
     }
   }
 }
