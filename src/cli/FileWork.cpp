@@ -33,6 +33,9 @@ std::string OutputClaims::Claim(const std::string& path, bool overwrite) {
   const auto found = claimed_.find(key);
   if (found != claimed_.end()) return path + found->second;
   std::error_code ec;
+  if (fs::is_directory(FsPath(path), ec)) {
+    return path + " is a folder; not written (--output-dir writes the pictures into a folder)";
+  }
   if (!overwrite && fs::exists(FsPath(path), ec)) {
     return path + " exists; not overwritten (--overwrite replaces it)";
   }

@@ -312,6 +312,12 @@ TEST(CliPictures, RefusedWorkFailsOnlyThatProduct) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("already written by this run"), std::string::npos) << run.err;
   EXPECT_EQ(ReadFileBytes(dir.File("M2ME_unstacked.bmp")), CoreBitmap(me, PictureRequest{}, 0));
+  // A folder named as the picture is left alone, and the message says how to write into it.
+  TempDir folder;
+  run = RunCli({"raw", "--overwrite", "-o", folder.Path(), me}, dir.Path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("is a folder; not written (--output-dir"), std::string::npos) << run.err;
+  EXPECT_TRUE(fs::is_directory(folder.Path()));
   // An input product is never written over, even with --overwrite.
   run = RunCli({"raw", "--overwrite", "-o", me, me}, dir.Path());
   EXPECT_EQ(run.status, 1);
