@@ -6,6 +6,7 @@
 // colour picture.
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -127,7 +128,11 @@ inline void RunEdrLoaderInput(const uint8_t* data, size_t size) {
   stack.CorrectDistortion = (flags & 2) != 0;
   stack.CorrectVertically = (flags & 4) != 0;
   const int32_t band = 1 + static_cast<int32_t>(choice.Byte() % product.BandCount);
-  const int32_t shift = static_cast<int8_t>(choice.Byte()) / 16;
+  // Shifts of a few rows, and now and then the largest either way that the shift field takes.
+  const uint8_t shiftByte = choice.Byte();
+  const int32_t shift = shiftByte == 0x7F   ? INT32_MAX
+                        : shiftByte == 0x80 ? INT32_MIN
+                                            : static_cast<int8_t>(shiftByte) / 16;
   stack.VerticalTravel = kVerticalTravel[flags / 8 % kVerticalTravel.size()];
   stack.HorizontalTravel = kHorizontalTravel[choice.Pick(kHorizontalTravel.size())];
   stack.ReadBand = [band] { return band; };
