@@ -49,6 +49,17 @@ BandSamplerRequest CorrectedAtAFractionalTravel() {
   return request;
 }
 
+// The same for another band: an ultraviolet band travels a quarter as far.
+BandSamplerRequest CorrectedAtAFractionalTravel(int32_t band) {
+  BandSamplerRequest request = CorrectedAtAFractionalTravel();
+  request.Band = band;
+  if (band <= 2) {
+    request.VerticalTravel /= 4;
+    request.HorizontalTravel /= 4;
+  }
+  return request;
+}
+
 TEST(BandSampler, CachedCorrectedRowsReadWhatFreshRowsRead) {
   SimulatedColourProduct simulated;
   ASSERT_TRUE(simulated.product.HasImage());
@@ -227,13 +238,8 @@ TEST(BandSampler, RowsBeyondEveryFrameletHaveNoDataAndKeepNothing) {
   for (const bool invert : {false, true}) {
     for (const int32_t band : {1, 5}) {
       const bool uv = band <= 2;
-      BandSamplerRequest request = CorrectedAtAFractionalTravel();
-      request.Band = band;
+      BandSamplerRequest request = CorrectedAtAFractionalTravel(band);
       request.Invert = invert;
-      if (uv) {
-        request.VerticalTravel /= 4;
-        request.HorizontalTravel /= 4;
-      }
       const BandSampler sampler = simulated.Sampler(request);
       const int32_t width = sampler.StackWidth() + 8, height = sampler.StackHeight();
       const Real x0 = -4.25L, dx = uv ? 0.25L : 1;
@@ -284,13 +290,8 @@ TEST(BandSampler, AShiftBeyondTheProductLeavesNoDataHoweverLarge) {
   for (const int32_t band : {1, 5}) {
     const bool uv = band <= 2;
     for (const int32_t shift : {3, past + 40, -past - 40, 1000000, INT32_MAX, INT32_MIN}) {
-      BandSamplerRequest request = CorrectedAtAFractionalTravel();
-      request.Band = band;
+      BandSamplerRequest request = CorrectedAtAFractionalTravel(band);
       request.Shift = shift;
-      if (uv) {
-        request.VerticalTravel /= 4;
-        request.HorizontalTravel /= 4;
-      }
       const BandSampler sampler = simulated.Sampler(request);
       const int32_t width = sampler.StackWidth();
       const Real dx = uv ? 0.25L : 1;
