@@ -1,8 +1,9 @@
 #pragma once
 // The settings file with the correction constants: a Quelmar.ini made from the input (free text,
 // or key = value lines whose values come from a table of extremes), then a corrected stack of a
-// small fixed product. The build may show the picture, refuse the settings with a message line,
-// or end with a run-time error; it must never crash, hang or read outside the product.
+// small fixed product and a colour picture of it. Each may show its picture, refuse the settings
+// with a message line, or end with a run-time error; it must never crash, hang or read outside
+// the product.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -14,6 +15,7 @@
 
 #include "FuzzSupport.h"
 #include "assembly/CameraSettings.h"
+#include "assembly/ColourComposite.h"
 #include "assembly/Picture.h"
 #include "assembly/PictureBuilder.h"
 #include "product/LoadedProduct.h"
@@ -170,6 +172,29 @@ inline void RunSettingsInput(const uint8_t* data, size_t size) {
         static_cast<int64_t>(std::fabs(request.HorizontalTravel) * product.FrameletCount + 1);
     Check(picture.Width() <= strip + extra, "a corrected strip is at most twice its start");
   }
+
+  // A colour picture of the same band and two others, with the same settings, travels and shift
+  // (a product of three bands or more).
+  if (product.BandCount < 3) return;
+  ColourRequest colour;
+  const int32_t others = 1 + (travel / 64) % product.BandCount;
+  colour.Bands = {band, others, 1 + (others % product.BandCount)};
+  colour.VerticalTravel = request.VerticalTravel;
+  colour.HorizontalTravel = request.HorizontalTravel;
+  colour.Invert = request.Invert;
+  colour.CorrectDistortion = true;
+  colour.CorrectVertically = request.CorrectVertically;
+  colour.Shift = shift;
+  colour.SettingsPath = settingsPath;
+  colour.Threads = 1;
+  Picture built;
+  try {
+    const ColourResult result = BuildColourComposite(product, colour, port, built);
+    Check(built.Width() > 0 && built.Height() > 0, "a colour picture has pixels");
+    Check(RegistrationLines(result).size() >= 3, "every channel is reported");
+  } catch (const QuelmarError&) {
+  }
+  Check(port.CursorRestored(), "the busy cursor is restored after a colour picture");
 }
 
 }  // namespace quelmar::fuzz

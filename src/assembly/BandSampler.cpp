@@ -306,8 +306,8 @@ inline bool BandSampler::SourceOf(int64_t x, int64_t b, int32_t& col, int32_t& r
   const int64_t t = xs & (kOne - 1);
   const MapEntry e0 = map[a], e1 = map[a + 1];
   if (e0.col == kNone || e1.col == kNone) return false;
-  col = static_cast<int32_t>(e0.col + (((e1.col - e0.col) * t) >> 16));
-  row = static_cast<int32_t>(e0.row + (((e1.row - e0.row) * t) >> 16));
+  col = static_cast<int32_t>(e0.col + (((int64_t{e1.col} - e0.col) * t) >> 16));
+  row = static_cast<int32_t>(e0.row + (((int64_t{e1.row} - e0.row) * t) >> 16));
   return true;
 }
 
@@ -787,8 +787,8 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
         const int64_t t = xp & (kOne - 1);
         const MapEntry e0 = map[a], e1 = map[a + 1];
         if (e0.col != kNone && e1.col != kNone) {
-          const auto r = static_cast<int32_t>(e0.row + (((e1.row - e0.row) * t) >> 16));
-          const auto q = static_cast<int32_t>(e0.col + (((e1.col - e0.col) * t) >> 16));
+          const auto r = static_cast<int32_t>(e0.row + (((int64_t{e1.row} - e0.row) * t) >> 16));
+          const auto q = static_cast<int32_t>(e0.col + (((int64_t{e1.col} - e0.col) * t) >> 16));
           if (r >= 0 && r < rowHi && q >= colLo && q < colHi) {
             const int32_t c0 = q >> 8, fx = q & 255, fy = r & 255;
             const uint8_t* s0 = n.band + (r >> 8) * c.rowStep;
@@ -820,9 +820,9 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
       const int64_t t = xs & (kOne - 1);
       const MapEntry e0 = n.map[a], e1 = n.map[a + 1];
       if (e0.col == kNone || e1.col == kNone) continue;
-      const auto r = static_cast<int32_t>(e0.row + (((e1.row - e0.row) * t) >> 16));
+      const auto r = static_cast<int32_t>(e0.row + (((int64_t{e1.row} - e0.row) * t) >> 16));
       if (r < -128 || r > rowHi + 128) continue;
-      col = static_cast<int32_t>(e0.col + (((e1.col - e0.col) * t) >> 16));
+      col = static_cast<int32_t>(e0.col + (((int64_t{e1.col} - e0.col) * t) >> 16));
       row = r;
       from = &n;
       break;
@@ -900,7 +900,9 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
       const auto bound = [](int64_t v) {
         return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
       };
-      const int32_t lo = bound(c.yf - next), hi = f > 0 ? bound(c.yf - top) : INT32_MAX;
+      // (After the last framelet, every drop keeps the points in it.)
+      const int32_t lo = next == INT64_MAX ? INT32_MIN : bound(c.yf - next);
+      const int32_t hi = f > 0 ? bound(c.yf - top) : INT32_MAX;
       const int64_t reachable = (reachHi - x) / kOne + 1;  // the points at or before reachHi
       const auto last = static_cast<int32_t>(
           std::min<int64_t>({int64_t{count}, reachable, i + (stripWidth_ - a0) + 1}));
@@ -966,12 +968,14 @@ void BandSampler::SampleCorrectedRow(const RowContext& c, int64_t x, int64_t ste
         const auto a = static_cast<size_t>(xp >> 16);
         const int64_t t = xp & (kOne - 1);
         const MapEntry e0 = map[a], e1 = map[a + 1];
-        const auto r = static_cast<int32_t>(e0.row + (((e1.row - e0.row) * t) >> 16));
-        const auto q = static_cast<int32_t>(e0.col + (((e1.col - e0.col) * t) >> 16));
-        if (e0.col != kNone && e1.col != kNone && r >= 0 && r < rowHi && q >= colLo && q < colHi) {
-          record[k] = {static_cast<int32_t>(from + (r >> 8) * c.rowStep + (q >> 8)),
-                       static_cast<uint8_t>(q & 255), static_cast<uint8_t>(r & 255), 1, kValue};
-          continue;
+        if (e0.col != kNone && e1.col != kNone) {
+          const auto r = static_cast<int32_t>(e0.row + (((int64_t{e1.row} - e0.row) * t) >> 16));
+          const auto q = static_cast<int32_t>(e0.col + (((int64_t{e1.col} - e0.col) * t) >> 16));
+          if (r >= 0 && r < rowHi && q >= colLo && q < colHi) {
+            record[k] = {static_cast<int32_t>(from + (r >> 8) * c.rowStep + (q >> 8)),
+                         static_cast<uint8_t>(q & 255), static_cast<uint8_t>(r & 255), 1, kValue};
+            continue;
+          }
         }
       }
       point(k, xk, f);
