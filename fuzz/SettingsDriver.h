@@ -1,9 +1,9 @@
 #pragma once
 // The settings file with the correction constants: a Quelmar.ini made from the input (free text,
 // or key = value lines whose values come from a table of extremes), then a corrected stack of a
-// small fixed product and a colour picture of it. Each may show its picture, refuse the settings
-// with a message line, or end with a run-time error; it must never crash, hang or read outside
-// the product.
+// small fixed product, Find travel on it and a colour picture of it. Each may show its picture
+// or travel, refuse the settings with a message line, or end with a run-time error; none may
+// crash, hang or read outside the product.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -18,6 +18,7 @@
 #include "assembly/ColourComposite.h"
 #include "assembly/Picture.h"
 #include "assembly/PictureBuilder.h"
+#include "assembly/TravelFinder.h"
 #include "product/LoadedProduct.h"
 #include "util/Errors.h"
 #include "util/Numbers.h"
@@ -172,6 +173,24 @@ inline void RunSettingsInput(const uint8_t* data, size_t size) {
         static_cast<int64_t>(std::fabs(request.HorizontalTravel) * product.FrameletCount + 1);
     Check(picture.Width() <= strip + extra, "a corrected strip is at most twice its start");
   }
+
+  // Find travel on the same band with the same settings, picture options and shift.
+  StripGeometry geometry;
+  geometry.Band = band;
+  geometry.Invert = request.Invert;
+  geometry.CorrectDistortion = true;
+  geometry.CorrectVertically = request.CorrectVertically;
+  geometry.Shift = request.CorrectVertically ? shift : 0;
+  geometry.SettingsPath = settingsPath;
+  try {
+    const TravelEstimate e = MeasureTravel(product, geometry, port, 1 + (travel / 128));
+    Check(e.Found ? std::isfinite(static_cast<double>(e.Vertical)) &&
+                        std::isfinite(static_cast<double>(e.Horizontal))
+                  : !e.Reason.empty(),
+          "a travel found is a number, and one not found says why");
+  } catch (const QuelmarError&) {
+  }
+  Check(port.CursorRestored(), "the busy cursor is restored after Find travel");
 
   // A colour picture of the same band and two others, with the same settings, travels and shift
   // (a product of three bands or more).

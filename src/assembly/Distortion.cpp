@@ -17,6 +17,8 @@ namespace {
 constexpr int32_t kMaxDetectorRadii = int32_t{1} << 20;
 // Map entries kept for the lines of a corrected strip (32 MB); further lines are built per row.
 constexpr int64_t kMaxCachedEntries = int64_t{1} << 22;
+// Ground pixels from the optical centre a strip may reach: a thousand times a detector's width.
+constexpr double kMaxGroundRadius = 1 << 20;
 
 // A setting's value as the file would write it (shortest text of the double it was read as).
 std::string SettingText(Real value) {
@@ -120,6 +122,15 @@ std::optional<std::string> CorrectionSettingsProblem(const CorrectionConstants& 
            " give no usable band offset in pixels" + SeeFile(settingsPath);
   }
   return std::nullopt;
+}
+
+std::optional<std::string> GroundReachProblem(double farthest, const CorrectionConstants& c,
+                                              const std::string& settingsPath) {
+  if (farthest <= kMaxGroundRadius) return std::nullopt;
+  return "Distortion correction not possible: " + std::string(c.OffsetKey) + " = " +
+         SettingText(c.Offset) + " with CCD_pixel_spacing = " + SettingText(c.Spacing) +
+         " puts the band over " + FormatInt(static_cast<int64_t>(kMaxGroundRadius)) +
+         " pixels from the optical centre" + SeeFile(settingsPath);
 }
 
 std::optional<std::string> RadialTableProblem(const RadialTable& table,

@@ -48,6 +48,11 @@ std::optional<std::string> CorrectionSettingsProblem(const CorrectionConstants& 
 std::optional<std::string> RadialTableProblem(const RadialTable& table,
                                               const CorrectionConstants& c,
                                               const std::string& settingsPath);
+// One clear message line when a band's strip, laid out on the ground, reaches further from the
+// optical centre than any detector could see (`farthest` pixels: a band offset or pitch far out
+// of range), or nothing.
+std::optional<std::string> GroundReachProblem(double farthest, const CorrectionConstants& c,
+                                              const std::string& settingsPath);
 
 struct SourceDisplacement {
   bool HasSource = false;  // false when the corrected radius lies beyond the table

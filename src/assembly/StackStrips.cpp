@@ -238,6 +238,10 @@ std::optional<StackStrips> StackStrips::Open(const LoadedProduct& product, const
     farthest =
         std::max(farthest, std::hypot(static_cast<double>(std::max(reach, 0)), groundOf(line)));
   }
+  if (auto p = GroundReachProblem(farthest, constants, g.SettingsPath)) {
+    problem = *p;
+    return std::nullopt;
+  }
   const auto steps = static_cast<size_t>(std::ceil(farthest * kScaleSteps)) + 2;
   // Solved in parts, each part its own share.
   std::vector<double> scaleTable(steps);

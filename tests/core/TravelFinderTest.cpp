@@ -660,6 +660,25 @@ TEST(TravelFinder, SaysWhyWhenTheProductCannotTell) {
   EXPECT_TRUE(partly.Found) << partly.Reason;
   EXPECT_EQ(measureWith(0, "M1DARKVE").Reason, "the band has no data: every sample is 0");
 
+  // Settings that put the band a billion pixels from the optical centre (a linear model, which
+  // has sources that far out): the correction cannot lay its strips out, and says why, in
+  // either layout.
+  testing::WriteFileBytes(dir.File("Far.ini"),
+                          "[Quelmar parameters]\r\nVis_Band2_Offset=1e7\r\nk1_visible=0\r\n"
+                          "k2_visible=0\r\n");
+  for (const bool vertically : {false, true}) {
+    StripGeometry far = Corrected(2, dir);
+    far.CorrectVertically = vertically;
+    far.SettingsPath = dir.File("Far.ini");
+    const TravelEstimate e = Measure(Load(p, dir), far);
+    EXPECT_FALSE(e.Found);
+    EXPECT_EQ(e.Reason,
+              "Distortion correction not possible: Vis_Band2_Offset = 1e+07 with "
+              "CCD_pixel_spacing = 0.009 puts the band over 1048576 pixels from the optical "
+              "centre (see " +
+                  dir.File("Far.ini") + ")");
+  }
+
   o.framelets = 1;
   const TravelEstimate one = Measure(Load(sim::SimulateProduct(o), dir), Corrected(1, dir));
   EXPECT_FALSE(one.Found);
