@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "ColourCheck.h"
 #include "FuzzSupport.h"
 #include "assembly/ColourComposite.h"
 #include "assembly/Picture.h"
@@ -194,14 +195,7 @@ inline void RunEdrLoaderInput(const uint8_t* data, size_t size) {
   colour.SettingsPath = raw.SettingsPath;
   colour.Stretch.Enabled = (flags & 8) != 0;
   colour.Threads = 1 + more % 2;
-  Picture built;
-  try {
-    const ColourResult result = BuildColourComposite(product, colour, picturePort, built);
-    Check(built.Width() > 0 && built.Height() > 0, "a colour picture has pixels");
-    Check(RegistrationLines(result).size() >= 3, "every channel is reported");
-  } catch (const QuelmarError&) {
-  }
-  Check(picturePort.CursorRestored(), "the busy cursor is restored after a colour picture");
+  BuildAndCheckColour(product, colour, picturePort);
 }
 
 }  // namespace quelmar::fuzz

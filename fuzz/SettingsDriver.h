@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "ColourCheck.h"
 #include "FuzzSupport.h"
 #include "assembly/CameraSettings.h"
 #include "assembly/ColourComposite.h"
@@ -206,14 +207,7 @@ inline void RunSettingsInput(const uint8_t* data, size_t size) {
   colour.Shift = shift;
   colour.SettingsPath = settingsPath;
   colour.Threads = 1;
-  Picture built;
-  try {
-    const ColourResult result = BuildColourComposite(product, colour, port, built);
-    Check(built.Width() > 0 && built.Height() > 0, "a colour picture has pixels");
-    Check(RegistrationLines(result).size() >= 3, "every channel is reported");
-  } catch (const QuelmarError&) {
-  }
-  Check(port.CursorRestored(), "the busy cursor is restored after a colour picture");
+  BuildAndCheckColour(product, colour, port);
 }
 
 }  // namespace quelmar::fuzz
