@@ -218,23 +218,22 @@ void BandSampler::BuildMaps(const CorrectionConstants& constants, std::vector<Re
   mapState_ = std::make_unique<std::atomic<int32_t>[]>(static_cast<size_t>(mapCount_));
 }
 
-bool BandSampler::ShiftedBeyondProduct(Real middle) {
+bool BandSampler::ShiftedBeyondProduct(Real middle) const {
   if (!request_.CorrectVertically) return false;
-  // Beyond every row of the product, by more than the correction alone moves the middle row.
+  // Beyond every row of the product, by more than the correction alone moves the middle row
+  // (the row a point reads less the shift).
   const int64_t past = int64_t{product_.FrameletCount} * product_.FrameletHeight +
                        2 * int64_t{strip_.H} + kShiftMargin;
-  const int32_t shift = request_.Shift;
-  if (shift <= past && shift >= -past) return false;
-  request_.Shift = 0;
+  const auto shift = static_cast<Real>(request_.Shift);
+  if (std::fabs(shift) <= static_cast<Real>(past)) return false;
   Real furthest = 0;
   for (int32_t a = 0; a <= stripWidth_; ++a) {
     Real col = 0, row = 0;
     if (Source(static_cast<Real>(a), middle, col, row)) {
-      furthest = std::max(furthest, std::fabs(middle - row));
+      furthest = std::max(furthest, std::fabs(middle - (row - shift)));
     }
   }
-  request_.Shift = shift;
-  return std::fabs(static_cast<Real>(shift)) > static_cast<Real>(past) + furthest;
+  return std::fabs(shift) > static_cast<Real>(past) + furthest;
 }
 
 bool BandSampler::Source(Real a, Real b, Real& col, Real& row) const {

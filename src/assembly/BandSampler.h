@@ -177,7 +177,7 @@ class BandSampler {
   void BuildMaps(const CorrectionConstants& constants, std::vector<Real> table);
   // Whether the shift moves every point of a corrected band (its middle row at `middle`)
   // further than any row of the product: none then has a source.
-  bool ShiftedBeyondProduct(Real middle);
+  bool ShiftedBeyondProduct(Real middle) const;
   // The source column and band row of output column a on output band row b (0-based).
   bool Source(Real a, Real b, Real& col, Real& row) const;
   // Map row q (from firstMap_), worked out on first use.
